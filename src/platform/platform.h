@@ -1,0 +1,91 @@
+// The system services VORLAX uses, behind one neutral interface.
+// Exactly one implementation file is built per system (CMake picks it):
+// platform_posix.cpp on Linux and other POSIX systems, platform_win32.cpp on
+// Windows. Nothing outside this folder includes a system header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// ---- Limits and capabilities of the system at hand --------------------------
+
+// Prefix that puts the test files in the current directory ("./" or ".\").
+extern const char* const platform_default_prefix;
+// Longest file name the system accepts, terminator included.
+extern const size_t platform_max_path_bytes;
+// True where "/?" is the conventional way to ask a program for help.
+extern const bool platform_slash_help;
+
+// One-time process setup before any thread starts (signal dispositions,
+// console modes). Safe to call more than once.
+void platform_init_process();
+
+// ---- Errors -----------------------------------------------------------------
+
+// The system's own description of an error code from the calls below.
+std::string platform_error_text(int error);
+// True when error is how the system refuses a write that bypasses its cache:
+// an unaligned size or a file system without support for it.
+bool platform_is_unbuffered_refusal(int error);
+
+// ---- Files ------------------------------------------------------------------
+
+using FileHandle = intptr_t;
+constexpr FileHandle invalid_file = -1;
+
+// Creates name anew, or cuts an existing file to zero length, for writing
+// only. With buffered false the writes bypass the system's file cache.
+// Returns invalid_file and sets *error on failure.
+FileHandle file_create(const char* name, bool buffered, int* error);
+
+// One synchronous write of bytes at the file's position. Returns false and
+// sets *error when nothing could be written; otherwise stores the count in
+// *written, which is below bytes for a short write (*error is then 0).
+bool file_write(FileHandle file, const void* data, size_t bytes, size_t* written, int* error);
+
+// Size and offset alignment in bytes that unbuffered writes to file need,
+// or 0 when the system cannot tell.
+uint32_t file_unbuffered_alignment_bytes(FileHandle file);
+
+void file_close(FileHandle file);
+
+// ---- Memory -----------------------------------------------------------------
+
+// Page-aligned read-write memory from the system's page allocator, or
+// nullptr with *error set.
+void* pages_alloc(size_t bytes, int* error);
+// Releases memory from pages_alloc; bytes is the size that was asked for.
+void pages_free(void* pages, size_t bytes);
+
+// ---- Threads ----------------------------------------------------------------
+
+struct ThreadHandle {
+    uintptr_t value;
+};
+using ThreadRoutine = void (*)(void* arg);
+
+// Starts routine(arg) on a new thread with a small stack. Returns false and
+// sets *error when the system cannot start it.
+bool thread_start(ThreadRoutine routine, void* arg, ThreadHandle* thread, int* error);
+// Waits for a started thread to end and releases it.
+void thread_join(ThreadHandle thread);
+
+// ---- Time -------------------------------------------------------------------
+
+// Milliseconds from a fixed, arbitrary origin; never goes back, does not wrap.
+uint64_t tick_ms();
+// Suspends the calling thread; 0 gives up the rest of its time slice.
+void sleep_ms(uint32_t ms);
+
+// ---- One-shot signal --------------------------------------------------------
+
+// Set once by one thread, waited for with a time limit by another; it stays
+// set. signal_create never fails (it ends the process if the system cannot
+// provide one).
+struct DoneSignal;
+DoneSignal* signal_create();
+void signal_set(DoneSignal* signal);
+// Returns true once the signal is set, false when timeout_ms passed first.
+bool signal_wait_ms(DoneSignal* signal, uint32_t timeout_ms);
+void signal_destroy(DoneSignal* signal);

@@ -1,0 +1,212 @@
+// POSIX implementation of the platform layer (Linux first; O_DIRECT and
+// statx are Linux names, the rest is plain POSIX).
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+const char* const platform_default_prefix = "./";
+const size_t platform_max_path_bytes = PATH_MAX;
+const bool platform_slash_help = false;
+
+void platform_init_process() {
+    // A file size limit must fail the write (EFBIG) so the thread can report
+    // its whole blocks, not kill the process.
+    signal(SIGXFSZ, SIG_IGN);
+}
+
+std::string platform_error_text(int error) {
+    char text[256];
+    // The GNU strerror_r may return a static string instead of filling text.
+    const char* message = strerror_r(error, text, sizeof text);
+    return message;
+}
+
+bool platform_is_unbuffered_refusal(int error) { return error == EINVAL; }
+
+FileHandle file_create(const char* name, bool buffered, int* error) {
+    int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    if (!buffered) flags |= O_DIRECT;
+    int fd = open(name, flags, 0666);
+    if (fd < 0) {
+        *error = errno;
+        return invalid_file;
+    }
+    return fd;
+}
+
+bool file_write(FileHandle file, const void* data, size_t bytes, size_t* written, int* error) {
+    ssize_t count = write(static_cast<int>(file), data, bytes);
+    if (count < 0) {
+        *written = 0;
+        *error = errno;
+        return false;
+    }
+    *written = static_cast<size_t>(count);
+    *error = 0;
+    return true;
+}
+
+// Reads one unsigned number from a small sysfs file; 0 when it cannot.
+static uint32_t read_sysfs_number(const char* path) {
+    FILE* in = fopen(path, "re");
+    if (!in) return 0;
+    unsigned value = 0;
+    if (fscanf(in, "%u", &value) != 1) value = 0;
+    fclose(in);
+    return value;
+}
+
+uint32_t file_unbuffered_alignment_bytes(FileHandle file) {
+    int fd = static_cast<int>(file);
+#ifdef STATX_DIOALIGN
+    struct statx info;
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &info) == 0 &&
+        (info.stx_mask & STATX_DIOALIGN) && info.stx_dio_offset_align != 0)
+        return info.stx_dio_offset_align;
+#endif
+    // Older kernels: the logical block size of the device under the file.
+    struct stat st;
+    if (fstat(fd, &st) != 0) return 0;
+    char path[96];
+    unsigned dev_major = major(st.st_dev), dev_minor = minor(st.st_dev);
+    snprintf(path, sizeof path, "/sys/dev/block/%u:%u/queue/logical_block_size", dev_major, dev_minor);
+    if (uint32_t bytes = read_sysfs_number(path)) return bytes;
+    // A partition keeps its queue on the whole disk, one level up.
+    snprintf(path, sizeof path, "/sys/dev/block/%u:%u/../queue/logical_block_size", dev_major, dev_minor);
+    return read_sysfs_number(path);
+}
+
+void file_close(FileHandle file) { close(static_cast<int>(file)); }
+
+void* pages_alloc(size_t bytes, int* error) {
+    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) {
+        *error = errno;
+        return nullptr;
+    }
+    return pages;
+}
+
+void pages_free(void* pages, size_t bytes) { munmap(pages, bytes); }
+
+namespace {
+
+// The writer needs little beyond a file name and one formatted print;
+// sanitizers multiply stack use, so leave them room.
+constexpr size_t thread_stack_bytes = 512 * 1024;
+
+struct ThreadStart {
+    ThreadRoutine routine;
+    void* arg;
+};
+
+void* thread_trampoline(void* raw) {
+    ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    start.routine(start.arg);
+    return nullptr;
+}
+
+}  // namespace
+
+bool thread_start(ThreadRoutine routine, void* arg, ThreadHandle* thread, int* error) {
+    auto* start = new (std::nothrow) ThreadStart{routine, arg};
+    if (!start) {
+        *error = ENOMEM;
+        return false;
+    }
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, thread_stack_bytes);
+    pthread_t id;
+    int result = pthread_create(&id, &attr, thread_trampoline, start);
+    pthread_attr_destroy(&attr);
+    if (result != 0) {
+        delete start;
+        *error = result;
+        return false;
+    }
+    thread->value = static_cast<uintptr_t>(id);
+    return true;
+}
+
+void thread_join(ThreadHandle thread) { pthread_join(static_cast<pthread_t>(thread.value), nullptr); }
+
+uint64_t tick_ms() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+void sleep_ms(uint32_t ms) {
+    if (ms == 0) {
+        sched_yield();
+        return;
+    }
+    struct timespec pause = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+struct DoneSignal {
+    pthread_mutex_t lock;
+    pthread_cond_t changed;
+    bool set;
+};
+
+DoneSignal* signal_create() {
+    auto* signal = new DoneSignal;
+    pthread_mutex_init(&signal->lock, nullptr);
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&signal->changed, &attr);
+    pthread_condattr_destroy(&attr);
+    signal->set = false;
+    return signal;
+}
+
+void signal_set(DoneSignal* signal) {
+    pthread_mutex_lock(&signal->lock);
+    signal->set = true;
+    pthread_cond_broadcast(&signal->changed);
+    pthread_mutex_unlock(&signal->lock);
+}
+
+bool signal_wait_ms(DoneSignal* signal, uint32_t timeout_ms) {
+    struct timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += timeout_ms / 1000;
+    deadline.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    pthread_mutex_lock(&signal->lock);
+    while (!signal->set) {
+        if (pthread_cond_timedwait(&signal->changed, &signal->lock, &deadline) == ETIMEDOUT) break;
+    }
+    bool set = signal->set;
+    pthread_mutex_unlock(&signal->lock);
+    return set;
+}
+
+void signal_destroy(DoneSignal* signal) {
+    pthread_cond_destroy(&signal->changed);
+    pthread_mutex_destroy(&signal->lock);
+    delete signal;
+}

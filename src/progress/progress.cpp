@@ -1,0 +1,27 @@
+#include "progress/progress.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace {
+
+uint64_t rate_mb_per_s(uint64_t mb, uint64_t interval_ms) {
+    return mb * 1000u / (interval_ms ? interval_ms : 1u);
+}
+
+}  // namespace
+
+ProgressLine format_progress(const ProgressSample& sample) {
+    const uint64_t elapsed_ms = sample.now_tick - sample.start_tick;
+    const uint64_t mb = sample.total_kb >> 10;
+    const uint64_t sustained = rate_mb_per_s(mb, elapsed_ms);
+    const uint64_t fresh_mb = mb >= sample.prev_mb ? mb - sample.prev_mb : 0;
+    const uint64_t incremental = rate_mb_per_s(fresh_mb, sample.now_tick - sample.prev_tick);
+
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "%4" PRIu64 ".%03u: %8" PRIu64 " MB written, %4" PRIu64 " MB/s sustained, %4" PRIu64
+                  " MB/S incremental\n",
+                  elapsed_ms / 1000u, static_cast<unsigned>(elapsed_ms % 1000u), mb, sustained, incremental);
+    return ProgressLine{text, mb};
+}

@@ -1,0 +1,65 @@
+// The stderr lines that explain why a writer fell short, with what to try.
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "writer_thread/writer_thread.h"
+
+namespace {
+
+
+std::string format(const char* pattern, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+bool refused_for_bypass(const WriterLayout& layout, const WriterReport& report) {
+    return !layout.buffered && report.error != 0 && platform_is_unbuffered_refusal(report.error);
+}
+
+std::string alignment_advice(uint32_t buffer_kb, uint32_t alignment_bytes) {
+    if (alignment_bytes == 0)
+        return format("the block size (%u KB) must be a whole multiple of the device's sector size; "
+                      "use such a block size, or mode B",
+                      buffer_kb);
+    return format("the block size (%u KB) must be a whole multiple of the device's sector size "
+                  "(%u bytes here); use such a block size, or mode B",
+                  buffer_kb, alignment_bytes);
+}
+
+}  // namespace
+
+std::string describe_writer_failure(const WriterLayout& layout, const WriterReport& report) {
+    const std::string head = "vorlax: " + (layout.name.empty() ? std::string("test file") : layout.name);
+    const std::string reason = report.error ? platform_error_text(report.error) : std::string();
+    switch (report.result) {
+        case WriterResult::completed:
+            return std::string();
+        case WriterResult::open_failed:
+            if (layout.name.empty())
+                return format("vorlax: thread %u: test file name too long for this system; use a shorter path",
+                              layout.thread_index);
+            if (refused_for_bypass(layout, report))
+                return head + ": cannot create for unbuffered writing: " + reason +
+                       "; this file system does not accept writes that bypass the cache, use mode B";
+            return head + ": cannot create: " + reason;
+        case WriterResult::buffer_failed:
+            return head + format(": cannot get a %u KB write buffer: ", layout.buffer_kb) + reason +
+                   "; use a smaller block size or fewer threads";
+        case WriterResult::write_failed:
+            if (refused_for_bypass(layout, report))
+                return head + format(": unbuffered write refused after %" PRId64 " blocks: ", report.blocks_written) +
+                       reason + "; " + alignment_advice(layout.buffer_kb, report.alignment_bytes);
+            return head + format(": write failed after %" PRId64 " blocks: ", report.blocks_written) + reason;
+        case WriterResult::write_short:
+            return head + format(": write cut short after %" PRId64 " blocks (%zu of %u bytes written); "
+                                 "the disk may be full or a file size limit reached",
+                                 report.blocks_written, report.last_write_bytes, layout.buffer_kb * 1024u);
+    }
+    return std::string();
+}

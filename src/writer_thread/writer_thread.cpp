@@ -1,0 +1,79 @@
+#include "writer_thread/writer_thread.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "test_file/test_file.h"
+
+namespace {
+
+void print_completion_line(uint32_t thread_index, int64_t blocks) {
+    std::printf("thread %u done! %" PRId64 "\n", thread_index, blocks);
+    std::fflush(stdout);
+}
+
+WriterReport report_of(WriterResult result, int64_t blocks, size_t bytes = 0, int error = 0) {
+    return WriterReport{result, blocks, bytes, error, 0};
+}
+
+}  // namespace
+
+WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters) {
+    int error = 0;
+    FileHandle file = file_create(layout.name.c_str(), layout.buffered, &error);
+    if (file == invalid_file) return report_of(WriterResult::open_failed, 0, 0, error);
+
+    const size_t block_bytes = static_cast<size_t>(layout.buffer_kb) * 1024u;
+    auto* buffer = static_cast<unsigned char*>(pages_alloc(block_bytes, &error));
+    if (!buffer) {
+        file_close(file);
+        return report_of(WriterResult::buffer_failed, 0, 0, error);
+    }
+
+    WriterReport report = report_of(WriterResult::completed, 0);
+    int64_t block = 0;
+    for (; block < layout.block_count; ++block) {
+        std::memset(buffer, test_file_fill_byte(block), block_bytes);
+        size_t written = 0;
+        if (!file_write(file, buffer, block_bytes, &written, &error)) {
+            report = report_of(WriterResult::write_failed, block, 0, error);
+            break;
+        }
+        if (written != block_bytes) {
+            report = report_of(WriterResult::write_short, block, written, 0);
+            break;
+        }
+        counters->total_kb_written.fetch_add(layout.buffer_kb, std::memory_order_relaxed);
+    }
+    report.blocks_written = block;
+    if (report.result == WriterResult::write_failed && !layout.buffered &&
+        platform_is_unbuffered_refusal(report.error))
+        report.alignment_bytes = file_unbuffered_alignment_bytes(file);
+
+    print_completion_line(layout.thread_index, block);
+    pages_free(buffer, block_bytes);
+    file_close(file);
+    return report;
+}
+
+void writer_thread(void* raw_job) {
+    const auto* job = static_cast<const WriterJob*>(raw_job);
+    const RunSettings& settings = *job->settings;
+    RunCounters* counters = job->counters;
+
+    WriterLayout layout{job->thread_index, std::string(),
+                        test_file_block_count(settings.max_gb, settings.buffer_kb), settings.buffer_kb,
+                        settings.buffered};
+    // The prefix was checked against the limit before any thread started.
+    bool named = test_file_name(settings.path_prefix, job->thread_index, platform_max_path_bytes, &layout.name);
+    WriterReport report = named ? write_test_file(layout, counters)
+                                : report_of(WriterResult::open_failed, 0, 0, 0);
+    if (report.result != WriterResult::completed) {
+        std::fprintf(stderr, "%s\n", describe_writer_failure(layout, report).c_str());
+        counters->failed_threads.fetch_add(1);
+    }
+    // Last act on shared state: the monitor may end the run right after it.
+    if (counters->active_threads.fetch_sub(1) == 1) signal_set(counters->all_done);
+}

@@ -1,0 +1,66 @@
+// The writer thread: creates one test file, fills it block by block and
+// accounts for every whole block it wrote.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "settings/settings.h"
+
+struct DoneSignal;
+
+// State shared by the writers and the run driver. The total sits on a cache
+// line of its own: writers add to it once per block, while the monitor only
+// reads it once a second.
+struct RunCounters {
+    alignas(64) std::atomic<uint64_t> total_kb_written{0};
+    alignas(64) std::atomic<int32_t> active_threads{0};
+    std::atomic<int32_t> failed_threads{0};  // threads that fell short
+    DoneSignal* all_done = nullptr;          // set when active_threads reaches 0
+};
+
+// The start argument of one writer thread.
+struct WriterJob {
+    uint32_t thread_index;
+    const RunSettings* settings;
+    RunCounters* counters;
+};
+
+// One test file as a writer carries it out.
+struct WriterLayout {
+    uint32_t thread_index;
+    std::string name;
+    int64_t block_count;
+    uint32_t buffer_kb;
+    bool buffered;
+};
+
+enum class WriterResult { completed, open_failed, buffer_failed, write_failed, write_short };
+
+// How a writer ended, for its completion line and its message on stderr.
+struct WriterReport {
+    WriterResult result;
+    int64_t blocks_written;       // whole blocks, each counted in the total
+    size_t last_write_bytes;      // what the failed or short write reported
+    int error;                    // the system's code for the failure, or 0
+    uint32_t alignment_bytes;     // unbuffered write size the file needs, 0 if unknown
+};
+
+// Creates layout.name and writes layout.block_count blocks, each filled with
+// its fill byte just before its write, adding buffer_kb to
+// counters->total_kb_written after each whole block. Stops at the first
+// failed or short write. Prints the completion line to stdout when the
+// write loop was reached. Does not touch active_threads.
+WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters);
+
+// The line on stderr that explains a report other than completed:
+// "vorlax: <name>: <what happened>: <reason>[; <what to do>]".
+std::string describe_writer_failure(const WriterLayout& layout, const WriterReport& report);
+
+// Thread routine; job is a WriterJob. Runs write_test_file for the job's
+// test file, reports a failure on stderr and counts it in failed_threads,
+// then counts itself out of active_threads as its last act, setting
+// all_done when it was the last.
+void writer_thread(void* job);

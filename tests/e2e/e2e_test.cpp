@@ -1,0 +1,186 @@
+// End-to-end tests: the real program, run in a scratch folder.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "../support/scratch_dir.h"
+#include "run_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string usage = "Usage: VORLAX <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n";
+constexpr uintmax_t one_gb = 1ull << 30;
+
+ProcessResult run_vorlax(const std::vector<std::string>& args, const std::string& cwd) {
+    std::vector<std::string> command = vorlax_command();
+    command.insert(command.end(), args.begin(), args.end());
+    return run_process(command, cwd);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+const std::regex banner_line(R"(VORLAX: writing (un)?buffered \d+K buffers in \d+ threads up to \d+ GB each)");
+const std::regex progress_line(R"( *\d+\.\d{3}: +(\d+) MB written, +\d+ MB/s sustained, +\d+ MB/S incremental)");
+const std::regex completion_line(R"(thread \d+ done! \d+)");
+
+// Checks the shape of a run's stdout: the banner first, "DONE!" last, and
+// whole banner, progress and completion lines in between. Returns the MB
+// figure of the last progress line, or -1 when there was none.
+long long check_run_output(const std::string& out) {
+    EXPECT_TRUE(!out.empty() && out.back() == '\n') << out;
+    std::vector<std::string> lines = lines_of(out);
+    EXPECT_GE(lines.size(), 2u) << out;
+    if (lines.size() < 2) return -1;
+    EXPECT_TRUE(std::regex_match(lines.front(), banner_line)) << lines.front();
+    EXPECT_EQ(lines.back(), "DONE!");
+    long long last_mb = -1;
+    for (size_t i = 1; i + 1 < lines.size(); ++i) {
+        std::smatch match;
+        if (std::regex_match(lines[i], match, progress_line))
+            last_mb = std::stoll(match[1]);
+        else
+            EXPECT_TRUE(std::regex_match(lines[i], completion_line)) << "stray line: '" << lines[i] << "'";
+    }
+    return last_mb;
+}
+
+bool has_line(const std::string& out, const std::string& line) {
+    for (const std::string& candidate : lines_of(out))
+        if (candidate == line) return true;
+    return false;
+}
+
+TEST(CommandLine, UsageHelpAndVersion) {
+    ScratchDir scratch;
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    } cases[] = {
+        {{}, 2, usage},
+        {{"U", "p", "64", "1", "1", "extra"}, 2, usage},
+        {{"-h"}, 0, usage},
+        {{"--help"}, 0, usage},
+        {{"--version"}, 0, "VORLAX " VORLAX_VERSION "\n"},
+    };
+    for (const auto& c : cases) {
+        ProcessResult result = run_vorlax(c.args, scratch.path());
+        EXPECT_EQ(result.exit_status, c.status) << c.args.size() << " args";
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_TRUE(fs::is_empty(scratch.path())) << "no file may be created";
+}
+
+TEST(CommandLine, OverLongPrefixIsRejectedBeforeTheBanner) {
+    ScratchDir scratch;
+    ProcessResult result = run_vorlax({"B", scratch.file(std::string(5000, 'p'))}, scratch.path());
+    EXPECT_EQ(result.exit_status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("vorlax: path prefix too long"), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+    EXPECT_TRUE(fs::is_empty(scratch.path()));
+}
+
+// Banner values, and what a missing folder does: every thread fails to
+// create its file, says so on stderr, prints no completion line.
+TEST(Run, BannerValuesAndMissingFolder) {
+    ScratchDir scratch;
+    const std::string prefix = scratch.file("missing/run");
+    const struct {
+        std::vector<std::string> numbers;
+        const char* mode;
+        const char* banner;
+        int threads;
+    } cases[] = {
+        {{}, "U", "VORLAX: writing unbuffered 64K buffers in 1 threads up to 1 GB each", 1},
+        {{"1024", "3", "2"}, "b", "VORLAX: writing buffered 1024K buffers in 3 threads up to 2 GB each", 3},
+        {{"0", "100", "0"}, "x", "VORLAX: writing unbuffered 64K buffers in 1 threads up to 4 GB each", 1},
+        {{"32768", "99", "63"}, "Bx", "VORLAX: writing buffered 32768K buffers in 99 threads up to 63 GB each", 99},
+        {{"12abc", "2", "word"}, "U", "VORLAX: writing unbuffered 12K buffers in 2 threads up to 1 GB each", 2},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {c.mode, prefix};
+        args.insert(args.end(), c.numbers.begin(), c.numbers.end());
+        ProcessResult result = run_vorlax(args, scratch.path());
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(lines_of(result.out).front(), c.banner);
+        check_run_output(result.out);
+        EXPECT_EQ(result.out.find("done!"), std::string::npos) << result.out;
+        EXPECT_EQ(lines_of(result.err).size(), static_cast<size_t>(c.threads)) << result.err;
+        EXPECT_NE(result.err.find("vorlax: " + prefix + "_00.BIN: cannot create: No such file or directory\n"),
+                  std::string::npos)
+            << result.err;
+    }
+}
+
+// The run a new user starts first: one thread, 64 KB blocks, 1 GB, unbuffered.
+TEST(Run, DefaultRunLeavesTheSpecifiedFile) {
+    ScratchDir scratch;
+    ProcessResult result = run_vorlax({"U"}, scratch.path());
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(lines_of(result.out).front(), "VORLAX: writing unbuffered 64K buffers in 1 threads up to 1 GB each");
+    EXPECT_TRUE(has_line(result.out, "thread 0 done! 16384")) << result.out;
+    // The last progress line carries the final total.
+    EXPECT_EQ(check_run_output(result.out), 1024) << result.out;
+
+    const std::string file = scratch.file("_00.BIN");
+    ASSERT_EQ(fs::file_size(file), one_gb);
+    std::string data = read_whole_file(file);
+    EXPECT_EQ(first_bad_block(data, 64 * 1024), -1);
+    EXPECT_EQ(data.back(), '\xff');
+}
+
+TEST(Run, ThreadsInAFolderOverwriteAndCutOldFiles) {
+    ScratchDir scratch;
+    fs::create_directory(scratch.file("sub"));
+    const std::string prefix = scratch.file("sub/run");
+    // A larger file left from an earlier run: overwritten from its start.
+    fs::resize_file((std::ofstream(prefix + "_01.BIN"), prefix + "_01.BIN"), 2 * one_gb);
+
+    ProcessResult result = run_vorlax({"B", prefix, "1024", "3", "1"}, scratch.path());
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(check_run_output(result.out), 3072) << result.out;
+    for (int thread = 0; thread < 3; ++thread) {
+        EXPECT_TRUE(has_line(result.out, "thread " + std::to_string(thread) + " done! 1024")) << result.out;
+        std::string file = prefix + "_0" + std::to_string(thread) + ".BIN";
+        ASSERT_EQ(fs::file_size(file), one_gb) << file;
+        EXPECT_EQ(first_bad_block(read_whole_file(file), 1024 * 1024), -1) << file;
+    }
+}
+
+TEST(Run, FastSinkWithTwoThreads) {
+    ScratchDir scratch;
+    for (const char* name : {"sink_00.BIN", "sink_01.BIN"})
+        ASSERT_EQ(symlink("/dev/null", scratch.file(name).c_str()), 0);
+    ProcessResult result = run_vorlax({"B", scratch.file("sink"), "64", "2", "1"}, scratch.path());
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(check_run_output(result.out), 2048) << result.out;
+    EXPECT_TRUE(has_line(result.out, "thread 0 done! 16384"));
+    EXPECT_TRUE(has_line(result.out, "thread 1 done! 16384"));
+}
+
+TEST(Run, DiskFullReportsTheWholeBlocksAndFails) {
+    ScratchDir scratch;
+    ASSERT_EQ(symlink("/dev/full", scratch.file("_00.BIN").c_str()), 0);
+    ProcessResult result = run_vorlax({"B", scratch.path() + "/"}, scratch.path());
+    EXPECT_EQ(result.exit_status, 1);
+    check_run_output(result.out);
+    EXPECT_TRUE(has_line(result.out, "thread 0 done! 0")) << result.out;
+    EXPECT_EQ(result.err, "vorlax: " + scratch.file("_00.BIN") +
+                              ": write failed after 0 blocks: No space left on device\n");
+}
+
+}  // namespace

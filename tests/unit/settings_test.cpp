@@ -1,0 +1,125 @@
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+ParseOutcome parse(std::vector<const char*> args, RunSettings* settings) {
+    args.insert(args.begin(), "vorlax");
+    return parse_settings(static_cast<int>(args.size()), args.data(), settings);
+}
+
+struct ReadCase {
+    const char* text;
+    bool found;
+    uint32_t value;
+};
+
+TEST(ReadDecimal, FollowsThePercentDConversion) {
+    const ReadCase cases[] = {
+        {"256", true, 256},          {"  \t42", true, 42},        {"256k", true, 256},
+        {"12abc", true, 12},         {"+7", true, 7},             {"-1", true, 0xFFFFFFFFu},
+        {"-0", true, 0},             {"4294967297", true, 1},     {"4294967296", true, 0},
+        {"2147483648", true, 2147483648u},                        {"99999999999999999999", true, 1661992959u},
+        {"", false, 0},              {"   ", false, 0},           {"+", false, 0},
+        {"-", false, 0},             {"+-1", false, 0},           {"abc", false, 0},
+        {"k256", false, 0},          {"\xff\xfe", false, 0},
+    };
+    for (const ReadCase& c : cases) {
+        uint32_t value = 12345;
+        EXPECT_EQ(read_decimal(c.text, &value), c.found) << '"' << c.text << '"';
+        EXPECT_EQ(value, c.found ? c.value : 12345u) << '"' << c.text << '"';
+    }
+}
+
+struct ParseCase {
+    std::vector<const char*> args;
+    bool buffered;
+    uint32_t buffer_kb, thread_count, max_gb;
+};
+
+TEST(ParseSettings, ModesNumbersFallbacksAndDefaults) {
+    const ParseCase cases[] = {
+        {{"U"}, false, 64, 1, 1},
+        {{"u"}, false, 64, 1, 1},
+        {{"x"}, false, 64, 1, 1},
+        {{""}, false, 64, 1, 1},
+        {{"b"}, true, 64, 1, 1},
+        {{"B"}, true, 64, 1, 1},
+        {{"buffered"}, true, 64, 1, 1},
+        {{"Bogus"}, true, 64, 1, 1},
+        {{"U", "p", "0"}, false, 64, 1, 1},
+        {{"U", "p", "-1"}, false, 64, 1, 1},
+        {{"U", "p", "32769"}, false, 64, 1, 1},
+        {{"U", "p", "32768"}, false, 32768, 1, 1},
+        {{"U", "p", "1"}, false, 1, 1, 1},
+        {{"U", "p", "12abc"}, false, 12, 1, 1},
+        {{"U", "p", "4294967297"}, false, 1, 1, 1},
+        {{"U", "p", "abc"}, false, 64, 1, 1},
+        {{"U", "p", "8", "0"}, false, 8, 1, 1},
+        {{"U", "p", "8", "100"}, false, 8, 1, 1},
+        {{"U", "p", "8", "99"}, false, 8, 99, 1},
+        {{"U", "p", "8", "x"}, false, 8, 1, 1},
+        {{"U", "p", "8", "2", "0"}, false, 8, 2, 4},
+        {{"U", "p", "8", "2", "64"}, false, 8, 2, 4},
+        {{"U", "p", "8", "2", "-5"}, false, 8, 2, 4},
+        {{"U", "p", "8", "2", "63"}, false, 8, 2, 63},
+        {{"U", "p", "8", "2", "word"}, false, 8, 2, 1},
+        {{"U", "p", "8", "2", ""}, false, 8, 2, 1},
+    };
+    for (const ParseCase& c : cases) {
+        RunSettings settings;
+        ASSERT_EQ(parse(c.args, &settings), ParseOutcome::run);
+        std::string label = std::to_string(c.args.size()) + " args, last '" + c.args.back() + "'";
+        EXPECT_EQ(settings.buffered, c.buffered) << label;
+        EXPECT_EQ(settings.buffer_kb, c.buffer_kb) << label;
+        EXPECT_EQ(settings.thread_count, c.thread_count) << label;
+        EXPECT_EQ(settings.max_gb, c.max_gb) << label;
+    }
+}
+
+TEST(ParseSettings, PathIsBorrowedUnchangedOrDefaults) {
+    RunSettings settings;
+    const char* prefix = "/mnt/disk/run";
+    ASSERT_EQ(parse({"B", prefix}, &settings), ParseOutcome::run);
+    EXPECT_EQ(settings.path_prefix, prefix);
+    ASSERT_EQ(parse({"B"}, &settings), ParseOutcome::run);
+    EXPECT_STREQ(settings.path_prefix, platform_default_prefix);
+}
+
+TEST(ParseSettings, OutcomesOtherThanARun) {
+    RunSettings settings;
+    EXPECT_EQ(parse({}, &settings), ParseOutcome::usage);
+    EXPECT_EQ(parse({"U", "p", "64", "1", "1", "extra"}, &settings), ParseOutcome::usage);
+    EXPECT_EQ(parse({"-h"}, &settings), ParseOutcome::help);
+    EXPECT_EQ(parse({"--help"}, &settings), ParseOutcome::help);
+    EXPECT_EQ(parse({"--version"}, &settings), ParseOutcome::version);
+    EXPECT_EQ(parse({"/?"}, &settings), platform_slash_help ? ParseOutcome::help : ParseOutcome::run);
+    // With more arguments they are ordinary modes: unbuffered.
+    EXPECT_EQ(parse({"--help", "p"}, &settings), ParseOutcome::run);
+    EXPECT_FALSE(settings.buffered);
+}
+
+TEST(ParseSettings, PrefixMustLeaveRoomForTheLongestName) {
+    RunSettings settings;
+    // prefix + "_00.BIN" + terminator is exactly the limit: accepted.
+    std::string longest(platform_max_path_bytes - 8, 'a');
+    EXPECT_EQ(parse({"B", longest.c_str()}, &settings), ParseOutcome::run);
+    std::string too_long = longest + "a";
+    EXPECT_EQ(parse({"B", too_long.c_str()}, &settings), ParseOutcome::prefix_too_long);
+}
+
+TEST(Banner, ShowsTheValuesInForce) {
+    RunSettings settings;
+    ASSERT_EQ(parse({"U"}, &settings), ParseOutcome::run);
+    EXPECT_EQ(format_banner(settings), "VORLAX: writing unbuffered 64K buffers in 1 threads up to 1 GB each\n");
+    ASSERT_EQ(parse({"b", "p", "1024", "99", "0"}, &settings), ParseOutcome::run);
+    EXPECT_EQ(format_banner(settings), "VORLAX: writing buffered 1024K buffers in 99 threads up to 4 GB each\n");
+}
+
+}  // namespace
