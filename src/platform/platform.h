@@ -50,6 +50,10 @@ uint32_t file_unbuffered_alignment_bytes(FileHandle file);
 
 void file_close(FileHandle file);
 
+// True when the file system that holds folder keeps its files in memory
+// (tmpfs, ramfs): figures measured there are memory speed, not a disk's.
+bool folder_is_memory_backed(const char* folder);
+
 // ---- Memory -----------------------------------------------------------------
 
 // Page-aligned read-write memory from the system's page allocator, or
@@ -57,6 +61,9 @@ void file_close(FileHandle file);
 void* pages_alloc(size_t bytes, int* error);
 // Releases memory from pages_alloc; bytes is the size that was asked for.
 void pages_free(void* pages, size_t bytes);
+// Memory the system could hand out now without swapping, page cache
+// included, in bytes; 0 when it cannot tell.
+uint64_t available_memory_bytes();
 
 // ---- Threads ----------------------------------------------------------------
 

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
@@ -92,6 +93,13 @@ uint32_t file_unbuffered_alignment_bytes(FileHandle file) {
 
 void file_close(FileHandle file) { close(static_cast<int>(file)); }
 
+bool folder_is_memory_backed(const char* folder) {
+    constexpr long tmpfs_magic = 0x01021994, ramfs_magic = 0x858458f6;
+    struct statfs info;
+    if (statfs(folder, &info) != 0) return false;
+    return info.f_type == tmpfs_magic || info.f_type == ramfs_magic;
+}
+
 void* pages_alloc(size_t bytes, int* error) {
     void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pages == MAP_FAILED) {
@@ -102,6 +110,17 @@ void* pages_alloc(size_t bytes, int* error) {
 }
 
 void pages_free(void* pages, size_t bytes) { munmap(pages, bytes); }
+
+uint64_t available_memory_bytes() {
+    FILE* in = fopen("/proc/meminfo", "re");
+    if (!in) return 0;
+    char line[128];
+    unsigned long long kb = 0;
+    while (fgets(line, sizeof line, in))
+        if (sscanf(line, "MemAvailable: %llu kB", &kb) == 1) break;
+    fclose(in);
+    return static_cast<uint64_t>(kb) * 1024u;
+}
 
 namespace {
 
