@@ -172,6 +172,23 @@ TEST(Run, FastSinkWithTwoThreads) {
     EXPECT_TRUE(has_line(result.out, "thread 1 done! 16384"));
 }
 
+// Every line is flushed when printed: a run killed part way through keeps
+// the lines it had printed, though its stdout is a pipe.
+TEST(Run, KilledRunKeepsItsPrintedLines) {
+    ScratchDir scratch;
+    ASSERT_EQ(symlink("/dev/null", scratch.file("long_00.BIN").c_str()), 0);
+    std::vector<std::string> command = {"timeout", "-s", "KILL", "2.5"};
+    for (const std::string& word : vorlax_command()) command.push_back(word);
+    for (const char* arg : {"B", "long", "4", "1", "63"}) command.push_back(arg);
+    ProcessResult result = run_process(command, scratch.path());
+    ASSERT_TRUE(result.signal == 9 || result.exit_status == 128 + 9)
+        << "63 GB should outlast the timeout: " << result.out;
+    std::vector<std::string> lines = lines_of(result.out);
+    ASSERT_GE(lines.size(), 2u) << result.out;
+    EXPECT_EQ(lines[0], "VORLAX: writing buffered 4K buffers in 1 threads up to 63 GB each");
+    EXPECT_TRUE(std::regex_match(lines[1], progress_line)) << lines[1];
+}
+
 TEST(Run, DiskFullReportsTheWholeBlocksAndFails) {
     ScratchDir scratch;
     ASSERT_EQ(symlink("/dev/full", scratch.file("_00.BIN").c_str()), 0);
