@@ -1,6 +1,5 @@
 #include "main/run_notes.h"
 
-#include <cstdio>
 
 std::string prefix_folder(const char* path_prefix) {
     const std::string prefix = path_prefix ? path_prefix : "";
@@ -19,14 +18,10 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts) {
                         " is memory-backed; these figures are memory speed, not a disk's\n");
     if (facts.buffered && facts.available_bytes > 0 && facts.total_bytes <= facts.available_bytes) {
         constexpr uint64_t mb = 1u << 20;
-        char text[320];
-        std::snprintf(text, sizeof text,
-                      "vorlax: note: the test files (%llu MB in all) fit in the memory available (%llu MB); "
-                      "these figures will show the page cache until it fills; mode U or a larger size "
-                      "measures the disk\n",
-                      static_cast<unsigned long long>(facts.total_bytes / mb),
-                      static_cast<unsigned long long>(facts.available_bytes / mb));
-        notes.push_back(text);
+        notes.push_back("vorlax: note: the test files (" + std::to_string(facts.total_bytes / mb) +
+                        " MB in all) fit in the memory available (" + std::to_string(facts.available_bytes / mb) +
+                        " MB); these figures will show the page cache until it fills; mode U or a larger size "
+                        "measures the disk\n");
     }
     return notes;
 }
