@@ -2,9 +2,13 @@
 # a .deb on Linux (the tools need python3 and matplotlib), a .zip on Windows.
 include(GNUInstallDirs)
 
-install(TARGETS vorlax RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-if(NOT WIN32)
+if(WIN32)
+  # The .zip: vorlax.exe and the README side by side.
+  install(TARGETS vorlax RUNTIME DESTINATION .)
+  install(FILES README.md DESTINATION .)
+else()
+  install(TARGETS vorlax RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The tools look for their modules in ../share/vorlax beside their folder.
   install(PROGRAMS tools/vorlax-plot tools/vorlax-sweep DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES tools/vorlax_log.py tools/vorlax_charts.py tools/vorlax_sweep.py

@@ -2,6 +2,7 @@
 part way, and command lines it refuses."""
 
 import csv
+import io
 import os
 import signal
 import subprocess
@@ -9,7 +10,13 @@ import time
 import unittest
 
 import support
-from vorlax_log import parse_file
+import vorlax_sweep
+from vorlax_log import Sample, parse_file
+
+
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
 
 
 def sweep(scratch, *args):
@@ -85,6 +92,17 @@ class Sweeps(unittest.TestCase):
             self.assertIn("| B | 1 | 2 | 1 | 2048 |", out)
             with open(scratch.file("out/logs/02-B-2K-2t.log")) as log:
                 self.assertNotIn("DONE!", log.read())
+
+    def test_progress_bar_on_a_terminal(self):
+        screen = Terminal()
+        progress = vorlax_sweep.Progress(4, screen)
+        progress.start(3, vorlax_sweep.Settings("U", 1024, 2, 1))
+        progress.sample(Sample(1000, 1024, 1024, 1024))  # half of 2 x 1 GB: 2.5 of 4 runs done
+        self.assertTrue(screen.getvalue().endswith(
+            "\r\033[K[%-30s] run 3/4, 1 left: U 1024K x2   1.0 s  1024 MB/s" % ("#" * 18)), repr(screen.getvalue()))
+        progress.finish(vorlax_sweep.Result(progress.settings, 0, Sample(2000, 2048, 1024, 1024), "log"))
+        self.assertTrue(screen.getvalue().endswith(
+            "\r\033[Kvorlax-sweep: run 3 of 4: U 1024K x2: 1024 MB/s sustained over 2.0 s, ok\n"))
 
     def test_refused_command_lines(self):
         with support.Scratch() as scratch:
