@@ -7,6 +7,7 @@ each starts at its banner. Pure Python: nothing here draws.
 """
 
 import re
+import sys
 from dataclasses import dataclass, field
 from typing import List, Optional
 
@@ -150,7 +151,6 @@ def parse_text(text: str, source: str = "<stdin>") -> List[Run]:
 def parse_file(path: str) -> List[Run]:
     """parse_text of a file's content; "-" reads stdin. Raises LogError for
     a file that cannot be read, too."""
-    import sys
     try:
         if path == "-":
             return parse_text(sys.stdin.buffer.read().decode("utf-8", "replace"), "<stdin>")
