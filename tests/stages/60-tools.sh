@@ -1,8 +1,9 @@
 # The tools and the install: vorlax-plot and vorlax-sweep (Python tests and
-# a quick sweep), the man pages, and the .deb installed into this machine.
+# a quick sweep), the man pages, and the .deb installed into this machine
+# (CPack needs dpkg-shlibdeps from dpkg-dev and the file utility for it).
 set -euo pipefail
 source scripts/lib.sh
-need_packages cmake make g++ python3 python3-matplotlib groff-base man-db dpkg-dev
+need_packages cmake make g++ python3 python3-matplotlib groff-base man-db dpkg-dev file
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
