@@ -1,4 +1,5 @@
 #include "main/run_driver.h"
+#include "main/run_notes.h"
 
 #include <cstdio>
 #include <vector>
@@ -58,6 +59,20 @@ void monitor(uint64_t start_tick) {
     }
 }
 
+// Says on stderr, before any writer starts, when the figures of this run
+// would measure memory rather than the disk.
+void print_run_notes(const RunSettings& settings) {
+    RunNoteFacts facts;
+    facts.buffered = settings.buffered;
+    facts.folder = prefix_folder(settings.path_prefix);
+    facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
+    facts.available_bytes = available_memory_bytes();
+    facts.total_bytes = static_cast<uint64_t>(settings.thread_count) *
+                        static_cast<uint64_t>(test_file_block_count(settings.max_gb, settings.buffer_kb)) *
+                        settings.buffer_kb * 1024u;
+    for (const std::string& note : run_notes(facts)) std::fputs(note.c_str(), stderr);
+}
+
 }  // namespace
 
 int run_vorlax(int argc, const char* const* argv) {
@@ -81,6 +96,7 @@ int run_vorlax(int argc, const char* const* argv) {
             break;
     }
     print_banner(run_settings);
+    print_run_notes(run_settings);
 
     const uint32_t thread_count = run_settings.thread_count;
     run_counters.all_done = signal_create();

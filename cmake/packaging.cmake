@@ -1,0 +1,39 @@
+# What `cmake --install` puts in place, and the packages CPack makes of it:
+# a .deb on Linux (the tools need python3 and matplotlib), a .zip on Windows.
+include(GNUInstallDirs)
+
+if(WIN32)
+  # The .zip: vorlax.exe and the README side by side.
+  install(TARGETS vorlax RUNTIME DESTINATION .)
+  install(FILES README.md DESTINATION .)
+else()
+  install(TARGETS vorlax RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The tools look for their modules in ../share/vorlax beside their folder.
+  install(PROGRAMS tools/vorlax-plot tools/vorlax-sweep DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES tools/vorlax_log.py tools/vorlax_charts.py tools/vorlax_sweep.py
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/vorlax)
+  install(FILES man/vorlax.1 man/vorlax-plot.1 man/vorlax-sweep.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+set(CPACK_PACKAGE_NAME vorlax)
+set(CPACK_PACKAGE_VENDOR "VORLAX")
+set(CPACK_PACKAGE_CONTACT "VORLAX developers <vorlax@example.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME "vorlax-${PROJECT_VERSION}-win32")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-matplotlib")
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "vorlax starts writer threads that each fill a test file block by block,
+buffered or unbuffered, and prints the MB/s once a second. vorlax-plot
+draws saved runs; vorlax-sweep runs a matrix of settings and tabulates it.")
+endif()
+include(CPack)

@@ -1,0 +1,73 @@
+# The tools and the install: vorlax-plot and vorlax-sweep (Python tests and
+# a quick sweep), the man pages, and the .deb installed into this machine
+# (CPack needs dpkg-shlibdeps from dpkg-dev and the file utility for it).
+set -euo pipefail
+source scripts/lib.sh
+need_packages cmake make g++ python3 python3-matplotlib groff-base man-db dpkg-dev file
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+scratch_base=/dev/shm
+[ -d "$scratch_base" ] || scratch_base="${TMPDIR:-/tmp}"
+scratch=$(mktemp -d "$scratch_base/vorlax-tools-XXXXXX")
+package_installed_here=""
+cleanup() {
+    rm -rf "$scratch"
+    if [ -n "$package_installed_here" ]; then $sudo dpkg -r vorlax >/dev/null || true; fi
+}
+trap cleanup EXIT
+
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/test -j "$(jobs)" --target vorlax
+export VORLAX_EXE="$PWD/build/test/vorlax"
+
+echo "--- tool tests (python: /usr/bin/python3)"
+/usr/bin/python3 -B -m unittest discover -s tests/tools
+
+echo "--- vorlax-sweep --quick on $scratch_base"
+mkdir "$scratch/target"
+start=$(date +%s)
+tools/vorlax-sweep --quick --vorlax "$VORLAX_EXE" -o "$scratch/sweep" "$scratch/target" >/dev/null
+echo "quick sweep took $(( $(date +%s) - start )) s"
+for made in results.md results.csv results.svg; do
+    [ -s "$scratch/sweep/$made" ] || { echo "vorlax-sweep left no $made"; exit 1; }
+done
+[ "$(wc -l < "$scratch/sweep/results.csv")" -eq 5 ] || { echo "expected 4 rows:"; cat "$scratch/sweep/results.csv"; exit 1; }
+[ -z "$(ls -A "$scratch/target")" ] || { echo "vorlax-sweep left test files"; exit 1; }
+
+echo "--- man pages render without warnings"
+for page in man/*.1; do
+    warnings=$( { groff -ww -man -Tutf8 -z "$page"; MANWIDTH=80 man --warnings -l "$page" >/dev/null; } 2>&1)
+    [ -z "$warnings" ] || { echo "$page:"; echo "$warnings"; exit 1; }
+done
+
+echo "--- .deb: build, dpkg -i, vorlax --version, dpkg -r"
+cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build build/package -j "$(jobs)"
+(cd build/package && rm -f ./*.deb && cpack -G DEB >/dev/null)
+deb=$(ls build/package/vorlax_*.deb)
+if dpkg-query -W -f='${Status}' vorlax 2>/dev/null | grep -q 'install ok installed'; then
+    echo "vorlax is installed here already: leaving the package alone"
+    exit 0
+fi
+# Another apt or dpkg on this machine may hold the lock for a while.
+for attempt in $(seq 1 30); do
+    if $sudo dpkg -i "$deb" >"$scratch/dpkg.log" 2>&1; then break; fi
+    grep -q "lock" "$scratch/dpkg.log" || { cat "$scratch/dpkg.log"; exit 1; }
+    [ "$attempt" -lt 30 ] || { echo "dpkg lock held for a minute"; exit 1; }
+    sleep 2
+done
+package_installed_here=1
+[ "$(/usr/bin/vorlax --version)" = "VORLAX $(sed -n 's/^project(vorlax VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ]
+/usr/bin/vorlax --version
+[ "$(man -w vorlax)" = /usr/share/man/man1/vorlax.1 ]
+ln -s /dev/null "$scratch/sink_00.BIN"
+/usr/bin/vorlax B "$scratch/sink" 1024 2>/dev/null | /usr/bin/vorlax-plot -o "$scratch/installed.png"
+/usr/bin/vorlax-sweep --help >/dev/null
+$sudo dpkg -r vorlax >/dev/null
+package_installed_here=""
+if dpkg-query -W -f='${Status}' vorlax 2>/dev/null | grep -q 'install ok installed'; then
+    echo "dpkg -r left vorlax installed"
+    exit 1
+fi
+echo "installed, answered and removed: $(basename "$deb")"

@@ -1,0 +1,85 @@
+"""vorlax-plot as a user runs it: pictures of the asked size and format,
+one-line messages and a non-zero status for bad input."""
+
+import os
+import unittest
+
+import support
+from test_vorlax_log import GOOD
+
+
+class Pictures(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = support.Scratch().__enter__()
+        cls.real_log, _ = support.sink_run_log(cls.scratch)
+        cls.edge_log = cls.scratch.file("edge.log")
+        with open(cls.edge_log, "w") as log:
+            log.write(GOOD + GOOD.replace("unbuffered 1024K", "buffered 64K"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.__exit__()
+
+    def test_png_and_svg_of_the_asked_size(self):
+        cases = [
+            ("one.png", [], (1000, 560)),
+            ("two.png", ["--width", "640", "--height", "480"], (640, 480)),
+            ("three.svg", ["--width", "800", "--height", "400"], (576.0, 288.0)),  # 72 pt per 100 px
+        ]
+        for name, options, size in cases:
+            with self.subTest(name=name):
+                out = self.scratch.file(name)
+                done = support.run_tool("vorlax-plot", self.real_log, self.edge_log, "-o", out, *options)
+                self.assertEqual((done.returncode, done.stderr), (0, ""))
+                self.assertEqual(done.stdout, "%s: 3 runs\n" % out)
+                measure = support.png_size if name.endswith(".png") else support.svg_size_pt
+                self.assertEqual(measure(out), size)
+
+    def test_labels_title_and_stdin(self):
+        out = self.scratch.file("labelled.svg")
+        with open(self.real_log) as log:
+            done = support.run_tool("vorlax-plot", "-o", out, "-l", "my disk", "-t", "A title", stdin=log.read())
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(out) as picture:
+            text = picture.read()
+        for words in ("my disk incremental", "my disk sustained", "A title"):
+            self.assertIn("<!-- %s -->" % words, text)
+        # Without -o the picture is named after the first log, in the current folder.
+        done = support.run_tool("vorlax-plot", self.edge_log, cwd=self.scratch.path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertTrue(os.path.isfile(self.scratch.file("edge.svg")))
+
+    def test_bad_input_gives_one_line_and_a_failing_status(self):
+        junk = self.scratch.file("junk.txt")
+        with open(junk, "w") as text:
+            text.write("hello\n")
+        empty_run = self.scratch.file("empty.log")
+        with open(empty_run, "w") as text:
+            text.write("VORLAX: writing buffered 64K buffers in 1 threads up to 1 GB each\nDONE!\n")
+        cut = self.scratch.file("cut.log")
+        with open(cut, "w") as text:
+            text.write(GOOD[:-60])
+        cases = [
+            ([junk], "vorlax-plot: %s:1: not VORLAX output" % junk),
+            ([empty_run], "vorlax-plot: %s: the run 'B 64K x1' has no progress line" % empty_run),
+            ([cut], "vorlax-plot: %s:6: line cut short" % cut),
+            ([self.scratch.file("absent.log")], "cannot read: No such file or directory"),
+            ([self.edge_log, "-o", self.scratch.file("x.gif")], "must end in .svg or .png"),
+            ([self.edge_log, "-o", self.scratch.file("no/such/x.png")], "cannot write: No such file"),
+            ([self.edge_log, "-l", "a", "-l", "b", "-l", "c"], "3 labels for 2 runs"),
+            ([self.edge_log, "--width", "10"], "too small"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                if "-o" not in args:
+                    args = args + ["-o", self.scratch.file("bad.png")]
+                done = support.run_tool("vorlax-plot", *args)
+                self.assertEqual(done.returncode, 1)
+                self.assertIn(message, done.stderr)
+                self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
+                self.assertEqual(done.stdout, "")
+
+
+if __name__ == "__main__":
+    unittest.main()
