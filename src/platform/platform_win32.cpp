@@ -1,0 +1,188 @@
+// Win32 implementation of the platform layer: kernel32 services only, so the
+// program runs on a bare Windows (Vista or later).
+#include "platform/platform.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+// The run's byte total is a 64-bit atomic shared by every writer. It must
+// compile to plain lock-free instructions (cmpxchg8b on i686) and never to
+// a library call that would need a runtime DLL.
+static_assert(std::atomic<uint64_t>::is_always_lock_free, "64-bit atomics must be lock-free");
+static_assert(std::atomic<int32_t>::is_always_lock_free, "32-bit atomics must be lock-free");
+
+const char* const platform_default_prefix = ".\\";
+const size_t platform_max_path_bytes = MAX_PATH;  // 260, terminator included
+const bool platform_slash_help = true;
+
+void platform_init_process() {
+    // A prefix on an empty removable drive must fail the open with an error
+    // the thread can report, not stop the run with a dialog box.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+std::string platform_error_text(int error) {
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0,
+                                  nullptr);
+    if (length == 0 || !text) {
+        char fallback[32];
+        std::snprintf(fallback, sizeof fallback, "system error %d", error);
+        return fallback;
+    }
+    std::string message(text, length);
+    LocalFree(text);
+    // The system's texts end in a full stop and CR LF; ours continue after
+    // the reason ("...; use mode B"), so drop both.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    if (!message.empty() && message.back() == '.') message.pop_back();
+    return message;
+}
+
+// The system's answer to an unbuffered write whose size or offset is not a
+// whole number of sectors.
+bool platform_is_unbuffered_refusal(int error) { return error == ERROR_INVALID_PARAMETER; }
+
+FileHandle file_create(const char* name, bool buffered, int* error) {
+    const DWORD flags = buffered ? FILE_ATTRIBUTE_NORMAL : (FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL);
+    HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = static_cast<int>(GetLastError());
+        return invalid_file;
+    }
+    return reinterpret_cast<FileHandle>(file);
+}
+
+bool file_write(FileHandle file, const void* data, size_t bytes, size_t* written, int* error) {
+    DWORD count = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(file), data, static_cast<DWORD>(bytes), &count, nullptr)) {
+        *written = 0;
+        *error = static_cast<int>(GetLastError());
+        return false;
+    }
+    *written = count;
+    *error = 0;
+    return true;
+}
+
+// Bytes per sector of the volume that holds file, from its root folder.
+static uint32_t volume_sector_bytes(HANDLE file) {
+    char path[MAX_PATH + 8];
+    DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, VOLUME_NAME_DOS);
+    if (length == 0 || length >= sizeof path) return 0;
+    char root[MAX_PATH + 8];
+    if (!GetVolumePathNameA(path, root, sizeof root)) return 0;
+    DWORD sectors_per_cluster = 0, sector_bytes = 0, free_clusters = 0, total_clusters = 0;
+    if (!GetDiskFreeSpaceA(root, &sectors_per_cluster, &sector_bytes, &free_clusters, &total_clusters)) return 0;
+    return sector_bytes;
+}
+
+uint32_t file_unbuffered_alignment_bytes(FileHandle file) {
+    HANDLE handle = reinterpret_cast<HANDLE>(file);
+    // Windows 8 and later report the device's logical sector size per file.
+    FILE_STORAGE_INFO storage{};
+    if (GetFileInformationByHandleEx(handle, FileStorageInfo, &storage, sizeof storage) &&
+        storage.LogicalBytesPerSector != 0)
+        return storage.LogicalBytesPerSector;
+    return volume_sector_bytes(handle);
+}
+
+void file_close(FileHandle file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+
+// Windows has RAM disks only as third-party drivers; none can be told apart.
+bool folder_is_memory_backed(const char*) { return false; }
+
+void* pages_alloc(size_t bytes, int* error) {
+    void* pages = VirtualAlloc(nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+    if (!pages) *error = static_cast<int>(GetLastError());
+    return pages;
+}
+
+void pages_free(void* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
+
+uint64_t available_memory_bytes() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return 0;
+    // A 32-bit process can hold no more than its own free address space.
+    return status.ullAvailPhys < status.ullAvailVirtual ? status.ullAvailPhys : status.ullAvailVirtual;
+}
+
+namespace {
+
+// Reserved, not committed: the writer needs little beyond a file name and
+// one formatted print, and 99 threads must fit a 32-bit address space.
+constexpr DWORD thread_stack_bytes = 256 * 1024;
+
+struct ThreadStart {
+    ThreadRoutine routine;
+    void* arg;
+};
+
+DWORD WINAPI thread_trampoline(void* raw) {
+    ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    start.routine(start.arg);
+    return 0;
+}
+
+}  // namespace
+
+bool thread_start(ThreadRoutine routine, void* arg, ThreadHandle* thread, int* error) {
+    auto* start = new (std::nothrow) ThreadStart{routine, arg};
+    if (!start) {
+        *error = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
+    HANDLE handle =
+        CreateThread(nullptr, thread_stack_bytes, thread_trampoline, start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!handle) {
+        *error = static_cast<int>(GetLastError());
+        delete start;
+        return false;
+    }
+    thread->value = reinterpret_cast<uintptr_t>(handle);
+    return true;
+}
+
+void thread_join(ThreadHandle thread) {
+    HANDLE handle = reinterpret_cast<HANDLE>(thread.value);
+    WaitForSingleObject(handle, INFINITE);
+    CloseHandle(handle);
+}
+
+uint64_t tick_ms() { return GetTickCount64(); }
+
+void sleep_ms(uint32_t ms) { Sleep(ms); }
+
+struct DoneSignal {
+    HANDLE event;  // manual reset: once set it stays set
+};
+
+DoneSignal* signal_create() {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!event) {
+        std::fprintf(stderr, "vorlax: cannot create an event: %s\n",
+                     platform_error_text(static_cast<int>(GetLastError())).c_str());
+        std::exit(1);
+    }
+    return new DoneSignal{event};
+}
+
+void signal_set(DoneSignal* signal) { SetEvent(signal->event); }
+
+bool signal_wait_ms(DoneSignal* signal, uint32_t timeout_ms) {
+    return WaitForSingleObject(signal->event, timeout_ms) == WAIT_OBJECT_0;
+}
+
+void signal_destroy(DoneSignal* signal) {
+    CloseHandle(signal->event);
+    delete signal;
+}

@@ -1,0 +1,103 @@
+# The Windows programs: cross-built with mingw-w64 (32-bit vorlax.exe, the
+# main one, and the 64-bit one), their unit tests and the end-to-end cases
+# run under Wine, and the same inputs checked to give the same stdout as the
+# Linux program.
+set -euo pipefail
+source scripts/lib.sh
+
+# Wine's 32-bit half comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "adding the i386 architecture for wine32"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo dpkg --add-architecture i386
+    unset VORLAX_APT_UPDATED  # the package lists must be read again
+fi
+need_packages cmake make g++ file libgtest-dev googletest \
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine32 wine64
+
+for bits in 32 64; do
+    # The toolchain file counts only when the build folder is first made.
+    toolchain=()
+    [ -f build/win$bits/CMakeCache.txt ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw$bits.cmake)
+    cmake -S . -B build/win$bits "${toolchain[@]}" >/dev/null
+    cmake --build build/win$bits -j "$(jobs)"
+done
+# The end-to-end test driver is a Linux program; it starts the .exe under Wine.
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/test -j "$(jobs)" --target e2e_tests vorlax
+
+exe32=build/win32/vorlax.exe
+exe64=build/win64/vorlax.exe
+check_file_type() {
+    local description
+    description=$(file -b "$1")
+    echo "$1: $description"
+    [[ "$description" == "$2"* ]] || { echo "expected: $2"; return 1; }
+}
+check_file_type "$exe32" "PE32 executable (console) Intel 80386"
+check_file_type "$exe64" "PE32+ executable (console) x86-64"
+# Statically linked runtimes: nothing beyond what every Windows has.
+dlls=$(i686-w64-mingw32-objdump -p "$exe32" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+echo "$exe32 imports: $dlls"
+[ "$dlls" = "kernel32.dll msvcrt.dll " ] || { echo "unexpected DLLs"; exit 1; }
+
+# Wine runs the 32-bit program with its 32-bit loader, an i386 Linux program.
+# Some kernels (virtual machines without 32-bit support) refuse those with
+# "Exec format error"; there the Wine tests run the 64-bit program, which
+# shares every line of source with the 32-bit one.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    bits=32 wine_bin=/usr/lib/wine/wine
+else
+    echo "NOTE: this machine cannot run 32-bit programs ($(/usr/lib/wine/wine --version 2>&1 | tail -1));"
+    echo "NOTE: the Wine tests run the 64-bit vorlax.exe; the 32-bit one is built and checked above."
+    bits=64 wine_bin=/usr/lib/wine/wine64
+fi
+exe=build/win$bits/vorlax.exe
+# A Wine prefix of our own, and one wineserver kept running for all tests
+# (each program start then takes about half a second instead of three).
+export WINEPREFIX="$PWD/build/wineprefix$bits" WINEARCH=win$bits WINELOADER=$wine_bin
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+stop_wineserver() { wineserver -k 2>/dev/null || true; }
+trap stop_wineserver EXIT
+mkdir -p "$WINEPREFIX"
+stop_wineserver  # one left by an interrupted run
+wineserver -p >/dev/null 2>&1 </dev/null
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "creating the Wine prefix $WINEPREFIX (once)"
+    "$wine_bin" wineboot --init >/dev/null 2>&1 </dev/null
+fi
+# Start Wine's own services now, so they do not hold the tests' pipes open.
+"$wine_bin" cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
+
+echo "--- Windows unit tests under Wine"
+"$wine_bin" "build/win$bits/tests/windows/unit_tests.exe"
+
+echo "--- end-to-end cases against $exe under Wine"
+VORLAX_TARGET_SYSTEM=windows VORLAX_WRAPPER="$wine_bin" VORLAX_EXE="$PWD/$exe" build/test/tests/e2e_tests
+
+echo "--- the same inputs give the same stdout and exit status on both systems"
+# Progress lines carry the elapsed time, so they are left out; the rest must
+# match byte for byte once CR LF is read as LF.
+root=$PWD
+compare_dir=$(mktemp -d)
+trap 'rm -rf "$compare_dir"; stop_wineserver' EXIT
+stable_stdout() { tr -d '\r' <"$1" | grep -v ' MB written, ' || true; }
+same=0
+for args in "" "--help" "--version" "U p 64 1 1 extra" "x $compare_dir/missing/p 12abc 2 word" \
+    "B $compare_dir/missing/p 32768 99 63"; do
+    cd "$compare_dir"
+    # shellcheck disable=SC2086 # the words of args are the arguments
+    linux_status=0; "$root/build/test/vorlax" $args >linux.out 2>/dev/null || linux_status=$?
+    # shellcheck disable=SC2086
+    windows_status=0; "$wine_bin" "$root/$exe" $args >windows.out 2>/dev/null || windows_status=$?
+    cd "$root"
+    if [ "$linux_status" != "$windows_status" ] ||
+        ! cmp -s <(stable_stdout "$compare_dir/linux.out") <(stable_stdout "$compare_dir/windows.out"); then
+        echo "differs for '$args': exit status $linux_status on Linux, $windows_status on Windows"
+        diff <(stable_stdout "$compare_dir/linux.out") <(stable_stdout "$compare_dir/windows.out") || true
+        exit 1
+    fi
+    same=$((same + 1))
+done
+echo "same stdout and exit status for $same command lines"

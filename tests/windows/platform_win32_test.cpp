@@ -1,0 +1,153 @@
+// The Win32 platform layer and the messages built from its error codes.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/platform.h"
+#include "writer_thread/writer_thread.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+// A folder of its own under the system's temporary folder, removed at the end.
+class TempFolder {
+public:
+    TempFolder() {
+        path_ = fs::temp_directory_path() / ("vorlax-test-" + std::to_string(GetCurrentProcessId()));
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code error;
+        fs::remove_all(path_, error);
+    }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+std::string read_all(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(Win32Platform, NamesAndLimitsOfWindows) {
+    EXPECT_STREQ(platform_default_prefix, ".\\");
+    EXPECT_EQ(platform_max_path_bytes, 260u);
+    EXPECT_TRUE(platform_slash_help);
+    EXPECT_TRUE(platform_is_unbuffered_refusal(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(platform_is_unbuffered_refusal(ERROR_DISK_FULL));
+}
+
+// The texts are the system's own and differ between Windows versions,
+// languages and Wine, so only their shape is checked: one clause that the
+// message can go on after.
+TEST(Win32Platform, ErrorTextsAreTheSystemsWithoutLineEndOrFullStop) {
+    for (int error : {ERROR_PATH_NOT_FOUND, ERROR_INVALID_PARAMETER, ERROR_DISK_FULL, ERROR_NOT_ENOUGH_MEMORY}) {
+        std::string text = platform_error_text(error);
+        ASSERT_FALSE(text.empty()) << error;
+        EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+        EXPECT_NE(text.back(), '.') << text;
+        EXPECT_NE(text.back(), ' ') << text;
+        EXPECT_EQ(text.find("system error"), std::string::npos) << error << " has a text of its own";
+    }
+    EXPECT_EQ(platform_error_text(0x7ffffff0), "system error 2147483632");
+}
+
+// An unbuffered write whose size is not a whole number of sectors is refused
+// with ERROR_INVALID_PARAMETER; the line must say what to change.
+TEST(Win32WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
+    const WriterLayout unbuffered{3, "E:\\bench_03.BIN", 100, 3, false};
+    const std::string invalid = platform_error_text(ERROR_INVALID_PARAMETER);
+    WriterLayout buffered = unbuffered;
+    buffered.buffered = true;
+    const struct {
+        const WriterLayout* layout;
+        WriterReport report;
+        std::string text;
+    } cases[] = {
+        {&unbuffered, {WriterResult::write_failed, 0, 0, ERROR_INVALID_PARAMETER, 512},
+         "vorlax: E:\\bench_03.BIN: unbuffered write refused after 0 blocks: " + invalid + "; the "
+         "block size (3 KB) must be a whole multiple of the device's sector size (512 bytes here); use such a "
+         "block size, or mode B"},
+        {&unbuffered, {WriterResult::write_failed, 0, 0, ERROR_INVALID_PARAMETER, 0},
+         "vorlax: E:\\bench_03.BIN: unbuffered write refused after 0 blocks: " + invalid + "; the "
+         "block size (3 KB) must be a whole multiple of the device's sector size; use such a block size, or "
+         "mode B"},
+        {&buffered, {WriterResult::write_failed, 4, 0, ERROR_INVALID_PARAMETER, 0},
+         "vorlax: E:\\bench_03.BIN: write failed after 4 blocks: " + invalid},
+        {&unbuffered, {WriterResult::open_failed, 0, 0, ERROR_INVALID_PARAMETER, 0},
+         "vorlax: E:\\bench_03.BIN: cannot create for unbuffered writing: " + invalid + "; this file "
+         "system does not accept writes that bypass the cache, use mode B"},
+        {&buffered, {WriterResult::open_failed, 0, 0, ERROR_PATH_NOT_FOUND, 0},
+         "vorlax: E:\\bench_03.BIN: cannot create: " + platform_error_text(ERROR_PATH_NOT_FOUND)},
+        {&buffered, {WriterResult::write_failed, 7, 0, ERROR_DISK_FULL, 0},
+         "vorlax: E:\\bench_03.BIN: write failed after 7 blocks: " + platform_error_text(ERROR_DISK_FULL)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(describe_writer_failure(*c.layout, c.report), c.text);
+}
+
+TEST(Win32Writer, WritesEveryBlockInBothModesAndCutsOldFiles) {
+    TempFolder folder;
+    for (bool buffered : {true, false}) {
+        const std::string name = folder.file(buffered ? "b_03.BIN" : "u_03.BIN");
+        { std::ofstream(name, std::ios::binary) << std::string(3000000, 'z'); }
+        RunCounters counters;
+        CaptureStdout();
+        WriterReport report = write_test_file(WriterLayout{3, name, 300, 4, buffered}, &counters);
+        EXPECT_EQ(GetCapturedStdout(), "thread 3 done! 300\n");
+        EXPECT_EQ(report.result, WriterResult::completed);
+        EXPECT_EQ(counters.total_kb_written.load(), 1200u);
+        std::string data = read_all(name);
+        ASSERT_EQ(data.size(), 300u * 4096u) << name;
+        for (size_t block = 0; block < 300; ++block)
+            ASSERT_EQ(data.compare(block * 4096, 4096, std::string(4096, static_cast<char>(block & 0xFF))), 0)
+                << name << " block " << block;
+    }
+}
+
+TEST(Win32Writer, MissingFolderFailsTheOpenWithThePathError) {
+    TempFolder folder;
+    const WriterLayout layout{3, folder.file("missing\\x_03.BIN"), 10, 4, true};
+    RunCounters counters;
+    CaptureStdout();
+    WriterReport report = write_test_file(layout, &counters);
+    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(report.result, WriterResult::open_failed);
+    EXPECT_EQ(report.error, ERROR_PATH_NOT_FOUND);
+}
+
+void set_signal(void* signal) {
+    sleep_ms(20);
+    signal_set(static_cast<DoneSignal*>(signal));
+}
+
+TEST(Win32Platform, ThreadsSignalsAndTheClock) {
+    DoneSignal* signal = signal_create();
+    const uint64_t start_ms = tick_ms();
+    EXPECT_FALSE(signal_wait_ms(signal, 50));
+    EXPECT_GE(tick_ms() - start_ms, 40u);
+
+    ThreadHandle thread;
+    int error = 0;
+    ASSERT_TRUE(thread_start(set_signal, signal, &thread, &error)) << platform_error_text(error);
+    EXPECT_TRUE(signal_wait_ms(signal, 10000));
+    thread_join(thread);
+    EXPECT_TRUE(signal_wait_ms(signal, 0)) << "a set signal stays set";
+    signal_destroy(signal);
+
+    void* pages = pages_alloc(3 * 1024, &error);
+    ASSERT_NE(pages, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(pages) % 4096, 0u);
+    pages_free(pages, 3 * 1024);
+    EXPECT_GT(available_memory_bytes(), 0u);
+}
+
+}  // namespace
