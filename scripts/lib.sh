@@ -13,10 +13,10 @@ need_packages() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     if [ -z "${VORLAX_APT_UPDATED:-}" ]; then
-        $sudo apt-get update -qq
+        $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
         export VORLAX_APT_UPDATED=1
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # Number of parallel jobs for builds and test runs.
