@@ -216,4 +216,31 @@ TEST(Faults, BrokenPipeEndsTheRun) {
     EXPECT_EQ(count_matching(result.err, "ended with (141|0)"), 1) << result.err;
 }
 
+// Odd numbers on the real command line, into a missing folder so that no
+// file is written: the banner shows what was made of them.
+TEST(Faults, OddNumbersOnTheCommandLine) {
+    ScratchDir scratch;
+    const std::string prefix = scratch.file("missing/p");
+    const struct {
+        std::vector<std::string> args;
+        const char* banner;
+    } cases[] = {
+        {{"\xff\xfe", prefix, "4294967297", "-0", "2147483648"},
+         "VORLAX: writing unbuffered 1K buffers in 1 threads up to 4 GB each"},
+        {{"", prefix, "", " \t ", "+"}, "VORLAX: writing unbuffered 64K buffers in 1 threads up to 1 GB each"},
+        {{"b\xc3", prefix, std::string(100000, '7'), "-4294967295", "12345678901234567890"},
+         "VORLAX: writing buffered 64K buffers in 1 threads up to 4 GB each"},
+        {{"B", prefix, "256k", "2x", "\xc3\xa9"}, "VORLAX: writing buffered 256K buffers in 2 threads up to 1 GB each"},
+    };
+    for (const auto& c : cases) {
+        ProcessResult result = run_bounded({}, c.args, scratch.path());
+        EXPECT_EQ(result.exit_status, 1) << result.err;
+        EXPECT_EQ(split_lines(result.out).front(), c.banner);
+        EXPECT_EQ(split_lines(result.out).back(), "DONE!");
+        EXPECT_EQ(count_matching(result.err, "vorlax: " + prefix + "_0\\d.BIN: cannot create: No such file or directory"),
+                  static_cast<int>(split_lines(result.err).size()));
+    }
+    EXPECT_TRUE(fs::is_empty(scratch.path()));
+}
+
 }  // namespace
