@@ -10,11 +10,20 @@
 
 #include "run_process.h"
 
-// Exit status timeout(1) gives when the run had to be stopped.
-constexpr int timed_out_status = 124;
+// Text without the advisory lines that begin "vorlax: note: ": the tests
+// here are about failures, which notes never are.
+inline std::string without_notes(const std::string& text) {
+    std::string kept;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("vorlax: note: ", 0) != 0) kept += line + "\n";
+    return kept;
+}
 
 // Runs VORLAX with args in cwd, after the words of prefix (each must exec
-// the rest), stopped after limit_s seconds. exe replaces the program when given.
+// the rest), stopped after limit_s seconds. exe replaces the program when
+// given; a run stopped by the limit ends with status 124. err keeps every
+// line but notes.
 inline ProcessResult run_bounded(const std::vector<std::string>& prefix, const std::vector<std::string>& args,
                                  const std::string& cwd, int limit_s = 60, const std::string& exe = "") {
     std::vector<std::string> command = {"timeout", "-k", "5", std::to_string(limit_s)};
@@ -23,7 +32,9 @@ inline ProcessResult run_bounded(const std::vector<std::string>& prefix, const s
     if (!exe.empty()) vorlax.back() = exe;
     command.insert(command.end(), vorlax.begin(), vorlax.end());
     command.insert(command.end(), args.begin(), args.end());
-    return run_process(command, cwd);
+    ProcessResult result = run_process(command, cwd);
+    result.err = without_notes(result.err);
+    return result;
 }
 
 inline std::vector<std::string> split_lines(const std::string& text) {
