@@ -27,6 +27,16 @@ void platform_init_process() {
     // A file size limit must fail the write (EFBIG) so the thread can report
     // its whole blocks, not kill the process.
     signal(SIGXFSZ, SIG_IGN);
+    // Started with stdin, stdout or stderr closed, the first test file would
+    // get that number and the lines meant for the console would land in it.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            int null_fd = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (null_fd >= 0 && null_fd != fd) {
+                dup2(null_fd, fd);
+                close(null_fd);
+            }
+        }
 }
 
 std::string platform_error_text(int error) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,8 +54,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
     close(out_pipe[0]);
     close(err_pipe[0]);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    struct rusage usage {};
+    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    result.peak_rss_kb = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;

@@ -9,9 +9,12 @@ struct ProcessResult {
     int signal = 0;        // the signal that ended it, or 0
     std::string out;       // everything it wrote to stdout
     std::string err;       // everything it wrote to stderr
+    long peak_rss_kb = 0;  // largest resident set of it and its waited-for children
 };
 
-// Runs argv[0] with argv in folder cwd, stdin from /dev/null.
+// Runs argv[0] with argv in folder cwd, stdin from /dev/null. To run it
+// under a limit or another user, put the command that does so first in argv
+// (timeout, prlimit, setpriv); it must exec the rest.
 ProcessResult run_process(const std::vector<std::string>& argv, const std::string& cwd);
 
 // The command that starts VORLAX: the words of $VORLAX_WRAPPER (such as an

@@ -1,0 +1,119 @@
+// The platform layer with scripted outcomes: no file is touched; memory,
+// threads, time and the signal are real enough for the logic to run.
+#include "fake_platform.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+
+FakeScript fake_script;
+FakeLog fake_log;
+
+void fake_reset(const FakeScript& script) {
+    fake_script = script;
+    fake_log = FakeLog{};
+}
+
+const char* const platform_default_prefix = "./";
+const size_t platform_max_path_bytes = 4096;
+const bool platform_slash_help = false;
+
+void platform_init_process() {}
+
+std::string platform_error_text(int error) { return std::strerror(error); }
+
+bool platform_is_unbuffered_refusal(int error) { return error == fake_refusal_error; }
+
+FileHandle file_create(const char*, bool buffered, int* error) {
+    fake_log.last_open_buffered = buffered;
+    if (fake_script.open_error != 0) {
+        *error = fake_script.open_error;
+        return invalid_file;
+    }
+    ++fake_log.files_open;
+    return 7;
+}
+
+bool file_write(FileHandle, const void* data, size_t bytes, size_t* written, int* error) {
+    const auto* bytes_in = static_cast<const unsigned char*>(data);
+    bool uniform = true;
+    for (size_t i = 1; uniform && i < bytes; ++i) uniform = bytes_in[i] == bytes_in[0];
+    fake_log.fill_of_write.push_back(bytes ? bytes_in[0] : 0);
+    fake_log.write_uniform.push_back(uniform);
+    const bool faulty = fake_log.write_calls++ == fake_script.fault_at_write;
+    if (faulty && fake_script.fault == FakeWrite::failed) {
+        *written = 0;
+        *error = fake_script.write_error;
+        return false;
+    }
+    *written = faulty && fake_script.fault == FakeWrite::short_write ? fake_script.short_bytes : bytes;
+    *error = 0;
+    return true;
+}
+
+uint32_t file_unbuffered_alignment_bytes(FileHandle) { return fake_script.alignment_bytes; }
+
+void file_close(FileHandle) { --fake_log.files_open; }
+
+bool folder_is_memory_backed(const char*) { return false; }
+
+void* pages_alloc(size_t bytes, int* error) {
+    if (fake_script.alloc_error != 0) {
+        *error = fake_script.alloc_error;
+        return nullptr;
+    }
+    ++fake_log.buffers_held;
+    return std::aligned_alloc(4096, (bytes + 4095) / 4096 * 4096);
+}
+
+void pages_free(void* pages, size_t) {
+    --fake_log.buffers_held;
+    std::free(pages);
+}
+
+uint64_t available_memory_bytes() { return 0; }
+
+bool thread_start(ThreadRoutine routine, void* arg, ThreadHandle* thread, int*) {
+    thread->value = reinterpret_cast<uintptr_t>(new std::thread(routine, arg));
+    return true;
+}
+
+void thread_join(ThreadHandle thread) {
+    auto* running = reinterpret_cast<std::thread*>(thread.value);
+    running->join();
+    delete running;
+}
+
+uint64_t tick_ms() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void sleep_ms(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+struct DoneSignal {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool set = false;
+};
+
+DoneSignal* signal_create() { return new DoneSignal; }
+
+void signal_set(DoneSignal* signal) {
+    std::lock_guard<std::mutex> hold(signal->lock);
+    signal->set = true;
+    signal->changed.notify_all();
+}
+
+bool signal_wait_ms(DoneSignal* signal, uint32_t timeout_ms) {
+    std::unique_lock<std::mutex> hold(signal->lock);
+    return signal->changed.wait_for(hold, std::chrono::milliseconds(timeout_ms), [signal] { return signal->set; });
+}
+
+void signal_destroy(DoneSignal* signal) { delete signal; }

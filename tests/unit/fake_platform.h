@@ -1,0 +1,39 @@
+// A platform layer with scripted outcomes, linked in place of the real one
+// so tests can make any write fail, come back short or be refused.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+enum class FakeWrite { whole, short_write, failed };
+
+// What the next run through the platform layer will meet.
+struct FakeScript {
+    int open_error = 0;           // non-zero: file_create fails with it
+    int alloc_error = 0;          // non-zero: pages_alloc fails with it
+    int64_t fault_at_write = -1;  // index of the write call that misbehaves
+    FakeWrite fault = FakeWrite::whole;
+    size_t short_bytes = 0;       // what a short write reports
+    int write_error = 0;          // the code a failed write sets
+    uint32_t alignment_bytes = 0; // what file_unbuffered_alignment_bytes reports
+};
+
+// What the code under test did.
+struct FakeLog {
+    int64_t write_calls = 0;
+    std::vector<unsigned char> fill_of_write;  // the first byte of each write
+    std::vector<bool> write_uniform;           // whether that write held one byte throughout
+    int files_open = 0;
+    int buffers_held = 0;
+    bool last_open_buffered = false;
+};
+
+extern FakeScript fake_script;
+extern FakeLog fake_log;
+
+// Sets the script for the next run and clears the log.
+void fake_reset(const FakeScript& script);
+
+// The error code the fake treats as a refusal of cache-bypassing writes.
+constexpr int fake_refusal_error = 22;  // EINVAL on Linux
