@@ -1,21 +1,5 @@
 # Builds the Windows program on Linux with mingw-w64 (x86_64):
 #   cmake -S . -B build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(VORLAX_MINGW_TRIPLE x86_64-w64-mingw32)
-
-# The posix thread model: its C++ library has std::mutex, which the unit
-# tests' framework needs; the program itself calls Win32 threads directly.
-set(CMAKE_C_COMPILER ${VORLAX_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VORLAX_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${VORLAX_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VORLAX_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The C and C++ runtimes are linked in, so the .exe needs no DLL beyond
-# those every Windows has (kernel32, msvcrt).
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
