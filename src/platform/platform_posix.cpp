@@ -116,6 +116,15 @@ void* pages_alloc(size_t bytes, int* error) {
         *error = errno;
         return nullptr;
     }
+    // Both are hints: large pages where the system allows them, and every
+    // page in place now, in one call, rather than one fault at a time during
+    // the first block.
+#ifdef MADV_HUGEPAGE
+    madvise(pages, bytes, MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+    madvise(pages, bytes, MADV_POPULATE_WRITE);
+#endif
     return pages;
 }
 
