@@ -1,6 +1,5 @@
 #include "main/run_notes.h"
 
-
 std::string prefix_folder(const char* path_prefix) {
     const std::string prefix = path_prefix ? path_prefix : "";
     const size_t last = prefix.find_last_of("/\\");
