@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "../support/scratch_dir.h"
+#include "output_lines.h"
 #include "run_process.h"
 
 namespace {
@@ -63,13 +64,6 @@ ProcessResult run_vorlax(const std::vector<std::string>& args, const std::string
     return result;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 const std::regex banner_line(R"(VORLAX: writing (un)?buffered \d+K buffers in \d+ threads up to \d+ GB each)");
 const std::regex progress_line(R"( *\d+\.\d{3}: +(\d+) MB written, +\d+ MB/s sustained, +\d+ MB/S incremental)");
 const std::regex completion_line(R"(thread \d+ done! \d+)");
@@ -93,20 +87,6 @@ long long check_run_output(const std::string& out) {
             EXPECT_TRUE(std::regex_match(lines[i], completion_line)) << "stray line: '" << lines[i] << "'";
     }
     return last_mb;
-}
-
-// stderr without the notes a run may open with (a memory-backed folder,
-// files that fit in memory): at most two lines, first.
-std::string without_notes(const std::string& err) {
-    std::string rest = err;
-    for (int note = 0; note < 2 && rest.rfind("vorlax: note: ", 0) == 0; ++note) rest.erase(0, rest.find('\n') + 1);
-    return rest;
-}
-
-bool has_line(const std::string& out, const std::string& line) {
-    for (const std::string& candidate : lines_of(out))
-        if (candidate == line) return true;
-    return false;
 }
 
 TEST(CommandLine, UsageHelpAndVersion) {

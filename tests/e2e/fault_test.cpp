@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 // The first and last lines every run prints.
 void expect_framed(const ProcessResult& result) {
-    std::vector<std::string> lines = split_lines(result.out);
+    std::vector<std::string> lines = lines_of(result.out);
     ASSERT_GE(lines.size(), 2u) << result.out << result.err;
     EXPECT_EQ(lines.front().rfind("VORLAX: writing ", 0), 0u) << lines.front();
     EXPECT_EQ(lines.back(), "DONE!");
@@ -49,13 +49,13 @@ TEST(Faults, FileFaultsNameTheFileAndTheReason) {
         ProcessResult result = run_bounded({}, {"B", prefix, "64", "2", "1"}, scratch.path());
         EXPECT_EQ(result.exit_status, 1) << result.err;
         expect_framed(result);
-        EXPECT_TRUE(holds_line(result.err, "vorlax: " + prefix + "_00.BIN" + c.reason)) << result.err;
-        EXPECT_EQ(holds_line(result.out, c.completion), *c.completion != '\0') << result.out;
+        EXPECT_TRUE(has_line(result.err, "vorlax: " + prefix + "_00.BIN" + c.reason)) << result.err;
+        EXPECT_EQ(has_line(result.out, c.completion), *c.completion != '\0') << result.out;
         if (fs::is_directory(scratch.file(c.folder))) {
-            EXPECT_TRUE(holds_line(result.out, "thread 1 done! 16384")) << result.out;
-            EXPECT_EQ(split_lines(result.err).size(), 1u) << result.err;
+            EXPECT_TRUE(has_line(result.out, "thread 1 done! 16384")) << result.out;
+            EXPECT_EQ(lines_of(result.err).size(), 1u) << result.err;
         } else {
-            EXPECT_TRUE(holds_line(result.err, "vorlax: " + prefix + "_01.BIN" + c.reason)) << result.err;
+            EXPECT_TRUE(has_line(result.err, "vorlax: " + prefix + "_01.BIN" + c.reason)) << result.err;
         }
     }
 }
@@ -81,7 +81,7 @@ TEST(Faults, FileSizeLimitKeepsEveryCountedBlock) {
                                            {"B", prefix, "64", "1", "1"}, scratch.path());
         EXPECT_EQ(result.exit_status, 1) << result.err;
         expect_framed(result);
-        EXPECT_TRUE(holds_line(result.out, "thread 0 done! 10")) << result.out;
+        EXPECT_TRUE(has_line(result.out, "thread 0 done! 10")) << result.out;
         EXPECT_EQ(result.err, "vorlax: " + prefix + "_00.BIN" + c.reason + "\n");
         std::string data = read_whole_file(prefix + "_00.BIN");
         ASSERT_EQ(data.size(), c.limit_bytes);
@@ -148,7 +148,7 @@ TEST(Faults, NoMemoryForSomeBuffers) {
     int completed = 0, without_buffer = 0;
     for (int thread = 0; thread < threads; ++thread) {
         const std::string file = prefix + "_" + two_digits(thread) + ".BIN";
-        bool done = holds_line(result.out, "thread " + std::to_string(thread) + " done! 32");
+        bool done = has_line(result.out, "thread " + std::to_string(thread) + " done! 32");
         bool no_buffer = count_matching(result.err, "vorlax: " + file + ": cannot get a 32768 KB write buffer: "
                                                     "Cannot allocate memory; .*") == 1;
         // Stacks take address space too, so a thread may also fail to start.
@@ -235,10 +235,10 @@ TEST(Faults, OddNumbersOnTheCommandLine) {
     for (const auto& c : cases) {
         ProcessResult result = run_bounded({}, c.args, scratch.path());
         EXPECT_EQ(result.exit_status, 1) << result.err;
-        EXPECT_EQ(split_lines(result.out).front(), c.banner);
-        EXPECT_EQ(split_lines(result.out).back(), "DONE!");
+        EXPECT_EQ(lines_of(result.out).front(), c.banner);
+        EXPECT_EQ(lines_of(result.out).back(), "DONE!");
         EXPECT_EQ(count_matching(result.err, "vorlax: " + prefix + "_0\\d.BIN: cannot create: No such file or directory"),
-                  static_cast<int>(split_lines(result.err).size()));
+                  static_cast<int>(lines_of(result.err).size()));
     }
     EXPECT_TRUE(fs::is_empty(scratch.path()));
 }

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "../support/scratch_dir.h"
+#include "output_lines.h"
 #include "run_process.h"
 
 namespace {
@@ -19,13 +20,6 @@ const std::regex out_line(R"(VORLAX: writing (un)?buffered \d+K buffers in \d+ t
 const std::regex cache_note(R"(vorlax: note: the test files \((\d+) MB in all\) fit in the memory available )"
                             R"(\(\d+ MB\); these figures will show the page cache until it fills; mode U or a )"
                             R"(larger size measures the disk)");
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 // Runs VORLAX with args; with merged, stderr goes into the same pipe as
 // stdout (so the order of the two shows) and result.err stays empty.

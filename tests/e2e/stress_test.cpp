@@ -28,7 +28,7 @@ void run_stress(int threads, uint32_t buffer_kb, int limit_s) {
     EXPECT_EQ(result.exit_status, 0) << result.err;
     EXPECT_EQ(result.err, "");
 
-    std::vector<std::string> lines = split_lines(result.out);
+    std::vector<std::string> lines = lines_of(result.out);
     ASSERT_GE(lines.size(), 2u) << result.out;
     EXPECT_EQ(lines.front(), "VORLAX: writing buffered " + std::to_string(buffer_kb) + "K buffers in " +
                                  std::to_string(threads) + " threads up to 1 GB each");
@@ -42,7 +42,7 @@ void run_stress(int threads, uint32_t buffer_kb, int limit_s) {
     EXPECT_EQ(completions + count_matching(result.out, progress) + 2, static_cast<int>(lines.size()))
         << result.out;
     for (int thread = 0; thread < threads; ++thread)
-        EXPECT_TRUE(holds_line(result.out, "thread " + std::to_string(thread) + " done! " + std::to_string(blocks)));
+        EXPECT_TRUE(has_line(result.out, "thread " + std::to_string(thread) + " done! " + std::to_string(blocks)));
 
     const long buffers_kb = static_cast<long>(threads) * buffer_kb;
     std::printf("[ figures  ] %d threads x %u KB: peak RSS %ld KB (buffers %ld KB); last line: %s\n", threads,

@@ -1,0 +1,36 @@
+// Reading what a run printed: its lines, and stderr without the notes.
+#pragma once
+
+#include <algorithm>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+inline std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+inline bool has_line(const std::string& text, const std::string& line) {
+    std::vector<std::string> lines = lines_of(text);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Lines of text that match pattern as a whole.
+inline int count_matching(const std::string& text, const std::string& pattern) {
+    const std::regex wanted(pattern);
+    int count = 0;
+    for (const std::string& line : lines_of(text)) count += std::regex_match(line, wanted) ? 1 : 0;
+    return count;
+}
+
+// stderr without the advisory notes a run opens with ("vorlax: note: ..."
+// lines, printed before any writer starts), so tests can check the rest.
+inline std::string without_notes(const std::string& err) {
+    std::string rest = err;
+    while (rest.rfind("vorlax: note: ", 0) == 0) rest.erase(0, rest.find('\n') + 1);
+    return rest;
+}
