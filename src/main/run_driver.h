@@ -1,8 +1,30 @@
-// The run driver: settings, writer threads, the monitor loop and the end.
+// The run driver: settings, worker threads, the monitor loop and the end.
 #pragma once
 
-// Runs VORLAX with the command line of main and returns the exit status:
-// 0 when every writer thread wrote all its blocks (or help and version were
-// asked for), 1 when any thread fell short, 2 for a command line that cannot
-// be run (wrong argument count, over-long path prefix).
+#include <vector>
+
+#include "main/program.h"
+#include "monitor/run_counters.h"
+
+// Reads the command line into *settings. Returns true when a run is to
+// start; otherwise it has printed what the command line asked for (usage,
+// help, version, or why it cannot be run) and set *exit_status: 0 for help
+// and version, 2 for a wrong argument count or an over-long path prefix.
+bool settle_command_line(const ProgramInfo& program, int argc, const char* const* argv, RunSettings* settings,
+                         int* exit_status);
+
+// Starts settings.thread_count workers of program, thread i on (*jobs)[i],
+// after setting counters->active_threads to their number. A thread that
+// cannot be started is counted out at once and counted in failed_threads,
+// with a line on stderr. Returns the started threads, to be joined.
+std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSettings& settings,
+                                        RunCounters* counters, std::vector<WorkerJob>* jobs);
+
+// Runs program on this machine with the command line of main and returns
+// the exit status: 0 when every worker did all its blocks (or help and
+// version were asked for), 1 when any fell short, 2 for a command line that
+// cannot be run.
+int run_program(const ProgramInfo& program, int argc, const char* const* argv);
+
+// run_program for vorlax.
 int run_vorlax(int argc, const char* const* argv);

@@ -11,7 +11,7 @@ uint64_t rate_mb_per_s(uint64_t mb, uint64_t interval_ms) {
 
 }  // namespace
 
-ProgressLine format_progress(const ProgressSample& sample) {
+ProgressLine format_progress(const ProgressSample& sample, const char* verb) {
     const uint64_t elapsed_ms = sample.now_tick - sample.start_tick;
     const uint64_t mb = sample.total_kb >> 10;
     const uint64_t sustained = rate_mb_per_s(mb, elapsed_ms);
@@ -20,8 +20,8 @@ ProgressLine format_progress(const ProgressSample& sample) {
 
     char text[160];
     std::snprintf(text, sizeof text,
-                  "%4" PRIu64 ".%03u: %8" PRIu64 " MB written, %4" PRIu64 " MB/s sustained, %4" PRIu64
+                  "%4" PRIu64 ".%03u: %8" PRIu64 " MB %s, %4" PRIu64 " MB/s sustained, %4" PRIu64
                   " MB/S incremental\n",
-                  elapsed_ms / 1000u, static_cast<unsigned>(elapsed_ms % 1000u), mb, sustained, incremental);
+                  elapsed_ms / 1000u, static_cast<unsigned>(elapsed_ms % 1000u), mb, verb, sustained, incremental);
     return ProgressLine{text, mb};
 }

@@ -59,15 +59,15 @@ ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* sett
     return ParseOutcome::run;
 }
 
-std::string format_banner(const RunSettings& settings) {
+std::string format_banner(const RunSettings& settings, const char* activity) {
     char line[160];
-    std::snprintf(line, sizeof line, "VORLAX: writing %s %uK buffers in %u threads up to %u GB each\n",
+    std::snprintf(line, sizeof line, "VORLAX: %s %s %uK buffers in %u threads up to %u GB each\n", activity,
                   settings.buffered ? "buffered" : "unbuffered", settings.buffer_kb, settings.thread_count,
                   settings.max_gb);
     return line;
 }
 
-void print_banner(const RunSettings& settings) {
-    std::fputs(format_banner(settings).c_str(), stdout);
+void print_banner(const RunSettings& settings, const char* activity) {
+    std::fputs(format_banner(settings, activity).c_str(), stdout);
     std::fflush(stdout);
 }

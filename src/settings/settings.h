@@ -37,8 +37,9 @@ bool read_decimal(const char* text, uint32_t* value);
 // nothing. Pure: prints nothing. *settings is only meaningful for run.
 ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings);
 
-// "VORLAX: writing <buffered|unbuffered> %dK buffers in %d threads up to %d GB each\n"
-std::string format_banner(const RunSettings& settings);
+// "VORLAX: <activity> <buffered|unbuffered> %dK buffers in %d threads up to
+// %d GB each\n"; activity is "writing" for writers, "reading" for readers.
+std::string format_banner(const RunSettings& settings, const char* activity = "writing");
 
 // Writes the banner line to standard output.
-void print_banner(const RunSettings& settings);
+void print_banner(const RunSettings& settings, const char* activity = "writing");

@@ -59,7 +59,7 @@ WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters) 
 }
 
 void writer_thread(void* raw_job) {
-    const auto* job = static_cast<const WriterJob*>(raw_job);
+    const auto* job = static_cast<const WorkerJob*>(raw_job);
     const RunSettings& settings = *job->settings;
     RunCounters* counters = job->counters;
 
@@ -74,6 +74,5 @@ void writer_thread(void* raw_job) {
         std::fprintf(stderr, "%s\n", describe_writer_failure(layout, report).c_str());
         counters->failed_threads.fetch_add(1);
     }
-    // Last act on shared state: the monitor may end the run right after it.
-    if (counters->active_threads.fetch_sub(1) == 1) signal_set(counters->all_done);
+    count_out(counters);
 }

@@ -2,31 +2,12 @@
 // accounts for every whole block it wrote.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "monitor/run_counters.h"
 #include "settings/settings.h"
-
-struct DoneSignal;
-
-// State shared by the writers and the run driver. The total sits on a cache
-// line of its own: writers add to it once per block, while the monitor only
-// reads it once a second.
-struct RunCounters {
-    alignas(64) std::atomic<uint64_t> total_kb_written{0};
-    alignas(64) std::atomic<int32_t> active_threads{0};
-    std::atomic<int32_t> failed_threads{0};  // threads that fell short
-    DoneSignal* all_done = nullptr;          // set when active_threads reaches 0
-};
-
-// The start argument of one writer thread.
-struct WriterJob {
-    uint32_t thread_index;
-    const RunSettings* settings;
-    RunCounters* counters;
-};
 
 // One test file as a writer carries it out.
 struct WriterLayout {
@@ -59,7 +40,7 @@ WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters);
 // "vorlax: <name>: <what happened>: <reason>[; <what to do>]".
 std::string describe_writer_failure(const WriterLayout& layout, const WriterReport& report);
 
-// Thread routine; job is a WriterJob. Runs write_test_file for the job's
+// Thread routine; job is a WorkerJob. Runs write_test_file for the job's
 // test file, reports a failure on stderr and counts it in failed_threads,
 // then counts itself out of active_threads as its last act, setting
 // all_done when it was the last.

@@ -1,6 +1,11 @@
 // A scratch folder for tests that write files: on /dev/shm when it is there
 // (memory, fast), else under $TMPDIR or /tmp; removed with everything in it.
+// Tests of unbuffered runs ask for a folder that takes O_DIRECT: tmpfs does
+// only on newer kernels (6.6 on), so there the folder may be on a disk.
 #pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,36 +14,60 @@
 #include <system_error>
 #include <vector>
 
+enum class ScratchUse { any, unbuffered };
+
 class ScratchDir {
 public:
-    ScratchDir() {
+    // With ScratchUse::unbuffered the folder takes files opened with
+    // O_DIRECT; when no candidate does, path() is "" and unbuffered_note()
+    // says why, for GTEST_SKIP.
+    explicit ScratchDir(ScratchUse use = ScratchUse::any) {
         namespace fs = std::filesystem;
         std::vector<std::string> bases = {"/dev/shm"};
         if (const char* tmp = std::getenv("TMPDIR")) bases.push_back(tmp);
         bases.push_back("/tmp");
+        bases.push_back("/var/tmp");
         for (const std::string& base : bases) {
             std::error_code error;
             if (!fs::is_directory(base, error)) continue;
             std::string pattern = base + "/vorlax-test-XXXXXX";
-            if (mkdtemp(pattern.data())) {
-                path_ = pattern;
-                return;
+            if (!mkdtemp(pattern.data())) continue;
+            if (use == ScratchUse::unbuffered && !takes_direct_io(pattern)) {
+                skipped_ += (skipped_.empty() ? "" : ", ") + base;
+                fs::remove_all(pattern, error);
+                continue;
             }
+            path_ = pattern;
+            return;
         }
+        if (use == ScratchUse::unbuffered) return;
         std::abort();
     }
     ~ScratchDir() {
         std::error_code error;
-        std::filesystem::remove_all(path_, error);
+        if (!path_.empty()) std::filesystem::remove_all(path_, error);
     }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // Why there is no folder for unbuffered files.
+    std::string unbuffered_note() const {
+        return "no scratch folder takes unbuffered (O_DIRECT) files; tried " + skipped_;
+    }
 
 private:
+    static bool takes_direct_io(const std::string& folder) {
+        const std::string probe = folder + "/direct-probe";
+        int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_DIRECT, 0600);
+        if (fd >= 0) close(fd);
+        unlink(probe.c_str());
+        return fd >= 0;
+    }
+
     std::string path_;
+    std::string skipped_;
 };
 
 // The whole content of a file, or "" when it cannot be read.

@@ -122,7 +122,7 @@ TEST(WriterThread, CountsItselfOutAndSignalsTheLast) {
     RunCounters counters;
     counters.all_done = signal_create();
     counters.active_threads = 2;
-    WriterJob good{0, &settings, &counters};
+    WorkerJob good{0, &settings, &counters};
     CaptureStdout();
     writer_thread(&good);
     EXPECT_EQ(counters.active_threads.load(), 1);
@@ -131,7 +131,7 @@ TEST(WriterThread, CountsItselfOutAndSignalsTheLast) {
     std::string missing = scratch.file("missing/t");
     RunSettings bad_settings = settings;
     bad_settings.path_prefix = missing.c_str();
-    WriterJob bad{1, &bad_settings, &counters};
+    WorkerJob bad{1, &bad_settings, &counters};
     writer_thread(&bad);
     EXPECT_EQ(GetCapturedStdout(), "thread 0 done! 1024\n");
     EXPECT_EQ(counters.active_threads.load(), 0);

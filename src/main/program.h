@@ -1,0 +1,21 @@
+// What sets one program of the family apart: its name, what its threads do
+// and the words its lines use. The drivers are the same for all.
+#pragma once
+
+#include "platform/platform.h"
+#include "settings/settings.h"
+
+struct ProgramInfo {
+    const char* name;           // "vorlax": heads its lines on stderr
+    const char* usage;          // the usage text, line end included
+    const char* version_line;   // what --version prints, line end included
+    const char* activity;       // "writing": in the banner
+    const char* progress_verb;  // "written": in the progress lines
+    const char* worker_role;    // "writer": names a thread that cannot start
+    ThreadRoutine worker;       // the thread routine; its argument is a WorkerJob
+    // Prints the notes on stderr that this run's figures call for; may be null.
+    void (*print_notes)(const RunSettings& settings);
+};
+
+// vorlax itself: the writers.
+extern const ProgramInfo vorlax_program;

@@ -1,0 +1,56 @@
+#include "monitor/monitor.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "progress/progress.h"
+
+void count_out(RunCounters* counters) {
+    if (counters->active_threads.fetch_sub(1) == 1) signal_set(counters->all_done);
+}
+
+MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick) {
+    uint64_t prev_tick = start_tick;
+    uint64_t prev_mb = 0;
+    MonitorTotals totals = source.sample(source.context);
+    while (totals.running) {
+        source.wait_until(source.context, prev_tick + 1000);
+        totals = source.sample(source.context);
+        const uint64_t now = tick_ms();
+        ProgressLine line =
+            format_progress(ProgressSample{start_tick, now, prev_tick, totals.total_kb, prev_mb}, source.verb);
+        source.print_line(source.context, line.text);
+        prev_mb = line.mb;
+        prev_tick = now;
+    }
+    return totals;
+}
+
+namespace {
+
+void wait_for_counters(void* context, uint64_t due_tick) {
+    auto* counters = static_cast<RunCounters*>(context);
+    const uint64_t now = tick_ms();
+    if (due_tick > now) signal_wait_ms(counters->all_done, static_cast<uint32_t>(due_tick - now));
+}
+
+MonitorTotals sample_counters(void* context) {
+    auto* counters = static_cast<RunCounters*>(context);
+    MonitorTotals totals;
+    totals.running = counters->active_threads.load() != 0;
+    totals.total_kb = counters->total_kb_written.load();
+    return totals;
+}
+
+void print_to_stdout(void*, const std::string& line) { print_stdout_line(line); }
+
+}  // namespace
+
+MonitorSource local_monitor_source(RunCounters* counters, const char* verb) {
+    return MonitorSource{counters, wait_for_counters, sample_counters, print_to_stdout, verb};
+}
+
+void print_stdout_line(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+}
