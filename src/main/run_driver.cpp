@@ -34,7 +34,7 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
             *exit_status = 2;
             return false;
         case ParseOutcome::help:
-            print_stdout_line(program.usage);
+            print_stdout_line(std::string(program.usage) + program.help);
             *exit_status = 0;
             return false;
         case ParseOutcome::version:

@@ -31,7 +31,7 @@ void print_write_notes(const RunSettings& settings) {
 }  // namespace
 
 const ProgramInfo vorlax_program = {
-    "vorlax", usage_text, "VORLAX " VORLAX_VERSION "\n", "writing", "written", "writer", writer_thread,
+    "vorlax", usage_text, "", "VORLAX " VORLAX_VERSION "\n", "writing", "written", "writer", writer_thread,
     print_write_notes,
 };
 
