@@ -14,37 +14,39 @@ RunCounters run_counters;
 
 // Counts out a worker whose thread could not be started, so the monitor
 // never waits for it.
-void count_out_unstarted(const ProgramInfo& program, const RunSettings& settings, RunCounters* counters,
-                         uint32_t thread_index, int error) {
+void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int error) {
     std::string name;
-    test_file_name(settings.path_prefix, thread_index, platform_max_path_bytes, &name);
-    std::fprintf(stderr, "%s: %s: cannot start %s thread %u: %s; use fewer threads\n", program.name, name.c_str(),
-                 program.worker_role, thread_index, platform_error_text(error).c_str());
-    counters->failed_threads.fetch_add(1);
-    count_out(counters);
+    test_file_name(job.settings->path_prefix, job.thread_index, platform_max_path_bytes, &name);
+    std::fprintf(stderr, "%s%s: cannot start %s thread %u: %s; use fewer threads\n", job.message_head, name.c_str(),
+                 program.worker_role, job.thread_index, platform_error_text(error).c_str());
+    job.counters->failed_threads.fetch_add(1);
+    end_writing(job.counters);
+    count_out(job.counters);
 }
 
 }  // namespace
 
 bool settle_command_line(const ProgramInfo& program, int argc, const char* const* argv, RunSettings* settings,
-                         int* exit_status) {
+                         int* exit_status, bool speak) {
     switch (parse_settings(argc, argv, settings)) {
         case ParseOutcome::usage:
-            print_stdout_line(program.usage);
+            if (speak) print_stdout_line(program.usage);
             *exit_status = 2;
             return false;
         case ParseOutcome::help:
-            print_stdout_line(std::string(program.usage) + program.help);
+            if (speak) print_stdout_line(std::string(program.usage) + program.help);
             *exit_status = 0;
             return false;
         case ParseOutcome::version:
-            print_stdout_line(program.version_line);
+            if (speak) print_stdout_line(program.version_line);
             *exit_status = 0;
             return false;
         case ParseOutcome::prefix_too_long:
-            std::fprintf(stderr, "%s: path prefix too long: the test file names would pass the system's limit "
-                                 "of %zu characters; use a shorter path\n",
-                         program.name, platform_max_path_bytes - 1);
+            if (speak)
+                std::fprintf(stderr,
+                             "%s: path prefix too long: the test file names would pass the system's limit "
+                             "of %zu characters; use a shorter path\n",
+                             program.name, platform_max_path_bytes - 1);
             *exit_status = 2;
             return false;
         case ParseOutcome::run:
@@ -54,10 +56,15 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
 }
 
 std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSettings& settings,
-                                        RunCounters* counters, std::vector<WorkerJob>* jobs) {
+                                        RunCounters* counters, std::vector<WorkerJob>* jobs,
+                                        const WorkerJob& model) {
     const uint32_t thread_count = settings.thread_count;
     counters->active_threads.store(static_cast<int32_t>(thread_count));
-    jobs->assign(thread_count, WorkerJob{0, &settings, counters});
+    counters->writing_threads.store(static_cast<int32_t>(thread_count));
+    WorkerJob job = model;
+    job.settings = &settings;
+    job.counters = counters;
+    jobs->assign(thread_count, job);
     std::vector<ThreadHandle> started;
     started.reserve(thread_count);
     for (uint32_t index = 0; index < thread_count; ++index) {
@@ -67,7 +74,7 @@ std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSet
         if (thread_start(program.worker, &(*jobs)[index], &thread, &error))
             started.push_back(thread);
         else
-            count_out_unstarted(program, settings, counters, index, error);
+            count_out_unstarted(program, (*jobs)[index], error);
     }
     return started;
 }

@@ -10,15 +10,21 @@
 // start; otherwise it has printed what the command line asked for (usage,
 // help, version, or why it cannot be run) and set *exit_status: 0 for help
 // and version, 2 for a wrong argument count or an over-long path prefix.
+// With speak false it prints nothing at all (every line it would print,
+// notes included, goes through this flag): the processes of a run under
+// MPI other than rank 0 settle the same command line in silence.
 bool settle_command_line(const ProgramInfo& program, int argc, const char* const* argv, RunSettings* settings,
-                         int* exit_status);
+                         int* exit_status, bool speak = true);
 
-// Starts settings.thread_count workers of program, thread i on (*jobs)[i],
-// after setting counters->active_threads to their number. A thread that
-// cannot be started is counted out at once and counted in failed_threads,
-// with a line on stderr. Returns the started threads, to be joined.
+// Starts settings.thread_count workers of program, thread i on (*jobs)[i], a
+// copy of model with its thread_index, settings and counters filled in,
+// after setting counters->active_threads and writing_threads to their
+// number. A thread that cannot be started is counted out at once and counted
+// in failed_threads, with a line on stderr (headed by model.message_head).
+// Returns the started threads, to be joined.
 std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSettings& settings,
-                                        RunCounters* counters, std::vector<WorkerJob>* jobs);
+                                        RunCounters* counters, std::vector<WorkerJob>* jobs,
+                                        const WorkerJob& model = WorkerJob{0, nullptr, nullptr});
 
 // Runs program on this machine with the command line of main and returns
 // the exit status: 0 when every worker did all its blocks (or help and

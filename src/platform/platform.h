@@ -48,6 +48,10 @@ bool file_write(FileHandle file, const void* data, size_t bytes, size_t* written
 // or 0 when the system cannot tell.
 uint32_t file_unbuffered_alignment_bytes(FileHandle file);
 
+// Makes everything written to file durable on its device (fsync,
+// FlushFileBuffers). Returns false and sets *error when the system cannot.
+bool file_sync(FileHandle file, int* error);
+
 void file_close(FileHandle file);
 
 // True when the file system that holds folder keeps its files in memory

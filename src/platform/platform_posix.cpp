@@ -101,6 +101,12 @@ uint32_t file_unbuffered_alignment_bytes(FileHandle file) {
     return read_sysfs_number(path);
 }
 
+bool file_sync(FileHandle file, int* error) {
+    if (fsync(static_cast<int>(file)) == 0) return true;
+    *error = errno;
+    return false;
+}
+
 void file_close(FileHandle file) { close(static_cast<int>(file)); }
 
 bool folder_is_memory_backed(const char* folder) {

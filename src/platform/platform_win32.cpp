@@ -94,6 +94,12 @@ uint32_t file_unbuffered_alignment_bytes(FileHandle file) {
     return volume_sector_bytes(handle);
 }
 
+bool file_sync(FileHandle file, int* error) {
+    if (FlushFileBuffers(reinterpret_cast<HANDLE>(file))) return true;
+    *error = static_cast<int>(GetLastError());
+    return false;
+}
+
 void file_close(FileHandle file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
 
 // Windows has RAM disks only as third-party drivers; none can be told apart.

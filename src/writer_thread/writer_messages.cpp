@@ -35,14 +35,15 @@ std::string alignment_advice(uint32_t buffer_kb, uint32_t alignment_bytes) {
 }  // namespace
 
 std::string describe_writer_failure(const WriterLayout& layout, const WriterReport& report) {
-    const std::string head = "vorlax: " + (layout.name.empty() ? std::string("test file") : layout.name);
+    const std::string head = layout.message_head + (layout.name.empty() ? std::string("test file") : layout.name);
     const std::string reason = report.error ? platform_error_text(report.error) : std::string();
     switch (report.result) {
         case WriterResult::completed:
             return std::string();
         case WriterResult::open_failed:
             if (layout.name.empty())
-                return format("vorlax: thread %u: test file name too long for this system; use a shorter path",
+                return layout.message_head +
+                       format("thread %u: test file name too long for this system; use a shorter path",
                               layout.thread_index);
             if (refused_for_bypass(layout, report))
                 return head + ": cannot create for unbuffered writing: " + reason +
@@ -60,6 +61,9 @@ std::string describe_writer_failure(const WriterLayout& layout, const WriterRepo
             return head + format(": write cut short after %" PRId64 " blocks (%zu of %u bytes written); "
                                  "the disk may be full or a file size limit reached",
                                  report.blocks_written, report.last_write_bytes, layout.buffer_kb * 1024u);
+        case WriterResult::flush_failed:
+            return head + format(": flush after the last block (%" PRId64 ") failed: ", report.blocks_written) +
+                   reason;
     }
     return std::string();
 }

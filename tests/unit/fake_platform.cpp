@@ -59,6 +59,13 @@ bool file_write(FileHandle, const void* data, size_t bytes, size_t* written, int
 
 uint32_t file_unbuffered_alignment_bytes(FileHandle) { return fake_script.alignment_bytes; }
 
+bool file_sync(FileHandle, int* error) {
+    ++fake_log.syncs;
+    if (fake_script.sync_error == 0) return true;
+    *error = fake_script.sync_error;
+    return false;
+}
+
 void file_close(FileHandle) { --fake_log.files_open; }
 
 bool folder_is_memory_backed(const char*) { return false; }

@@ -17,6 +17,7 @@ struct FakeScript {
     size_t short_bytes = 0;       // what a short write reports
     int write_error = 0;          // the code a failed write sets
     uint32_t alignment_bytes = 0; // what file_unbuffered_alignment_bytes reports
+    int sync_error = 0;           // non-zero: file_sync fails with it
 };
 
 // What the code under test did.
@@ -27,6 +28,7 @@ struct FakeLog {
     int files_open = 0;
     int buffers_held = 0;
     bool last_open_buffered = false;
+    int syncs = 0;                             // file_sync calls
 };
 
 extern FakeScript fake_script;
