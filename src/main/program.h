@@ -20,3 +20,7 @@ struct ProgramInfo {
 
 // vorlax itself: the writers.
 extern const ProgramInfo vorlax_program;
+
+// vorlax-mpi: vorlax's writers on every rank of an MPI job (built where MPI
+// is found; defined in src/mpi).
+extern const ProgramInfo vorlax_mpi_program;

@@ -1,0 +1,153 @@
+#include "mpi/mpi_driver.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "main/run_driver.h"
+#include "mpi/mpi_monitor.h"
+#include "mpi/mpi_names.h"
+#include "mpi/mpi_summary.h"
+#include "test_file/test_file.h"
+
+namespace {
+
+// The lowest rank whose own prefix makes test file names past the system's
+// limit, or -1 when every rank's fit. Every rank joins.
+int first_rank_with_long_names(const std::string& prefix, int rank) {
+    std::string longest_name;
+    const bool fits = test_file_name(prefix.c_str(), 98, platform_max_path_bytes, &longest_name);
+    int mine = fits ? INT_MAX : rank, lowest = INT_MAX;
+    MPI_Allreduce(&mine, &lowest, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+    return lowest == INT_MAX ? -1 : lowest;
+}
+
+// Every rank's host name, in rank order.
+std::vector<std::string> all_host_names(const char* host, int ranks) {
+    std::vector<char> names(static_cast<size_t>(ranks) * MPI_MAX_PROCESSOR_NAME, '\0');
+    MPI_Allgather(host, MPI_MAX_PROCESSOR_NAME, MPI_CHAR, names.data(), MPI_MAX_PROCESSOR_NAME, MPI_CHAR,
+                  MPI_COMM_WORLD);
+    std::vector<std::string> hosts;
+    for (int rank = 0; rank < ranks; ++rank) hosts.emplace_back(&names[static_cast<size_t>(rank) * MPI_MAX_PROCESSOR_NAME]);
+    return hosts;
+}
+
+// This rank's row of the summary, from its writers' outcomes.
+RankRow rank_row(const MpiRun& run, const std::vector<WorkerJob>& jobs, const char* host, uint64_t start_tick,
+                 double barrier_s) {
+    RankRow row{};
+    row.rank = static_cast<uint32_t>(run.rank);
+    row.fell_short = run.counters->failed_threads.load() > 0 ? 1u : 0u;
+    row.total_kb = run.counters->total_kb_written.load();
+    row.kb_at_first_end = run.kb_at_first_end;
+    row.barrier_us = static_cast<uint64_t>(barrier_s * 1e6);
+    for (const WorkerJob& job : jobs) {
+        const WorkerOutcome& outcome = job.outcome;
+        if (outcome.end_tick == 0) continue;
+        row.span_ms = std::max(row.span_ms, outcome.end_tick - start_tick);
+        if (job.flush_at_end) row.durable_ms = std::max(row.durable_ms, outcome.end_tick + outcome.flush_ms - start_tick);
+        row.longest_flush_ms = std::max(row.longest_flush_ms, outcome.flush_ms);
+    }
+    std::snprintf(row.host, sizeof row.host, "%s", host);
+    return row;
+}
+
+// Gathers every rank's row and writers' block counts to rank 0, which prints
+// the completion lines, the summary and DONE!. Returns whether any rank fell
+// short.
+bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row, const std::vector<WorkerJob>& jobs) {
+    const size_t ranks = static_cast<size_t>(run->ranks);
+    std::vector<RankRow> rows(run->rank == 0 ? ranks : 0);
+    std::vector<int64_t> blocks, all_blocks(run->rank == 0 ? ranks * jobs.size() : 0);
+    for (const WorkerJob& job : jobs) blocks.push_back(job.outcome.blocks);
+    int fell_short = static_cast<int>(row.fell_short), any_fell_short = 0;
+    MPI_Request requests[3];
+    MPI_Igather(&row, sizeof row, MPI_BYTE, rows.data(), sizeof row, MPI_BYTE, 0, MPI_COMM_WORLD, &requests[0]);
+    MPI_Igather(blocks.data(), static_cast<int>(blocks.size()), MPI_INT64_T, all_blocks.data(),
+                static_cast<int>(blocks.size()), MPI_INT64_T, 0, MPI_COMM_WORLD, &requests[1]);
+    MPI_Iallreduce(&fell_short, &any_fell_short, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD, &requests[2]);
+    wait_requests(run, requests, 3);
+    if (run->rank == 0) {
+        std::string text;
+        for (size_t i = 0; i < all_blocks.size(); ++i)
+            if (all_blocks[i] >= 0)
+                text += mpi_completion_line(static_cast<uint32_t>(i / jobs.size()),
+                                            static_cast<uint32_t>(i % jobs.size()), all_blocks[i]);
+        for (const std::string& line : summary_lines(rows, settings.buffered)) text += line;
+        print_stdout_line(text + "DONE!\n");
+    }
+    return any_fell_short != 0;
+}
+
+// One rank's part in the run, between MPI_Init and MPI_Finalize.
+int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiRun* run, const char* host) {
+    RunSettings settings;
+    int exit_status = 0;
+    // Every rank has the same command line: all settle it alike, rank 0 says why.
+    if (!settle_command_line(program, argc, argv, &settings, &exit_status, run->rank == 0)) return exit_status;
+    const std::string prefix = rank_prefix(settings.path_prefix, host, static_cast<uint32_t>(run->rank));
+    settings.path_prefix = prefix.c_str();
+    const int long_rank = first_rank_with_long_names(prefix, run->rank);
+    if (long_rank >= 0) {
+        if (run->rank == 0)
+            std::fprintf(stderr, "%s: path prefix too long on rank %d: the test file names would pass the system's "
+                                 "limit of %zu characters; use a shorter path\n",
+                         program.name, long_rank, platform_max_path_bytes - 1);
+        return 2;
+    }
+    const std::vector<std::string> hosts = all_host_names(host, run->ranks);
+    if (run->rank == 0)
+        print_stdout_line(mpi_banner(settings, static_cast<uint32_t>(run->ranks), count_hosts(hosts)));
+
+    RunCounters counters;
+    counters.all_done = signal_create();
+    StartGate gate;
+    gate.open = signal_create();
+    const std::string message_head =
+        std::string(program.name) + ": rank " + std::to_string(run->rank) + " (" + host + "): ";
+    WorkerJob model{0, nullptr, nullptr};
+    model.gate = &gate;
+    model.flush_at_end = settings.buffered;
+    model.print_completion = false;
+    model.message_head = message_head.c_str();
+    std::vector<WorkerJob> jobs;
+    std::vector<ThreadHandle> started = start_workers(program, settings, &counters, &jobs, model);
+
+    // Files created and buffers taken on every rank, then one release for all.
+    gate_wait_arrivals(gate, static_cast<int32_t>(started.size()));
+    run->counters = &counters;
+    expect_end_notices(run);
+    const double barrier_start = MPI_Wtime();
+    MPI_Barrier(MPI_COMM_WORLD);
+    const double barrier_s = MPI_Wtime() - barrier_start;
+    const uint64_t start_tick = tick_ms();
+    signal_set(gate.open);
+
+    run_monitor(mpi_monitor_source(run, program.progress_verb), start_tick);
+    finish_end_notices(run);
+    for (ThreadHandle thread : started) thread_join(thread);
+    const RankRow row = rank_row(*run, jobs, host, start_tick, barrier_s);
+    const bool fell_short = report_run(run, settings, row, jobs);
+    signal_destroy(gate.open);
+    signal_destroy(counters.all_done);
+    return fell_short ? 1 : 0;
+}
+
+}  // namespace
+
+int run_mpi_program(const ProgramInfo& program, int argc, char** argv) {
+    platform_init_process();
+    int provided = 0;
+    MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
+    MpiRun run;
+    MPI_Comm_rank(MPI_COMM_WORLD, &run.rank);
+    MPI_Comm_size(MPI_COMM_WORLD, &run.ranks);
+    char host[MPI_MAX_PROCESSOR_NAME] = {};
+    int host_length = 0;
+    MPI_Get_processor_name(host, &host_length);
+    const int exit_status = run_rank(program, argc, argv, &run, host);
+    MPI_Finalize();
+    return exit_status;
+}

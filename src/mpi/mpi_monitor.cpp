@@ -1,0 +1,108 @@
+#include "mpi/mpi_monitor.h"
+
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int end_notice_tag = 17;
+// Tests with a yield in between before the waits turn to 1 ms sleeps: long
+// enough for a reduction among ranks that arrive together, short enough not
+// to take a core from the writers while one rank lags.
+constexpr int yielding_tests = 200;
+
+bool all_ended(const MpiRun& run) { return run.ended && run.ends_heard == run.ranks - 1; }
+
+void note_first_end(MpiRun* run) {
+    if (run->first_end_known) return;
+    run->first_end_known = true;
+    run->kb_at_first_end = run->counters->total_kb_written.load();
+}
+
+void wait_for_ends(void* context, uint64_t due_tick) {
+    auto* run = static_cast<MpiRun*>(context);
+    for (;;) {
+        poll_ends(run);
+        if (all_ended(*run) || tick_ms() >= due_tick) return;
+        sleep_ms(1);
+    }
+}
+
+MonitorTotals sample_all_ranks(void* context) {
+    auto* run = static_cast<MpiRun*>(context);
+    poll_ends(run);
+    // Writers first, then the total: a total read after the last writer
+    // ended is final.
+    uint64_t mine[2];
+    mine[0] = static_cast<uint64_t>(run->counters->writing_threads.load());
+    mine[1] = run->counters->total_kb_written.load();
+    uint64_t sums[2] = {0, 0};
+    const double started = MPI_Wtime();
+    MPI_Request request;
+    MPI_Iallreduce(mine, sums, 2, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD, &request);
+    wait_requests(run, &request, 1);
+    run->reduction_s.push_back(MPI_Wtime() - started);
+    return MonitorTotals{sums[0] != 0, sums[1]};
+}
+
+void print_on_rank_0(void* context, const std::string& line) {
+    if (static_cast<MpiRun*>(context)->rank == 0) print_stdout_line(line);
+}
+
+}  // namespace
+
+void expect_end_notices(MpiRun* run) {
+    const int others = run->ranks - 1;
+    run->notices_in.assign(others, MPI_REQUEST_NULL);
+    run->notice_in_data.assign(others, 0);
+    for (int i = 0; i < others; ++i)
+        MPI_Irecv(&run->notice_in_data[i], 1, MPI_INT, MPI_ANY_SOURCE, end_notice_tag, MPI_COMM_WORLD,
+                  &run->notices_in[i]);
+}
+
+void poll_ends(MpiRun* run) {
+    if (run->ends_heard < run->ranks - 1) {
+        int arrived = 0;
+        std::vector<int> indices(run->notices_in.size());
+        MPI_Testsome(static_cast<int>(run->notices_in.size()), run->notices_in.data(), &arrived, indices.data(),
+                     MPI_STATUSES_IGNORE);
+        if (arrived > 0 && arrived != MPI_UNDEFINED) {
+            run->ends_heard += arrived;
+            note_first_end(run);
+        }
+    }
+    if (!run->ended && run->counters->writing_threads.load() == 0) {
+        run->ended = true;
+        note_first_end(run);
+        run->notices_out.clear();
+        run->notices_out.reserve(run->ranks);
+        run->notice_out_data.assign(run->ranks, run->rank);
+        for (int other = 0; other < run->ranks; ++other) {
+            if (other == run->rank) continue;
+            run->notices_out.push_back(MPI_REQUEST_NULL);
+            MPI_Isend(&run->notice_out_data[other], 1, MPI_INT, other, end_notice_tag, MPI_COMM_WORLD,
+                      &run->notices_out.back());
+        }
+    }
+}
+
+void wait_requests(MpiRun* run, MPI_Request* requests, int count) {
+    for (int tests = 0;; ++tests) {
+        int done = 0;
+        MPI_Testall(count, requests, &done, MPI_STATUSES_IGNORE);
+        if (done) return;
+        poll_ends(run);
+        sleep_ms(tests < yielding_tests ? 0 : 1);
+    }
+}
+
+void finish_end_notices(MpiRun* run) {
+    while (!all_ended(*run)) {
+        poll_ends(run);
+        if (!all_ended(*run)) sleep_ms(1);
+    }
+    wait_requests(run, run->notices_out.data(), static_cast<int>(run->notices_out.size()));
+}
+
+MonitorSource mpi_monitor_source(MpiRun* run, const char* verb) {
+    return MonitorSource{run, wait_for_ends, sample_all_ranks, print_on_rank_0, verb};
+}

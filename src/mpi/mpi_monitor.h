@@ -1,0 +1,45 @@
+// The once-a-second line over all ranks: a MonitorSource whose sample is a
+// reduction among the ranks, and the notices by which every rank learns
+// when the first rank and the last have ended. Only the main thread of a
+// rank calls these.
+#pragma once
+
+#include <mpi.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "monitor/monitor.h"
+
+struct MpiRun {
+    int rank = 0;
+    int ranks = 1;
+    RunCounters* counters = nullptr;
+    bool ended = false;            // every writer of this rank is past its last block
+    int ends_heard = 0;            // notices of other ranks' ends received
+    bool first_end_known = false;  // this rank has learnt of the first end
+    uint64_t kb_at_first_end = 0;  // its total at that moment
+    std::vector<MPI_Request> notices_in, notices_out;
+    std::vector<int> notice_in_data, notice_out_data;
+    std::vector<double> reduction_s;  // how long each reduction took here
+};
+
+// Posts the receives for the other ranks' end notices; before the start.
+void expect_end_notices(MpiRun* run);
+
+// Takes in the notices that have come and, once this rank's writers have
+// all ended, sends its own (once). The first end it learns of, its own or
+// another's, fixes kb_at_first_end. Cheap; call it often.
+void poll_ends(MpiRun* run);
+
+// Waits for requests to complete without spinning a core: tests them, with
+// yields at first and then 1 ms sleeps, polling the end notices meanwhile.
+void wait_requests(MpiRun* run, MPI_Request* requests, int count);
+
+// Sends the last notices and waits for every rank's; after the writers end.
+void finish_end_notices(MpiRun* run);
+
+// wait_until returns at the due tick or when every rank has ended; sample
+// sums the writers still writing and the totals of all ranks (a reduction
+// that every rank joins); print_line prints on rank 0 only.
+MonitorSource mpi_monitor_source(MpiRun* run, const char* verb);

@@ -1,0 +1,90 @@
+#include "mpi/mpi_summary.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <set>
+
+namespace {
+
+std::string format(const char* pattern, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+uint64_t mb_per_s(uint64_t kb, uint64_t span_ms) { return (kb >> 10) * 1000u / (span_ms ? span_ms : 1u); }
+
+// "12.345 s" from milliseconds, or "12.345 ms" from microseconds.
+std::string thousandths(uint64_t value, const char* unit) {
+    return format("%" PRIu64 ".%03u %s", value / 1000u, static_cast<unsigned>(value % 1000u), unit);
+}
+
+std::string rank_name(const RankRow& row) { return format("rank %u on %s", row.rank, row.host); }
+
+}  // namespace
+
+uint64_t rank_mb_per_s(const RankRow& row) { return mb_per_s(row.total_kb, row.span_ms); }
+
+RunFigures run_figures(const std::vector<RankRow>& rows) {
+    RunFigures figures{0, 0, rows.front().span_ms, 0, 0, 0, rows.front().barrier_us, 0, 0};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const RankRow& row = rows[i];
+        figures.total_kb += row.total_kb;
+        figures.kb_at_first_end += row.kb_at_first_end;
+        figures.first_end_ms = std::min(figures.first_end_ms, row.span_ms);
+        figures.last_end_ms = std::max(figures.last_end_ms, row.span_ms);
+        figures.start_uncertainty_us = std::min(figures.start_uncertainty_us, row.barrier_us);
+        figures.durable_ms = std::max(figures.durable_ms, row.durable_ms);
+        figures.longest_flush_ms = std::max(figures.longest_flush_ms, row.longest_flush_ms);
+        if (rank_mb_per_s(row) < rank_mb_per_s(rows[figures.slowest])) figures.slowest = i;
+        if (rank_mb_per_s(row) > rank_mb_per_s(rows[figures.fastest])) figures.fastest = i;
+    }
+    return figures;
+}
+
+std::string mpi_banner(const RunSettings& settings, uint32_t ranks, uint32_t hosts) {
+    std::string banner = format_banner(settings);
+    banner.pop_back();
+    return banner + format(", on %u ranks of %u hosts\n", ranks, hosts);
+}
+
+uint32_t count_hosts(const std::vector<std::string>& hosts) {
+    return static_cast<uint32_t>(std::set<std::string>(hosts.begin(), hosts.end()).size());
+}
+
+std::string mpi_completion_line(uint32_t rank, uint32_t thread_index, int64_t blocks) {
+    return format("rank %u thread %u done! %" PRId64 "\n", rank, thread_index, blocks);
+}
+
+std::vector<std::string> summary_lines(const std::vector<RankRow>& rows, bool buffered) {
+    std::vector<std::string> lines;
+    for (const RankRow& row : rows)
+        lines.push_back(rank_name(row) + format(": %" PRIu64 " MB written in ", row.total_kb >> 10) +
+                        thousandths(row.span_ms, "s") + format(", %" PRIu64 " MB/s", rank_mb_per_s(row)) +
+                        (row.fell_short ? ", fell short\n" : "\n"));
+    const RunFigures run = run_figures(rows);
+    const RankRow& slowest = rows[run.slowest];
+    const RankRow& fastest = rows[run.fastest];
+    lines.push_back("slowest: " + rank_name(slowest) + format(", %" PRIu64 " MB/s\n", rank_mb_per_s(slowest)));
+    lines.push_back("fastest: " + rank_name(fastest) + format(", %" PRIu64 " MB/s\n", rank_mb_per_s(fastest)));
+    lines.push_back(format("MB/s while all ranks were writing: %" PRIu64 " (%" PRIu64 " MB in ",
+                           mb_per_s(run.kb_at_first_end, run.first_end_ms), run.kb_at_first_end >> 10) +
+                    thousandths(run.first_end_ms, "s") + ", until the first rank finished)\n");
+    lines.push_back(format("MB/s to completion: %" PRIu64 " (%" PRIu64 " MB in ",
+                           mb_per_s(run.total_kb, run.last_end_ms), run.total_kb >> 10) +
+                    thousandths(run.last_end_ms, "s") + ", until the last rank finished)\n");
+    lines.push_back("tail: " + thousandths(run.last_end_ms - run.first_end_ms, "s") +
+                    " between the first and the last rank to finish\n");
+    lines.push_back("start: all ranks released within " + thousandths(run.start_uncertainty_us, "ms") +
+                    " (the start barrier on the last rank to reach it)\n");
+    if (buffered)
+        lines.push_back("durable: every file flushed " + thousandths(run.durable_ms, "s") +
+                        " after the start; the longest flush took " + thousandths(run.longest_flush_ms, "s") +
+                        "\n");
+    return lines;
+}

@@ -1,0 +1,57 @@
+// What rank 0 prints for a run under MPI beside the progress lines: the
+// banner, the completion lines and the summary. Pure: no MPI, no clock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "settings/settings.h"
+
+// One rank's account of its run, gathered to rank 0 as plain bytes. Spans
+// are on the rank's own clock, from the moment it left the start barrier.
+struct RankRow {
+    uint32_t rank;
+    uint32_t fell_short;        // 1 when any of its writers fell short
+    uint64_t total_kb;          // KB in whole blocks, all its writers
+    uint64_t span_ms;           // to the end of its last writer's last block
+    uint64_t kb_at_first_end;   // its total when it learnt that the first rank ended
+    uint64_t barrier_us;        // how long it waited in the start barrier
+    uint64_t durable_ms;        // to the end of its last flush (mode B), else 0
+    uint64_t longest_flush_ms;  // its longest flush of one file
+    char host[256];             // its host's name, terminated
+};
+
+// The run as a whole, from every rank's row.
+struct RunFigures {
+    uint64_t total_kb;         // all ranks
+    uint64_t kb_at_first_end;  // all ranks, as each learnt of the first end
+    uint64_t first_end_ms;     // shortest span: the first rank to finish
+    uint64_t last_end_ms;      // longest span: the last rank to finish
+    size_t slowest;            // row with the lowest own MB/s (first of equals)
+    size_t fastest;            // row with the highest own MB/s (first of equals)
+    uint64_t start_uncertainty_us;  // the shortest barrier wait: the last rank to arrive
+    uint64_t durable_ms;       // latest end of a flush
+    uint64_t longest_flush_ms;
+};
+
+// A rank's own MB/s: its whole MB over its span (a span of 0 counts as 1 ms).
+uint64_t rank_mb_per_s(const RankRow& row);
+
+// Figures over rows (at least one).
+RunFigures run_figures(const std::vector<RankRow>& rows);
+
+// vorlax's banner with ", on R ranks of H hosts" before its line end.
+std::string mpi_banner(const RunSettings& settings, uint32_t ranks, uint32_t hosts);
+
+// How many different names hosts holds.
+uint32_t count_hosts(const std::vector<std::string>& hosts);
+
+// "rank R thread N done! K\n"
+std::string mpi_completion_line(uint32_t rank, uint32_t thread_index, int64_t blocks);
+
+// The summary lines (each ending in '\n') for rows in rank order: one per
+// rank, the slowest and fastest rank, MB/s while all ranks were writing, MB/s
+// to completion, the tail, the start's uncertainty, and with buffered the
+// time until the data was durable.
+std::vector<std::string> summary_lines(const std::vector<RankRow>& rows, bool buffered);
