@@ -17,7 +17,8 @@ std::string format(const char* pattern, ...) {
     return text;
 }
 
-uint64_t mb_per_s(uint64_t kb, uint64_t span_ms) { return (kb >> 10) * 1000u / (span_ms ? span_ms : 1u); }
+// Whole MB per second; 0 over a span of 0 (a rank that never wrote).
+uint64_t mb_per_s(uint64_t kb, uint64_t span_ms) { return span_ms ? (kb >> 10) * 1000u / span_ms : 0; }
 
 // "12.345 s" from milliseconds, or "12.345 ms" from microseconds.
 std::string thousandths(uint64_t value, const char* unit) {

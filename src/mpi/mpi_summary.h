@@ -35,7 +35,7 @@ struct RunFigures {
     uint64_t longest_flush_ms;
 };
 
-// A rank's own MB/s: its whole MB over its span (a span of 0 counts as 1 ms).
+// A rank's own MB/s: its whole MB over its span; 0 for a span of 0.
 uint64_t rank_mb_per_s(const RankRow& row);
 
 // Figures over rows (at least one).

@@ -49,7 +49,8 @@ bool file_write(FileHandle file, const void* data, size_t bytes, size_t* written
 uint32_t file_unbuffered_alignment_bytes(FileHandle file);
 
 // Makes everything written to file durable on its device (fsync,
-// FlushFileBuffers). Returns false and sets *error when the system cannot.
+// FlushFileBuffers); true also for a file with nothing to make durable (a
+// device such as /dev/null). Returns false and sets *error when it fails.
 bool file_sync(FileHandle file, int* error);
 
 void file_close(FileHandle file);

@@ -1,0 +1,170 @@
+// vorlax-mpi end to end: the real program under mpiexec on this machine,
+// with 1 to 3 ranks writing into scratch folders.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "../support/scratch_dir.h"
+#include "output_lines.h"
+#include "run_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr uintmax_t one_gb = 1ull << 30;
+
+// vorlax-mpi under mpiexec with ranks processes, stopped after limit_s.
+ProcessResult run_mpi(int ranks, const std::vector<std::string>& args, int limit_s = 240) {
+    // OpenMPI refuses root without these; the tests run as root in containers.
+    setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
+    setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
+    std::vector<std::string> command = {"timeout", "-k", "5", std::to_string(limit_s), MPIEXEC, "--oversubscribe",
+                                        "-n", std::to_string(ranks), VORLAX_MPI_EXE};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_process(command, "/");
+}
+
+std::string rank_file(const std::string& prefix, int rank, int thread) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "_r%04d_%02d.BIN", rank, thread);
+    return prefix + suffix;
+}
+
+// The MB figure of the last progress line, or -1 without one.
+long long last_progress_mb(const std::string& out) {
+    const std::regex progress(R"( *\d+\.\d{3}: +(\d+) MB written, +\d+ MB/s sustained, +\d+ MB/S incremental)");
+    long long mb = -1;
+    std::smatch match;
+    for (const std::string& line : lines_of(out))
+        if (std::regex_match(line, match, progress)) mb = std::stoll(match[1]);
+    return mb;
+}
+
+// A whole test file of 1 GB in blocks of block_kb, each with its pattern.
+void expect_whole_file(const std::string& name, size_t block_kb) {
+    std::error_code error;
+    ASSERT_EQ(fs::file_size(name, error), one_gb) << name;
+    EXPECT_EQ(first_bad_block(read_whole_file(name), block_kb * 1024), -1) << name;
+}
+
+TEST(MpiRun, EveryRankWritesItsFilesAndRankZeroSumsThemUp) {
+    const struct {
+        int ranks;
+        const char* mode;
+        int threads;
+    } cases[] = {{1, "B", 2}, {2, "U", 2}, {3, "B", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.ranks) + " ranks, mode " + c.mode);
+        ScratchDir scratch(c.mode[0] == 'U' ? ScratchUse::unbuffered : ScratchUse::any);
+        if (scratch.path().empty()) GTEST_SKIP() << scratch.unbuffered_note();
+        const std::string prefix = scratch.file("run");
+        ProcessResult result = run_mpi(c.ranks, {c.mode, prefix, "32768", std::to_string(c.threads), "1"});
+        ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
+
+        const std::vector<std::string> lines = lines_of(result.out);
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_TRUE(std::regex_match(lines[0], std::regex(std::string("VORLAX: writing ") +
+                                                          (c.mode[0] == 'B' ? "buffered" : "unbuffered") +
+                                                          " 32768K buffers in " + std::to_string(c.threads) +
+                                                          " threads up to 1 GB each, on " + std::to_string(c.ranks) +
+                                                          " ranks of 1 hosts")));
+        EXPECT_EQ(last_progress_mb(result.out), c.ranks * c.threads * 1024LL);
+        EXPECT_EQ(lines.back(), "DONE!");
+        EXPECT_EQ(count_matching(result.out, R"(rank \d+ thread \d+ done! \d+)"), c.ranks * c.threads);
+        for (int rank = 0; rank < c.ranks; ++rank) {
+            for (int thread = 0; thread < c.threads; ++thread) {
+                EXPECT_TRUE(has_line(result.out, "rank " + std::to_string(rank) + " thread " +
+                                                     std::to_string(thread) + " done! 32"));
+                expect_whole_file(rank_file(prefix, rank, thread), 32768);
+            }
+            EXPECT_EQ(count_matching(result.out, "rank " + std::to_string(rank) + " on .+: " +
+                                                     std::to_string(1024 * c.threads) +
+                                                     R"( MB written in \d+\.\d{3} s, \d+ MB/s)"),
+                      1);
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path()), fs::directory_iterator()),
+                  c.ranks * c.threads);
+        EXPECT_EQ(count_matching(result.out, R"((slowest|fastest): rank \d+ on .+, \d+ MB/s)"), 2);
+        EXPECT_EQ(count_matching(result.out, R"(MB/s while all ranks were writing: \d+ \(\d+ MB in \d+\.\d{3} s, )"
+                                             R"(until the first rank finished\))"),
+                  1);
+        EXPECT_EQ(count_matching(result.out, "MB/s to completion: \\d+ \\(" + std::to_string(c.ranks * c.threads * 1024) +
+                                                 R"( MB in \d+\.\d{3} s, until the last rank finished\))"),
+                  1);
+        EXPECT_EQ(count_matching(result.out, R"(tail: \d+\.\d{3} s between the first and the last rank to finish)"), 1);
+        EXPECT_EQ(count_matching(result.out, R"(durable: every file flushed .*)"), c.mode[0] == 'B' ? 1 : 0);
+        EXPECT_EQ(result.out.find("fell short"), std::string::npos);
+    }
+}
+
+TEST(MpiRun, ARankWithoutItsFolderFallsShortAloneAndEveryRankExitsOne) {
+    ScratchDir scratch;
+    fs::create_directory(scratch.file("d0"));
+    fs::create_directory(scratch.file("d2"));
+    ProcessResult result = run_mpi(3, {"B", scratch.file("d{rank}/run"), "32768", "1", "1"});
+    EXPECT_EQ(result.exit_status, 1) << result.out << result.err;
+    EXPECT_EQ(count_matching(result.err, R"(vorlax-mpi: rank 1 \(.+\): .*/d1/run_00\.BIN: cannot create: )"
+                                         R"(No such file or directory)"),
+              1)
+        << result.err;
+    EXPECT_EQ(count_matching(result.out, R"(rank 1 on .+: 0 MB written in 0\.000 s, 0 MB/s, fell short)"), 1)
+        << result.out;
+    EXPECT_EQ(count_matching(result.out, R"(rank [02] on .+: 1024 MB written in \d+\.\d{3} s, \d+ MB/s)"), 2);
+    EXPECT_EQ(count_matching(result.out, R"(rank \d+ thread 0 done! \d+)"), 2);
+    EXPECT_EQ(lines_of(result.out).back(), "DONE!");
+    expect_whole_file(scratch.file("d0/run_00.BIN"), 32768);
+    expect_whole_file(scratch.file("d2/run_00.BIN"), 32768);
+}
+
+// The process, other than this one, that holds path open; 0 when none does.
+pid_t holder_of(const std::string& path) {
+    std::error_code error;
+    for (const fs::directory_entry& process : fs::directory_iterator("/proc", error)) {
+        const std::string pid = process.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos || std::stoi(pid) == getpid()) continue;
+        for (const fs::directory_entry& fd : fs::directory_iterator(process.path() / "fd", error))
+            if (fs::read_symlink(fd.path(), error) == path) return std::stoi(pid);
+    }
+    return 0;
+}
+
+TEST(MpiRun, ARankKilledMidRunEndsTheJob) {
+    // Rank 0 writes into /dev/null and is soon done; rank 1 writes into a FIFO
+    // that nobody drains, so it stays in its first blocks until it is killed.
+    ScratchDir scratch;
+    fs::create_directory(scratch.file("d0"));
+    fs::create_directory(scratch.file("d1"));
+    fs::create_symlink("/dev/null", scratch.file("d0/run_00.BIN"));
+    const std::string fifo = scratch.file("d1/run_00.BIN");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Close-on-exec: the launched processes must not hold it too, or the
+    // one found holding it might not be rank 1.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+
+    ProcessResult result;
+    std::thread job([&] { result = run_mpi(2, {"B", scratch.file("d{rank}/run"), "1024", "1", "1"}, 120); });
+    // Data in the FIFO: rank 1 is past the start and writing.
+    pollfd wanted = {reader, POLLIN, 0};
+    bool writing = false;
+    for (int waited_s = 0; !writing && waited_s < 100; ++waited_s) writing = poll(&wanted, 1, 1000) == 1;
+    const pid_t rank_1 = writing ? holder_of(fifo) : 0;
+    if (rank_1 > 0) kill(rank_1, SIGKILL);
+    job.join();
+    close(reader);
+    ASSERT_TRUE(writing) << "rank 1 never wrote: " << result.out << result.err;
+    ASSERT_GT(rank_1, 0);
+    EXPECT_NE(result.exit_status, 0) << result.out << result.err;
+    EXPECT_NE(result.exit_status, 124) << "the job did not end after its rank was killed";
+}
+
+}  // namespace
