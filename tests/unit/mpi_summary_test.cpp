@@ -16,8 +16,6 @@ TEST(MpiNames, RankPrefix) {
         const char* expected;
     } cases[] = {
         {"/mnt/run", 3, "/mnt/run_r0003"},
-        {"./", 0, "./_r0000"},
-        {"/mnt/run", 12345, "/mnt/run_r12345"},                        // at least four digits
         {"/local/{host}/run", 7, "/local/node-a/run_r0007"},
         {"/scratch/{rank}/run", 1, "/scratch/1/run"},                  // {rank}: no _r part
         {"/x/{host}-{rank}/{rank}", 10, "/x/node-a-10/10"},            // every occurrence
@@ -64,9 +62,7 @@ TEST(MpiSummary, LinesForThreeRanks) {
 TEST(MpiSummary, ARankThatNeverWroteEndsFirstAtZero) {
     const std::vector<std::string> lines = summary_lines({row(0, "a", 0, 0, 0, true), row(1, "a", 512, 500, 3)}, false);
     EXPECT_EQ(lines[0], "rank 0 on a: 0 MB written in 0.000 s, 0 MB/s, fell short\n");
-    EXPECT_EQ(lines[2], "slowest: rank 0 on a, 0 MB/s\n");
     EXPECT_EQ(lines[4], "MB/s while all ranks were writing: 0 (3 MB in 0.000 s, until the first rank finished)\n");
-    EXPECT_EQ(lines[6], "tail: 0.500 s between the first and the last rank to finish\n");
 }
 
 TEST(MpiSummary, BannerCompletionLineAndHosts) {
