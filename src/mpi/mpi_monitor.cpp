@@ -5,10 +5,11 @@
 namespace {
 
 constexpr int end_notice_tag = 17;
-// Tests with a yield in between before the waits turn to 1 ms sleeps: long
-// enough for a reduction among ranks that arrive together, short enough not
-// to take a core from the writers while one rank lags.
-constexpr int yielding_tests = 200;
+// How long a wait tests with yields in between before it turns to 1 ms
+// sleeps: long enough for a reduction among ranks that arrive together,
+// short enough not to take a core from the writers while one rank lags.
+// On busy cores a single yield may outlast it: then it sleeps at once.
+constexpr double yielding_s = 0.0005;
 
 bool all_ended(const MpiRun& run) { return run.ended && run.ends_heard == run.ranks - 1; }
 
@@ -86,12 +87,13 @@ void poll_ends(MpiRun* run) {
 }
 
 void wait_requests(MpiRun* run, MPI_Request* requests, int count) {
-    for (int tests = 0;; ++tests) {
+    const double yield_until = MPI_Wtime() + yielding_s;
+    for (;;) {
         int done = 0;
         MPI_Testall(count, requests, &done, MPI_STATUSES_IGNORE);
         if (done) return;
         poll_ends(run);
-        sleep_ms(tests < yielding_tests ? 0 : 1);
+        sleep_ms(MPI_Wtime() < yield_until ? 0 : 1);
     }
 }
 
