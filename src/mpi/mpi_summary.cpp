@@ -1,31 +1,23 @@
 #include "mpi/mpi_summary.h"
 
+#include "progress/format_text.h"
+
 #include <algorithm>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <set>
 
 namespace {
-
-std::string format(const char* pattern, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, pattern);
-    std::vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return text;
-}
 
 // Whole MB per second; 0 over a span of 0 (a rank that never wrote).
 uint64_t mb_per_s(uint64_t kb, uint64_t span_ms) { return span_ms ? (kb >> 10) * 1000u / span_ms : 0; }
 
 // "12.345 s" from milliseconds, or "12.345 ms" from microseconds.
 std::string thousandths(uint64_t value, const char* unit) {
-    return format("%" PRIu64 ".%03u %s", value / 1000u, static_cast<unsigned>(value % 1000u), unit);
+    return format_text("%" PRIu64 ".%03u %s", value / 1000u, static_cast<unsigned>(value % 1000u), unit);
 }
 
-std::string rank_name(const RankRow& row) { return format("rank %u on %s", row.rank, row.host); }
+std::string rank_name(const RankRow& row) { return format_text("rank %u on %s", row.rank, row.host); }
 
 }  // namespace
 
@@ -51,7 +43,7 @@ RunFigures run_figures(const std::vector<RankRow>& rows) {
 std::string mpi_banner(const RunSettings& settings, uint32_t ranks, uint32_t hosts) {
     std::string banner = format_banner(settings);
     banner.pop_back();
-    return banner + format(", on %u ranks of %u hosts\n", ranks, hosts);
+    return banner + format_text(", on %u ranks of %u hosts\n", ranks, hosts);
 }
 
 uint32_t count_hosts(const std::vector<std::string>& hosts) {
@@ -59,24 +51,24 @@ uint32_t count_hosts(const std::vector<std::string>& hosts) {
 }
 
 std::string mpi_completion_line(uint32_t rank, uint32_t thread_index, int64_t blocks) {
-    return format("rank %u thread %u done! %" PRId64 "\n", rank, thread_index, blocks);
+    return format_text("rank %u thread %u done! %" PRId64 "\n", rank, thread_index, blocks);
 }
 
 std::vector<std::string> summary_lines(const std::vector<RankRow>& rows, bool buffered) {
     std::vector<std::string> lines;
     for (const RankRow& row : rows)
-        lines.push_back(rank_name(row) + format(": %" PRIu64 " MB written in ", row.total_kb >> 10) +
-                        thousandths(row.span_ms, "s") + format(", %" PRIu64 " MB/s", rank_mb_per_s(row)) +
+        lines.push_back(rank_name(row) + format_text(": %" PRIu64 " MB written in ", row.total_kb >> 10) +
+                        thousandths(row.span_ms, "s") + format_text(", %" PRIu64 " MB/s", rank_mb_per_s(row)) +
                         (row.fell_short ? ", fell short\n" : "\n"));
     const RunFigures run = run_figures(rows);
     const RankRow& slowest = rows[run.slowest];
     const RankRow& fastest = rows[run.fastest];
-    lines.push_back("slowest: " + rank_name(slowest) + format(", %" PRIu64 " MB/s\n", rank_mb_per_s(slowest)));
-    lines.push_back("fastest: " + rank_name(fastest) + format(", %" PRIu64 " MB/s\n", rank_mb_per_s(fastest)));
-    lines.push_back(format("MB/s while all ranks were writing: %" PRIu64 " (%" PRIu64 " MB in ",
+    lines.push_back("slowest: " + rank_name(slowest) + format_text(", %" PRIu64 " MB/s\n", rank_mb_per_s(slowest)));
+    lines.push_back("fastest: " + rank_name(fastest) + format_text(", %" PRIu64 " MB/s\n", rank_mb_per_s(fastest)));
+    lines.push_back(format_text("MB/s while all ranks were writing: %" PRIu64 " (%" PRIu64 " MB in ",
                            mb_per_s(run.kb_at_first_end, run.first_end_ms), run.kb_at_first_end >> 10) +
                     thousandths(run.first_end_ms, "s") + ", until the first rank finished)\n");
-    lines.push_back(format("MB/s to completion: %" PRIu64 " (%" PRIu64 " MB in ",
+    lines.push_back(format_text("MB/s to completion: %" PRIu64 " (%" PRIu64 " MB in ",
                            mb_per_s(run.total_kb, run.last_end_ms), run.total_kb >> 10) +
                     thousandths(run.last_end_ms, "s") + ", until the last rank finished)\n");
     lines.push_back("tail: " + thousandths(run.last_end_ms - run.first_end_ms, "s") +

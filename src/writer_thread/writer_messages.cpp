@@ -1,22 +1,13 @@
 // The stderr lines that explain why a writer fell short, with what to try.
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "progress/format_text.h"
 #include "writer_thread/writer_thread.h"
 
 namespace {
 
-
-std::string format(const char* pattern, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, pattern);
-    std::vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return text;
-}
 
 bool refused_for_bypass(const WriterLayout& layout, const WriterReport& report) {
     return !layout.buffered && report.error != 0 && platform_is_unbuffered_refusal(report.error);
@@ -24,10 +15,10 @@ bool refused_for_bypass(const WriterLayout& layout, const WriterReport& report) 
 
 std::string alignment_advice(uint32_t buffer_kb, uint32_t alignment_bytes) {
     if (alignment_bytes == 0)
-        return format("the block size (%u KB) must be a whole multiple of the device's sector size; "
+        return format_text("the block size (%u KB) must be a whole multiple of the device's sector size; "
                       "use such a block size, or mode B",
                       buffer_kb);
-    return format("the block size (%u KB) must be a whole multiple of the device's sector size "
+    return format_text("the block size (%u KB) must be a whole multiple of the device's sector size "
                   "(%u bytes here); use such a block size, or mode B",
                   buffer_kb, alignment_bytes);
 }
@@ -43,26 +34,26 @@ std::string describe_writer_failure(const WriterLayout& layout, const WriterRepo
         case WriterResult::open_failed:
             if (layout.name.empty())
                 return layout.message_head +
-                       format("thread %u: test file name too long for this system; use a shorter path",
+                       format_text("thread %u: test file name too long for this system; use a shorter path",
                               layout.thread_index);
             if (refused_for_bypass(layout, report))
                 return head + ": cannot create for unbuffered writing: " + reason +
                        "; this file system does not accept writes that bypass the cache, use mode B";
             return head + ": cannot create: " + reason;
         case WriterResult::buffer_failed:
-            return head + format(": cannot get a %u KB write buffer: ", layout.buffer_kb) + reason +
+            return head + format_text(": cannot get a %u KB write buffer: ", layout.buffer_kb) + reason +
                    "; use a smaller block size or fewer threads";
         case WriterResult::write_failed:
             if (refused_for_bypass(layout, report))
-                return head + format(": unbuffered write refused after %" PRId64 " blocks: ", report.blocks_written) +
+                return head + format_text(": unbuffered write refused after %" PRId64 " blocks: ", report.blocks_written) +
                        reason + "; " + alignment_advice(layout.buffer_kb, report.alignment_bytes);
-            return head + format(": write failed after %" PRId64 " blocks: ", report.blocks_written) + reason;
+            return head + format_text(": write failed after %" PRId64 " blocks: ", report.blocks_written) + reason;
         case WriterResult::write_short:
-            return head + format(": write cut short after %" PRId64 " blocks (%zu of %u bytes written); "
+            return head + format_text(": write cut short after %" PRId64 " blocks (%zu of %u bytes written); "
                                  "the disk may be full or a file size limit reached",
                                  report.blocks_written, report.last_write_bytes, layout.buffer_kb * 1024u);
         case WriterResult::flush_failed:
-            return head + format(": flush after the last block (%" PRId64 ") failed: ", report.blocks_written) +
+            return head + format_text(": flush after the last block (%" PRId64 ") failed: ", report.blocks_written) +
                    reason;
     }
     return std::string();
