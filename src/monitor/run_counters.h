@@ -40,7 +40,7 @@ void gate_pass(StartGate* gate);
 // A worker that ended before the gate (no file, no buffer): counts itself in
 // arrived without waiting. Both do nothing when gate is null.
 void gate_skip(StartGate* gate);
-// The driver: waits until workers arrivals have reached the gate.
+// The driver: waits until arrivals workers have reached (or skipped) the gate.
 void gate_wait_arrivals(const StartGate& gate, int32_t arrivals);
 
 // What a worker did, filled by it and read by the driver after joining it.
