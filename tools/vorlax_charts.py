@@ -5,7 +5,7 @@ picture's format follows the output file's extension: .svg or .png."""
 import os
 from typing import List, Optional, Sequence
 
-from vorlax_log import LogError, Run
+from vorlax_log import LogError, Run, unique_labels
 
 DPI = 100
 FORMATS = (".svg", ".png")
@@ -47,18 +47,25 @@ def _save(pyplot, figure, path: str) -> None:
         pyplot.close(figure)
 
 
+def default_title(runs: Sequence[Run]) -> str:
+    kinds = sorted({"reads" if run.reading else "writes" for run in runs}, reverse=True)
+    return "VORLAX: sequential " + " and ".join(kinds)
+
+
 def plot_runs(runs: Sequence[Run], labels: Sequence[Optional[str]], path: str,
               width_px: int = 1000, height_px: int = 560, title: Optional[str] = None) -> None:
     """One colour per run: its incremental MB/s (thin line, dots) and its
     sustained MB/s (thick dashed line) against elapsed seconds; each
-    completion line is a tick of that colour on the time axis."""
+    completion line (of any rank) is a tick of that colour on the time
+    axis. Legends never repeat (see unique_labels)."""
     check_output_path(path)
     pyplot = _pyplot()
     figure, axes = _figure(pyplot, width_px, height_px)
     colours = pyplot.rcParams["axes.prop_cycle"].by_key()["color"]
+    legends = unique_labels(list(runs), list(labels))
     for number, run in enumerate(runs):
         colour = colours[number % len(colours)]
-        label = labels[number] if number < len(labels) and labels[number] else run.label()
+        label = legends[number]
         seconds = [sample.elapsed_s for sample in run.samples]
         axes.plot(seconds, [s.incremental_mbps for s in run.samples], color=colour, linewidth=1,
                   marker=".", markersize=4, label=label + " incremental")
@@ -77,7 +84,7 @@ def plot_runs(runs: Sequence[Run], labels: Sequence[Optional[str]], path: str,
     axes.set_ylim(0, top * 1.15)  # room for the legend above the lines
     axes.grid(True, alpha=0.3)
     axes.legend(fontsize="small", loc="best")
-    axes.set_title(title or "VORLAX: sequential writes")
+    axes.set_title(title or default_title(runs))
     figure.tight_layout()
     _save(pyplot, figure, path)
 

@@ -1,6 +1,7 @@
 """What the tool tests share: the programs under test, scratch folders on
 /dev/shm, real vorlax logs and picture sizes."""
 
+import fcntl
 import os
 import re
 import shutil
@@ -8,6 +9,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import xml.etree.ElementTree as ElementTree
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -46,18 +48,115 @@ def run_tool(name, *args, stdin=None, cwd=None):
                           cwd=cwd, timeout=300)
 
 
-def sink_run_log(scratch, threads=2, block_kb=1):
-    """A real log of about three seconds: a buffered run into /dev/null
-    symlinks (no memory used), with progress and completion lines."""
+class FifoFiles:
+    """FIFOs in place of a run's test files, drained by the test, so that the
+    test and not the machine decides how long the run lasts. Each FIFO is
+    drained as the mode says: "trickle" (a little at a time), "stall"
+    (nothing: the writer waits in its write) or "drain" (as fast as it
+    comes). plan(n), when given, picks the mode of the n-th opening of a
+    FIFO (1 upward), for runs one after another; None falls back to mode."""
+
+    def __init__(self, prefix, threads, mode="trickle", plan=None):
+        self.names = ["%s_%02d.BIN" % (prefix, index) for index in range(threads)]
+        self.mode, self.plan = mode, plan
+        self.opens = 0
+        self.stopping = False
+        self.changed = threading.Condition()
+        for name in self.names:
+            os.mkfifo(name)
+        self.drainers = [threading.Thread(target=self._drain, args=(name,), daemon=True) for name in self.names]
+        for drainer in self.drainers:
+            drainer.start()
+
+    def set_mode(self, mode):
+        with self.changed:
+            self.mode = mode
+            self.changed.notify_all()
+
+    def wait_opens(self, count, timeout=120):
+        """True once the FIFOs were opened count times in all."""
+        with self.changed:
+            return self.changed.wait_for(lambda: self.opens >= count, timeout)
+
+    def close(self):
+        """Drains what is left and stops the drainers."""
+        with self.changed:
+            self.stopping = True
+            self.changed.notify_all()
+        for name, drainer in zip(self.names, self.drainers):
+            while drainer.is_alive():
+                try:  # wakes a drainer waiting in open() for the next writer
+                    os.close(os.open(name, os.O_WRONLY | os.O_NONBLOCK))
+                except OSError:
+                    pass
+                drainer.join(0.05)
+
+    def _mode(self, number):
+        if self.stopping:
+            return "drain"
+        planned = self.plan(number) if self.plan else None
+        return planned or self.mode
+
+    def _drain(self, name):
+        number = 0
+        while True:
+            fd = os.open(name, os.O_RDONLY)
+            number += 1
+            with self.changed:
+                self.opens += 1
+                self.changed.notify_all()
+            try:
+                fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, 1 << 20)  # fewer wake-ups once drained freely
+            except OSError:
+                pass
+            while True:
+                with self.changed:
+                    self.changed.wait_for(lambda: self._mode(number) != "stall")
+                    mode = self._mode(number)
+                if not os.read(fd, 1 << 20):
+                    break
+                if mode == "trickle":
+                    with self.changed:
+                        self.changed.wait_for(lambda: self._mode(number) != "trickle", 0.05)
+            os.close(fd)
+            with self.changed:
+                if self.stopping:
+                    return
+
+
+def progress_line_count(text):
+    return sum(1 for line in text.splitlines() if re.fullmatch(r" *\d+\.\d{3}: .* incremental", line))
+
+
+def controlled_run_log(scratch, program, threads=2, block_kb=1024, lines=2):
+    """A real log of program ("B" mode into FIFOs the test drains): held to a
+    trickle until it printed `lines` progress lines, then drained, so it has
+    at least that many whatever the machine's speed."""
     prefix = scratch.file("sink")
-    for index in range(threads):
-        os.symlink("/dev/null", "%s_%02d.BIN" % (prefix, index))
-    out = subprocess.run([vorlax_exe(), "B", prefix, str(block_kb), str(threads), "1"], capture_output=True,
-                         text=True, check=True).stdout
+    fifos = FifoFiles(prefix, threads)
+    try:
+        running = subprocess.Popen([program, "B", prefix, str(block_kb), str(threads), "1"], stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, text=True)
+        out = ""
+        for line in running.stdout:
+            out += line
+            if progress_line_count(out) == lines:
+                fifos.set_mode("drain")
+        fifos.set_mode("drain")
+        if running.wait(timeout=300) != 0:
+            raise RuntimeError("%s exited %d:\n%s" % (program, running.returncode, out))
+    finally:
+        fifos.close()
     path = scratch.file("sink-%dt.log" % threads)
     with open(path, "w") as log:
         log.write(out)
     return path, out
+
+
+def sink_run_log(scratch, threads=2, block_kb=1024):
+    """A real vorlax log with at least two progress lines and a completion
+    line per thread."""
+    return controlled_run_log(scratch, vorlax_exe(), threads, block_kb)
 
 
 def png_size(path):

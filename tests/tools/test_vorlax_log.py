@@ -23,7 +23,7 @@ class RealLogs(unittest.TestCase):
             runs = parse_text(out, path)
         self.assertEqual(len(runs), 1)
         run = runs[0]
-        self.assertEqual((run.mode, run.block_kb, run.threads, run.size_gb, run.done), ("B", 1, 2, 1, True))
+        self.assertEqual((run.mode, run.block_kb, run.threads, run.size_gb, run.done), ("B", 1024, 2, 1, True))
         # Read the figures back a second, simpler way: by words.
         expected = []
         for line in out.splitlines():
@@ -35,7 +35,7 @@ class RealLogs(unittest.TestCase):
         self.assertEqual([(s.elapsed_ms, s.total_mb, s.sustained_mbps, s.incremental_mbps) for s in run.samples],
                          expected)
         self.assertEqual(run.final().total_mb, 2048)
-        self.assertEqual(sorted((c.thread, c.blocks) for c in run.completions), [(0, 1 << 20), (1, 1 << 20)])
+        self.assertEqual(sorted((c.thread, c.blocks) for c in run.completions), [(0, 1024), (1, 1024)])
         # A thread is done by the progress line after its completion line.
         self.assertTrue(all(c.elapsed_ms in [s.elapsed_ms for s in run.samples] for c in run.completions))
         self.assertEqual(max(c.elapsed_ms for c in run.completions), run.final().elapsed_ms)
