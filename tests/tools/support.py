@@ -26,26 +26,66 @@ def vorlax_exe():
     raise RuntimeError("no vorlax binary: build it first (cmake --build build/test) or set VORLAX_EXE")
 
 
+STUB_READ = os.path.join(ROOT, "tests", "tools", "stub-vorlax-read")
+
+
+def vorlax_read_exe():
+    """$VORLAX_READ_EXE, else vorlax-read beside the vorlax under test, else
+    the stand-in tests/tools/stub-vorlax-read."""
+    beside = os.path.join(os.path.dirname(vorlax_exe()), "vorlax-read")
+    for candidate in (os.environ.get("VORLAX_READ_EXE"), beside):
+        if candidate and os.access(candidate, os.X_OK):
+            return candidate
+    return STUB_READ
+
+
+def _takes_direct_io(folder):
+    probe = os.path.join(folder, "direct-probe")
+    try:
+        os.close(os.open(probe, os.O_WRONLY | os.O_CREAT | os.O_DIRECT, 0o600))
+        return True
+    except OSError:
+        return False
+    finally:
+        if os.path.exists(probe):
+            os.remove(probe)
+
+
 class Scratch:
-    """A scratch folder on /dev/shm (else $TMPDIR), removed on exit."""
+    """A scratch folder on /dev/shm (else $TMPDIR, /tmp, /var/tmp), removed on
+    exit. With unbuffered=True, the first of them that takes O_DIRECT files
+    (older kernels refuse it on tmpfs); path is None when none does."""
+
+    def __init__(self, unbuffered=False):
+        self.unbuffered = unbuffered
 
     def __enter__(self):
-        base = "/dev/shm" if os.path.isdir("/dev/shm") else None
-        self.path = tempfile.mkdtemp(prefix="vorlax-tools-", dir=base)
+        self.path = None
+        for base in ("/dev/shm", os.environ.get("TMPDIR"), "/tmp", "/var/tmp"):
+            if not base or not os.path.isdir(base):
+                continue
+            path = tempfile.mkdtemp(prefix="vorlax-tools-", dir=base)
+            if not self.unbuffered or _takes_direct_io(path):
+                self.path = path
+                return self
+            shutil.rmtree(path, ignore_errors=True)
+        if not self.unbuffered:
+            raise RuntimeError("no folder for scratch files")
         return self
 
     def __exit__(self, *exc):
-        shutil.rmtree(self.path, ignore_errors=True)
+        if self.path:
+            shutil.rmtree(self.path, ignore_errors=True)
 
     def file(self, name):
         return os.path.join(self.path, name)
 
 
-def run_tool(name, *args, stdin=None, cwd=None):
+def run_tool(name, *args, stdin=None, cwd=None, env=None):
     """Runs tools/<name> with /usr/bin/python3 (its #! line); returns the
     CompletedProcess with text stdout and stderr."""
     return subprocess.run([os.path.join(TOOLS, name), *args], input=stdin, capture_output=True, text=True,
-                          cwd=cwd, timeout=300)
+                          cwd=cwd, timeout=300, env=None if env is None else dict(os.environ, **env))
 
 
 class FifoFiles:
