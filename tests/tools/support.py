@@ -175,14 +175,14 @@ def controlled_run_log(scratch, program, threads=2, block_kb=1024, lines=2):
     prefix = scratch.file("sink")
     fifos = FifoFiles(prefix, threads)
     try:
-        running = subprocess.Popen([program, "B", prefix, str(block_kb), str(threads), "1"], stdout=subprocess.PIPE,
-                                   stderr=subprocess.DEVNULL, text=True)
-        out = ""
-        for line in running.stdout:
-            out += line
-            if progress_line_count(out) == lines:
-                fifos.set_mode("drain")
-        fifos.set_mode("drain")
+        with subprocess.Popen([program, "B", prefix, str(block_kb), str(threads), "1"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True) as running:
+            out = ""
+            for line in running.stdout:
+                out += line
+                if progress_line_count(out) == lines:
+                    fifos.set_mode("drain")
+            fifos.set_mode("drain")
         if running.wait(timeout=300) != 0:
             raise RuntimeError("%s exited %d:\n%s" % (program, running.returncode, out))
     finally:
