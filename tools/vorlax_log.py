@@ -14,8 +14,8 @@ import sys
 from dataclasses import dataclass, field
 from typing import List, Optional
 
-BANNER = re.compile(r"VORLAX: (writing|reading) (buffered|unbuffered) (\d+)K buffers in (\d+) threads up to (\d+) GB each"
-                    r"(?:, on (\d+) ranks of (\d+) hosts)?")
+BANNER = re.compile(r"VORLAX: (writing|reading) (buffered|unbuffered) (\d+)K buffers in (\d+) threads "
+                    r"up to (\d+) GB each(?:, on (\d+) ranks of (\d+) hosts)?")
 PROGRESS_PREFIX = r" *(\d+)\.(\d{3}): "
 PROGRESS_FIGURES = r" *(\d+) MB (?:written|read), +(\d+) MB/s sustained, +(\d+) MB/S incremental"
 PROGRESS = re.compile(PROGRESS_PREFIX + PROGRESS_FIGURES)

@@ -91,13 +91,13 @@ def cell_row(cell: Cell) -> Dict[str, object]:
     verdict = cell.verdict()
     return {"mode": s.mode, "block_kb": s.block_kb, "threads": s.threads, "size_gb": s.size_gb,
             "runs": len(cell.results), "write_median_mbps": write.median(), "write_best_mbps": write.best(),
-            "write_spread_pct": _tenth(write.spread_pct()), "write_failed": cell.write_failed(),
+            "write_spread_pct": _whole(write.spread_pct()), "write_failed": cell.write_failed(),
             "read_median_mbps": read.median(), "read_best_mbps": read.best(),
-            "read_spread_pct": _tenth(read.spread_pct()), "read_verdict": None if verdict == "not read" else verdict}
+            "read_spread_pct": _whole(read.spread_pct()), "read_verdict": None if verdict == "not read" else verdict}
 
 
-def _tenth(value: Optional[float]) -> Optional[float]:
-    return None if value is None else round(value, 1)
+def _whole(value: Optional[float]) -> Optional[int]:
+    return None if value is None else int(round(value))
 
 
 def _text(value: object) -> str:

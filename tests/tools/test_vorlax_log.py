@@ -1,7 +1,6 @@
 """The log reader: real logs give exactly their numbers; hand-made edge logs
 give runs or one-line reasons."""
 
-import os
 import subprocess
 import unittest
 

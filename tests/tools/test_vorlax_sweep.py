@@ -85,7 +85,7 @@ class Sweeps(unittest.TestCase):
                     self.assertEqual((cell[kind + "_median_mbps"], cell[kind + "_best_mbps"]),
                                      (statistics.median(values), max(values)))
                     self.assertAlmostEqual(cell[kind + "_spread_pct"],
-                                           100 * (max(values) - min(values)) / statistics.median(values), delta=0.05)
+                                           100 * (max(values) - min(values)) / statistics.median(values), delta=0.5)
                 self.assertEqual(line, [cell["mode"], "1024", "1", "1", "2"] + [
                     vorlax_results.figure_text(cell[key]) + ("%" if key.endswith("pct") else "") for key in
                     ("write_median_mbps", "write_best_mbps", "write_spread_pct", "read_median_mbps",
