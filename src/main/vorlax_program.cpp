@@ -1,5 +1,5 @@
-// vorlax: the writers, with the notes that buffered and memory-backed
-// writes call for.
+// vorlax: the writers, with the notes that memory-backed, compressing and
+// buffered writes call for.
 #include <cstdio>
 
 #include "main/program.h"
@@ -15,12 +15,13 @@
 namespace {
 
 // Says on stderr, before any writer starts, when the figures of this run
-// would measure memory rather than the disk.
+// would measure memory or a compressor rather than the disk.
 void print_write_notes(const RunSettings& settings) {
     RunNoteFacts facts;
     facts.buffered = settings.buffered;
     facts.folder = prefix_folder(settings.path_prefix);
     facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
+    facts.compression = folder_compression(facts.folder.c_str());
     facts.available_bytes = available_memory_bytes();
     facts.total_bytes = static_cast<uint64_t>(settings.thread_count) *
                         static_cast<uint64_t>(test_file_block_count(settings.max_gb, settings.buffer_kb)) *
