@@ -87,7 +87,9 @@ TEST(Win32WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
          "vorlax: E:\\bench_03.BIN: cannot create for unbuffered writing: " + invalid + "; this file "
          "system does not accept writes that bypass the cache, use mode B"},
         {&buffered, {WriterResult::open_failed, 0, 0, ERROR_PATH_NOT_FOUND, 0},
-         "vorlax: E:\\bench_03.BIN: cannot create: " + platform_error_text(ERROR_PATH_NOT_FOUND)},
+         "vorlax: E:\\bench_03.BIN: cannot create: " + platform_error_text(ERROR_PATH_NOT_FOUND) +
+             "; the folder E:\\ does not exist: create it, or give a path in a folder that exists (the path is a "
+             "prefix: E:\\bench gives E:\\bench_03.BIN)"},
         {&buffered, {WriterResult::write_failed, 7, 0, ERROR_DISK_FULL, 0},
          "vorlax: E:\\bench_03.BIN: write failed after 7 blocks: " + platform_error_text(ERROR_DISK_FULL)},
     };
