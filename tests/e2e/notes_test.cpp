@@ -1,12 +1,17 @@
-// End-to-end: the one-line notes on stderr for runs that would measure
-// memory rather than a disk. They never change stdout or the exit status.
+// End-to-end: the one-line notes on stderr, for arguments a run replaces or
+// reads in part and for runs that would measure memory or a compressor
+// rather than a disk. They never change stdout or the exit status. No test
+// here depends on how long a run takes: the notes come before any writer
+// starts, and the runs write into sinks or fail at once.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "../support/scratch_dir.h"
 #include "output_lines.h"
@@ -14,12 +19,16 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 const std::regex out_line(R"(VORLAX: writing (un)?buffered \d+K buffers in \d+ threads up to \d+ GB each|)"
                           R"( *\d+\.\d{3}: +\d+ MB written, +\d+ MB/s sustained, +\d+ MB/S incremental|)"
                           R"(thread \d+ done! \d+|DONE!)");
 const std::regex cache_note(R"(vorlax: note: the test files \((\d+) MB in all\) fit in the memory available )"
                             R"(\(\d+ MB\); these figures will show the page cache until it fills; mode U or a )"
                             R"(larger size measures the disk)");
+const std::string shrinks = ": every block is one repeated byte and shrinks to almost nothing, so these figures "
+                            "show the compressor, not the disk; use a folder without compression";
 
 // Runs VORLAX with args; with merged, stderr goes into the same pipe as
 // stdout (so the order of the two shows) and result.err stays empty.
@@ -29,6 +38,15 @@ ProcessResult run_vorlax(const std::vector<std::string>& args, const std::string
     for (const std::string& word : vorlax_command()) command.push_back(word);
     command.insert(command.end(), args.begin(), args.end());
     return run_process(command, cwd);
+}
+
+bool is_note(const std::string& line) { return line.rfind("vorlax: note: ", 0) == 0; }
+
+std::vector<std::string> notes_of(const std::string& err) {
+    std::vector<std::string> notes;
+    for (const std::string& line : lines_of(err))
+        if (is_note(line)) notes.push_back(line);
+    return notes;
 }
 
 // Every stdout line is one the program has always printed: a note never
@@ -55,61 +73,239 @@ bool on_tmpfs(const std::string& folder) {
     return statfs(folder.c_str(), &info) == 0 && info.f_type == 0x01021994;
 }
 
-TEST(Notes, UnbufferedOnAMemoryFolderSaysSoOnce) {
+// Sinks named like the test files of prefix for threads 0..count-1.
+void make_sinks(const std::string& prefix, int count, const char* target = "/dev/null") {
+    for (int thread = 0; thread < count; ++thread)
+        fs::create_symlink(target, prefix + "_0" + std::to_string(thread) + ".BIN");
+}
+
+// A folder with a disk behind it (not tmpfs), removed afterwards; path()
+// is "" when there is none.
+class DiskFolder {
+public:
+    DiskFolder() {
+        for (const char* base : {"/var/tmp", "/tmp"}) {
+            std::string pattern = std::string(base) + "/vorlax-test-XXXXXX";
+            if (!mkdtemp(pattern.data())) continue;
+            if (!on_tmpfs(pattern)) {
+                path_ = pattern;
+                return;
+            }
+            fs::remove_all(pattern);
+        }
+    }
+    ~DiskFolder() {
+        std::error_code error;
+        if (!path_.empty()) fs::remove_all(path_, error);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+TEST(Notes, ReplacedArgumentsGetOneNoteEachAndTheBannerStands) {
+    ScratchDir scratch;
+    // A missing folder: every thread fails at once, after the notes.
+    const std::string prefix = scratch.file("missing/run");
+    const struct {
+        std::vector<std::string> args;
+        const char* banner;
+        std::vector<std::string> notes;
+    } cases[] = {
+        {{"U", prefix, "4M", "1", "1"}, "VORLAX: writing unbuffered 4K buffers in 1 threads up to 1 GB each",
+         {"vorlax: note: max-buf-KB \"4M\" read as 4 (KB); sizes are whole KB, no suffixes"}},
+        {{"U", prefix, "1024", "200", "0.5"}, "VORLAX: writing unbuffered 1024K buffers in 1 threads up to 4 GB each",
+         {"vorlax: note: max-threads \"200\" is out of range (1 to 99): using 1",
+          "vorlax: note: max-GB \"0.5\" is out of range (1 to 63): using 4"}},
+        {{"help", prefix}, "VORLAX: writing unbuffered 64K buffers in 1 threads up to 1 GB each",
+         {"vorlax: note: mode \"help\" is neither B nor U: writing unbuffered; vorlax --help shows the usage"}},
+        {{"b", prefix, "32768", "2", "63"}, "VORLAX: writing buffered 32768K buffers in 2 threads up to 63 GB each", {}},
+    };
+    for (const auto& c : cases) {
+        ProcessResult result = run_vorlax(c.args, scratch.path());
+        EXPECT_EQ(result.exit_status, 1) << result.err;
+        EXPECT_EQ(lines_of(result.out).front(), c.banner);
+        EXPECT_EQ(notes_of(result.err), c.notes) << result.err;
+        expect_plain_stdout(result.out);
+    }
+}
+
+TEST(Notes, MemoryBackedFolderInEitherModeAndNoPageCacheNote) {
     ScratchDir scratch;
     if (!on_tmpfs(scratch.path())) GTEST_SKIP() << "scratch folder is not on tmpfs";
-    ProcessResult result = run_vorlax({"U", scratch.file("run"), "1024"}, scratch.path());
+    const std::string memory_note =
+        "vorlax: note: " + scratch.path() + " is memory-backed; these figures are memory speed, not a disk's\n";
+    make_sinks(scratch.file("sink"), 1);
+    ProcessResult result = run_vorlax({"B", scratch.file("sink"), "1024"}, scratch.path());
     EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_EQ(result.err, "vorlax: note: " + scratch.path() +
-                              " is memory-backed; these figures are memory speed, not a disk's\n");
+    EXPECT_EQ(result.err, memory_note);
+    expect_plain_stdout(result.out);
+    // Mode U writes a real file: a sink would refuse to bypass the cache.
+    result = run_vorlax({"U", scratch.file("run"), "1024"}, scratch.path());
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.err, memory_note);
     expect_plain_stdout(result.out);
 }
 
-TEST(Notes, BufferedFilesThatFitInMemorySaySoOnce) {
+TEST(Notes, PageCacheNoteWhereADiskIsBehindTheFolder) {
     if (memory_available_bytes() < (4ull << 30)) GTEST_SKIP() << "less than 4 GB of memory available";
-    ScratchDir scratch;
-    for (const char* name : {"sink_00.BIN", "sink_01.BIN"})
-        ASSERT_EQ(symlink("/dev/null", scratch.file(name).c_str()), 0);
-    ProcessResult result = run_vorlax({"B", scratch.file("sink"), "1024", "2", "1"}, scratch.path());
+    DiskFolder folder;
+    if (folder.path().empty()) GTEST_SKIP() << "no folder with a disk behind it in /var/tmp or /tmp";
+    const std::string prefix = folder.path() + "/sink";
+    make_sinks(prefix, 2);
+    ProcessResult result = run_vorlax({"B", prefix, "1024", "2", "1"}, folder.path());
     EXPECT_EQ(result.exit_status, 0) << result.err;
     std::vector<std::string> notes = lines_of(result.err);
-    ASSERT_EQ(notes.size(), 1u) << result.err;  // and no memory-backed note in mode B
+    ASSERT_EQ(notes.size(), 1u) << result.err;
     std::smatch match;
     ASSERT_TRUE(std::regex_match(notes[0], match, cache_note)) << notes[0];
     EXPECT_EQ(match[1], "2048");
     expect_plain_stdout(result.out);
+    // Mode U: no note about the cache it bypasses.
+    result = run_vorlax({"U", folder.path() + "/missing/run", "1024", "2", "1"}, folder.path());
+    EXPECT_EQ(notes_of(result.err), std::vector<std::string>{}) << result.err;
 }
 
-TEST(Notes, ComeAfterTheBannerAndBeforeTheFirstProgressLine) {
-    if (memory_available_bytes() < (4ull << 30)) GTEST_SKIP() << "less than 4 GB of memory available";
+// Argument notes come before the banner, the run's notes right after it,
+// all before anything a writer prints.
+TEST(Notes, ComeBeforeAnyWriterLine) {
     ScratchDir scratch;
-    ASSERT_EQ(symlink("/dev/null", scratch.file("sink_00.BIN").c_str()), 0);
-    ProcessResult result = run_vorlax({"B", scratch.file("sink"), "1024"}, scratch.path(), true);
+    if (!on_tmpfs(scratch.path())) GTEST_SKIP() << "scratch folder is not on tmpfs";
+    make_sinks(scratch.file("sink"), 1);
+    ProcessResult result = run_vorlax({"Bx", scratch.file("sink"), "1024k"}, scratch.path(), true);
     EXPECT_EQ(result.exit_status, 0);
     std::vector<std::string> lines = lines_of(result.out);
-    ASSERT_GE(lines.size(), 4u) << result.out;
-    EXPECT_EQ(lines[0], "VORLAX: writing buffered 1024K buffers in 1 threads up to 1 GB each");
-    EXPECT_TRUE(std::regex_match(lines[1], cache_note)) << lines[1];
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) { return line.rfind("vorlax: note:", 0) == 0; }),
-              1);
+    ASSERT_GE(lines.size(), 5u) << result.out;
+    EXPECT_EQ(lines[0], "vorlax: note: mode \"Bx\" read as B: writing buffered; only its first letter counts");
+    EXPECT_EQ(lines[1], "vorlax: note: max-buf-KB \"1024k\" read as 1024 (KB); sizes are whole KB, no suffixes");
+    EXPECT_EQ(lines[2], "VORLAX: writing buffered 1024K buffers in 1 threads up to 1 GB each");
+    EXPECT_EQ(lines[3], "vorlax: note: " + scratch.path() +
+                            " is memory-backed; these figures are memory speed, not a disk's");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), is_note), 3);
 }
 
-TEST(Notes, NoNoteWhenTheFilesCannotFitAndTheExitStatusStands) {
+TEST(Notes, NoRunNoteWithoutAFolderAndTheExitStatusStands) {
     ScratchDir scratch;
     // 99 files of 63 GB fit nowhere; the folder is missing, so every thread
-    // fails as it always has.
+    // fails as it always has, and nothing can be said of the folder.
     ProcessResult result = run_vorlax({"B", scratch.file("missing/run"), "32768", "99", "63"}, scratch.path());
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(result.err.find("note:"), std::string::npos) << result.err;
-    // A write that fails still fails with the note in front of it.
-    ASSERT_EQ(symlink("/dev/full", scratch.file("full_00.BIN").c_str()), 0);
+    // A write that fails still fails with a note in front of it.
+    make_sinks(scratch.file("full"), 1, "/dev/full");
     result = run_vorlax({"B", scratch.file("full")}, scratch.path());
     EXPECT_EQ(result.exit_status, 1);
     std::vector<std::string> err = lines_of(result.err);
     ASSERT_EQ(err.size(), 2u) << result.err;
-    EXPECT_TRUE(std::regex_match(err[0], cache_note)) << err[0];
+    EXPECT_TRUE(is_note(err[0])) << err[0];
     EXPECT_EQ(err[1], "vorlax: " + scratch.file("full_00.BIN") + ": write failed after 0 blocks: No space left on device");
+}
+
+// A small btrfs in a loop device, mounted with the options a case asks for.
+class LoopBtrfs {
+public:
+    LoopBtrfs() {
+        if (geteuid() != 0) {
+            missing_ = "loop devices need root";
+            return;
+        }
+        for (const char* tool : {"losetup", "mkfs.btrfs", "mount", "umount", "chattr"})
+            if (!shell(std::string("command -v ") + tool + " >/dev/null")) missing_ += std::string(" ") + tool;
+        if (!missing_.empty()) {
+            missing_ = "missing:" + missing_;
+            return;
+        }
+        const std::string image = scratch_.file("btrfs.img");
+        fs::create_directory(mount_point());
+        ProcessResult attach = run_process({"/bin/sh", "-c",
+                                            "truncate -s 256M " + image + " && mkfs.btrfs -q " + image +
+                                                " >/dev/null 2>&1 && losetup -f --show " + image},
+                                           scratch_.path());
+        if (attach.exit_status != 0) {
+            missing_ = "cannot make a btrfs in a loop device: " + attach.err;
+            return;
+        }
+        device_ = lines_of(attach.out).back();
+    }
+    ~LoopBtrfs() {
+        if (mounted_) shell("umount " + mount_point());
+        if (!device_.empty()) shell("losetup -d " + device_);
+    }
+    // Why there is no file system, or "".
+    const std::string& missing() const { return missing_; }
+    std::string mount_point() const { return scratch_.file("mnt"); }
+
+    // Mounts it again with options; false when the system refuses.
+    bool mount(const std::string& options) {
+        if (mounted_) shell("umount " + mount_point());
+        mounted_ = shell("mount -o " + options + " " + device_ + " " + mount_point());
+        return mounted_;
+    }
+    // Runs a command in a shell; true when it succeeded.
+    bool shell(const std::string& command) {
+        return run_process({"/bin/sh", "-c", command}, scratch_.path()).exit_status == 0;
+    }
+
+private:
+    ScratchDir scratch_;
+    std::string device_;
+    std::string missing_;
+    bool mounted_ = false;
+};
+
+TEST(Notes, CompressingBtrfsSaysSoInEitherMode) {
+    LoopBtrfs btrfs;
+    if (!btrfs.missing().empty()) GTEST_SKIP() << btrfs.missing();
+    const std::string root = btrfs.mount_point();
+    const bool has_btrfs_tool = btrfs.shell("command -v btrfs >/dev/null");
+    const struct {
+        const char* label;
+        const char* options;
+        const char* folder;       // under the mount point
+        const char* prepare;      // shell command on that folder, or ""
+        std::string note_regex;   // the compression note, "" for none
+    } cases[] = {
+        {"plain", "defaults", "", "", ""},
+        {"compress-force", "compress-force=zstd", "", "",
+         "vorlax: note: " + root + " is on btrfs mounted with compress-force=zstd(:\\d+)?" + shrinks},
+        {"compress", "compress=lzo", "", "", "vorlax: note: " + root + " is on btrfs mounted with compress=lzo" + shrinks},
+        {"chattr +c", "defaults", "/c", "chattr +c", "vorlax: note: " + root + "/c is marked for compression" + shrinks},
+        {"property", "defaults", "/p", "btrfs property set", "vorlax: note: " + root + "/p is marked for compression" + shrinks},
+        {"exempt folder", "compress=zstd", "/m", "chattr +m", ""},
+        {"exempt folder, forced", "compress-force=zstd", "/f", "chattr +m",
+         "vorlax: note: " + root + "/f is on btrfs mounted with compress-force=zstd(:\\d+)?" + shrinks},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        if (std::string(c.prepare) == "btrfs property set" && !has_btrfs_tool) continue;
+        ASSERT_TRUE(btrfs.mount(c.options)) << "mount -o " << c.options;
+        const std::string folder = root + c.folder;
+        fs::create_directories(folder);
+        if (*c.prepare) {
+            const std::string command = std::string(c.prepare) == "btrfs property set"
+                                            ? "btrfs property set " + folder + " compression zstd"
+                                            : std::string(c.prepare) + " " + folder;
+            ASSERT_TRUE(btrfs.shell(command)) << command;
+        }
+        fs::remove(folder + "/sink_00.BIN");
+        make_sinks(folder + "/sink", 1);
+        // Mode B writes into the sink; mode U is refused at the sink's
+        // open, after the notes.
+        for (const char* mode : {"B", "U"}) {
+            ProcessResult result = run_vorlax({mode, folder + "/sink", "1024"}, folder);
+            std::vector<std::string> compression;
+            for (const std::string& note : notes_of(result.err))
+                if (note.find("compress") != std::string::npos) compression.push_back(note);
+            if (c.note_regex.empty()) {
+                EXPECT_EQ(compression, std::vector<std::string>{}) << mode;
+            } else {
+                ASSERT_EQ(compression.size(), 1u) << mode << ": " << result.err;
+                EXPECT_TRUE(std::regex_match(compression[0], std::regex(c.note_regex))) << compression[0];
+            }
+            EXPECT_EQ(lines_of(result.out).back(), "DONE!");
+        }
+    }
 }
 
 }  // namespace
