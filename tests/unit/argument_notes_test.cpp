@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "main/run_driver.h"
 #include "settings/settings.h"
 
 namespace {
@@ -94,6 +95,21 @@ TEST(ArgumentNotes, NameTheProgramAndItsActivityAndNoneOutsideARun) {
                   "vorlax-read: note: max-buf-KB \"2k\" read as 2 (KB); sizes are whole KB, no suffixes\n"}));
     EXPECT_EQ(notes_for({}), std::vector<std::string>{});
     EXPECT_EQ(notes_for({"x", "p", "0", "0", "0", "extra"}), std::vector<std::string>{});
+}
+
+// A run of many processes prints them from one only.
+TEST(ArgumentNotes, PrintedOnARunUnlessLeftOut) {
+    const char* argv[] = {"vorlax", "X", "d/r", "4M"};
+    const std::string expected = "vorlax: note: mode \"X\" is neither B nor U: writing unbuffered; vorlax --help "
+                                 "shows the usage\nvorlax: note: max-buf-KB \"4M\" read as 4 (KB); sizes are "
+                                 "whole KB, no suffixes\n";
+    for (ArgumentNotes notes : {ArgumentNotes::print, ArgumentNotes::leave_out}) {
+        RunSettings settings;
+        int exit_status = -1;
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(settle_command_line(vorlax_program, 4, argv, &settings, &exit_status, notes));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), notes == ArgumentNotes::print ? expected : "");
+    }
 }
 
 }  // namespace
