@@ -95,17 +95,6 @@ TEST(RunNotes, CompressingFileSystemsInBothModes) {
             if (!c.note.empty()) expected.push_back("vorlax-read" + c.note.substr(6));
             EXPECT_EQ(run_notes(facts), expected) << c.compression.detail << (buffered ? " B" : " U");
         }
-    // With the page-cache note, the compressor's comes first.
-    RunNoteFacts facts;
-    facts.buffered = true;
-    facts.folder = "/mnt/c";
-    facts.compression = {CompressionKind::folder_marked, "btrfs", ""};
-    facts.available_bytes = 8 * gb;
-    facts.total_bytes = gb;
-    std::vector<std::string> notes = run_notes(facts);
-    ASSERT_EQ(notes.size(), 2u);
-    EXPECT_EQ(notes[0], "vorlax: note: /mnt/c is marked for compression: " + shrinks);
-    EXPECT_EQ(notes[1].rfind("vorlax: note: the test files (1024 MB in all)", 0), 0u) << notes[1];
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The Win32 platform layer and the messages built from its error codes.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <winioctl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -127,26 +126,11 @@ TEST(Win32Writer, MissingFolderFailsTheOpenWithThePathError) {
     EXPECT_EQ(report.error, ERROR_PATH_NOT_FOUND);
 }
 
-// A folder marked for NTFS compression says so; a plain or missing one not.
-TEST(Win32Platform, FolderCompressionFollowsTheFoldersMark) {
+// A plain folder, or a missing one, is not said to compress.
+TEST(Win32Platform, PlainFolderDoesNotCompress) {
     TempFolder folder;
-    const std::string plain = folder.file("plain"), marked = folder.file("marked");
-    fs::create_directory(plain);
-    fs::create_directory(marked);
-    EXPECT_EQ(folder_compression(plain.c_str()).kind, CompressionKind::none);
+    EXPECT_EQ(folder_compression(folder.file("").c_str()).kind, CompressionKind::none);
     EXPECT_EQ(folder_compression(folder.file("missing").c_str()).kind, CompressionKind::none);
-    HANDLE handle = CreateFileA(marked.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    USHORT format = COMPRESSION_FORMAT_DEFAULT;
-    DWORD returned = 0;
-    const bool set = handle != INVALID_HANDLE_VALUE &&
-                     DeviceIoControl(handle, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0, &returned,
-                                     nullptr);
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    if (!set) GTEST_SKIP() << "this file system cannot mark a folder for compression (Wine cannot)";
-    const FolderCompression compression = folder_compression(marked.c_str());
-    EXPECT_EQ(compression.kind, CompressionKind::folder_marked);
-    EXPECT_EQ(compression.file_system, "NTFS");
 }
 
 void set_signal(void* signal) {
