@@ -79,31 +79,6 @@ void make_sinks(const std::string& prefix, int count, const char* target = "/dev
         fs::create_symlink(target, prefix + "_0" + std::to_string(thread) + ".BIN");
 }
 
-TEST(Notes, ReplacedArgumentsGetOneNoteEachAndTheBannerStands) {
-    ScratchDir scratch;
-    // A missing folder: every thread fails at once, after the notes.
-    const std::string prefix = scratch.file("missing/run");
-    const struct {
-        std::vector<std::string> args;
-        const char* banner;
-        std::vector<std::string> notes;
-    } cases[] = {
-        {{"U", prefix, "1024", "200", "0.5"}, "VORLAX: writing unbuffered 1024K buffers in 1 threads up to 4 GB each",
-         {"vorlax: note: max-threads \"200\" is out of range (1 to 99): using 1",
-          "vorlax: note: max-GB \"0.5\" is out of range (1 to 63): using 4"}},
-        {{"help", prefix}, "VORLAX: writing unbuffered 64K buffers in 1 threads up to 1 GB each",
-         {"vorlax: note: mode \"help\" is neither B nor U: writing unbuffered; vorlax --help shows the usage"}},
-        {{"b", prefix, "32768", "2", "63"}, "VORLAX: writing buffered 32768K buffers in 2 threads up to 63 GB each", {}},
-    };
-    for (const auto& c : cases) {
-        ProcessResult result = run_vorlax(c.args, scratch.path());
-        EXPECT_EQ(result.exit_status, 1) << result.err;
-        EXPECT_EQ(lines_of(result.out).front(), c.banner);
-        EXPECT_EQ(notes_of(result.err), c.notes) << result.err;
-        expect_plain_stdout(result.out);
-    }
-}
-
 TEST(Notes, MemoryBackedFolderInEitherModeAndNoPageCacheNote) {
     ScratchDir scratch;
     if (!on_tmpfs(scratch.path())) GTEST_SKIP() << "scratch folder is not on tmpfs";
@@ -121,8 +96,8 @@ TEST(Notes, MemoryBackedFolderInEitherModeAndNoPageCacheNote) {
     expect_plain_stdout(result.out);
 }
 
-// Argument notes come before the banner, the run's notes right after it,
-// all before anything a writer prints.
+// Argument notes come before the banner (which shows the values in force),
+// the run's notes right after it, all before anything a writer prints.
 TEST(Notes, ComeBeforeAnyWriterLine) {
     ScratchDir scratch;
     if (!on_tmpfs(scratch.path())) GTEST_SKIP() << "scratch folder is not on tmpfs";

