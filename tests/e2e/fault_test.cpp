@@ -238,7 +238,8 @@ TEST(Faults, OddNumbersOnTheCommandLine) {
         EXPECT_EQ(result.exit_status, 1) << result.err;
         EXPECT_EQ(lines_of(result.out).front(), c.banner);
         EXPECT_EQ(lines_of(result.out).back(), "DONE!");
-        EXPECT_EQ(count_matching(result.err, "vorlax: " + prefix + "_0\\d.BIN: cannot create: No such file or directory; .*"),
+        EXPECT_EQ(count_matching(result.err,
+                                 "vorlax: " + prefix + "_0\\d.BIN: cannot create: No such file or directory; .*"),
                   static_cast<int>(lines_of(result.err).size()));
     }
     EXPECT_TRUE(fs::is_empty(scratch.path()));
