@@ -1,7 +1,10 @@
 # The manual pages: every man/*.1, a page added later included, gets the
 # version from project() in place of @PROJECT_VERSION@ (so the pages and
 # --version always agree), is gzipped as Debian wants, and is installed.
-find_program(GZIP_PROGRAM gzip REQUIRED)
+find_program(GZIP_PROGRAM gzip)
+if(NOT GZIP_PROGRAM)
+  message(FATAL_ERROR "gzip not found: it compresses the man pages (Debian package gzip)")
+endif()
 file(GLOB VORLAX_MAN_SOURCES CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/man/*.1")
 set(VORLAX_MAN_PAGES "")
 foreach(source ${VORLAX_MAN_SOURCES})
