@@ -49,7 +49,9 @@ for page in build/package/man/*.1; do
     warnings=$( { groff -ww -man -Tutf8 -z "$page"; MANWIDTH=80 man --warnings -l "$page" >/dev/null; } 2>&1)
     [ -z "$warnings" ] || { echo "$page:"; echo "$warnings"; exit 1; }
 done
-[ "$(ls man/*.1 | wc -l)" -eq "$(ls build/package/man/*.1.gz | wc -l)" ] || { echo "a man page is not built"; exit 1; }
+for page in man/*.1; do
+    [ -s "build/package/man/$(basename "$page").gz" ] || { echo "$page: not built into build/package/man"; exit 1; }
+done
 changelog_version=$(sed -n '1s/^vorlax (\([^)]*\)).*/\1/p' cmake/debian/changelog)
 [ "$changelog_version" = "$version" ] ||
     { echo "cmake/debian/changelog: the latest entry is $changelog_version, the project $version"; exit 1; }
