@@ -3,9 +3,9 @@
 include(GNUInstallDirs)
 
 if(WIN32)
-  # The .zip: vorlax.exe and the README side by side.
+  # The .zip: vorlax.exe, the README and the license side by side.
   install(TARGETS vorlax RUNTIME DESTINATION .)
-  install(FILES README.md DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
 else()
   install(TARGETS vorlax RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -13,7 +13,8 @@ else()
   install(PROGRAMS tools/vorlax-plot tools/vorlax-sweep DESTINATION ${CMAKE_INSTALL_BINDIR})
   file(GLOB VORLAX_TOOL_MODULES ${PROJECT_SOURCE_DIR}/tools/vorlax_*.py)
   install(FILES ${VORLAX_TOOL_MODULES} DESTINATION ${CMAKE_INSTALL_DATADIR}/vorlax)
-  install(FILES man/vorlax.1 man/vorlax-plot.1 man/vorlax-sweep.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  include(cmake/man_pages.cmake)
+  include(cmake/debian_docs.cmake)
 endif()
 
 set(CPACK_PACKAGE_NAME vorlax)
