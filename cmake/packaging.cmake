@@ -3,9 +3,9 @@
 include(GNUInstallDirs)
 
 if(WIN32)
-  # The .zip: vorlax.exe and the README side by side.
+  # The .zip: vorlax.exe, the README and the license side by side.
   install(TARGETS vorlax RUNTIME DESTINATION .)
-  install(FILES README.md DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
 else()
   install(TARGETS vorlax RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   if(TARGET vorlax-mpi)
@@ -14,9 +14,10 @@ else()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The tools look for their modules in ../share/vorlax beside their folder.
   install(PROGRAMS tools/vorlax-plot tools/vorlax-sweep DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES tools/vorlax_log.py tools/vorlax_charts.py tools/vorlax_sweep.py
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/vorlax)
-  install(FILES man/vorlax.1 man/vorlax-plot.1 man/vorlax-sweep.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  file(GLOB VORLAX_TOOL_MODULES ${PROJECT_SOURCE_DIR}/tools/vorlax_*.py)
+  install(FILES ${VORLAX_TOOL_MODULES} DESTINATION ${CMAKE_INSTALL_DATADIR}/vorlax)
+  include(cmake/man_pages.cmake)
+  include(cmake/debian_docs.cmake)
 endif()
 
 set(CPACK_PACKAGE_NAME vorlax)

@@ -27,7 +27,8 @@ void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int e
 }  // namespace
 
 bool settle_command_line(const ProgramInfo& program, int argc, const char* const* argv, RunSettings* settings,
-                         int* exit_status, bool speak) {
+                         int* exit_status, ArgumentNotes notes) {
+    const bool speak = notes != ArgumentNotes::silent;
     switch (parse_settings(argc, argv, settings)) {
         case ParseOutcome::usage:
             if (speak) print_stdout_line(program.usage);
@@ -52,6 +53,9 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
         case ParseOutcome::run:
             break;
     }
+    if (notes == ArgumentNotes::print)
+        for (const std::string& note : argument_notes(argc, argv, program.name, program.activity))
+            std::fputs(note.c_str(), stderr);
     return true;
 }
 

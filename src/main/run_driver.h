@@ -6,15 +6,21 @@
 #include "main/program.h"
 #include "monitor/run_counters.h"
 
+// Whether settle_command_line prints the notes on replaced or partly read
+// arguments (in a run of many processes, only one of them should); silent
+// prints nothing at all, not even the usage, help, version or why the
+// command line cannot be run: every rank of an MPI run but rank 0, which
+// settles the same command line.
+enum class ArgumentNotes { print, leave_out, silent };
+
 // Reads the command line into *settings. Returns true when a run is to
-// start; otherwise it has printed what the command line asked for (usage,
-// help, version, or why it cannot be run) and set *exit_status: 0 for help
-// and version, 2 for a wrong argument count or an over-long path prefix.
-// With speak false it prints nothing at all (every line it would print,
-// notes included, goes through this flag): the processes of a run under
-// MPI other than rank 0 settle the same command line in silence.
+// start, after printing on stderr a note for each argument that was
+// replaced or read in part (unless notes is leave_out or silent); otherwise it has
+// printed what the command line asked for (usage, help, version, or why it
+// cannot be run) and set *exit_status: 0 for help and version, 2 for a
+// wrong argument count or an over-long path prefix.
 bool settle_command_line(const ProgramInfo& program, int argc, const char* const* argv, RunSettings* settings,
-                         int* exit_status, bool speak = true);
+                         int* exit_status, ArgumentNotes notes = ArgumentNotes::print);
 
 // Starts settings.thread_count workers of program, thread i on (*jobs)[i], a
 // copy of model with its thread_index, settings and counters filled in,

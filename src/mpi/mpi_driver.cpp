@@ -86,7 +86,9 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     RunSettings settings;
     int exit_status = 0;
     // Every rank has the same command line: all settle it alike, rank 0 says why.
-    if (!settle_command_line(program, argc, argv, &settings, &exit_status, run->rank == 0)) return exit_status;
+    if (!settle_command_line(program, argc, argv, &settings, &exit_status,
+                             run->rank == 0 ? ArgumentNotes::print : ArgumentNotes::silent))
+        return exit_status;
     const std::string prefix = rank_prefix(settings.path_prefix, host, static_cast<uint32_t>(run->rank));
     settings.path_prefix = prefix.c_str();
     const int long_rank = first_rank_with_long_names(prefix, run->rank);

@@ -1,5 +1,6 @@
 // POSIX implementation of the platform layer (Linux first; O_DIRECT and
-// statx are Linux names, the rest is plain POSIX).
+// statx are Linux names, the rest is plain POSIX). The folder probes are in
+// platform_posix_folders.cpp.
 #include "platform/platform.h"
 
 #include <fcntl.h>
@@ -8,7 +9,6 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
@@ -47,6 +47,8 @@ std::string platform_error_text(int error) {
 }
 
 bool platform_is_unbuffered_refusal(int error) { return error == EINVAL; }
+
+bool platform_is_missing_folder(int error) { return error == ENOENT; }
 
 FileHandle file_create(const char* name, bool buffered, int* error) {
     int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
@@ -110,13 +112,6 @@ bool file_sync(FileHandle file, int* error) {
 }
 
 void file_close(FileHandle file) { close(static_cast<int>(file)); }
-
-bool folder_is_memory_backed(const char* folder) {
-    constexpr long tmpfs_magic = 0x01021994, ramfs_magic = 0x858458f6;
-    struct statfs info;
-    if (statfs(folder, &info) != 0) return false;
-    return info.f_type == tmpfs_magic || info.f_type == ramfs_magic;
-}
 
 void* pages_alloc(size_t bytes, int* error) {
     void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

@@ -1,7 +1,7 @@
 # The Windows programs: cross-built with mingw-w64 (32-bit vorlax.exe, the
-# main one, and the 64-bit one), their unit tests and the end-to-end cases
-# run under Wine, and the same inputs checked to give the same stdout as the
-# Linux program.
+# main one, and the 64-bit one), the .zip that CPack makes of the 32-bit one
+# and its contents, their unit tests and the end-to-end cases run under Wine,
+# and the same inputs checked to give the same stdout as the Linux program.
 set -euo pipefail
 source scripts/lib.sh
 
@@ -13,7 +13,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
     unset VORLAX_APT_UPDATED  # the package lists must be read again
 fi
-need_packages cmake make g++ file libgtest-dev googletest \
+need_packages cmake make g++ file unzip libgtest-dev googletest \
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine32 wine64
 
 for bits in 32 64; do
@@ -41,6 +41,20 @@ check_file_type "$exe64" "PE32+ executable (console) x86-64"
 dlls=$(i686-w64-mingw32-objdump -p "$exe32" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
 echo "$exe32 imports: $dlls"
 [ "$dlls" = "kernel32.dll msvcrt.dll " ] || { echo "unexpected DLLs"; exit 1; }
+
+echo "--- the .zip: CPack with the mingw toolchain"
+(cd build/win32 && rm -f ./*.zip && cpack -G ZIP >/dev/null)
+zip=$(ls build/win32/vorlax-*-win32.zip)
+unzip -l "$zip"
+zip_dir=$(mktemp -d)
+unzip -q "$zip" -d "$zip_dir"
+[ "$(cd "$zip_dir" && find . -type f | sort | tr '\n' ' ')" = "./LICENSE ./README.md ./vorlax.exe " ] ||
+    { echo "$zip should hold vorlax.exe, README.md and LICENSE, and nothing else"; rm -rf "$zip_dir"; exit 1; }
+check_file_type "$zip_dir/vorlax.exe" "PE32 executable (console) Intel 80386" || { rm -rf "$zip_dir"; exit 1; }
+cmp -s "$zip_dir/LICENSE" LICENSE && cmp -s "$zip_dir/README.md" README.md ||
+    { echo "$zip: LICENSE or README.md differs from the source"; rm -rf "$zip_dir"; exit 1; }
+rm -rf "$zip_dir"
+echo "$(basename "$zip"): the 32-bit vorlax.exe, README.md and LICENSE"
 
 # Wine runs the 32-bit program with its 32-bit loader, an i386 Linux program.
 # Some kernels (virtual machines without 32-bit support) refuse those with

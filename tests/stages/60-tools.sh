@@ -1,9 +1,10 @@
 # The tools and the install: vorlax-plot and vorlax-sweep (Python tests and
-# a quick sweep), the man pages, and the .deb installed into this machine
-# (CPack needs dpkg-shlibdeps from dpkg-dev and the file utility for it).
+# a quick sweep), the man pages, and the .deb checked by lintian and
+# installed into this machine (CPack needs dpkg-shlibdeps from dpkg-dev and
+# the file utility for it).
 set -euo pipefail
 source scripts/lib.sh
-need_packages cmake make g++ python3 python3-matplotlib groff-base man-db dpkg-dev file
+need_packages cmake make g++ python3 python3-matplotlib groff-base man-db dpkg-dev file lintian
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -18,34 +19,63 @@ cleanup() {
 trap cleanup EXIT
 
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/test -j "$(jobs)" --target vorlax
+# The sweep reads back with vorlax-read where the build has it.
+targets=(vorlax)
+if cmake --build build/test --target help | grep -q '^\.\.\. vorlax-read$'; then targets+=(vorlax-read); fi
+cmake --build build/test -j "$(jobs)" --target "${targets[@]}"
 export VORLAX_EXE="$PWD/build/test/vorlax"
 
 echo "--- tool tests (python: /usr/bin/python3)"
 /usr/bin/python3 -B -m unittest discover -s tests/tools
 
-echo "--- vorlax-sweep --quick on $scratch_base"
-mkdir "$scratch/target"
+# The quick sweep has unbuffered runs: older kernels refuse O_DIRECT on
+# tmpfs, so it runs on a disk there.
+sweep_base=$scratch
+if ! dd if=/dev/zero of="$scratch/direct-probe" bs=4096 count=1 oflag=direct status=none 2>/dev/null; then
+    sweep_base=$(mktemp -d "${TMPDIR:-/var/tmp}/vorlax-sweep-XXXXXX")
+    trap 'cleanup; rm -rf "$sweep_base"' EXIT
+fi
+rm -f "$scratch/direct-probe"
+echo "--- vorlax-sweep --quick on $sweep_base"
+mkdir "$sweep_base/target"
 start=$(date +%s)
-tools/vorlax-sweep --quick --vorlax "$VORLAX_EXE" -o "$scratch/sweep" "$scratch/target" >/dev/null
+tools/vorlax-sweep --quick --vorlax "$VORLAX_EXE" -o "$scratch/sweep" "$sweep_base/target" >/dev/null
 echo "quick sweep took $(( $(date +%s) - start )) s"
-for made in results.md results.csv results.svg; do
+for made in results.md results.csv results.json results.svg; do
     [ -s "$scratch/sweep/$made" ] || { echo "vorlax-sweep left no $made"; exit 1; }
 done
 [ "$(wc -l < "$scratch/sweep/results.csv")" -eq 5 ] || { echo "expected 4 rows:"; cat "$scratch/sweep/results.csv"; exit 1; }
-[ -z "$(ls -A "$scratch/target")" ] || { echo "vorlax-sweep left test files"; exit 1; }
+[ -z "$(ls -A "$sweep_base/target")" ] || { echo "vorlax-sweep left test files"; exit 1; }
 
-echo "--- man pages render without warnings"
-for page in man/*.1; do
-    warnings=$( { groff -ww -man -Tutf8 -z "$page"; MANWIDTH=80 man --warnings -l "$page" >/dev/null; } 2>&1)
-    [ -z "$warnings" ] || { echo "$page:"; echo "$warnings"; exit 1; }
-done
-
-echo "--- .deb: build, dpkg -i, vorlax --version, dpkg -r"
+echo "--- .deb: build, man pages, lintian"
 cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build/package -j "$(jobs)"
 (cd build/package && rm -f ./*.deb && cpack -G DEB >/dev/null)
+version=$(sed -n 's/^project(vorlax VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+
+# The pages as installed: the version put in, and no warning when rendered.
+for page in build/package/man/*.1; do
+    head -n 1 "$page" | grep -q " $version\"" || { echo "$page: no version $version on its .TH line"; exit 1; }
+    ! grep -n "@[A-Z_]*@" "$page" || { echo "$page: a placeholder is left"; exit 1; }
+    warnings=$( { groff -ww -man -Tutf8 -z "$page"; MANWIDTH=80 man --warnings -l "$page" >/dev/null; } 2>&1)
+    [ -z "$warnings" ] || { echo "$page:"; echo "$warnings"; exit 1; }
+done
+for page in man/*.1; do
+    [ -s "build/package/man/$(basename "$page").gz" ] || { echo "$page: not built into build/package/man"; exit 1; }
+done
+changelog_version=$(sed -n '1s/^vorlax (\([^)]*\)).*/\1/p' cmake/debian/changelog)
+[ "$changelog_version" = "$version" ] ||
+    { echo "cmake/debian/changelog: the latest entry is $changelog_version, the project $version"; exit 1; }
+
 deb=$(ls build/package/vorlax_*.deb)
+# Errors fail the stage; warnings are shown.
+lintian_status=0
+lintian --fail-on error --display-level ">=warning" "$deb" >"$scratch/lintian.log" 2>&1 || lintian_status=$?
+grep -v "running with root privileges" "$scratch/lintian.log" || true
+[ "$lintian_status" -eq 0 ] || { echo "lintian found errors in $deb (status $lintian_status)"; exit 1; }
+echo "lintian: no errors in $(basename "$deb")"
+
+echo "--- .deb: dpkg -i, vorlax --version, dpkg -r"
 if dpkg-query -W -f='${Status}' vorlax 2>/dev/null | grep -q 'install ok installed'; then
     echo "vorlax is installed here already: leaving the package alone"
     exit 0
@@ -58,11 +88,23 @@ for attempt in $(seq 1 30); do
     sleep 2
 done
 package_installed_here=1
-[ "$(/usr/bin/vorlax --version)" = "VORLAX $(sed -n 's/^project(vorlax VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ]
+[ "$(/usr/bin/vorlax --version)" = "VORLAX $version" ]
 /usr/bin/vorlax --version
-[ "$(man -w vorlax)" = /usr/share/man/man1/vorlax.1 ]
-ln -s /dev/null "$scratch/sink_00.BIN"
-/usr/bin/vorlax B "$scratch/sink" 1024 2>/dev/null | /usr/bin/vorlax-plot -o "$scratch/installed.png"
+[ "$(man -w vorlax)" = /usr/share/man/man1/vorlax.1.gz ]
+man vorlax | grep -q "vorlax $version" || { echo "man vorlax does not show version $version"; exit 1; }
+# The run writes into a FIFO that is held until its first progress line is
+# out, so the log has a line to draw however fast this machine is.
+mkfifo "$scratch/sink_00.BIN"
+exec 3<>"$scratch/sink_00.BIN"
+/usr/bin/vorlax B "$scratch/sink" 1024 >"$scratch/installed.log" 2>/dev/null &
+run=$!
+for _ in $(seq 600); do grep -q " MB written, " "$scratch/installed.log" && break; sleep 0.1; done
+cat <&3 >/dev/null &
+drain=$!
+wait "$run" || { echo "the installed vorlax failed:"; cat "$scratch/installed.log"; exit 1; }
+kill "$drain"
+exec 3<&-
+/usr/bin/vorlax-plot "$scratch/installed.log" -o "$scratch/installed.png"
 /usr/bin/vorlax-sweep --help >/dev/null
 $sudo dpkg -r vorlax >/dev/null
 package_installed_here=""

@@ -60,8 +60,8 @@ TEST(WriterGate, FlushAfterTheLastBlockAndAWriterThatCannotStart) {
         {FakeScript{}, false, WriterResult::completed, 0, ""},
         {FakeScript{0, 0, -1, FakeWrite::whole, 0, 0, 0, EIO}, true, WriterResult::flush_failed, 1,
          "rank 2: /fake/x_03.BIN: flush after the last block (3) failed: Input/output error"},
-        {FakeScript{ENOENT}, true, WriterResult::open_failed, 0,
-         "rank 2: /fake/x_03.BIN: cannot create: No such file or directory"},
+        {FakeScript{EACCES}, true, WriterResult::open_failed, 0,
+         "rank 2: /fake/x_03.BIN: cannot create: Permission denied"},
     };
     for (const auto& c : cases) {
         fake_reset(c.script);
