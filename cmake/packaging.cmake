@@ -8,8 +8,11 @@ if(WIN32)
   install(FILES README.md LICENSE DESTINATION .)
 else()
   install(TARGETS vorlax RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # vorlax-mpi needs the MPI libraries: installed on request only
+  # (cmake --install build --component mpi), so that the package of vorlax
+  # does not depend on MPI.
   if(TARGET vorlax-mpi)
-    install(TARGETS vorlax-mpi RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS vorlax-mpi RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT mpi EXCLUDE_FROM_ALL)
   endif()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The tools look for their modules in ../share/vorlax beside their folder.
