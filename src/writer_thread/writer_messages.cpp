@@ -8,7 +8,6 @@
 
 namespace {
 
-
 std::string format(const char* pattern, ...) {
     char text[512];
     va_list args;
@@ -22,7 +21,9 @@ bool refused_for_bypass(const WriterLayout& layout, const WriterReport& report) 
     return !layout.buffered && report.error != 0 && platform_is_unbuffered_refusal(report.error);
 }
 
-std::string alignment_advice(uint32_t buffer_kb, uint32_t alignment_bytes) {
+}  // namespace
+
+std::string unbuffered_alignment_advice(uint32_t buffer_kb, uint32_t alignment_bytes) {
     if (alignment_bytes == 0)
         return format("the block size (%u KB) must be a whole multiple of the device's sector size; "
                       "use such a block size, or mode B",
@@ -31,8 +32,6 @@ std::string alignment_advice(uint32_t buffer_kb, uint32_t alignment_bytes) {
                   "(%u bytes here); use such a block size, or mode B",
                   buffer_kb, alignment_bytes);
 }
-
-}  // namespace
 
 std::string describe_writer_failure(const WriterLayout& layout, const WriterReport& report) {
     const std::string head = "vorlax: " + (layout.name.empty() ? std::string("test file") : layout.name);
@@ -54,7 +53,7 @@ std::string describe_writer_failure(const WriterLayout& layout, const WriterRepo
         case WriterResult::write_failed:
             if (refused_for_bypass(layout, report))
                 return head + format(": unbuffered write refused after %" PRId64 " blocks: ", report.blocks_written) +
-                       reason + "; " + alignment_advice(layout.buffer_kb, report.alignment_bytes);
+                       reason + "; " + unbuffered_alignment_advice(layout.buffer_kb, report.alignment_bytes);
             return head + format(": write failed after %" PRId64 " blocks: ", report.blocks_written) + reason;
         case WriterResult::write_short:
             return head + format(": write cut short after %" PRId64 " blocks (%zu of %u bytes written); "
