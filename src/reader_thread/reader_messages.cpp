@@ -19,17 +19,17 @@ std::string hex_byte(uint8_t value) {
     return text;
 }
 
-// "1 block further on" or "3 blocks back", modulo 256.
+// "1 further on" or "3 back": the nearer way round, modulo 256.
 std::string distance_words(uint8_t distance) {
     const unsigned steps = distance <= 128 ? distance : 256u - distance;
-    return num(uint64_t{steps}) + (steps == 1 ? " block " : " blocks ") + (distance <= 128 ? "further on" : "back");
+    return num(uint64_t{steps}) + (distance <= 128 ? " further on" : " back");
 }
 
 std::string describe_damage(const BlockDamage& damage, size_t block_bytes) {
     switch (damage.kind) {
         case DamageKind::other_block:
-            return "the whole block holds " + hex_byte(damage.found) + ", the pattern of the block " +
-                   distance_words(damage.distance) + " (modulo 256): data written to or read from the wrong place";
+            return "the whole block holds " + hex_byte(damage.found) + ", the pattern of a block " +
+                   distance_words(damage.distance) + ", modulo 256: data written to or read from the wrong place";
         case DamageKind::zero_run:
             if (damage.bad_bytes == block_bytes)
                 return "the whole block is zeros: a hole, or a range the disk never wrote or has trimmed";

@@ -2,6 +2,7 @@
 // threads, time and the signal are real enough for the logic to run.
 #include "fake_platform.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -58,6 +59,33 @@ bool file_write(FileHandle, const void* data, size_t bytes, size_t* written, int
 }
 
 uint32_t file_unbuffered_alignment_bytes(FileHandle) { return fake_script.alignment_bytes; }
+
+FileHandle file_open_read(const char* name, bool buffered, int* error) { return file_create(name, buffered, error); }
+
+bool file_read_at(FileHandle, void* data, size_t bytes, uint64_t offset, size_t* got, int* error) {
+    ++fake_log.read_calls;
+    const std::vector<uint64_t>& failed = fake_script.failed_reads;
+    if (std::find(failed.begin(), failed.end(), offset) != failed.end()) {
+        *got = 0;
+        *error = fake_script.read_error;
+        return false;
+    }
+    const uint64_t block_bytes = fake_script.written_kb ? fake_script.written_kb * 1024ull : bytes;
+    *got = static_cast<size_t>(std::min<uint64_t>(bytes, fake_script.read_file_bytes - std::min(offset, fake_script.read_file_bytes)));
+    for (size_t i = 0; i < *got; ++i)
+        static_cast<unsigned char*>(data)[i] = static_cast<unsigned char>((offset + i) / block_bytes);
+    *error = 0;
+    return true;
+}
+
+bool file_size_bytes(FileHandle, uint64_t* bytes, int*) {
+    *bytes = fake_script.read_file_bytes;
+    return true;
+}
+
+bool file_drop_cached_pages(const char*, int*) { return true; }
+
+CacheResidency file_cache_residency(const char*) { return CacheResidency::unknown; }
 
 void file_close(FileHandle) { --fake_log.files_open; }
 
