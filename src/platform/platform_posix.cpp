@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -154,21 +155,18 @@ bool file_drop_cached_pages(const char* name, int* error) {
 }
 
 CacheResidency file_cache_residency(const char* name) {
-    constexpr size_t window_bytes = 4u << 20;  // the first pages tell
+    constexpr off_t window_bytes = 4 << 20;  // the first pages tell
+    unsigned char held[window_bytes / 4096];
     int fd = open(name, O_RDONLY | O_CLOEXEC);
     struct stat st;
     if (fd < 0) return CacheResidency::unknown;
-    const size_t bytes = fstat(fd, &st) == 0 && st.st_size > 0
-                             ? static_cast<size_t>(st.st_size < static_cast<off_t>(window_bytes) ? st.st_size
-                                                                                                  : window_bytes)
-                             : 0;
+    const size_t bytes = fstat(fd, &st) == 0 ? static_cast<size_t>(std::min(st.st_size, window_bytes)) : 0;
     void* map = bytes ? mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
     close(fd);
     if (map == MAP_FAILED) return CacheResidency::unknown;
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE)), pages = (bytes + page - 1) / page;
-    unsigned char held[window_bytes / 4096 + 1];
-    size_t resident = 0;
     const bool known = pages <= sizeof held && mincore(map, bytes, held) == 0;
+    size_t resident = 0;
     for (size_t i = 0; known && i < pages; ++i) resident += held[i] & 1u;
     munmap(map, bytes);
     if (!known) return CacheResidency::unknown;
