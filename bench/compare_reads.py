@@ -1,7 +1,7 @@
 """The read cells of bench/compare: vorlax-read beside fio --rw=read (psync,
 the same block size, threads and direct flag) on the files vorlax has just
-written, and vorlax-read built without its block check (the "unchecked" row)
-where the check's cost is measured.
+written, and vorlax-read built without its block check (the "unchecked" row,
+in the 1024 KB cells) to measure the check's cost.
 
 Each read cell writes its files once with vorlax (untimed), then runs the
 readers in turn on them, with a sync before each run; the files go at the
@@ -18,16 +18,16 @@ MIB = 1 << 20
 READ_TOOLS = ["vorlax-read", "fio-read"]
 
 
-def plan_read_cells(args, is_memory):
+def plan_read_cells(args, with_unchecked):
     """One cell per target, mode, block and thread count of args.read_blocks;
-    the unchecked build joins the 1024 KB cells on memory."""
+    the unchecked build joins the 1024 KB cells when with_unchecked."""
     cells = []
     for target in args.targets:
         for mode in args.modes:
             for block_kb in args.read_blocks:
                 for threads in args.threads:
                     tools = list(READ_TOOLS)
-                    if block_kb == 1024 and is_memory(target):
+                    if block_kb == 1024 and with_unchecked:
                         tools.append("unchecked")
                     cells.append({"target": target, "mode": mode, "block_kb": block_kb, "threads": threads,
                                   "tools": tools, "runs": args.runs, "slow": False, "read": True})
