@@ -85,6 +85,20 @@ protected:
 std::unique_ptr<ScratchDir> ReadBack::scratch_;
 std::string ReadBack::unbuffered_note_;
 
+TEST_F(ReadBack, CommandLineAsVorlaxWithItsOwnNameAndHelp) {
+    const std::string usage = "Usage: vorlax-read <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n";
+    ProcessResult none = run("vorlax-read", {}, scratch_->path());
+    EXPECT_EQ(none.exit_status, 2);
+    EXPECT_EQ(none.out, usage);
+    ProcessResult help = run("vorlax-read", {"--help"}, scratch_->path());
+    EXPECT_EQ(help.exit_status, 0);
+    EXPECT_EQ(help.out.rfind(usage, 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("man vorlax-read"), std::string::npos) << help.out;
+    ProcessResult version = run("vorlax-read", {"--version"}, scratch_->path());
+    EXPECT_EQ(version.exit_status, 0);
+    EXPECT_EQ(version.out, "vorlax-read (VORLAX) " VORLAX_VERSION "\n");
+}
+
 TEST_F(ReadBack, CleanReadPassesInBothModes) {
     const std::regex last_line(R"( *\d+\.\d{3}:     1024 MB read, +\d+ MB/s sustained, +\d+ MB/S incremental)");
     for (const std::string mode : {"B", "U"}) {
