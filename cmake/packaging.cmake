@@ -11,8 +11,8 @@ else()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The tools look for their modules in ../share/vorlax beside their folder.
   install(PROGRAMS tools/vorlax-plot tools/vorlax-sweep DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES tools/vorlax_log.py tools/vorlax_charts.py tools/vorlax_sweep.py
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/vorlax)
+  file(GLOB VORLAX_TOOL_MODULES ${PROJECT_SOURCE_DIR}/tools/vorlax_*.py)
+  install(FILES ${VORLAX_TOOL_MODULES} DESTINATION ${CMAKE_INSTALL_DATADIR}/vorlax)
   install(FILES man/vorlax.1 man/vorlax-plot.1 man/vorlax-sweep.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 

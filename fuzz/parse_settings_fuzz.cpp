@@ -63,6 +63,14 @@ void check_settings(int argc, const char* const* argv) {
                   settings.buffered ? "buffered" : "unbuffered", settings.buffer_kb, settings.thread_count,
                   settings.max_gb);
     require(banner == expected, "banner is one whole line with the settings");
+
+    std::vector<std::string> notes = argument_notes(argc, argv, "vorlax", "writing");
+    require(notes.size() <= static_cast<size_t>(argc - 1), "at most one note per argument");
+    for (const std::string& note : notes) {
+        require(note.rfind("vorlax: note: ", 0) == 0, "a note starts with its head");
+        require(note.find('\n') == note.size() - 1, "a note is one whole line");
+        require(note.size() < 300, "a note stays short whatever the argument");
+    }
 }
 
 }  // namespace

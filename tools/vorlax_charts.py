@@ -3,9 +3,9 @@ of runs against time, and a bar chart of a sweep's sustained rates. The
 picture's format follows the output file's extension: .svg or .png."""
 
 import os
-from typing import List, Optional, Sequence
+from typing import List, Optional, Sequence, Tuple
 
-from vorlax_log import LogError, Run
+from vorlax_log import LogError, Run, unique_labels
 
 DPI = 100
 FORMATS = (".svg", ".png")
@@ -47,18 +47,25 @@ def _save(pyplot, figure, path: str) -> None:
         pyplot.close(figure)
 
 
+def default_title(runs: Sequence[Run]) -> str:
+    kinds = sorted({"reads" if run.reading else "writes" for run in runs}, reverse=True)
+    return "VORLAX: sequential " + " and ".join(kinds)
+
+
 def plot_runs(runs: Sequence[Run], labels: Sequence[Optional[str]], path: str,
               width_px: int = 1000, height_px: int = 560, title: Optional[str] = None) -> None:
     """One colour per run: its incremental MB/s (thin line, dots) and its
     sustained MB/s (thick dashed line) against elapsed seconds; each
-    completion line is a tick of that colour on the time axis."""
+    completion line (of any rank) is a tick of that colour on the time
+    axis. Legends never repeat (see unique_labels)."""
     check_output_path(path)
     pyplot = _pyplot()
     figure, axes = _figure(pyplot, width_px, height_px)
     colours = pyplot.rcParams["axes.prop_cycle"].by_key()["color"]
+    legends = unique_labels(list(runs), list(labels))
     for number, run in enumerate(runs):
         colour = colours[number % len(colours)]
-        label = labels[number] if number < len(labels) and labels[number] else run.label()
+        label = legends[number]
         seconds = [sample.elapsed_s for sample in run.samples]
         axes.plot(seconds, [s.incremental_mbps for s in run.samples], color=colour, linewidth=1,
                   marker=".", markersize=4, label=label + " incremental")
@@ -77,31 +84,43 @@ def plot_runs(runs: Sequence[Run], labels: Sequence[Optional[str]], path: str,
     axes.set_ylim(0, top * 1.15)  # room for the legend above the lines
     axes.grid(True, alpha=0.3)
     axes.legend(fontsize="small", loc="best")
-    axes.set_title(title or "VORLAX: sequential writes")
+    axes.set_title(title or default_title(runs))
     figure.tight_layout()
     _save(pyplot, figure, path)
 
 
 def plot_bars(names: List[str], groups: List[str], values: List[List[Optional[float]]], path: str,
-              width_px: int = 1000, height_px: int = 560, title: Optional[str] = None) -> None:
+              width_px: int = 1000, height_px: int = 560, title: Optional[str] = None,
+              spans: Optional[List[List[Optional[Tuple[float, float]]]]] = None,
+              colour_of: Optional[List[int]] = None, hatched: Optional[List[bool]] = None) -> None:
     """Grouped bars: values[g][n] is the bar of names[n] in groups[g] (None
     leaves a gap, such as for a run that did not finish), each bar labelled
-    with its figure."""
+    with its figure; spans[g][n], when given, a whisker from low to high.
+    colour_of[n] picks bar n's colour (default: its own), hatched[n] hatches
+    it (bars of one colour told apart)."""
     check_output_path(path)
     pyplot = _pyplot()
     figure, axes = _figure(pyplot, width_px, height_px)
+    colours = pyplot.rcParams["axes.prop_cycle"].by_key()["color"]
     width = 0.8 / max(1, len(names))
     for number, name in enumerate(names):
         xs = [g + (number - (len(names) - 1) / 2) * width for g in range(len(groups))]
         heights = [row[number] if row[number] is not None else 0 for row in values]
-        bars = axes.bar(xs, heights, width, label=name)
+        colour = colours[(colour_of[number] if colour_of else number) % len(colours)]
+        hatch = "//" if hatched and hatched[number] else None
+        bars = axes.bar(xs, heights, width, label=name, color="white" if hatch else colour,
+                        edgecolor=colour, hatch=hatch, linewidth=1)
         axes.bar_label(bars, labels=["" if row[number] is None else "%d" % row[number] for row in values],
                        fontsize="x-small", padding=2)
+        whiskers = [(x, row[number]) for x, row in zip(xs, spans or []) if row[number] is not None]
+        if whiskers:
+            axes.vlines([x for x, _ in whiskers], [low for _, (low, _) in whiskers],
+                        [high for _, (_, high) in whiskers], color="black", linewidth=1)
     axes.set_xticks(range(len(groups)), groups)
     axes.set_xlabel("block size")
     axes.set_ylabel("sustained MB/s at the end of the run")
     axes.grid(True, axis="y", alpha=0.3)
     axes.legend(fontsize="small")
-    axes.set_title(title or "VORLAX sweep")
+    axes.set_title(title or "VORLAX sweep", fontsize="medium")
     figure.tight_layout()
     _save(pyplot, figure, path)

@@ -1,26 +1,30 @@
 """Reads saved VORLAX output into plain records.
 
-A log is what `vorlax` printed on stdout, perhaps with its stderr mixed in
-(`2>&1`): a banner line, progress lines once a second, a completion line per
-writer thread and DONE!. One text may hold several runs one after another;
-each starts at its banner. Pure Python: nothing here draws.
+A log is what `vorlax`, `vorlax-read` or `vorlax-mpi` printed on stdout,
+perhaps with its stderr mixed in (`2>&1`): a banner line, progress lines once
+a second, a completion line per thread and DONE!; a `vorlax-mpi` log has a
+rank in its completion lines and a summary before DONE!. One text may hold
+several runs one after another; each starts at its banner. Pure Python:
+nothing here draws.
 """
 
+import os
 import re
 import sys
 from dataclasses import dataclass, field
 from typing import List, Optional
 
-BANNER = re.compile(r"VORLAX: writing (buffered|unbuffered) (\d+)K buffers in (\d+) threads up to (\d+) GB each")
+BANNER = re.compile(r"VORLAX: (writing|reading) (buffered|unbuffered) (\d+)K buffers in (\d+) threads "
+                    r"up to (\d+) GB each(?:, on (\d+) ranks of (\d+) hosts)?")
 PROGRESS_PREFIX = r" *(\d+)\.(\d{3}): "
-PROGRESS_FIGURES = r" *(\d+) MB written, +(\d+) MB/s sustained, +(\d+) MB/S incremental"
+PROGRESS_FIGURES = r" *(\d+) MB (?:written|read), +(\d+) MB/s sustained, +(\d+) MB/S incremental"
 PROGRESS = re.compile(PROGRESS_PREFIX + PROGRESS_FIGURES)
 # A completion line printed between a progress line's two halves.
-SPLIT_PROGRESS = re.compile(PROGRESS_PREFIX + r"(thread \d+ done! \d+)")
+SPLIT_PROGRESS = re.compile(PROGRESS_PREFIX + r"((?:rank \d+ )?thread \d+ done! \d+)")
 FIGURES_ALONE = re.compile(PROGRESS_FIGURES)
-COMPLETION = re.compile(r"thread (\d+) done! (\d+)")
-MESSAGE = re.compile(r"vorlax: .*")
-USAGE = re.compile(r"Usage: VORLAX .*")
+COMPLETION = re.compile(r"(?:rank (\d+) )?thread (\d+) done! (\d+)")
+MESSAGE = re.compile(r"vorlax(?:-read|-mpi)?: .*")
+USAGE = re.compile(r"Usage: (?:VORLAX|vorlax)\S* .*")
 DONE = "DONE!"
 
 
@@ -43,12 +47,18 @@ class Sample:
 
 @dataclass
 class Completion:
-    """One writer's completion line, placed at the first progress line after
-    it (the monitor prints one within a second of a writer's end), or at the
-    last one when none follows."""
+    """One thread's completion line, placed at the first progress line after
+    it (the monitor prints one within a second of a thread's end), or at the
+    last one when none follows. rank is None but in a vorlax-mpi log."""
     thread: int
     blocks: int
     elapsed_ms: int = 0
+    rank: Optional[int] = None
+
+
+def _completion(match) -> Completion:
+    rank, thread, blocks = match.groups()
+    return Completion(int(thread), int(blocks), rank=None if rank is None else int(rank))
 
 
 @dataclass
@@ -58,9 +68,13 @@ class Run:
     block_kb: int
     threads: int
     size_gb: int
+    reading: bool = False       # a vorlax-read log
+    ranks: Optional[int] = None  # a vorlax-mpi log: ranks and hosts from its banner
+    hosts: Optional[int] = None
     samples: List[Sample] = field(default_factory=list)
     completions: List[Completion] = field(default_factory=list)
     messages: List[str] = field(default_factory=list)   # stderr lines, when mixed in
+    summary: List[str] = field(default_factory=list)    # vorlax-mpi's closing lines, as they are
     done: bool = False          # DONE! was seen
 
     @property
@@ -68,8 +82,12 @@ class Run:
         return "B" if self.buffered else "U"
 
     def label(self) -> str:
-        """Mode, block size and threads, as the banner gives them."""
-        return "%s %dK x%d" % (self.mode, self.block_kb, self.threads)
+        """Mode, block size and threads, as the banner gives them, with
+        "read" for a read and the ranks of an MPI run."""
+        text = "%s %dK x%d" % (self.mode, self.block_kb, self.threads)
+        if self.ranks is not None:
+            text += " on %d rank%s" % (self.ranks, "" if self.ranks == 1 else "s")
+        return text + (" read" if self.reading else "")
 
     def final(self) -> Sample:
         """The last progress line: the run's total and sustained rate."""
@@ -106,8 +124,9 @@ def parse_text(text: str, source: str = "<stdin>") -> List[Run]:
             if run:
                 _place_completions(run, pending)
             pending = []
-            runs.append(Run(source, banner.group(1) == "buffered", int(banner.group(2)),
-                            int(banner.group(3)), int(banner.group(4))))
+            activity, mode, block_kb, threads, size_gb, ranks, hosts = banner.groups()
+            runs.append(Run(source, mode == "buffered", int(block_kb), int(threads), int(size_gb),
+                            reading=activity == "reading", ranks=ranks and int(ranks), hosts=hosts and int(hosts)))
             continue
         if MESSAGE.fullmatch(line):
             if run:
@@ -120,8 +139,7 @@ def parse_text(text: str, source: str = "<stdin>") -> List[Run]:
         split = SPLIT_PROGRESS.fullmatch(line)
         if split and index < len(lines) and FIGURES_ALONE.fullmatch(lines[index].rstrip("\r")):
             # Rejoin "   3.001: thread 1 done! 4096" + "    5372 MB written, ...".
-            completion = COMPLETION.fullmatch(split.group(3))
-            pending.append(Completion(int(completion.group(1)), int(completion.group(2))))
+            pending.append(_completion(COMPLETION.fullmatch(split.group(3))))
             run.completions.append(pending[-1])
             line = line[:split.start(3)] + lines[index].rstrip("\r")
             index += 1
@@ -134,11 +152,14 @@ def parse_text(text: str, source: str = "<stdin>") -> List[Run]:
             continue
         completion = COMPLETION.fullmatch(line)
         if completion:
-            pending.append(Completion(int(completion.group(1)), int(completion.group(2))))
+            pending.append(_completion(completion))
             run.completions.append(pending[-1])
             continue
         if line == DONE:
             run.done = True
+            continue
+        if run.ranks is not None:
+            run.summary.append(line)  # free-form lines of the MPI summary
             continue
         raise LogError("%s: not a VORLAX line: %r" % (where, _shorten(line)))
     if not runs:
@@ -168,3 +189,20 @@ def _check_has_samples(run: Optional[Run], source: str) -> None:
 
 def _shorten(line: str, limit: int = 60) -> str:
     return line if len(line) <= limit else line[:limit] + "..."
+
+
+def unique_labels(runs: List[Run], given: List[Optional[str]]) -> List[str]:
+    """A legend entry per run, no two alike: given[i] when there is one,
+    else the run's own label; where entries agree, the log's file name is
+    added, where they still agree also the run's number in its log, and
+    then the log's whole path."""
+    base = [given[i] if i < len(given) and given[i] else run.label() for i, run in enumerate(runs)]
+    numbers = [sum(1 for earlier in runs[:i] if earlier.source == run.source) + 1 for i, run in enumerate(runs)]
+    wheres = [lambda i: os.path.basename(runs[i].source).strip("<>"),
+              lambda i: "%s, run %d" % (os.path.basename(runs[i].source).strip("<>"), numbers[i]),
+              lambda i: "%s, run %d" % (runs[i].source, numbers[i])]
+    labels = list(base)
+    for where in wheres:
+        repeated = {label for label in labels if labels.count(label) > 1}
+        labels = ["%s (%s)" % (base[i], where(i)) if labels[i] in repeated else labels[i] for i in range(len(runs))]
+    return labels

@@ -1,11 +1,11 @@
-"""Runs vorlax over a matrix of settings on one folder and tabulates the
-final sustained rate of each run (Markdown, CSV and a bar chart)."""
+"""Runs the cells of a sweep: each cell is one vorlax command line, written
+with vorlax and read back with vorlax-read, its test files removed after
+each run so that every run starts on fresh files."""
 
 import os
 import re
 import shutil
 import subprocess
-import sys
 import time
 from dataclasses import dataclass, field
 from typing import Callable, List, Optional
@@ -13,11 +13,13 @@ from typing import Callable, List, Optional
 from vorlax_log import PROGRESS, LogError, Sample, parse_text
 
 PREFIX_NAME = "vorlax-sweep"
+# Lines of the programs' own on stderr: notes and failures.
+MESSAGE = re.compile(r"vorlax(?:-read)?: .*")
 
 
 @dataclass
 class Settings:
-    """One vorlax command line of the matrix."""
+    """One cell of the matrix: a vorlax command line."""
     mode: str        # "B" or "U"
     block_kb: int
     threads: int
@@ -29,19 +31,38 @@ class Settings:
     def total_mb(self) -> int:
         return self.threads * self.size_gb * 1024
 
+    def arguments(self, prefix: str) -> List[str]:
+        return [self.mode, prefix, str(self.block_kb), str(self.threads), str(self.size_gb)]
+
 
 @dataclass
-class Result:
-    settings: Settings
+class Pass:
+    """One program's run over the cell's files: a write or a read."""
     exit_status: int
     final: Optional[Sample]         # the last progress line, if any
     log_path: str
-    messages: List[str] = field(default_factory=list)   # vorlax's stderr lines
+    messages: List[str] = field(default_factory=list)   # the program's stderr lines
+
+    def ok(self) -> bool:
+        return self.exit_status == 0 and self.final is not None
+
+
+@dataclass
+class Result:
+    """One run of a cell: its write and, when read back, its read."""
+    settings: Settings
+    repeat: int                     # 1 to the sweep's --runs
+    write: Pass
+    read: Optional[Pass] = None     # None: not read (reads skipped, or the write failed)
 
 
 def matrix(modes: List[str], blocks_kb: List[int], threads: List[int], size_gb: int) -> List[Settings]:
     """Every combination, mode slowest-changing, then block size, then threads."""
     return [Settings(mode, block, count, size_gb) for mode in modes for block in blocks_kb for count in threads]
+
+
+def _executable(path: Optional[str]) -> bool:
+    return bool(path) and os.path.isfile(path) and os.access(path, os.X_OK)
 
 
 def find_vorlax(given: Optional[str], tool_folder: str) -> str:
@@ -54,9 +75,22 @@ def find_vorlax(given: Optional[str], tool_folder: str) -> str:
         return os.path.abspath(given) if os.sep in given else shutil.which(given)
     for candidate in (os.path.join(tool_folder, "vorlax"), shutil.which("vorlax"),
                       os.path.join(tool_folder, "..", "build", "vorlax")):
-        if candidate and os.path.isfile(candidate) and os.access(candidate, os.X_OK):
+        if _executable(candidate):
             return os.path.normpath(candidate)
     raise LogError("no vorlax binary next to this tool, on PATH or in build/; name it with --vorlax")
+
+
+def find_vorlax_read(given: Optional[str], vorlax: str) -> Optional[str]:
+    """The vorlax-read binary: given, else vorlax-read in vorlax's folder;
+    None when that one is not there. Raises LogError for a given one that
+    is not a program."""
+    if given:
+        if shutil.which(given) is None:
+            raise LogError("%s: not an executable program; name the vorlax-read binary with --vorlax-read, "
+                           "or leave reads out with --no-read" % given)
+        return os.path.abspath(given) if os.sep in given else shutil.which(given)
+    beside = os.path.join(os.path.dirname(vorlax), "vorlax-read")
+    return beside if _executable(beside) else None
 
 
 def test_file_names(prefix: str, threads: int) -> List[str]:
@@ -71,15 +105,21 @@ def remove_test_files(prefix: str, threads: int) -> None:
             pass
 
 
-def run_one(vorlax: str, prefix: str, settings: Settings, log_path: str,
-            on_sample: Callable[[Sample], None]) -> Result:
-    """Runs vorlax once with stdout and stderr together into log_path,
-    calling on_sample for each progress line as it arrives. A Ctrl-C
-    (KeyboardInterrupt) stops vorlax before it is passed on."""
-    command = [vorlax, settings.mode, prefix, str(settings.block_kb), str(settings.threads), str(settings.size_gb)]
+def log_name(cell_number: int, settings: Settings, repeat: int, runs: int, reading: bool) -> str:
+    """"03-U-1024K-2t.log"; "-r2" for the second of several runs; "-read" for its read."""
+    return "%02d-%s-%dK-%dt%s%s.log" % (cell_number, settings.mode, settings.block_kb, settings.threads,
+                                        "-r%d" % repeat if runs > 1 else "", "-read" if reading else "")
+
+
+def run_pass(program: str, prefix: str, settings: Settings, log_path: str,
+             on_sample: Callable[[Sample], None]) -> Pass:
+    """Runs program once with the cell's arguments, stdout and stderr
+    together into log_path, calling on_sample for each progress line as it
+    arrives. A Ctrl-C (KeyboardInterrupt) stops the program before it is
+    passed on."""
     with open(log_path, "w") as log:
-        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                                   errors="replace")
+        process = subprocess.Popen([program] + settings.arguments(prefix), stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, text=True, errors="replace")
         try:
             for line in process.stdout:
                 log.write(line)
@@ -93,12 +133,29 @@ def run_one(vorlax: str, prefix: str, settings: Settings, log_path: str,
             raise
     with open(log_path) as log:
         text = log.read()
-    messages = [line for line in text.splitlines() if line.startswith("vorlax: ")]
+    messages = [line for line in text.splitlines() if MESSAGE.fullmatch(line)]
     try:
         final = parse_text(text, log_path)[-1].final()
     except LogError:
         final = None
-    return Result(settings, exit_status, final, log_path, messages)
+    return Pass(exit_status, final, log_path, messages)
+
+
+def run_cell(vorlax: str, vorlax_read: Optional[str], prefix: str, settings: Settings, repeat: int,
+             log_paths: List[str], keep: bool, progress) -> Result:
+    """One run of a cell: the write, then (with vorlax_read, and when the
+    write wrote everything) the read back; the test files are removed
+    after it unless keep. log_paths: the write's log and the read's."""
+    try:
+        progress.phase("write")
+        result = Result(settings, repeat, run_pass(vorlax, prefix, settings, log_paths[0], progress.sample))
+        if vorlax_read and result.write.exit_status == 0:
+            progress.phase("read")
+            result.read = run_pass(vorlax_read, prefix, settings, log_paths[1], progress.sample)
+        return result
+    finally:
+        if not keep:
+            remove_test_files(prefix, settings.threads)
 
 
 def _sample(progress) -> Sample:
@@ -106,115 +163,17 @@ def _sample(progress) -> Sample:
     return Sample(seconds * 1000 + millis, total, sustained, incremental)
 
 
-def _status(result: Result) -> str:
-    return "ok" if result.exit_status == 0 else "failed (exit %d)" % result.exit_status
-
-
-def markdown_table(results: List[Result], target: str) -> str:
-    """The results as a Markdown table with vorlax's notes and failures
-    (each once) below it."""
-    lines = ["# VORLAX sweep of %s" % target, "",
-             "| mode | block KB | threads | GB each | MB written | seconds | sustained MB/s | status |",
-             "|---|---:|---:|---:|---:|---:|---:|---|"]
-    for result in results:
-        s, final = result.settings, result.final
-        figures = ("%d | %.3f | %d" % (final.total_mb, final.elapsed_s, final.sustained_mbps)) if final else "| |"
-        lines.append("| %s | %d | %d | %d | %s | %s |" % (s.mode, s.block_kb, s.threads, s.size_gb, figures,
-                                                          _status(result)))
-    # Each message once, with the runs that gave it (figures aside).
-    said = {}
-    for result in results:
-        for message in result.messages:
-            entry = said.setdefault(re.sub(r"\d+", "#", message), [message, []])
-            entry[1].append(result.settings.label())
-    if said:
-        lines += ["", "What vorlax said:", ""]
-        lines += ["- %s: `%s`" % (", ".join(labels), message) for message, labels in said.values()]
-    return "\n".join(lines) + "\n"
-
-
-def csv_table(results: List[Result]) -> str:
-    lines = ["mode,block_kb,threads,size_gb,mb_written,elapsed_s,sustained_mbps,exit_status"]
-    for result in results:
-        s, final = result.settings, result.final
-        figures = ("%d,%.3f,%d" % (final.total_mb, final.elapsed_s, final.sustained_mbps)) if final else ",,"
-        lines.append("%s,%d,%d,%d,%s,%d" % (s.mode, s.block_kb, s.threads, s.size_gb, figures, result.exit_status))
-    return "\n".join(lines) + "\n"
-
-
-def draw_chart(results: List[Result], path: str) -> None:
-    """Bars of the final sustained MB/s: one group per block size, one bar
-    per mode and thread count."""
-    from vorlax_charts import plot_bars
-    blocks = sorted({r.settings.block_kb for r in results})
-    names = sorted({(r.settings.mode, r.settings.threads) for r in results})
-    values = [[None] * len(names) for _ in blocks]
-    for result in results:
-        if result.final and result.exit_status == 0:
-            row = blocks.index(result.settings.block_kb)
-            values[row][names.index((result.settings.mode, result.settings.threads))] = result.final.sustained_mbps
-    plot_bars(["%s x%d" % name for name in names], ["%dK" % block for block in blocks], values, path,
-              title="VORLAX sweep: sustained MB/s by block size (%d GB per thread)" % results[0].settings.size_gb)
-
-
-class Progress:
-    """Which run is on and how many remain: a bar redrawn in place on a
-    terminal, a plain line per run otherwise (both on stderr)."""
-
-    def __init__(self, total_runs: int, stream=sys.stderr):
-        self.total_runs = total_runs
-        self.stream = stream
-        self.terminal = stream.isatty()
-        self.number = 0
-        self.settings: Optional[Settings] = None
-
-    def start(self, number: int, settings: Settings) -> None:
-        self.number, self.settings = number, settings
-        if self.terminal:
-            self.sample(None)
-        else:
-            self._say("run %d of %d (%d left after it): %s, %d GB each" % (
-                number, self.total_runs, self.total_runs - number, settings.label(), settings.size_gb))
-
-    def sample(self, sample: Optional[Sample]) -> None:
-        if not self.terminal:
-            return
-        part = min(1.0, sample.total_mb / self.settings.total_mb()) if sample else 0.0
-        done = (self.number - 1 + part) / self.total_runs
-        bar = "#" * int(done * 30)
-        figures = " %5.1f s %5d MB/s" % (sample.elapsed_s, sample.sustained_mbps) if sample else ""
-        self.stream.write("\r\033[K[%-30s] run %d/%d, %d left: %s%s" % (
-            bar, self.number, self.total_runs, self.total_runs - self.number, self.settings.label(), figures))
-        self.stream.flush()
-
-    def finish(self, result: Result) -> None:
-        figures = ("%d MB/s sustained over %.1f s" % (result.final.sustained_mbps, result.final.elapsed_s)
-                   if result.final else "no progress line")
-        if self.terminal:
-            self.stream.write("\r\033[K")
-        self._say("run %d of %d: %s: %s, %s" % (self.number, self.total_runs, result.settings.label(),
-                                                figures, _status(result)))
-
-    def _say(self, text: str) -> None:
-        self.stream.write("vorlax-sweep: %s\n" % text)
-        self.stream.flush()
-
-
-def write_outputs(results: List[Result], out_dir: str, target: str, chart_name: str) -> List[str]:
-    """Writes results.md, results.csv and the chart into out_dir; returns
-    their paths (no chart when no run finished)."""
-    written = []
-    for name, text in (("results.md", markdown_table(results, target)), ("results.csv", csv_table(results))):
-        path = os.path.join(out_dir, name)
-        with open(path, "w") as table:
-            table.write(text)
-        written.append(path)
-    if any(result.final for result in results):
-        path = os.path.join(out_dir, chart_name)
-        draw_chart(results, path)
-        written.append(path)
-    return written
-
-
 def elapsed_text(start: float) -> str:
     return "%.1f s" % (time.monotonic() - start)
+
+
+def write_status(write: Pass) -> str:
+    return "ok" if write.exit_status == 0 else "failed (exit %d)" % write.exit_status
+
+
+def read_verdict(read: Optional[Pass]) -> str:
+    """pass: every file whole and every block right; fail: vorlax-read found
+    something wrong (exit 1) or could not run."""
+    if read is None:
+        return "not read"
+    return {0: "pass", 1: "fail"}.get(read.exit_status, "fail (exit %d)" % read.exit_status)

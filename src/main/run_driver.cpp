@@ -27,7 +27,7 @@ void count_out_unstarted(const ProgramInfo& program, const RunSettings& settings
 }  // namespace
 
 bool settle_command_line(const ProgramInfo& program, int argc, const char* const* argv, RunSettings* settings,
-                         int* exit_status) {
+                         int* exit_status, ArgumentNotes notes) {
     switch (parse_settings(argc, argv, settings)) {
         case ParseOutcome::usage:
             print_stdout_line(program.usage);
@@ -50,6 +50,9 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
         case ParseOutcome::run:
             break;
     }
+    if (notes == ArgumentNotes::print)
+        for (const std::string& note : argument_notes(argc, argv, program.name, program.activity))
+            std::fputs(note.c_str(), stderr);
     return true;
 }
 

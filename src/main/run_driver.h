@@ -6,12 +6,18 @@
 #include "main/program.h"
 #include "monitor/run_counters.h"
 
+// Whether settle_command_line prints the notes on replaced or partly read
+// arguments (in a run of many processes, only one of them should).
+enum class ArgumentNotes { print, leave_out };
+
 // Reads the command line into *settings. Returns true when a run is to
-// start; otherwise it has printed what the command line asked for (usage,
-// help, version, or why it cannot be run) and set *exit_status: 0 for help
-// and version, 2 for a wrong argument count or an over-long path prefix.
+// start, after printing on stderr a note for each argument that was
+// replaced or read in part (unless notes is leave_out); otherwise it has
+// printed what the command line asked for (usage, help, version, or why it
+// cannot be run) and set *exit_status: 0 for help and version, 2 for a
+// wrong argument count or an over-long path prefix.
 bool settle_command_line(const ProgramInfo& program, int argc, const char* const* argv, RunSettings* settings,
-                         int* exit_status);
+                         int* exit_status, ArgumentNotes notes = ArgumentNotes::print);
 
 // Starts settings.thread_count workers of program, thread i on (*jobs)[i],
 // after setting counters->active_threads to their number. A thread that

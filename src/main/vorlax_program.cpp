@@ -1,5 +1,5 @@
-// vorlax: the writers, with the notes that buffered and memory-backed
-// writes call for.
+// vorlax: the writers, with the notes that memory-backed, compressing and
+// buffered writes call for.
 #include <cstdio>
 
 #include "main/program.h"
@@ -15,12 +15,13 @@
 namespace {
 
 // Says on stderr, before any writer starts, when the figures of this run
-// would measure memory rather than the disk.
+// would measure memory or a compressor rather than the disk.
 void print_write_notes(const RunSettings& settings) {
     RunNoteFacts facts;
     facts.buffered = settings.buffered;
     facts.folder = prefix_folder(settings.path_prefix);
     facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
+    facts.compression = folder_compression(facts.folder.c_str());
     facts.available_bytes = available_memory_bytes();
     facts.total_bytes = static_cast<uint64_t>(settings.thread_count) *
                         static_cast<uint64_t>(test_file_block_count(settings.max_gb, settings.buffer_kb)) *
@@ -28,10 +29,57 @@ void print_write_notes(const RunSettings& settings) {
     for (const std::string& note : run_notes(facts)) std::fputs(note.c_str(), stderr);
 }
 
+// What --help prints after the usage line.
+const char* const vorlax_help =
+    "Measure how fast a disk takes sequential writes: each of max-threads threads\n"
+    "writes its own test file of max-GB, one block of max-buf-KB at a time, while\n"
+    "a line on stdout shows the MB written and the rate once a second.\n"
+    "\n"
+    "Arguments, by position (any may be left out from the end):\n"
+    "  B|U          write mode (required): B (or b) buffered, through the\n"
+    "               system's file cache; U (or u) unbuffered, straight to the\n"
+    "               device. Only the first letter counts, and any letter but b\n"
+    "               or B means unbuffered.\n"
+    "  path         prefix of the test file names, not a folder: thread 0 writes\n"
+    "               <path>_00.BIN, thread 1 <path>_01.BIN, ..., so d/run gives\n"
+    "               d/run_00.BIN. End it with / to write into folder d. Default\n"
+    "               ./ (.\\ on Windows): _00.BIN in the current folder.\n"
+    "  max-buf-KB   block size in KB: 1 to 32768, default 64, out of range 64\n"
+    "  max-threads  threads, one file each: 1 to 99, default 1, out of range 1\n"
+    "  max-GB       size of each file in GB: 1 to 63, default 1, out of range 4\n"
+    "\n"
+    "Units are powers of two: a KB is 1024 bytes, an MB 2^20 bytes (not 10^6), a\n"
+    "GB 2^30 bytes; rates are MB per second. Numbers are whole, without suffixes:\n"
+    "4M reads as 4, 0.5 as 0 (out of range). A text without digits keeps the\n"
+    "default. Each value replaced or read in part gets a note on stderr, and the\n"
+    "first line on stdout shows the values in force.\n"
+    "\n"
+    "  -h, --help   show this help and exit (/? too on Windows)\n"
+    "  --version    show the version and exit\n"
+    "\n"
+    "Examples:\n"
+    "  vorlax U /mnt/ssd/run 1024 2 4   the disk's own speed: 1 MB blocks, two\n"
+    "                                   threads, /mnt/ssd/run_00.BIN and _01.BIN\n"
+    "                                   of 4 GB each\n"
+    "  vorlax B /mnt/ssd/run 1024 2 4   the same writes through the file cache\n"
+    "\n"
+    "The test files stay on disk after the run (max-threads x max-GB in all):\n"
+    "delete them yourself, e.g. rm /mnt/ssd/run_??.BIN. Notes on stderr say when\n"
+    "the figures would show memory or a compressor rather than the disk.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every thread wrote all its blocks (also after --help and --version)\n"
+    "  1  a thread fell short: its file could not be created, its buffer or\n"
+    "     thread not obtained, or a write failed or came back short\n"
+    "  2  the command line cannot be run: a wrong argument count (the usage\n"
+    "     line alone is printed) or a path prefix too long for the system\n"
+    "\n"
+    "Full documentation: man vorlax\n";
+
 }  // namespace
 
 const ProgramInfo vorlax_program = {
-    "vorlax", usage_text, "", "VORLAX " VORLAX_VERSION "\n", "writing", "written", "writer", writer_thread,
+    "vorlax", usage_text, vorlax_help, "VORLAX " VORLAX_VERSION "\n", "writing", "written", "writer", writer_thread,
     print_write_notes,
 };
 

@@ -53,9 +53,14 @@ const char* const read_help =
 
 // Before any reader starts: writes out and drops every test file's cached
 // pages, so mode B reads come from the device, and says on stderr when the
-// figures will come from memory all the same.
+// figures will come from memory or a compressor all the same.
 void drop_caches_and_note(const RunSettings& settings) {
-    const std::string folder = prefix_folder(settings.path_prefix);
+    RunNoteFacts facts;
+    facts.program = "vorlax-read";
+    facts.buffered = settings.buffered;
+    facts.folder = prefix_folder(settings.path_prefix);
+    facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
+    facts.compression = folder_compression(facts.folder.c_str());
     std::string stayed_file;
     for (uint32_t index = 0; index < settings.thread_count; ++index) {
         std::string name;
@@ -63,13 +68,13 @@ void drop_caches_and_note(const RunSettings& settings) {
         if (!test_file_name(settings.path_prefix, index, platform_max_path_bytes, &name) ||
             !file_drop_cached_pages(name.c_str(), &error))
             continue;  // the reader says why it cannot read the file
-        if (settings.buffered && stayed_file.empty() &&
+        if (settings.buffered && !facts.memory_backed && stayed_file.empty() &&
             file_cache_residency(name.c_str()) == CacheResidency::stayed)
             stayed_file = name;
     }
-    std::fputs(read_cache_note(settings.buffered, folder, folder_is_memory_backed(folder.c_str()), stayed_file)
-                   .c_str(),
-               stderr);
+    // The files were written already: no note on their fitting in memory.
+    for (const std::string& note : run_notes(facts)) std::fputs(note.c_str(), stderr);
+    std::fputs(pages_stayed_note(stayed_file).c_str(), stderr);
 }
 
 }  // namespace

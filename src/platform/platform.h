@@ -28,6 +28,9 @@ std::string platform_error_text(int error);
 // True when error is how the system refuses a write that bypasses its cache:
 // an unaligned size or a file system without support for it.
 bool platform_is_unbuffered_refusal(int error);
+// True when error is how the system refuses to create a file in a folder
+// that does not exist.
+bool platform_is_missing_folder(int error);
 
 // ---- Files ------------------------------------------------------------------
 
@@ -53,6 +56,24 @@ void file_close(FileHandle file);
 // True when the file system that holds folder keeps its files in memory
 // (tmpfs, ramfs): figures measured there are memory speed, not a disk's.
 bool folder_is_memory_backed(const char* folder);
+
+// What the file system that holds a folder does with the bytes written there.
+enum class CompressionKind {
+    none,           // stored as written, as far as the system can tell
+    mount_option,   // mounted to compress what it stores; detail is the option
+    folder_marked,  // the folder is marked for compression, new files inherit it
+    may_compress,   // compresses by settings the system does not show here;
+                    // detail is the command that shows them
+};
+struct FolderCompression {
+    CompressionKind kind = CompressionKind::none;
+    std::string file_system;  // "btrfs", "zfs", "NTFS"; may be empty for none
+    std::string detail;
+};
+
+// Whether files created in folder are stored compressed. none when the
+// folder cannot be looked at.
+FolderCompression folder_compression(const char* folder);
 
 // ---- Reading files back -----------------------------------------------------
 

@@ -1,5 +1,6 @@
 // POSIX implementation of the platform layer (Linux first; O_DIRECT and
-// statx are Linux names, the rest is plain POSIX).
+// statx are Linux names, the rest is plain POSIX). The folder probes are in
+// platform_posix_folders.cpp.
 #include "platform/platform.h"
 
 #include <fcntl.h>
@@ -8,7 +9,6 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
@@ -48,6 +48,8 @@ std::string platform_error_text(int error) {
 }
 
 bool platform_is_unbuffered_refusal(int error) { return error == EINVAL; }
+
+bool platform_is_missing_folder(int error) { return error == ENOENT; }
 
 FileHandle file_create(const char* name, bool buffered, int* error) {
     int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
@@ -103,13 +105,6 @@ uint32_t file_unbuffered_alignment_bytes(FileHandle file) {
 }
 
 void file_close(FileHandle file) { close(static_cast<int>(file)); }
-
-bool folder_is_memory_backed(const char* folder) {
-    constexpr long tmpfs_magic = 0x01021994, ramfs_magic = 0x858458f6;
-    struct statfs info;
-    if (statfs(folder, &info) != 0) return false;
-    return info.f_type == tmpfs_magic || info.f_type == ramfs_magic;
-}
 
 FileHandle file_open_read(const char* name, bool buffered, int* error) {
     int fd = open(name, O_RDONLY | O_CLOEXEC | (buffered ? 0 : O_DIRECT));

@@ -50,6 +50,8 @@ std::string platform_error_text(int error) {
 // whole number of sectors.
 bool platform_is_unbuffered_refusal(int error) { return error == ERROR_INVALID_PARAMETER; }
 
+bool platform_is_missing_folder(int error) { return error == ERROR_PATH_NOT_FOUND; }
+
 FileHandle file_create(const char* name, bool buffered, int* error) {
     const DWORD flags = buffered ? FILE_ATTRIBUTE_NORMAL : (FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL);
     HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, flags, nullptr);
@@ -153,6 +155,16 @@ CacheResidency file_cache_residency(const char*) { return CacheResidency::unknow
 
 // Windows has RAM disks only as third-party drivers; none can be told apart.
 bool folder_is_memory_backed(const char*) { return false; }
+
+// NTFS compresses the files of a folder marked for it ("Compress contents",
+// compact /c); new files inherit the mark.
+FolderCompression folder_compression(const char* folder) {
+    const DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !(attributes & FILE_ATTRIBUTE_COMPRESSED))
+        return {};
+    return {CompressionKind::folder_marked, "NTFS", ""};
+}
 
 void* pages_alloc(size_t bytes, int* error) {
     void* pages = VirtualAlloc(nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);

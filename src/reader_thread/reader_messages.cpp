@@ -122,13 +122,8 @@ std::string describe_reader_problems(const ReaderLayout& layout, const ReaderRep
     return line;
 }
 
-std::string read_cache_note(bool buffered, const std::string& folder, bool memory_backed,
-                            const std::string& stayed_file) {
-    if (!buffered && memory_backed)
-        return "vorlax-read: note: " + folder + " is memory-backed; these figures are memory speed, not a disk's\n";
-    if (buffered && !stayed_file.empty())
-        return "vorlax-read: note: the pages of " + stayed_file +
-               " stayed in memory after a flush and drop (a memory-backed folder keeps them there); these figures "
-               "are memory speed, not a disk's\n";
-    return std::string();
+std::string pages_stayed_note(const std::string& stayed_file) {
+    if (stayed_file.empty()) return std::string();
+    return "vorlax-read: note: the pages of " + stayed_file +
+           " stayed in memory after a flush and drop; these figures may be memory speed, not the disk's\n";
 }

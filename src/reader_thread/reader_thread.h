@@ -62,8 +62,7 @@ std::string describe_reader_problems(const ReaderLayout& layout, const ReaderRep
 // failed_threads if there were any, then counts itself out.
 void reader_thread(void* job);
 
-// The note lines (each ending in '\n') for a read run: mode U on a
-// memory-backed folder, or mode B when a file's pages stayed cached after
-// a flush and drop (stayed_file names it; empty when none did). Pure.
-std::string read_cache_note(bool buffered, const std::string& folder, bool memory_backed,
-                            const std::string& stayed_file);
+// The note line (ending in '\n') for a mode B read whose file's pages
+// stayed cached after a flush and drop (stayed_file names it); empty when
+// stayed_file is. Pure.
+std::string pages_stayed_note(const std::string& stayed_file);

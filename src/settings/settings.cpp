@@ -12,14 +12,6 @@ namespace {
 // The blanks that "%d" skips in the C locale.
 bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Stores the number read from text in *value: the number itself when it is
-// 1..max_value, fallback when it is out of range; nothing without digits.
-void read_in_range(const char* text, uint32_t max_value, uint32_t fallback, uint32_t* value) {
-    uint32_t number;
-    if (!read_decimal(text, &number)) return;
-    *value = (number == 0 || number > max_value) ? fallback : number;
-}
-
 bool is_help_request(const char* arg) {
     return std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0 ||
            (platform_slash_help && std::strcmp(arg, "/?") == 0);
@@ -32,15 +24,45 @@ bool prefix_fits(const char* prefix) {
 
 }  // namespace
 
-bool read_decimal(const char* text, uint32_t* value) {
+const NumberArgument number_arguments[3] = {
+    {"max-buf-KB", 32768, 64, &RunSettings::buffer_kb},
+    {"max-threads", 99, 1, &RunSettings::thread_count},
+    {"max-GB", 63, 4, &RunSettings::max_gb},
+};
+
+DecimalText scan_decimal(const char* text) {
+    DecimalText scan;
     while (is_blank(*text)) ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-') negative = *text++ == '-';
-    if (*text < '0' || *text > '9') return false;
+    if (*text == '+' || *text == '-') scan.negative = *text++ == '-';
+    scan.rest = text;
+    if (*text < '0' || *text > '9') return scan;
+    scan.found = true;
     uint32_t number = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) number = number * 10u + static_cast<uint32_t>(*text - '0');
-    *value = negative ? 0u - number : number;
-    return true;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        const uint32_t digit = static_cast<uint32_t>(*text - '0');
+        if (number > (UINT32_MAX - digit) / 10u) scan.wrapped = true;
+        number = number * 10u + digit;
+    }
+    scan.value = scan.negative ? 0u - number : number;
+    scan.exact = number;
+    scan.rest = text;
+    return scan;
+}
+
+bool read_decimal(const char* text, uint32_t* value) {
+    const DecimalText scan = scan_decimal(text);
+    if (scan.found) *value = scan.value;
+    return scan.found;
+}
+
+bool number_in_range(const NumberArgument& argument, uint32_t number) {
+    return number != 0 && number <= argument.max_value;
+}
+
+void read_number_argument(const NumberArgument& argument, const char* text, RunSettings* settings) {
+    uint32_t number;
+    if (!read_decimal(text, &number)) return;
+    settings->*argument.field = number_in_range(argument, number) ? number : argument.fallback;
 }
 
 ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings) {
@@ -52,9 +74,8 @@ ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* sett
 
     settings->buffered = argv[1][0] == 'b' || argv[1][0] == 'B';
     if (argc > 2) settings->path_prefix = argv[2];
-    if (argc > 3) read_in_range(argv[3], 32768, 64, &settings->buffer_kb);
-    if (argc > 4) read_in_range(argv[4], 99, 1, &settings->thread_count);
-    if (argc > 5) read_in_range(argv[5], 63, 4, &settings->max_gb);
+    for (int position = 3; position < argc; ++position)
+        read_number_argument(number_arguments[position - 3], argv[position], settings);
     if (!prefix_fits(settings->path_prefix)) return ParseOutcome::prefix_too_long;
     return ParseOutcome::run;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct RunSettings {
     bool buffered = false;        // through the file cache (B) or bypassing it
@@ -31,6 +32,37 @@ extern const char* const usage_text;
 // are no digits.
 bool read_decimal(const char* text, uint32_t* value);
 
+// What a reader of a decimal integer found in a text.
+struct DecimalText {
+    bool found = false;         // there were digits
+    uint32_t value = 0;         // the number as read_decimal gives it
+    bool negative = false;      // a leading minus
+    uint32_t exact = 0;         // the digits without the sign, modulo 2^32
+    bool wrapped = false;       // the digits passed 2^32 - 1
+    const char* rest = nullptr; // the text after the digits (after any sign without digits)
+};
+
+// Reads text as read_decimal does and tells all it saw. Pure.
+DecimalText scan_decimal(const char* text);
+
+// A number on the command line: its name in the usage text, its range
+// (1 to max_value), what a number out of range gives, and where it goes.
+struct NumberArgument {
+    const char* name;
+    uint32_t max_value;
+    uint32_t fallback;
+    uint32_t RunSettings::*field;
+};
+// max-buf-KB, max-threads and max-GB: the third, fourth and fifth arguments.
+extern const NumberArgument number_arguments[3];
+
+// True when number is one argument takes as it is.
+bool number_in_range(const NumberArgument& argument, uint32_t number);
+
+// Stores in settings what text makes of argument: the number when it is in
+// range, the fallback when not; nothing when text has no digits.
+void read_number_argument(const NumberArgument& argument, const char* text, RunSettings* settings);
+
 // Fills *settings from argv[1..argc-1] (argv[0], the program, is skipped).
 // Absent arguments keep the defaults; numbers out of range take their
 // fallbacks (buffer 64, threads 1, size 4); texts without digits assign
@@ -43,3 +75,13 @@ std::string format_banner(const RunSettings& settings, const char* activity = "w
 
 // Writes the banner line to standard output.
 void print_banner(const RunSettings& settings, const char* activity = "writing");
+
+// One note line (ending in '\n') for each argument of a run that is replaced
+// or read only in part, in argument order, each headed "<program>: note: ":
+// a mode other than B, b, U or u; a number without digits (the default
+// stays), out of range (what is used instead), or followed by other
+// characters (what was read). Plain B, b, U, u and numbers in range give
+// none, and so does any argument count but 1 to 5. activity ("writing")
+// says what the mode does. Pure.
+std::vector<std::string> argument_notes(int argc, const char* const* argv, const char* program,
+                                        const char* activity);

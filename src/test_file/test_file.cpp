@@ -13,6 +13,16 @@ bool test_file_name(const char* path_prefix, uint32_t thread_index, size_t max_b
     return true;
 }
 
+std::string prefix_folder(const char* path_prefix) {
+    const std::string prefix = path_prefix ? path_prefix : "";
+    const size_t last = prefix.find_last_of("/\\");
+    if (last == std::string::npos) return ".";
+    if (last == 0) return prefix.substr(0, 1);
+    // "C:\run": the root of drive C, not the drive's current folder.
+    if (last == 2 && prefix[1] == ':') return prefix.substr(0, 3);
+    return prefix.substr(0, last);
+}
+
 int64_t test_file_block_count(uint32_t max_gb, uint32_t buffer_kb) {
     if (buffer_kb == 0) return 0;
     int64_t file_kb = static_cast<int64_t>(max_gb) << 20;

@@ -10,6 +10,12 @@
 // max_bytes.
 bool test_file_name(const char* path_prefix, uint32_t thread_index, size_t max_bytes, std::string* name);
 
+// The folder that holds the test files of path_prefix: the text before its
+// last '/' or '\' (both count on every system, so a prefix means the same
+// folder wherever it is typed), "/" or "\" itself when that separator comes
+// first, "C:\" for a drive's root, and "." when there is no separator.
+std::string prefix_folder(const char* path_prefix);
+
 // Whole blocks of buffer_kb in a file of max_gb: (max_gb * 2^20) / buffer_kb,
 // remainder dropped; 0 when buffer_kb is 0.
 int64_t test_file_block_count(uint32_t max_gb, uint32_t buffer_kb);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "test_file/test_file.h"
 #include "writer_thread/writer_thread.h"
 
 namespace {
@@ -19,6 +20,15 @@ std::string format(const char* pattern, ...) {
 
 bool refused_for_bypass(const WriterLayout& layout, const WriterReport& report) {
     return !layout.buffered && report.error != 0 && platform_is_unbuffered_refusal(report.error);
+}
+
+// What to try when the folder of a test file does not exist: it may be
+// missing, or the path was meant as a folder although it is a prefix.
+std::string missing_folder_advice(const std::string& name) {
+    const std::string prefix = name.substr(0, name.size() - (name.size() > 7 ? 7 : 0));
+    return "; the folder " + prefix_folder(name.c_str()) +
+           " does not exist: create it, or give a path in a folder that exists (the path is a prefix: " + prefix +
+           " gives " + name + ")";
 }
 
 }  // namespace
@@ -46,6 +56,8 @@ std::string describe_writer_failure(const WriterLayout& layout, const WriterRepo
             if (refused_for_bypass(layout, report))
                 return head + ": cannot create for unbuffered writing: " + reason +
                        "; this file system does not accept writes that bypass the cache, use mode B";
+            if (platform_is_missing_folder(report.error))
+                return head + ": cannot create: " + reason + missing_folder_advice(layout.name);
             return head + ": cannot create: " + reason;
         case WriterResult::buffer_failed:
             return head + format(": cannot get a %u KB write buffer: ", layout.buffer_kb) + reason +

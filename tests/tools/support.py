@@ -1,6 +1,7 @@
 """What the tool tests share: the programs under test, scratch folders on
 /dev/shm, real vorlax logs and picture sizes."""
 
+import fcntl
 import os
 import re
 import shutil
@@ -8,6 +9,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import xml.etree.ElementTree as ElementTree
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -24,40 +26,177 @@ def vorlax_exe():
     raise RuntimeError("no vorlax binary: build it first (cmake --build build/test) or set VORLAX_EXE")
 
 
+STUB_READ = os.path.join(ROOT, "tests", "tools", "stub-vorlax-read")
+
+
+def vorlax_read_exe():
+    """$VORLAX_READ_EXE, else vorlax-read beside the vorlax under test, else
+    the stand-in tests/tools/stub-vorlax-read."""
+    beside = os.path.join(os.path.dirname(vorlax_exe()), "vorlax-read")
+    for candidate in (os.environ.get("VORLAX_READ_EXE"), beside):
+        if candidate and os.access(candidate, os.X_OK):
+            return candidate
+    return STUB_READ
+
+
+def _takes_direct_io(folder):
+    probe = os.path.join(folder, "direct-probe")
+    try:
+        os.close(os.open(probe, os.O_WRONLY | os.O_CREAT | os.O_DIRECT, 0o600))
+        return True
+    except OSError:
+        return False
+    finally:
+        if os.path.exists(probe):
+            os.remove(probe)
+
+
 class Scratch:
-    """A scratch folder on /dev/shm (else $TMPDIR), removed on exit."""
+    """A scratch folder on /dev/shm (else $TMPDIR, /tmp, /var/tmp), removed on
+    exit. With unbuffered=True, the first of them that takes O_DIRECT files
+    (older kernels refuse it on tmpfs); path is None when none does."""
+
+    def __init__(self, unbuffered=False):
+        self.unbuffered = unbuffered
 
     def __enter__(self):
-        base = "/dev/shm" if os.path.isdir("/dev/shm") else None
-        self.path = tempfile.mkdtemp(prefix="vorlax-tools-", dir=base)
+        self.path = None
+        for base in ("/dev/shm", os.environ.get("TMPDIR"), "/tmp", "/var/tmp"):
+            if not base or not os.path.isdir(base):
+                continue
+            path = tempfile.mkdtemp(prefix="vorlax-tools-", dir=base)
+            if not self.unbuffered or _takes_direct_io(path):
+                self.path = path
+                return self
+            shutil.rmtree(path, ignore_errors=True)
+        if not self.unbuffered:
+            raise RuntimeError("no folder for scratch files")
         return self
 
     def __exit__(self, *exc):
-        shutil.rmtree(self.path, ignore_errors=True)
+        if self.path:
+            shutil.rmtree(self.path, ignore_errors=True)
 
     def file(self, name):
         return os.path.join(self.path, name)
 
 
-def run_tool(name, *args, stdin=None, cwd=None):
+def run_tool(name, *args, stdin=None, cwd=None, env=None):
     """Runs tools/<name> with /usr/bin/python3 (its #! line); returns the
     CompletedProcess with text stdout and stderr."""
     return subprocess.run([os.path.join(TOOLS, name), *args], input=stdin, capture_output=True, text=True,
-                          cwd=cwd, timeout=300)
+                          cwd=cwd, timeout=300, env=None if env is None else dict(os.environ, **env))
 
 
-def sink_run_log(scratch, threads=2, block_kb=1):
-    """A real log of about three seconds: a buffered run into /dev/null
-    symlinks (no memory used), with progress and completion lines."""
+class FifoFiles:
+    """FIFOs in place of a run's test files, drained by the test, so that the
+    test and not the machine decides how long the run lasts. Each FIFO is
+    drained as the mode says: "trickle" (a little at a time), "stall"
+    (nothing: the writer waits in its write) or "drain" (as fast as it
+    comes). plan(n), when given, picks the mode of the n-th opening of a
+    FIFO (1 upward), for runs one after another; None falls back to mode."""
+
+    def __init__(self, prefix, threads, mode="trickle", plan=None):
+        self.names = ["%s_%02d.BIN" % (prefix, index) for index in range(threads)]
+        self.mode, self.plan = mode, plan
+        self.opens = 0
+        self.stopping = False
+        self.changed = threading.Condition()
+        for name in self.names:
+            os.mkfifo(name)
+        self.drainers = [threading.Thread(target=self._drain, args=(name,), daemon=True) for name in self.names]
+        for drainer in self.drainers:
+            drainer.start()
+
+    def set_mode(self, mode):
+        with self.changed:
+            self.mode = mode
+            self.changed.notify_all()
+
+    def wait_opens(self, count, timeout=120):
+        """True once the FIFOs were opened count times in all."""
+        with self.changed:
+            return self.changed.wait_for(lambda: self.opens >= count, timeout)
+
+    def close(self):
+        """Drains what is left and stops the drainers."""
+        with self.changed:
+            self.stopping = True
+            self.changed.notify_all()
+        for name, drainer in zip(self.names, self.drainers):
+            while drainer.is_alive():
+                try:  # wakes a drainer waiting in open() for the next writer
+                    os.close(os.open(name, os.O_WRONLY | os.O_NONBLOCK))
+                except OSError:
+                    pass
+                drainer.join(0.05)
+
+    def _mode(self, number):
+        if self.stopping:
+            return "drain"
+        planned = self.plan(number) if self.plan else None
+        return planned or self.mode
+
+    def _drain(self, name):
+        number = 0
+        while True:
+            fd = os.open(name, os.O_RDONLY)
+            number += 1
+            with self.changed:
+                self.opens += 1
+                self.changed.notify_all()
+            try:
+                fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, 1 << 20)  # fewer wake-ups once drained freely
+            except OSError:
+                pass
+            while True:
+                with self.changed:
+                    self.changed.wait_for(lambda: self._mode(number) != "stall")
+                    mode = self._mode(number)
+                if not os.read(fd, 1 << 20):
+                    break
+                if mode == "trickle":
+                    with self.changed:
+                        self.changed.wait_for(lambda: self._mode(number) != "trickle", 0.05)
+            os.close(fd)
+            with self.changed:
+                if self.stopping:
+                    return
+
+
+def progress_line_count(text):
+    return sum(1 for line in text.splitlines() if re.fullmatch(r" *\d+\.\d{3}: .* incremental", line))
+
+
+def controlled_run_log(scratch, program, threads=2, block_kb=1024, lines=2):
+    """A real log of program ("B" mode into FIFOs the test drains): held to a
+    trickle until it printed `lines` progress lines, then drained, so it has
+    at least that many whatever the machine's speed."""
     prefix = scratch.file("sink")
-    for index in range(threads):
-        os.symlink("/dev/null", "%s_%02d.BIN" % (prefix, index))
-    out = subprocess.run([vorlax_exe(), "B", prefix, str(block_kb), str(threads), "1"], capture_output=True,
-                         text=True, check=True).stdout
+    fifos = FifoFiles(prefix, threads)
+    try:
+        with subprocess.Popen([program, "B", prefix, str(block_kb), str(threads), "1"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True) as running:
+            out = ""
+            for line in running.stdout:
+                out += line
+                if progress_line_count(out) == lines:
+                    fifos.set_mode("drain")
+            fifos.set_mode("drain")
+        if running.wait(timeout=300) != 0:
+            raise RuntimeError("%s exited %d:\n%s" % (program, running.returncode, out))
+    finally:
+        fifos.close()
     path = scratch.file("sink-%dt.log" % threads)
     with open(path, "w") as log:
         log.write(out)
     return path, out
+
+
+def sink_run_log(scratch, threads=2, block_kb=1024):
+    """A real vorlax log with at least two progress lines and a completion
+    line per thread."""
+    return controlled_run_log(scratch, vorlax_exe(), threads, block_kb)
 
 
 def png_size(path):

@@ -1,10 +1,11 @@
 """The log reader: real logs give exactly their numbers; hand-made edge logs
 give runs or one-line reasons."""
 
+import subprocess
 import unittest
 
 import support
-from vorlax_log import LogError, parse_text
+from vorlax_log import LogError, parse_text, unique_labels
 
 GOOD = """VORLAX: writing unbuffered 1024K buffers in 2 threads up to 4 GB each
    1.000:     1790 MB written, 1790 MB/s sustained, 1790 MB/S incremental
@@ -16,6 +17,34 @@ DONE!
 """
 
 
+READ = GOOD.replace("writing", "reading").replace("MB written", "MB read")
+
+MPI = """VORLAX: writing buffered 1024K buffers in 2 threads up to 1 GB each, on 3 ranks of 2 hosts
+   1.000:     1790 MB written, 1790 MB/s sustained, 1790 MB/S incremental
+rank 2 thread 1 done! 1024
+   2.001: rank 0 thread 0 done! 1024
+    3581 MB written, 1789 MB/s sustained, 1791 MB/S incremental
+vorlax-mpi: rank 1 (node2): vorlax: /x_r0001_00.BIN: write failed after 3 blocks: No space left on device
+   2.500:     6144 MB written, 2457 MB/s sustained, 5126 MB/S incremental
+rank 0 thread 1 done! 1024
+rank 1 thread 0 done! 3
+summary: rank 0 on node1: 2048 MB at 1000 MB/s
+  while all ranks were writing: 2300 MB/s; tail 0.4 s
+DONE!
+"""
+
+
+def words_of_progress_lines(out, verb):
+    """The progress lines' figures read a second, simpler way: by words."""
+    expected = []
+    for line in out.splitlines():
+        words = line.split()
+        if len(words) == 10 and words[2:4] == ["MB", verb + ","] and words[9] == "incremental":
+            seconds, millis = words[0].rstrip(":").split(".")
+            expected.append((int(seconds) * 1000 + int(millis), int(words[1]), int(words[4]), int(words[7])))
+    return expected
+
+
 class RealLogs(unittest.TestCase):
     def test_parsed_series_are_the_numbers_in_the_log(self):
         with support.Scratch() as scratch:
@@ -23,22 +52,29 @@ class RealLogs(unittest.TestCase):
             runs = parse_text(out, path)
         self.assertEqual(len(runs), 1)
         run = runs[0]
-        self.assertEqual((run.mode, run.block_kb, run.threads, run.size_gb, run.done), ("B", 1, 2, 1, True))
-        # Read the figures back a second, simpler way: by words.
-        expected = []
-        for line in out.splitlines():
-            words = line.split()
-            if len(words) == 10 and words[2:4] == ["MB", "written,"] and words[9] == "incremental":
-                seconds, millis = words[0].rstrip(":").split(".")
-                expected.append((int(seconds) * 1000 + int(millis), int(words[1]), int(words[4]), int(words[7])))
+        self.assertEqual((run.mode, run.block_kb, run.threads, run.size_gb, run.done), ("B", 1024, 2, 1, True))
+        expected = words_of_progress_lines(out, "written")
         self.assertGreaterEqual(len(expected), 2, out)
         self.assertEqual([(s.elapsed_ms, s.total_mb, s.sustained_mbps, s.incremental_mbps) for s in run.samples],
                          expected)
         self.assertEqual(run.final().total_mb, 2048)
-        self.assertEqual(sorted((c.thread, c.blocks) for c in run.completions), [(0, 1 << 20), (1, 1 << 20)])
+        self.assertEqual(sorted((c.thread, c.blocks) for c in run.completions), [(0, 1024), (1, 1024)])
         # A thread is done by the progress line after its completion line.
         self.assertTrue(all(c.elapsed_ms in [s.elapsed_ms for s in run.samples] for c in run.completions))
         self.assertEqual(max(c.elapsed_ms for c in run.completions), run.final().elapsed_ms)
+
+    def test_a_read_log_is_labelled_as_a_read(self):
+        with support.Scratch() as scratch:
+            prefix = scratch.file("run")
+            subprocess.run([support.vorlax_exe(), "B", prefix, "1024", "1", "1"], capture_output=True, check=True)
+            done = subprocess.run([support.vorlax_read_exe(), "B", prefix, "1024", "1", "1"], capture_output=True,
+                                  text=True)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            run = parse_text(done.stdout, "read.log")[0]
+        self.assertEqual((run.label(), run.reading, run.done), ("B 1024K x1 read", True, True))
+        self.assertEqual([(s.elapsed_ms, s.total_mb, s.sustained_mbps, s.incremental_mbps) for s in run.samples],
+                         words_of_progress_lines(done.stdout, "read"))
+        self.assertEqual((run.final().total_mb, [(c.thread, c.blocks) for c in run.completions]), (1024, [(0, 1024)]))
 
 
 class HandMadeLogs(unittest.TestCase):
@@ -64,6 +100,37 @@ class HandMadeLogs(unittest.TestCase):
         late = "VORLAX: writing buffered 64K buffers in 1 threads up to 1 GB each\n" \
                "10000.250:  1024 MB written,    0 MB/s sustained,    0 MB/S incremental"
         self.assertEqual(parse_text(late)[0].samples[0].elapsed_ms, 10000250)
+
+    def test_read_and_mpi_logs(self):
+        read = parse_text(READ)[0]
+        self.assertEqual((read.label(), [s.total_mb for s in read.samples]), ("U 1024K x2 read", [1790, 3581, 8192]))
+        mpi = parse_text(MPI)[0]
+        self.assertEqual((mpi.label(), mpi.ranks, mpi.hosts, mpi.done), ("B 1024K x2 on 3 ranks", 3, 2, True))
+        self.assertEqual([(c.rank, c.thread, c.blocks, c.elapsed_ms) for c in mpi.completions],
+                         [(2, 1, 1024, 2001), (0, 0, 1024, 2001), (0, 1, 1024, 2500), (1, 0, 3, 2500)])
+        self.assertEqual([s.total_mb for s in mpi.samples], [1790, 3581, 6144])
+        self.assertEqual(mpi.messages, [MPI.splitlines()[5]])
+        self.assertEqual(mpi.summary, MPI.splitlines()[9:11])
+        # Summary lines are an MPI log's only: in a vorlax log they are not VORLAX lines.
+        plain = MPI.replace(", on 3 ranks of 2 hosts", "").replace("rank 2 ", "").replace("rank 0 ", "")
+        with self.assertRaises(LogError):
+            parse_text(plain.replace("rank 1 thread", "thread"))
+
+    def test_legends_never_repeat(self):
+        one, other = parse_text(GOOD, "a/one.log"), parse_text(GOOD, "b/other.log")
+        same_name = parse_text(GOOD, "c/one.log")
+        cases = [
+            (one + parse_text(READ, "r.log"), [], ["U 1024K x2", "U 1024K x2 read"]),
+            (one + other, [], ["U 1024K x2 (one.log)", "U 1024K x2 (other.log)"]),
+            (one + one, [], ["U 1024K x2 (one.log, run 1)", "U 1024K x2 (one.log, run 2)"]),
+            (one + same_name, [], ["U 1024K x2 (a/one.log, run 1)", "U 1024K x2 (c/one.log, run 1)"]),
+            (one + other, ["disk", "disk"], ["disk (one.log)", "disk (other.log)"]),
+            (one + other, ["U 1024K x2"], ["U 1024K x2 (one.log)", "U 1024K x2 (other.log)"]),
+            (parse_text(GOOD, "<stdin>") + one, [], ["U 1024K x2 (stdin)", "U 1024K x2 (one.log)"]),
+        ]
+        for runs, given, labels in cases:
+            with self.subTest(labels=labels):
+                self.assertEqual(unique_labels(runs, given), labels)
 
     def test_bad_logs_give_one_line_reasons(self):
         banner = "VORLAX: writing buffered 64K buffers in 1 threads up to 1 GB each\n"

@@ -2,10 +2,11 @@
 one-line messages and a non-zero status for bad input."""
 
 import os
+import re
 import unittest
 
 import support
-from test_vorlax_log import GOOD
+from test_vorlax_log import GOOD, MPI, READ
 
 
 class Pictures(unittest.TestCase):
@@ -49,6 +50,22 @@ class Pictures(unittest.TestCase):
         done = support.run_tool("vorlax-plot", self.edge_log, cwd=self.scratch.path)
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertTrue(os.path.isfile(self.scratch.file("edge.svg")))
+
+    def test_read_and_mpi_logs_and_legends_that_never_repeat(self):
+        logs = []
+        for name, text in (("copy.log", GOOD), ("mpi.log", MPI), ("read.log", READ)):
+            logs.append(self.scratch.file(name))
+            with open(logs[-1], "w") as log:
+                log.write(text)
+        out = self.scratch.file("mixed.svg")
+        done = support.run_tool("vorlax-plot", self.edge_log, *logs, "-o", out)
+        self.assertEqual((done.returncode, done.stderr, done.stdout), (0, "", "%s: 5 runs\n" % out))
+        with open(out) as picture:
+            text = picture.read()
+        legends = re.findall(r"<!-- (.*) incremental -->", text)
+        self.assertEqual(legends, ["U 1024K x2 (edge.log)", "B 64K x2", "U 1024K x2 (copy.log)",
+                                   "B 1024K x2 on 3 ranks", "U 1024K x2 read"])
+        self.assertIn("<!-- VORLAX: sequential writes and reads -->", text)
 
     def test_bad_input_gives_one_line_and_a_failing_status(self):
         junk = self.scratch.file("junk.txt")

@@ -3,14 +3,17 @@ part way, and command lines it refuses."""
 
 import csv
 import io
+import json
 import os
 import signal
+import statistics
 import subprocess
-import time
 import unittest
 
 import support
+import vorlax_results
 import vorlax_sweep
+from vorlax_progress import Progress
 from vorlax_log import Sample, parse_file
 
 
@@ -19,90 +22,150 @@ class Terminal(io.StringIO):
         return True
 
 
-def sweep(scratch, *args):
-    return support.run_tool("vorlax-sweep", "--vorlax", support.vorlax_exe(), "-o", scratch.file("out"), *args)
+def sweep(scratch, *args, env=None):
+    return support.run_tool("vorlax-sweep", "--vorlax", support.vorlax_exe(), "-o", scratch.file("out"), *args,
+                            env=env)
+
+
+def table_rows(markdown):
+    """The cells of results.md's table, as lists of texts."""
+    rows = [line.strip("|").split(" | ") for line in markdown.splitlines() if line.startswith("| ")]
+    return [[field.strip() for field in row] for row in rows[1:]]
 
 
 class Sweeps(unittest.TestCase):
-    def test_small_sweep_tabulates_each_final_line_and_cleans_up(self):
-        with support.Scratch() as scratch:
+    def test_repeated_sweep_with_reads_tabulates_its_runs_and_cleans_up(self):
+        with support.Scratch(unbuffered=True) as scratch:
+            if scratch.path is None:
+                self.skipTest("no scratch folder takes O_DIRECT files (mode U)")
             target = scratch.file("disk")
             os.mkdir(target)
-            done = sweep(scratch, "-m", "B,U", "-b", "1024", "-t", "1,2", target)
+            done = sweep(scratch, "-m", "B,U", "-b", "1024", "-t", "1", "--runs", "2",
+                         "--vorlax-read", support.vorlax_read_exe(), target)
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertEqual(os.listdir(target), [], "test files must be removed after each run")
-            self.assertIn("vorlax-sweep: run 1 of 4 (3 left after it): B 1024K x1, 1 GB each\n", done.stderr)
-            self.assertIn("vorlax-sweep: run 4 of 4: U 1024K x2: ", done.stderr)
+            self.assertIn("vorlax-sweep: run 1 of 4 (3 left after it): B 1024K x1, 1 GB each, repeat 1 of 2\n",
+                          done.stderr)
+            self.assertRegex(done.stderr, r"run 4 of 4: U 1024K x1: \d+ MB/s sustained over [\d.]+ s, ok; "
+                                          r"read \d+ MB/s over [\d.]+ s, pass\n")
             out = scratch.file("out")
             with open(os.path.join(out, "results.csv")) as table:
                 rows = list(csv.DictReader(table))
-            self.assertEqual([(r["mode"], r["block_kb"], r["threads"]) for r in rows],
-                             [("B", "1024", "1"), ("B", "1024", "2"), ("U", "1024", "1"), ("U", "1024", "2")])
-            logs = sorted(os.listdir(os.path.join(out, "logs")))
-            self.assertEqual(len(logs), 4)
-            for row, log in zip(rows, logs):
-                final = parse_file(os.path.join(out, "logs", log))[-1].final()
-                self.assertEqual((int(row["mb_written"]), int(row["sustained_mbps"]), row["exit_status"]),
-                                 (final.total_mb, final.sustained_mbps, "0"))
-                self.assertEqual(int(row["mb_written"]), 1024 * int(row["threads"]))
+            with open(os.path.join(out, "results.json")) as document:
+                document = json.load(document)
             with open(os.path.join(out, "results.md")) as table:
                 markdown = table.read()
             self.assertEqual(done.stdout.split("\nwrote ")[0], markdown)
-            self.assertIn("| U | 1024 | 2 | 1 | 2048 | %s | %s | ok |" % (rows[3]["elapsed_s"],
-                                                                        rows[3]["sustained_mbps"]), markdown)
-            self.assertIn("U 1024K x1, U 1024K x2: `vorlax: note: %s is memory-backed" % target, markdown)
+            # Runs round by round; each run's figures are its logs' last lines.
+            runs = document["runs"]
+            self.assertEqual([(r["mode"], r["repeat"]) for r in runs], [("B", 1), ("U", 1), ("B", 2), ("U", 2)])
+            for run in runs:
+                for kind, verb in (("write", "written"), ("read", "read")):
+                    final = parse_file(os.path.join(out, run[kind]["log"]))[-1].final()
+                    self.assertEqual((run[kind]["mb"], run[kind]["sustained_mbps"], run[kind]["exit_status"]),
+                                     (final.total_mb, final.sustained_mbps, 0))
+                self.assertEqual((run["write"]["mb"], run["read"]["verdict"]), (1024, "pass"))
+            # The JSON holds what the tables hold: its cells are the CSV's and the Markdown's rows, and
+            # its runs give their medians, bests and spreads.
+            self.assertEqual([{k: v if isinstance(v, str) else vorlax_results.figure_text(v) for k, v in cell.items()}
+                              for cell in document["cells"]], rows)
+            for cell, line in zip(document["cells"], table_rows(markdown)):
+                mine = [r for r in runs if r["mode"] == cell["mode"]]
+                for kind in ("write", "read"):
+                    values = [r[kind]["sustained_mbps"] for r in mine]
+                    self.assertEqual((cell[kind + "_median_mbps"], cell[kind + "_best_mbps"]),
+                                     (statistics.median(values), max(values)))
+                    self.assertAlmostEqual(cell[kind + "_spread_pct"],
+                                           100 * (max(values) - min(values)) / statistics.median(values), delta=0.5)
+                self.assertEqual(line, [cell["mode"], "1024", "1", "1", "2"] + [
+                    vorlax_results.figure_text(cell[key]) + ("%" if key.endswith("pct") else "") for key in
+                    ("write_median_mbps", "write_best_mbps", "write_spread_pct", "read_median_mbps",
+                     "read_best_mbps", "read_spread_pct")] + ["pass", "ok"])
+            # What was measured, in all three places.
+            measured = document["measured"]
+            self.assertEqual((measured["folder"], measured["cores"]), (os.path.realpath(target), os.cpu_count()))
+            self.assertIn(measured["vorlax_version"], subprocess.run([support.vorlax_exe(), "--version"],
+                                                                     capture_output=True, text=True).stdout)
+            self.assertGreater(measured["memory_mb"], 0)
+            self.assertIn("- folder: %s, %s on %s" % (measured["folder"], measured["fs_type"], measured["device"]),
+                          markdown)
+            with open(os.path.join(out, "results.svg")) as chart:
+                self.assertIn("%s: %s on %s" % (measured["folder"], measured["fs_type"], measured["device"]),
+                              chart.read())
             self.assertEqual(support.svg_size_pt(os.path.join(out, "results.svg")), (720.0, 403.2))
 
-    def test_keep_and_a_failing_run(self):
+    def test_keep_a_failing_write_a_failing_read_and_no_reader(self):
         with support.Scratch() as scratch:
-            done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--keep", "--chart", "bars.png", scratch.path)
+            # vorlax alone in a folder: no vorlax-read beside it, so writes only, with a note.
+            alone = scratch.file("bin")
+            os.mkdir(alone)
+            os.symlink(support.vorlax_exe(), os.path.join(alone, "vorlax"))
+            done = support.run_tool("vorlax-sweep", "--vorlax", os.path.join(alone, "vorlax"), "-o",
+                                    scratch.file("out"), "-m", "B", "-b", "64", "-t", "1", "--keep", "--chart",
+                                    "bars.png", scratch.path)
             self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("vorlax-sweep: note: no vorlax-read beside %s/vorlax: writes only" % alone, done.stderr)
+            self.assertIn("- reads: not measured: no vorlax-read beside", done.stdout)
+            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \| \d+ \| \d+ \|  \| ok \|")
             self.assertEqual(os.path.getsize(scratch.file("vorlax-sweep_00.BIN")), 1 << 30)
             self.assertEqual(support.png_size(scratch.file("out/bars.png")), (1000, 560))
-            os.remove(scratch.file("vorlax-sweep_00.BIN"))
-            os.symlink("/dev/full", scratch.file("vorlax-sweep_00.BIN"))
-            done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", scratch.path)
+            # A read that finds something wrong: fail, and the sweep fails.
+            done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--vorlax-read", support.STUB_READ,
+                         scratch.path, env={"VORLAX_STUB_READ_FAIL": "1"})
             self.assertEqual(done.returncode, 1)
-            # 0 MB, or no figures when vorlax printed no progress line at all.
-            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| (0 \| [\d.]+ \| 0|\| \|) \| failed \(exit 1\) \|")
+            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \| \d+ \| \d+ \|  \|  \|  \|  \| fail \| ok \|")
+            self.assertIn("vorlax-read: %s: block 3" % scratch.file("vorlax-sweep_00.BIN"), done.stdout)
+            # A write that fails is not read back.
+            os.symlink("/dev/full", scratch.file("vorlax-sweep_00.BIN"))
+            done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--vorlax-read", support.STUB_READ,
+                         scratch.path)
+            self.assertEqual(done.returncode, 1)
+            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \|  \|  \|  \| failed \(exit 1\) \|")
             self.assertIn("write failed after 0 blocks: No space left on device", done.stdout)
             self.assertFalse(os.path.lexists(scratch.file("vorlax-sweep_00.BIN")))
+            with open(scratch.file("out/results.json")) as document:
+                self.assertEqual(json.load(document)["runs"][0]["read"], None)
 
     def test_ctrl_c_stops_vorlax_and_keeps_the_finished_runs(self):
         with support.Scratch() as scratch:
-            # Three-second runs into /dev/null, kept so every run finds them.
-            for index in range(2):
-                os.symlink("/dev/null", scratch.file("vorlax-sweep_%02d.BIN" % index))
-            command = [os.path.join(support.TOOLS, "vorlax-sweep"), "--vorlax", support.vorlax_exe(), "--keep",
-                       "-o", scratch.file("out"), "-m", "B", "-b", "1,2,3", "-t", "2", scratch.path]
-            sweeping = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-            for line in sweeping.stderr:
-                if line.startswith("vorlax-sweep: run 2 of 3 ("):
-                    break
-            time.sleep(0.5)
-            sweeping.send_signal(signal.SIGINT)
-            start = time.monotonic()
-            out, err = sweeping.communicate(timeout=60)
-            self.assertLess(time.monotonic() - start, 10, "vorlax must be stopped, not waited for")
-            self.assertEqual(sweeping.returncode, 130)
-            self.assertEqual(err, "vorlax-sweep: interrupted during run 2 of 3; the table holds the 1 finished\n")
+            # A FIFO as the test file: run 1's is drained, run 2's is not, so run 2 waits in its
+            # first write until the interrupt stops it, however fast the machine.
+            fifos = support.FifoFiles(scratch.file("vorlax-sweep"), 1, plan=lambda n: "drain" if n == 1 else "stall")
+            try:
+                command = [os.path.join(support.TOOLS, "vorlax-sweep"), "--vorlax", support.vorlax_exe(), "--keep",
+                           "--no-read", "-o", scratch.file("out"), "-m", "B", "-b", "1024,2048,4096", "-t", "1",
+                           scratch.path]
+                sweeping = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                self.assertTrue(fifos.wait_opens(2), "run 2 never opened its test file")
+                sweeping.send_signal(signal.SIGINT)
+                out, err = sweeping.communicate(timeout=120)
+            finally:
+                fifos.close()
+            self.assertEqual(sweeping.returncode, 130, err)
+            self.assertTrue(err.endswith("vorlax-sweep: interrupted during run 2 of 3; the table holds the 1 "
+                                         "finished\n"), err)
             self.assertNotIn("Traceback", err)
             with open(scratch.file("out/results.csv")) as table:
                 self.assertEqual(len(table.read().splitlines()), 2)
-            self.assertIn("| B | 1 | 2 | 1 | 2048 |", out)
-            with open(scratch.file("out/logs/02-B-2K-2t.log")) as log:
+            self.assertIn("| B | 1024 | 1 | 1 | 1 |", out)
+            with open(scratch.file("out/logs/02-B-2048K-1t.log")) as log:
                 self.assertNotIn("DONE!", log.read())
 
     def test_progress_bar_on_a_terminal(self):
         screen = Terminal()
-        progress = vorlax_sweep.Progress(4, screen)
-        progress.start(3, vorlax_sweep.Settings("U", 1024, 2, 1))
-        progress.sample(Sample(1000, 1024, 1024, 1024))  # half of 2 x 1 GB: 2.5 of 4 runs done
+        progress = Progress(4, 2, screen)
+        settings = vorlax_sweep.Settings("U", 1024, 2, 1)
+        progress.start(3, settings)
+        progress.phase("read")
+        progress.sample(Sample(1000, 1024, 1024, 1024))  # written, half read back: 2.75 of 4 runs done
         self.assertTrue(screen.getvalue().endswith(
-            "\r\033[K[%-30s] run 3/4, 1 left: U 1024K x2   1.0 s  1024 MB/s" % ("#" * 18)), repr(screen.getvalue()))
-        progress.finish(vorlax_sweep.Result(progress.settings, 0, Sample(2000, 2048, 1024, 1024), "log"))
+            "\r\033[K[%-30s] run 3/4, 1 left: U 1024K x2 read   1.0 s  1024 MB/s" % ("#" * 20)),
+            repr(screen.getvalue()))
+        write = vorlax_sweep.Pass(0, Sample(2000, 2048, 1024, 1024), "log")
+        progress.finish(vorlax_sweep.Result(settings, 1, write, vorlax_sweep.Pass(1, Sample(500, 2048, 4096, 0), "")))
         self.assertTrue(screen.getvalue().endswith(
-            "\r\033[Kvorlax-sweep: run 3 of 4: U 1024K x2: 1024 MB/s sustained over 2.0 s, ok\n"))
+            "\r\033[Kvorlax-sweep: run 3 of 4: U 1024K x2: 1024 MB/s sustained over 2.0 s, ok; "
+            "read 4096 MB/s over 0.5 s, fail\n"))
 
     def test_refused_command_lines(self):
         with support.Scratch() as scratch:
@@ -112,6 +175,8 @@ class Sweeps(unittest.TestCase):
                 (["-m", "B,X", scratch.path], 2, "modes are B (buffered) and U (unbuffered)"),
                 ([scratch.file("absent")], 1, "absent: not a folder"),
                 (["--chart", "x.jpg", scratch.path], 1, "must end in .svg or .png"),
+                (["--runs", "0", scratch.path], 2, "runs per cell must be 1 to 99"),
+                (["--vorlax-read", scratch.file("none"), scratch.path], 1, "name the vorlax-read binary"),
             ]
             for args, status, message in cases:
                 with self.subTest(args=args):

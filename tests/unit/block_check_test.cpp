@@ -1,5 +1,5 @@
 // The reader's pure checks: the fast compare, what a bad block looks like,
-// the block size a file was written with, and the cache note.
+// the block size a file was written with, and the note on cached pages.
 #include "reader_thread/block_check.h"
 
 #include <gtest/gtest.h>
@@ -90,14 +90,11 @@ TEST(BlockCheck, WrittenBlockSizeFromTheFirstChange) {
         EXPECT_EQ(written_block_kb(c.change_offset, c.value, c.twice, c.read_kb), c.expected_kb) << c.change_offset;
 }
 
-TEST(BlockCheck, CacheNoteOnlyWhereTheFiguresComeFromMemory) {
-    EXPECT_EQ(read_cache_note(false, "/dev/shm", true, ""),
-              "vorlax-read: note: /dev/shm is memory-backed; these figures are memory speed, not a disk's\n");
-    EXPECT_EQ(read_cache_note(true, "/dev/shm", true, "/dev/shm/r_00.BIN"),
-              "vorlax-read: note: the pages of /dev/shm/r_00.BIN stayed in memory after a flush and drop (a "
-              "memory-backed folder keeps them there); these figures are memory speed, not a disk's\n");
-    EXPECT_EQ(read_cache_note(true, "/data", false, ""), "");
-    EXPECT_EQ(read_cache_note(false, "/data", false, ""), "");
+TEST(BlockCheck, NoteOnlyWherePagesStayedCached) {
+    EXPECT_EQ(pages_stayed_note("/data/r_00.BIN"),
+              "vorlax-read: note: the pages of /data/r_00.BIN stayed in memory after a flush and drop; these "
+              "figures may be memory speed, not the disk's\n");
+    EXPECT_EQ(pages_stayed_note(""), "");
 }
 
 }  // namespace

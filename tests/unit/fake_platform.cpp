@@ -3,6 +3,7 @@
 #include "fake_platform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -30,6 +31,8 @@ void platform_init_process() {}
 std::string platform_error_text(int error) { return std::strerror(error); }
 
 bool platform_is_unbuffered_refusal(int error) { return error == fake_refusal_error; }
+
+bool platform_is_missing_folder(int error) { return error == ENOENT; }
 
 FileHandle file_create(const char*, bool buffered, int* error) {
     fake_log.last_open_buffered = buffered;
@@ -90,6 +93,8 @@ CacheResidency file_cache_residency(const char*) { return CacheResidency::unknow
 void file_close(FileHandle) { --fake_log.files_open; }
 
 bool folder_is_memory_backed(const char*) { return false; }
+
+FolderCompression folder_compression(const char*) { return {}; }
 
 void* pages_alloc(size_t bytes, int* error) {
     if (fake_script.alloc_error != 0) {

@@ -38,18 +38,18 @@ TEST(RunNotes, WhichNotesARunGets) {
         uint64_t available_bytes, total_bytes;
         std::vector<std::string> notes;
     } cases[] = {
-        // Mode U: only the folder matters, never the memory.
+        // A memory-backed folder: that note alone, in either mode.
         {false, true, 8 * gb, 2 * gb, {memory_note}},
         {false, true, 0, 100 * gb, {memory_note}},
+        {true, true, 8 * gb, 2 * gb, {memory_note}},
+        {true, true, 8 * gb, 99 * 63 * gb, {memory_note}},
         {false, false, 8 * gb, 2 * gb, {}},
-        // Mode B: only whether the files fit, wherever they are.
+        // A disk behind the folder, mode B: whether the files fit.
         {true, false, 8 * gb, 2 * gb, {cache_note}},
-        {true, true, 8 * gb, 2 * gb, {cache_note}},
         {true, false, 2 * gb, 2 * gb, {"vorlax: note: the test files (2048 MB in all) fit in the memory available "
                                        "(2048 MB); these figures will show the page cache until it fills; mode U "
                                        "or a larger size measures the disk\n"}},
         {true, false, 2 * gb - mb, 2 * gb, {}},
-        {true, true, 8 * gb, 99 * 63 * gb, {}},
         // Memory unknown: no claim about it.
         {true, false, 0, 2 * gb, {}},
     };
@@ -64,6 +64,37 @@ TEST(RunNotes, WhichNotesARunGets) {
             << (c.buffered ? "B" : "U") << " memory_backed=" << c.memory_backed << " available=" << c.available_bytes
             << " total=" << c.total_bytes;
     }
+}
+
+TEST(RunNotes, CompressingFileSystemsInBothModes) {
+    const std::string shrinks = "every block is one repeated byte and shrinks to almost nothing, so these figures "
+                                "show the compressor, not the disk; use a folder without compression\n";
+    const struct {
+        FolderCompression compression;
+        std::string note;
+    } cases[] = {
+        {{CompressionKind::none, "btrfs", ""}, ""},
+        {{CompressionKind::mount_option, "btrfs", "compress-force=zstd:3"},
+         "vorlax: note: /mnt/c is on btrfs mounted with compress-force=zstd:3: " + shrinks},
+        {{CompressionKind::folder_marked, "NTFS", ""}, "vorlax: note: /mnt/c is marked for compression: " + shrinks},
+        {{CompressionKind::may_compress, "zfs", "zfs get compression tank/c"},
+         "vorlax: note: /mnt/c is on zfs, which may compress: every block is one repeated byte and would shrink to "
+         "almost nothing, so these figures would show the compressor, not the disk; check with: zfs get "
+         "compression tank/c\n"},
+    };
+    for (const auto& c : cases)
+        for (bool buffered : {false, true}) {
+            RunNoteFacts facts;
+            facts.program = "vorlax-read";
+            facts.buffered = buffered;
+            facts.folder = "/mnt/c";
+            facts.compression = c.compression;
+            facts.available_bytes = gb;  // the files do not fit: no page-cache note
+            facts.total_bytes = 2 * gb;
+            std::vector<std::string> expected;
+            if (!c.note.empty()) expected.push_back("vorlax-read" + c.note.substr(6));
+            EXPECT_EQ(run_notes(facts), expected) << c.compression.detail << (buffered ? " B" : " U");
+        }
 }
 
 }  // namespace

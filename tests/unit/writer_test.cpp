@@ -56,8 +56,11 @@ TEST(Writer, OpenFailureWritesNothingAndPrintsNoCompletionLine) {
     EXPECT_EQ(GetCapturedStdout(), "");
     EXPECT_EQ(report.result, WriterResult::open_failed);
     EXPECT_EQ(report.error, ENOENT);
+    const std::string prefix = scratch.file("missing/x");
     EXPECT_EQ(describe_writer_failure(layout, report),
-              "vorlax: " + layout.name + ": cannot create: No such file or directory");
+              "vorlax: " + layout.name + ": cannot create: No such file or directory; the folder " +
+                  scratch.file("missing") + " does not exist: create it, or give a path in a folder that exists "
+                  "(the path is a prefix: " + prefix + " gives " + layout.name + ")");
 }
 
 TEST(Writer, FailedWriteStopsTheLoopAndCountsNothing) {

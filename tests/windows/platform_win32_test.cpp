@@ -88,7 +88,9 @@ TEST(Win32WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
          "vorlax: E:\\bench_03.BIN: cannot create for unbuffered writing: " + invalid + "; this file "
          "system does not accept writes that bypass the cache, use mode B"},
         {&buffered, {WriterResult::open_failed, 0, 0, ERROR_PATH_NOT_FOUND, 0},
-         "vorlax: E:\\bench_03.BIN: cannot create: " + platform_error_text(ERROR_PATH_NOT_FOUND)},
+         "vorlax: E:\\bench_03.BIN: cannot create: " + platform_error_text(ERROR_PATH_NOT_FOUND) +
+             "; the folder E:\\ does not exist: create it, or give a path in a folder that exists (the path is a "
+             "prefix: E:\\bench gives E:\\bench_03.BIN)"},
         {&buffered, {WriterResult::write_failed, 7, 0, ERROR_DISK_FULL, 0},
          "vorlax: E:\\bench_03.BIN: write failed after 7 blocks: " + platform_error_text(ERROR_DISK_FULL)},
     };
@@ -159,6 +161,13 @@ TEST(Win32Reader, ReadsBackWhatTheWriterWroteInBothModes) {
     file_close(file);
     EXPECT_EQ(file_open_read(folder.file("none_03.BIN").c_str(), true, &error), invalid_file);
     EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
+}
+
+// A plain folder, or a missing one, is not said to compress.
+TEST(Win32Platform, PlainFolderDoesNotCompress) {
+    TempFolder folder;
+    EXPECT_EQ(folder_compression(folder.file("").c_str()).kind, CompressionKind::none);
+    EXPECT_EQ(folder_compression(folder.file("missing").c_str()).kind, CompressionKind::none);
 }
 
 void set_signal(void* signal) {

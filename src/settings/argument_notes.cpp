@@ -1,0 +1,88 @@
+// The notes for command-line arguments that a run replaces or reads only in
+// part: the run goes ahead with the values it always took, and says so.
+#include <cstdio>
+#include <cstring>
+
+#include "settings/settings.h"
+
+namespace {
+
+// The longest part of an argument that a note quotes.
+constexpr size_t quoted_bytes = 40;
+
+bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// text in double quotes, on one line: control characters as escapes, and
+// cut after quoted_bytes with "..." so a huge argument gives a short note.
+std::string quoted(const char* text) {
+    std::string out = "\"";
+    size_t length = std::strlen(text);
+    for (size_t i = 0; i < length && i < quoted_bytes; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c == 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (length > quoted_bytes) out += "...";
+    return out + "\"";
+}
+
+// The unit in the name of a number argument ("KB", "GB"), or "" for a count.
+std::string unit_of(const NumberArgument& argument) {
+    const char* dash = std::strrchr(argument.name, '-');
+    const std::string unit = dash ? dash + 1 : "";
+    return unit == "KB" || unit == "GB" ? unit : "";
+}
+
+std::string mode_note(const std::string& head, const char* text, const char* program, const char* activity) {
+    const char letter = text[0];
+    const bool buffered = letter == 'b' || letter == 'B';
+    const bool unbuffered = letter == 'u' || letter == 'U';
+    if ((buffered || unbuffered) && text[1] == '\0') return std::string();
+    if (buffered || unbuffered)
+        return head + "mode " + quoted(text) + " read as " + (buffered ? "B" : "U") + ": " + activity + " " +
+               (buffered ? "buffered" : "unbuffered") + "; only its first letter counts\n";
+    return head + "mode " + quoted(text) + " is neither B nor U: " + activity + " unbuffered; " + program +
+           " --help shows the usage\n";
+}
+
+std::string number_note(const std::string& head, const NumberArgument& argument, const char* text) {
+    const DecimalText scan = scan_decimal(text);
+    RunSettings in_force;
+    read_number_argument(argument, text, &in_force);
+    const std::string used = std::to_string(in_force.*argument.field);
+    const std::string lead = head + argument.name + " " + quoted(text);
+    if (!scan.found) return lead + " is not a number: using the default " + used + "\n";
+    if (scan.negative || scan.wrapped || !number_in_range(argument, scan.exact))
+        return lead + " is out of range (1 to " + std::to_string(argument.max_value) + "): using " + used + "\n";
+    const char* rest = scan.rest;
+    while (is_blank(*rest)) ++rest;
+    if (*rest == '\0') return std::string();
+    const std::string unit = unit_of(argument);
+    if (unit.empty()) return lead + " read as " + used + "; counts are whole numbers, no suffixes\n";
+    return lead + " read as " + used + " (" + unit + "); sizes are whole " + unit + ", no suffixes\n";
+}
+
+}  // namespace
+
+std::vector<std::string> argument_notes(int argc, const char* const* argv, const char* program,
+                                        const char* activity) {
+    std::vector<std::string> notes;
+    if (argc < 2 || argc > 6) return notes;
+    const std::string head = std::string(program) + ": note: ";
+    std::string note = mode_note(head, argv[1], program, activity);
+    if (!note.empty()) notes.push_back(note);
+    for (int position = 3; position < argc; ++position) {
+        note = number_note(head, number_arguments[position - 3], argv[position]);
+        if (!note.empty()) notes.push_back(note);
+    }
+    return notes;
+}
