@@ -66,19 +66,11 @@ uint32_t file_unbuffered_alignment_bytes(FileHandle) { return fake_script.alignm
 FileHandle file_open_read(const char* name, bool buffered, int* error) { return file_create(name, buffered, error); }
 
 bool file_read_at(FileHandle, void* data, size_t bytes, uint64_t offset, size_t* got, int* error) {
-    ++fake_log.read_calls;
     const std::vector<uint64_t>& failed = fake_script.failed_reads;
-    if (std::find(failed.begin(), failed.end(), offset) != failed.end()) {
-        *got = 0;
-        *error = fake_script.read_error;
-        return false;
-    }
-    const uint64_t block_bytes = fake_script.written_kb ? fake_script.written_kb * 1024ull : bytes;
-    *got = static_cast<size_t>(std::min<uint64_t>(bytes, fake_script.read_file_bytes - std::min(offset, fake_script.read_file_bytes)));
-    for (size_t i = 0; i < *got; ++i)
-        static_cast<unsigned char*>(data)[i] = static_cast<unsigned char>((offset + i) / block_bytes);
-    *error = 0;
-    return true;
+    *error = std::find(failed.begin(), failed.end(), offset) != failed.end() ? fake_script.read_error : 0;
+    *got = *error ? 0 : static_cast<size_t>(std::min<uint64_t>(bytes, fake_script.read_file_bytes - offset));
+    std::memset(data, static_cast<int>((offset / bytes) & 0xFF), *got);
+    return *error == 0;
 }
 
 bool file_size_bytes(FileHandle, uint64_t* bytes, int*) {

@@ -17,11 +17,10 @@ struct FakeScript {
     size_t short_bytes = 0;       // what a short write reports
     int write_error = 0;          // the code a failed write sets
     uint32_t alignment_bytes = 0; // what file_unbuffered_alignment_bytes reports
-    // Reading: a file of read_file_bytes whose block k of written_kb KB (the
-    // size of each read when 0) holds k mod 256; the reads at the offsets
-    // in failed_reads fail with read_error.
+    // Reading: a file of read_file_bytes whose block k (of the size of each
+    // read) holds k mod 256; the reads at the offsets in failed_reads fail
+    // with read_error.
     uint64_t read_file_bytes = 0;
-    uint32_t written_kb = 0;
     std::vector<uint64_t> failed_reads{};
     int read_error = 0;
 };
@@ -34,7 +33,6 @@ struct FakeLog {
     int files_open = 0;
     int buffers_held = 0;
     bool last_open_buffered = false;
-    int64_t read_calls = 0;
 };
 
 extern FakeScript fake_script;
