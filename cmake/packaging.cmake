@@ -3,11 +3,11 @@
 include(GNUInstallDirs)
 
 if(WIN32)
-  # The .zip: vorlax.exe, the README and the license side by side.
-  install(TARGETS vorlax RUNTIME DESTINATION .)
+  # The .zip: vorlax.exe, vorlax-read.exe, the README and the license side by side.
+  install(TARGETS vorlax vorlax-read RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
 else()
-  install(TARGETS vorlax RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS vorlax vorlax-read RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # vorlax-mpi needs the MPI libraries: installed on request only
   # (cmake --install build --component mpi), so that the package of vorlax
   # does not depend on MPI.
@@ -40,7 +40,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-matplotlib")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "vorlax starts writer threads that each fill a test file block by block,
-buffered or unbuffered, and prints the MB/s once a second. vorlax-plot
-draws saved runs; vorlax-sweep runs a matrix of settings and tabulates it.")
+buffered or unbuffered, and prints the MB/s once a second. vorlax-read
+reads the files back at the same settings, timing the reads and checking
+every block. vorlax-plot draws saved runs; vorlax-sweep runs a matrix of
+settings and tabulates it.")
 endif()
 include(CPack)

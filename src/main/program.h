@@ -14,12 +14,17 @@ struct ProgramInfo {
     const char* progress_verb;  // "written": in the progress lines
     const char* worker_role;    // "writer": names a thread that cannot start
     ThreadRoutine worker;       // the thread routine; its argument is a WorkerJob
-    // Prints the notes on stderr that this run's figures call for; may be null.
+    // Runs after the banner, before any worker starts: prints the notes on
+    // stderr that this run's figures call for, after readying the files
+    // they depend on (the readers drop cached pages here); may be null.
     void (*print_notes)(const RunSettings& settings);
 };
 
 // vorlax itself: the writers.
 extern const ProgramInfo vorlax_program;
+
+// vorlax-read: the readers of what vorlax wrote.
+extern const ProgramInfo vorlax_read_program;
 
 // vorlax-mpi: vorlax's writers on every rank of an MPI job (built where MPI
 // is found; defined in src/mpi).

@@ -1,5 +1,6 @@
 #include "monitor/monitor.h"
 
+#include <cinttypes>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -69,5 +70,10 @@ MonitorSource local_monitor_source(RunCounters* counters, const char* verb) {
 
 void print_stdout_line(const std::string& line) {
     std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void print_thread_done(uint32_t thread_index, int64_t blocks) {
+    std::printf("thread %u done! %" PRId64 "\n", thread_index, blocks);
     std::fflush(stdout);
 }

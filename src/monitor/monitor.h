@@ -37,3 +37,7 @@ MonitorSource local_monitor_source(RunCounters* counters, const char* verb);
 
 // Writes line to stdout and flushes it, so a pipe gets every line at once.
 void print_stdout_line(const std::string& line);
+
+// A worker's completion line, "thread <index> done! <whole blocks>", on
+// stdout with a flush.
+void print_thread_done(uint32_t thread_index, int64_t blocks);

@@ -80,6 +80,35 @@ struct FolderCompression {
 // folder cannot be looked at.
 FolderCompression folder_compression(const char* folder);
 
+// ---- Reading files back -----------------------------------------------------
+
+// Opens an existing name for reading only. With buffered false the reads
+// bypass the system's file cache and, like unbuffered writes, need sizes
+// and offsets that are whole multiples of the device's sector size.
+// Returns invalid_file and sets *error on failure.
+FileHandle file_open_read(const char* name, bool buffered, int* error);
+
+// One synchronous read of up to bytes at offset, leaving no position behind
+// it. Returns false and sets *error when the system reports a failure (an
+// unreadable sector, a refused unbuffered size); otherwise stores the count
+// in *got, which is below bytes only at the end of the file.
+bool file_read_at(FileHandle file, void* data, size_t bytes, uint64_t offset, size_t* got, int* error);
+
+// The file's length in bytes. Returns false and sets *error on failure.
+bool file_size_bytes(FileHandle file, uint64_t* bytes, int* error);
+
+// Writes out name's changed pages and asks the system to drop its cached
+// ones, so the next reads come from the device. Best effort: returns false
+// and sets *error when name cannot be opened or the system refuses.
+bool file_drop_cached_pages(const char* name, int* error);
+
+enum class CacheResidency { dropped, stayed, unknown };
+
+// Whether most of the first pages of name are still held in memory (right
+// after file_drop_cached_pages: whether the drop took hold); unknown where
+// the system cannot tell.
+CacheResidency file_cache_residency(const char* name);
+
 // ---- Memory -----------------------------------------------------------------
 
 // Page-aligned read-write memory from the system's page allocator, or

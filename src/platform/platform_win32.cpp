@@ -104,6 +104,61 @@ bool file_sync(FileHandle file, int* error) {
 
 void file_close(FileHandle file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
 
+FileHandle file_open_read(const char* name, bool buffered, int* error) {
+    const DWORD flags = buffered ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_FLAG_NO_BUFFERING;
+    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              flags | FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = static_cast<int>(GetLastError());
+        return invalid_file;
+    }
+    return reinterpret_cast<FileHandle>(file);
+}
+
+bool file_read_at(FileHandle file, void* data, size_t bytes, uint64_t offset, size_t* got, int* error) {
+    // On a handle opened for synchronous use the offset comes with the call.
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD count = 0;
+    *got = 0;
+    *error = 0;
+    if (ReadFile(reinterpret_cast<HANDLE>(file), data, static_cast<DWORD>(bytes), &count, &at)) {
+        *got = count;
+        return true;
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_HANDLE_EOF) return true;  // at or past the end: nothing read
+    *error = static_cast<int>(code);
+    return false;
+}
+
+bool file_size_bytes(FileHandle file, uint64_t* bytes, int* error) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(reinterpret_cast<HANDLE>(file), &size)) {
+        *error = static_cast<int>(GetLastError());
+        return false;
+    }
+    *bytes = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
+bool file_drop_cached_pages(const char* name, int* error) {
+    // Opening a file without buffering makes the file system write out and
+    // purge the file's cached pages (where no other handle maps them).
+    int open_error = 0;
+    FileHandle file = file_open_read(name, false, &open_error);
+    if (file == invalid_file) {
+        *error = open_error;
+        return false;
+    }
+    file_close(file);
+    return true;
+}
+
+// kernel32 has no way to ask which pages of a file stay cached.
+CacheResidency file_cache_residency(const char*) { return CacheResidency::unknown; }
+
 // Windows has RAM disks only as third-party drivers; none can be told apart.
 bool folder_is_memory_backed(const char*) { return false; }
 

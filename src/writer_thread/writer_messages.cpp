@@ -14,16 +14,6 @@ bool refused_for_bypass(const WriterLayout& layout, const WriterReport& report) 
     return !layout.buffered && report.error != 0 && platform_is_unbuffered_refusal(report.error);
 }
 
-std::string alignment_advice(uint32_t buffer_kb, uint32_t alignment_bytes) {
-    if (alignment_bytes == 0)
-        return format_text("the block size (%u KB) must be a whole multiple of the device's sector size; "
-                           "use such a block size, or mode B",
-                           buffer_kb);
-    return format_text("the block size (%u KB) must be a whole multiple of the device's sector size "
-                       "(%u bytes here); use such a block size, or mode B",
-                       buffer_kb, alignment_bytes);
-}
-
 // What to try when the folder of a test file does not exist: it may be
 // missing, or the path was meant as a folder although it is a prefix.
 std::string missing_folder_advice(const std::string& name) {
@@ -34,6 +24,16 @@ std::string missing_folder_advice(const std::string& name) {
 }
 
 }  // namespace
+
+std::string unbuffered_alignment_advice(uint32_t buffer_kb, uint32_t alignment_bytes) {
+    if (alignment_bytes == 0)
+        return format_text("the block size (%u KB) must be a whole multiple of the device's sector size; "
+                           "use such a block size, or mode B",
+                           buffer_kb);
+    return format_text("the block size (%u KB) must be a whole multiple of the device's sector size "
+                       "(%u bytes here); use such a block size, or mode B",
+                       buffer_kb, alignment_bytes);
+}
 
 std::string describe_writer_failure(const WriterLayout& layout, const WriterReport& report) {
     const std::string head = layout.message_head + (layout.name.empty() ? std::string("test file") : layout.name);
@@ -58,7 +58,7 @@ std::string describe_writer_failure(const WriterLayout& layout, const WriterRepo
         case WriterResult::write_failed:
             if (refused_for_bypass(layout, report))
                 return head + format_text(": unbuffered write refused after %" PRId64 " blocks: ", report.blocks_written) +
-                       reason + "; " + alignment_advice(layout.buffer_kb, report.alignment_bytes);
+                       reason + "; " + unbuffered_alignment_advice(layout.buffer_kb, report.alignment_bytes);
             return head + format_text(": write failed after %" PRId64 " blocks: ", report.blocks_written) + reason;
         case WriterResult::write_short:
             return head + format_text(": write cut short after %" PRId64 " blocks (%zu of %u bytes written); "

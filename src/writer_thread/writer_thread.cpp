@@ -4,15 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "monitor/monitor.h"
 #include "platform/platform.h"
 #include "test_file/test_file.h"
 
 namespace {
-
-void print_completion_line(uint32_t thread_index, int64_t blocks) {
-    std::printf("thread %u done! %" PRId64 "\n", thread_index, blocks);
-    std::fflush(stdout);
-}
 
 WriterReport report_of(WriterResult result, int64_t blocks, size_t bytes = 0, int error = 0) {
     return WriterReport{result, blocks, bytes, error, 0};
@@ -71,7 +67,7 @@ WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters) 
         }
     }
 
-    if (layout.print_completion) print_completion_line(layout.thread_index, block);
+    if (layout.print_completion) print_thread_done(layout.thread_index, block);
     pages_free(buffer, block_bytes);
     file_close(file);
     return report;

@@ -49,6 +49,12 @@ WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters);
 // "<message_head><name>: <what happened>: <reason>[; <what to do>]".
 std::string describe_writer_failure(const WriterLayout& layout, const WriterReport& report);
 
+// What to try when the system refuses unbuffered transfers of buffer_kb:
+// "the block size (N KB) must be a whole multiple of the device's sector
+// size (A bytes here); use such a block size, or mode B", the bracket left
+// out when alignment_bytes is 0.
+std::string unbuffered_alignment_advice(uint32_t buffer_kb, uint32_t alignment_bytes);
+
 // Thread routine; job is a WorkerJob. Runs write_test_file for the job's
 // test file with the job's options, reports a failure on stderr and counts
 // it in failed_threads, fills job->outcome, then counts itself out of

@@ -28,9 +28,11 @@ inline int count_matching(const std::string& text, const std::string& pattern) {
 }
 
 // stderr without the advisory notes a run opens with ("vorlax: note: ..."
-// lines, printed before any writer starts), so tests can check the rest.
+// or "vorlax-read: note: ..." lines, printed before any worker starts), so
+// tests can check the rest.
 inline std::string without_notes(const std::string& err) {
     std::string rest = err;
-    while (rest.rfind("vorlax: note: ", 0) == 0) rest.erase(0, rest.find('\n') + 1);
+    while (rest.rfind("vorlax: note: ", 0) == 0 || rest.rfind("vorlax-read: note: ", 0) == 0)
+        rest.erase(0, rest.find('\n') + 1);
     return rest;
 }

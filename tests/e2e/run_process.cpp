@@ -108,3 +108,13 @@ std::vector<std::string> vorlax_command() {
     command.push_back(exe && *exe ? exe : VORLAX_BUILT_EXE);
     return command;
 }
+
+std::vector<std::string> companion_command(const std::string& name) {
+    std::vector<std::string> command = vorlax_command();
+    std::string& exe = command.back();
+    const size_t base = exe.find_last_of("/\\") + 1;
+    const size_t dot = exe.rfind(".exe");
+    const std::string suffix = dot != std::string::npos && dot >= base ? exe.substr(dot) : std::string();
+    exe = exe.substr(0, base) + name + suffix;
+    return command;
+}

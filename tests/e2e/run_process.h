@@ -57,3 +57,8 @@ private:
 // The command that starts VORLAX: the words of $VORLAX_WRAPPER (such as an
 // emulator) if set, then $VORLAX_EXE or the program this build made.
 std::vector<std::string> vorlax_command();
+
+// The command that starts the companion program name (such as
+// "vorlax-read") built beside VORLAX: vorlax_command() with the program's
+// file name ("vorlax" or "vorlax.exe") replaced.
+std::vector<std::string> companion_command(const std::string& name);

@@ -25,22 +25,23 @@ for bits in 32 64; do
 done
 # The end-to-end test driver is a Linux program; it starts the .exe under Wine.
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/test -j "$(jobs)" --target e2e_tests vorlax
+cmake --build build/test -j "$(jobs)" --target e2e_tests vorlax vorlax-read
 
-exe32=build/win32/vorlax.exe
-exe64=build/win64/vorlax.exe
 check_file_type() {
     local description
     description=$(file -b "$1")
     echo "$1: $description"
     [[ "$description" == "$2"* ]] || { echo "expected: $2"; return 1; }
 }
-check_file_type "$exe32" "PE32 executable (console) Intel 80386"
-check_file_type "$exe64" "PE32+ executable (console) x86-64"
-# Statically linked runtimes: nothing beyond what every Windows has.
-dlls=$(i686-w64-mingw32-objdump -p "$exe32" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
-echo "$exe32 imports: $dlls"
-[ "$dlls" = "kernel32.dll msvcrt.dll " ] || { echo "unexpected DLLs"; exit 1; }
+for program in vorlax vorlax-read; do
+    check_file_type "build/win32/$program.exe" "PE32 executable (console) Intel 80386"
+    check_file_type "build/win64/$program.exe" "PE32+ executable (console) x86-64"
+    # Statically linked runtimes: nothing beyond what every Windows has.
+    dlls=$(i686-w64-mingw32-objdump -p "build/win32/$program.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' |
+        sort -u | tr '\n' ' ')
+    echo "build/win32/$program.exe imports: $dlls"
+    [ "$dlls" = "kernel32.dll msvcrt.dll " ] || { echo "unexpected DLLs"; exit 1; }
+done
 
 echo "--- the .zip: CPack with the mingw toolchain"
 (cd build/win32 && rm -f ./*.zip && cpack -G ZIP >/dev/null)
@@ -88,10 +89,11 @@ echo "--- Windows unit tests under Wine"
 "$wine_bin" "build/win$bits/tests/windows/unit_tests.exe"
 
 echo "--- end-to-end cases against $exe under Wine"
-# The table of cases shared by both systems; the other end-to-end suites
-# (notes on memory-backed folders, faults through Linux limits) are Linux's.
+# The table of cases shared by both systems, and vorlax-read's (found beside
+# vorlax.exe); the other end-to-end suites (notes on memory-backed folders,
+# faults through Linux limits) are Linux's.
 VORLAX_TARGET_SYSTEM=windows VORLAX_WRAPPER="$wine_bin" VORLAX_EXE="$PWD/$exe" build/test/tests/e2e_tests \
-    --gtest_filter='CommandLine.*:Run.*'
+    --gtest_filter='CommandLine.*:Run.*:ReadBack.*'
 
 echo "--- the same inputs give the same stdout and exit status on both systems"
 # Progress lines carry the elapsed time, so they are left out; the rest must
@@ -99,22 +101,25 @@ echo "--- the same inputs give the same stdout and exit status on both systems"
 root=$PWD
 compare_dir=$(mktemp -d)
 trap 'rm -rf "$compare_dir"; stop_wineserver' EXIT
-stable_stdout() { tr -d '\r' <"$1" | grep -v ' MB written, ' || true; }
+stable_stdout() { tr -d '\r' <"$1" | grep -v -e ' MB written, ' -e ' MB read, ' || true; }
 same=0
-for args in "" "--help" "--version" "U p 64 1 1 extra" "x $compare_dir/missing/p 12abc 2 word" \
-    "B $compare_dir/missing/p 32768 99 63"; do
-    cd "$compare_dir"
-    # shellcheck disable=SC2086 # the words of args are the arguments
-    linux_status=0; "$root/build/test/vorlax" $args >linux.out 2>/dev/null || linux_status=$?
-    # shellcheck disable=SC2086
-    windows_status=0; "$wine_bin" "$root/$exe" $args >windows.out 2>/dev/null || windows_status=$?
-    cd "$root"
-    if [ "$linux_status" != "$windows_status" ] ||
-        ! cmp -s <(stable_stdout "$compare_dir/linux.out") <(stable_stdout "$compare_dir/windows.out"); then
-        echo "differs for '$args': exit status $linux_status on Linux, $windows_status on Windows"
-        diff <(stable_stdout "$compare_dir/linux.out") <(stable_stdout "$compare_dir/windows.out") || true
-        exit 1
-    fi
-    same=$((same + 1))
+for program in vorlax vorlax-read; do
+    for args in "" "--help" "--version" "U p 64 1 1 extra" "x $compare_dir/missing/p 12abc 2 word" \
+        "B $compare_dir/missing/p 32768 99 63"; do
+        cd "$compare_dir"
+        # shellcheck disable=SC2086 # the words of args are the arguments
+        linux_status=0; "$root/build/test/$program" $args >linux.out 2>/dev/null || linux_status=$?
+        # shellcheck disable=SC2086
+        windows_status=0; "$wine_bin" "$root/build/win$bits/$program.exe" $args >windows.out 2>/dev/null ||
+            windows_status=$?
+        cd "$root"
+        if [ "$linux_status" != "$windows_status" ] ||
+            ! cmp -s <(stable_stdout "$compare_dir/linux.out") <(stable_stdout "$compare_dir/windows.out"); then
+            echo "differs for $program '$args': exit status $linux_status on Linux, $windows_status on Windows"
+            diff <(stable_stdout "$compare_dir/linux.out") <(stable_stdout "$compare_dir/windows.out") || true
+            exit 1
+        fi
+        same=$((same + 1))
+    done
 done
 echo "same stdout and exit status for $same command lines"

@@ -2,6 +2,7 @@
 // threads, time and the signal are real enough for the logic to run.
 #include "fake_platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -68,6 +69,25 @@ bool file_sync(FileHandle, int* error) {
     *error = fake_script.sync_error;
     return false;
 }
+
+FileHandle file_open_read(const char* name, bool buffered, int* error) { return file_create(name, buffered, error); }
+
+bool file_read_at(FileHandle, void* data, size_t bytes, uint64_t offset, size_t* got, int* error) {
+    const std::vector<uint64_t>& failed = fake_script.failed_reads;
+    *error = std::find(failed.begin(), failed.end(), offset) != failed.end() ? fake_script.read_error : 0;
+    *got = *error ? 0 : static_cast<size_t>(std::min<uint64_t>(bytes, fake_script.read_file_bytes - offset));
+    std::memset(data, static_cast<int>((offset / bytes) & 0xFF), *got);
+    return *error == 0;
+}
+
+bool file_size_bytes(FileHandle, uint64_t* bytes, int*) {
+    *bytes = fake_script.read_file_bytes;
+    return true;
+}
+
+bool file_drop_cached_pages(const char*, int*) { return true; }
+
+CacheResidency file_cache_residency(const char*) { return CacheResidency::unknown; }
 
 void file_close(FileHandle) { --fake_log.files_open; }
 

@@ -18,6 +18,12 @@ struct FakeScript {
     int write_error = 0;          // the code a failed write sets
     uint32_t alignment_bytes = 0; // what file_unbuffered_alignment_bytes reports
     int sync_error = 0;           // non-zero: file_sync fails with it
+    // Reading: a file of read_file_bytes whose block k (of the size of each
+    // read) holds k mod 256; the reads at the offsets in failed_reads fail
+    // with read_error.
+    uint64_t read_file_bytes = 0;
+    std::vector<uint64_t> failed_reads{};
+    int read_error = 0;
 };
 
 // What the code under test did.

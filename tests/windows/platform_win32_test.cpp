@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "reader_thread/reader_thread.h"
 #include "writer_thread/writer_thread.h"
 
 namespace {
@@ -124,6 +125,30 @@ TEST(Win32Writer, MissingFolderFailsTheOpenWithThePathError) {
     EXPECT_EQ(GetCapturedStdout(), "");
     EXPECT_EQ(report.result, WriterResult::open_failed);
     EXPECT_EQ(report.error, ERROR_PATH_NOT_FOUND);
+}
+
+// The read calls: what the writer wrote reads back clean in both modes;
+// a read at the end gets nothing, and a missing file its own error.
+TEST(Win32Reader, ReadsBackWhatTheWriterWrote) {
+    TempFolder folder;
+    const std::string name = folder.file("r_03.BIN");
+    RunCounters counters;
+    CaptureStdout();
+    write_test_file(WriterLayout{3, name, 300, 4, false}, &counters);
+    for (bool buffered : {true, false}) {
+        const ReaderLayout layout{3, name, 300, 4, buffered};
+        EXPECT_TRUE(reader_report_clean(layout, read_test_file(layout, &counters))) << buffered;
+    }
+    GetCapturedStdout();
+    int error = 0;
+    char data[4096];
+    size_t got = 1;
+    FileHandle file = file_open_read(name.c_str(), true, &error);
+    EXPECT_TRUE(file_read_at(file, data, sizeof data, 300 * 4096, &got, &error));
+    EXPECT_EQ(got, 0u);
+    file_close(file);
+    EXPECT_EQ(file_open_read(folder.file("none_03.BIN").c_str(), true, &error), invalid_file);
+    EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
 }
 
 // A plain folder, or a missing one, is not said to compress.

@@ -1,0 +1,5 @@
+// vorlax-read: how fast a disk reads back what vorlax wrote, and whether
+// every block still holds its pattern.
+#include "main/run_driver.h"
+
+int main(int argc, char** argv) { return run_program(vorlax_read_program, argc, argv); }

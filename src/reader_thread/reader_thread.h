@@ -1,0 +1,68 @@
+// The reader thread: reads one test file back block by block, checks every
+// byte against its pattern and accounts for every whole block it read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "monitor/run_counters.h"
+#include "reader_thread/block_check.h"
+
+// One test file as a reader takes it on: what the run's settings say it
+// should be.
+struct ReaderLayout {
+    uint32_t thread_index;
+    std::string name;
+    int64_t block_count;
+    uint32_t buffer_kb;
+    bool buffered;
+};
+
+enum class ReaderResult { completed, open_failed, size_failed, buffer_failed };
+
+// What a reader found, for its completion line and its line on stderr.
+struct ReaderReport {
+    ReaderResult result = ReaderResult::completed;
+    int error = 0;                     // the system's code for an open, size or buffer failure
+    uint64_t file_bytes = 0;           // the file's length when it was opened
+    int64_t blocks_read = 0;           // whole blocks read, good or bad, each counted in the total
+    int64_t bad_blocks = 0;            // whole blocks read that do not hold their pattern
+    int64_t first_bad_block = -1;
+    BlockDamage first_damage{};        // what the first bad block holds
+    int64_t unreadable_blocks = 0;     // blocks whose read failed; reading went on past them
+    int64_t first_unreadable_block = -1;
+    int read_error = 0;                // the code of the first failed read
+    bool refused = false;              // an unbuffered read was refused: reading stopped there
+    uint32_t alignment_bytes = 0;      // what refused unbuffered reads need, 0 if unknown
+    int64_t ended_at_block = -1;       // the file ended there while it was read
+    uint32_t written_kb = 0;           // the file was written with this other block size
+};
+
+// Opens layout.name, reads the whole blocks its length holds (at most
+// layout.block_count), checks each against its pattern right after its
+// read and adds buffer_kb to counters->total_kb_written per whole block
+// read. A failed read is counted and skipped; an unbuffered read the
+// system refuses, or a file found to have another block size, ends the
+// reading. Prints the completion line to stdout when the read loop was
+// reached. Does not touch active_threads.
+ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters);
+
+// True when the file is whole, of the run's length, and every block holds
+// its pattern.
+bool reader_report_clean(const ReaderLayout& layout, const ReaderReport& report);
+
+// The line on stderr for a report that is not clean (empty for a clean
+// one): "vorlax-read: <name>: <problem>[; <problem>...]", each problem in
+// words a person can act on.
+std::string describe_reader_problems(const ReaderLayout& layout, const ReaderReport& report);
+
+// Thread routine; job is a WorkerJob. Runs read_test_file for the job's
+// test file, reports problems on stderr and counts the thread in
+// failed_threads if there were any, then counts itself out.
+void reader_thread(void* job);
+
+// The note line (ending in '\n') for a mode B read whose file's pages
+// stayed cached after a flush and drop (stayed_file names it); empty when
+// stayed_file is. Pure.
+std::string pages_stayed_note(const std::string& stayed_file);
