@@ -49,13 +49,15 @@ zip=$(ls build/win32/vorlax-*-win32.zip)
 unzip -l "$zip"
 zip_dir=$(mktemp -d)
 unzip -q "$zip" -d "$zip_dir"
-[ "$(cd "$zip_dir" && find . -type f | sort | tr '\n' ' ')" = "./LICENSE ./README.md ./vorlax.exe " ] ||
-    { echo "$zip should hold vorlax.exe, README.md and LICENSE, and nothing else"; rm -rf "$zip_dir"; exit 1; }
-check_file_type "$zip_dir/vorlax.exe" "PE32 executable (console) Intel 80386" || { rm -rf "$zip_dir"; exit 1; }
+[ "$(cd "$zip_dir" && find . -type f | sort | tr '\n' ' ')" = "./LICENSE ./README.md ./vorlax-read.exe ./vorlax.exe " ] ||
+    { echo "$zip should hold vorlax.exe, vorlax-read.exe, README.md and LICENSE, and nothing else"; rm -rf "$zip_dir"; exit 1; }
+for program in vorlax vorlax-read; do
+    check_file_type "$zip_dir/$program.exe" "PE32 executable (console) Intel 80386" || { rm -rf "$zip_dir"; exit 1; }
+done
 cmp -s "$zip_dir/LICENSE" LICENSE && cmp -s "$zip_dir/README.md" README.md ||
     { echo "$zip: LICENSE or README.md differs from the source"; rm -rf "$zip_dir"; exit 1; }
 rm -rf "$zip_dir"
-echo "$(basename "$zip"): the 32-bit vorlax.exe, README.md and LICENSE"
+echo "$(basename "$zip"): the 32-bit vorlax.exe and vorlax-read.exe, README.md and LICENSE"
 
 # Wine runs the 32-bit program with its 32-bit loader, an i386 Linux program.
 # Some kernels (virtual machines without 32-bit support) refuse those with
