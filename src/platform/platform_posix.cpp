@@ -1,6 +1,6 @@
 // POSIX implementation of the platform layer (Linux first; O_DIRECT and
 // statx are Linux names, the rest is plain POSIX). The folder probes are in
-// platform_posix_folders.cpp.
+// platform_posix_folders.cpp, the reading side in platform_posix_read.cpp.
 #include "platform/platform.h"
 
 #include <fcntl.h>
@@ -13,7 +13,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -113,68 +112,6 @@ bool file_sync(FileHandle file, int* error) {
 }
 
 void file_close(FileHandle file) { close(static_cast<int>(file)); }
-
-FileHandle file_open_read(const char* name, bool buffered, int* error) {
-    int fd = open(name, O_RDONLY | O_CLOEXEC | (buffered ? 0 : O_DIRECT));
-    if (fd < 0) {
-        *error = errno;
-        return invalid_file;
-    }
-    // A larger read-ahead window for the one pass from start to end.
-    if (buffered) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return fd;
-}
-
-bool file_read_at(FileHandle file, void* data, size_t bytes, uint64_t offset, size_t* got, int* error) {
-    ssize_t count;
-    while ((count = pread(static_cast<int>(file), data, bytes, static_cast<off_t>(offset))) < 0 && errno == EINTR) {
-    }
-    *got = count < 0 ? 0 : static_cast<size_t>(count);
-    *error = count < 0 ? errno : 0;
-    return count >= 0;
-}
-
-bool file_size_bytes(FileHandle file, uint64_t* bytes, int* error) {
-    struct stat st;
-    if (fstat(static_cast<int>(file), &st) != 0) {
-        *error = errno;
-        return false;
-    }
-    *bytes = static_cast<uint64_t>(st.st_size);
-    return true;
-}
-
-bool file_drop_cached_pages(const char* name, int* error) {
-    int fd = open(name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = errno;
-        return false;
-    }
-    // Dirty pages cannot be dropped: write them out first.
-    int result = fdatasync(fd) == 0 ? posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) : errno;
-    close(fd);
-    *error = result;
-    return result == 0;
-}
-
-CacheResidency file_cache_residency(const char* name) {
-    constexpr off_t window_bytes = 4 << 20;  // the first pages tell
-    unsigned char held[window_bytes / 4096];
-    int fd = open(name, O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0) return CacheResidency::unknown;
-    const size_t bytes = fstat(fd, &st) == 0 ? static_cast<size_t>(std::min(st.st_size, window_bytes)) : 0;
-    void* map = bytes ? mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
-    close(fd);
-    if (map == MAP_FAILED) return CacheResidency::unknown;
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE)), pages = (bytes + page - 1) / page;
-    const bool known = pages <= sizeof held && mincore(map, bytes, held) == 0;
-    size_t resident = 0;
-    for (size_t i = 0; known && i < pages; ++i) resident += held[i] & 1u;
-    munmap(map, bytes);
-    if (!known) return CacheResidency::unknown;
-    return resident * 2 > pages ? CacheResidency::stayed : CacheResidency::dropped;
-}
 
 void* pages_alloc(size_t bytes, int* error) {
     void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
