@@ -91,8 +91,12 @@ int run_program(const ProgramInfo& program, int argc, const char* const* argv) {
     if (program.print_notes) program.print_notes(run_settings);
 
     run_counters.all_done = signal_create();
+    // Lines on stderr about a worker are headed by the program's own name.
+    const std::string message_head = std::string(program.name) + ": ";
+    WorkerJob model{};
+    model.message_head = message_head.c_str();
     std::vector<WorkerJob> jobs;
-    std::vector<ThreadHandle> started = start_workers(program, run_settings, &run_counters, &jobs);
+    std::vector<ThreadHandle> started = start_workers(program, run_settings, &run_counters, &jobs, model);
 
     const uint64_t start_tick = tick_ms();
     sleep_ms(0);
