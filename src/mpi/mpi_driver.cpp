@@ -154,10 +154,16 @@ bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row, co
 int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiRun* run, const char* host) {
     RunSettings settings;
     int exit_status = 0;
-    // Every rank has the same command line: all settle it alike, rank 0 says why.
-    if (!settle_command_line(program, argc, argv, &settings, &exit_status,
+    // Every rank has the same command line: all settle it alike, rank 0 says
+    // why. The path as typed names no file: each rank's own prefix, {host}
+    // and {rank} filled in, is checked against the limit below, so a
+    // stand-in takes its place here.
+    std::vector<const char*> words(argv, argv + argc);
+    if (argc > 2) words[2] = "p";
+    if (!settle_command_line(program, argc, words.data(), &settings, &exit_status,
                              run->rank == 0 ? ArgumentNotes::print : ArgumentNotes::silent))
         return exit_status;
+    if (argc > 2) settings.path_prefix = argv[2];
     const std::string prefix = rank_prefix(settings.path_prefix, host, static_cast<uint32_t>(run->rank));
     settings.path_prefix = prefix.c_str();
     const int long_rank = first_rank_with_long_names(prefix, run->rank);

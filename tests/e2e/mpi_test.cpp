@@ -168,6 +168,29 @@ TEST(MpiRun, RankZeroPrintsEveryRanksNotesOnceWithTheRanksTheyHoldFor) {
         << "every note holds for both ranks and is printed once: " << result.err;
 }
 
+TEST(MpiRun, APrefixTooLongIsRefusedNamingTheRank) {
+    // Short folder names, so that only the whole path passes the limit.
+    std::string deep = "/nonexistent";
+    while (deep.size() < 4100) deep += "/abcdefg";
+    const struct {
+        std::string prefix;
+        const char* why;
+    } cases[] = {
+        {deep, "too long as typed"},
+        {deep.substr(0, 4096 - sizeof "_00.BIN"), "too long once _r0000 is added"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ProcessResult result = run_mpi(2, {"B", c.prefix, "64", "1", "1"}, 120);
+        EXPECT_EQ(result.exit_status, 2) << result.out << result.err;
+        EXPECT_EQ(count_matching(result.err, "vorlax-mpi: path prefix too long on rank 0: the test file names would "
+                                             "pass the system's limit of 4095 characters; use a shorter path"),
+                  1)
+            << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+}
+
 // The process, other than this one, that holds path open; 0 when none does.
 pid_t holder_of(const std::string& path) {
     std::error_code error;
