@@ -8,6 +8,8 @@
 #include "mpi/mpi_names.h"
 #include "mpi/mpi_notes.h"
 #include "mpi/mpi_summary.h"
+#include "platform/platform.h"
+#include "../support/scratch_dir.h"
 
 namespace {
 
@@ -154,6 +156,21 @@ TEST(MpiNotes, SessionFolderNoteSaysWhatToSet) {
     EXPECT_NE(note.find("--mca orte_tmpdir_base /dev/shm"), std::string::npos);
     EXPECT_EQ(note.back(), '\n');
     EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1);
+}
+
+// What the session-folder note is decided by: one device, or two.
+TEST(MpiNotes, SameFileSystemComparesTheDevices) {
+    ScratchDir scratch;
+    const struct {
+        std::string a, b;
+        bool same;
+    } cases[] = {
+        {scratch.path(), scratch.file("missing/.."), false},  // a path that cannot be looked at
+        {scratch.path(), scratch.path() + "/.", true},
+        {"/", "/proc", false},  // proc is a file system of its own
+        {"/", "/nonexistent", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(same_file_system(c.a.c_str(), c.b.c_str()), c.same) << c.a << " " << c.b;
 }
 
 TEST(MpiSummary, BannerCompletionLineAndHosts) {
