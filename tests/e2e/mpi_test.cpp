@@ -118,7 +118,8 @@ TEST(MpiRun, ARankWithoutItsFolderIsNamedAndLeftOutOfTheFigures) {
                                          R"(No such file or directory.*)"),
               1)
         << result.err;
-    EXPECT_EQ(count_matching(result.out, R"(failed: rank 1 on .+: cannot create its test file: No such file or directory)"),
+    EXPECT_EQ(count_matching(result.out, R"(failed: rank 1 on .+: cannot create its test file: )"
+                                         R"(No such file or directory)"),
               1)
         << result.out;
     EXPECT_EQ(count_matching(result.out, R"(rank [02] on .+: 1024 MB written in \d+\.\d{3} s, \d+ MB/s)"), 2);
@@ -149,9 +150,16 @@ TEST(MpiRun, RankZeroPrintsEveryRanksNotesOnceWithTheRanksTheyHoldFor) {
     ScratchDir scratch;
     const std::string session = scratch.file("session");
     fs::create_directory(session);
+    // Open MPI 4 takes the session folder from this variable and hands it
+    // on to its ranks; a launcher that does not cannot be pointed there.
+    const std::string variable = "OMPI_MCA_orte_top_session_dir=" + session;
+    const ProcessResult probe = run_process({"env", "OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1",
+                                             variable, MPIEXEC, "-n", "1", "env"},
+                                            "/");
+    if (count_matching(probe.out, "(OMPI_MCA_orte_top_session_dir|PMIX_SERVER_TMPDIR)=" + session + ".*") == 0)
+        GTEST_SKIP() << MPIEXEC << " does not put its session folder where " << variable << " says";
     for (int rank = 0; rank < 2; ++rank) fs::create_symlink("/dev/null", rank_file(scratch.file("run"), rank, 0));
-    ProcessResult result =
-        run_mpi(2, {"B", scratch.file("run"), "1024", "1", "1"}, 240, {"OMPI_MCA_orte_top_session_dir=" + session});
+    ProcessResult result = run_mpi(2, {"B", scratch.file("run"), "1024", "1", "1"}, 240, {variable});
     ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
     EXPECT_EQ(count_matching(result.err, "vorlax-mpi: note: mpirun keeps its session folder " + session +
                                              " on the file system of the test files \\(" + scratch.path() +

@@ -91,10 +91,11 @@ TEST(MpiSummary, RanksThatWroteNothingAreNamedAndLeftOutOfTheFigures) {
 
     const std::vector<std::string> none = summary_lines({failed_row(0, "a", "a write failed"), failed_row(1, "a", "")},
                                                         true);
-    EXPECT_EQ(none, (std::vector<std::string>{
-                        "failed: rank 0 on a: a write failed\n", "failed: rank 1 on a: wrote nothing\n",
-                        "no figures: no rank wrote a block\n",
-                        "start: all ranks released within 1.500 ms (the start barrier on the last rank to reach it)\n"}));
+    const std::vector<std::string> expected_none = {
+        "failed: rank 0 on a: a write failed\n", "failed: rank 1 on a: wrote nothing\n",
+        "no figures: no rank wrote a block\n",
+        "start: all ranks released within 1.500 ms (the start barrier on the last rank to reach it)\n"};
+    EXPECT_EQ(none, expected_none);
 }
 
 TEST(MpiSummary, ReadBackLineQuotesAPrefixTheShellWouldSplit) {
