@@ -5,7 +5,7 @@
 # keep out of each other's way. Every case makes its own hosts and removes
 # them, also when it fails; a case that cannot make them says why and skips.
 #
-#   tests/mpi-hosts/run.sh [path/to/vorlax-mpi]
+#   tests/mpi-hosts/run.sh [path/to/vorlax-mpi [case...]]
 #
 # Prints one line per case and "hosts: P passed, F failed, S skipped";
 # exits non-zero when any case failed.
@@ -32,7 +32,10 @@ export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
 
 scratch=""
 held_fd=""
+job=""
 cleanup() {
+    # A run still going stops its daemons on every host and ends.
+    [ -n "$job" ] && kill "$job" 2>/dev/null && wait "$job"
     [ -n "$held_fd" ] && exec {held_fd}>&-
     "$simulate" down --prefix "$prefix" >/dev/null 2>&1
     "$simulate" down --prefix "$other_prefix" >/dev/null 2>&1
@@ -86,14 +89,20 @@ hosts_down() {
     check "no mount of $set_prefix left" is_empty "$(grep -F "/run/vorlax-hosts/$set_prefix/" /proc/self/mounts)"
 }
 
-# mpirun over the set's hosts, one rank each, output into NAME.out/.err.
+# The command line of mpirun over the set's hosts, one rank each, into the
+# array mpirun_line. The session folders go with the scratch folder, also
+# those of a killed host.
+set_mpirun_line() {
+    # shellcheck disable=SC2206
+    mpirun_line=(env "TMPDIR=$scratch" timeout -k 5 "$limit_s" mpirun -n "$hosts" $mpirun_options "$exe" "$@")
+}
+
+# Runs vorlax-mpi over the set's hosts; output into NAME.out and NAME.err.
 run_on_hosts() {
     local name=$1
     shift
-    # The session folders go with the scratch folder, also those of a killed host.
-    # shellcheck disable=SC2086
-    TMPDIR=$scratch timeout -k 5 "$limit_s" mpirun -n "$hosts" $mpirun_options "$exe" "$@" \
-        >"$scratch/$name.out" 2>"$scratch/$name.err"
+    set_mpirun_line "$@"
+    "${mpirun_line[@]}" >"$scratch/$name.out" 2>"$scratch/$name.err"
 }
 
 # Folders host1..hostN under the scratch folder, with a /dev/null sink at
@@ -173,8 +182,11 @@ case_host_killed_mid_run() {
     mkfifo "$fifo"
     # Held open and never read: rank 1 writes until the pipe is full, then waits.
     exec {held_fd}<>"$fifo"
-    run_on_hosts killed B "$work/{host}/run" 64 1 1 &
-    local job=$! waited=0
+    # Started straight from this shell, so that $! is the run itself.
+    set_mpirun_line B "$work/{host}/run" 64 1 1
+    "${mpirun_line[@]}" >"$scratch/killed.out" 2>"$scratch/killed.err" &
+    job=$!
+    local waited=0
     # Every rank is running once the banner is out (it follows a gather
     # over all of them); rank 1 cannot end while the FIFO is held.
     while ! grep -q ' hosts$' "$scratch/killed.out" 2>/dev/null && kill -0 "$job" 2>/dev/null &&
@@ -186,6 +198,7 @@ case_host_killed_mid_run() {
     ip netns pids "${prefix}2" | xargs -r kill -KILL
     wait "$job"
     local status=$?
+    job=""
     check "the job ends non-zero after its host is killed (status $status)" \
         test "$status" -ne 0 -a "$status" -ne 124 -a "$status" -ne 137
     exec {held_fd}>&-
@@ -248,7 +261,11 @@ run_case() {
     fi
 }
 
-for name in host_and_rank_names banner_and_rows host_without_folder host_killed_mid_run sets_keep_apart; do
+cases=("${@:2}")
+[ ${#cases[@]} -gt 0 ] ||
+    cases=(host_and_rank_names banner_and_rows host_without_folder host_killed_mid_run sets_keep_apart)
+for name in "${cases[@]}"; do
+    declare -F "case_$name" >/dev/null || { echo "no case named $name" >&2; exit 2; }
     run_case "$name"
 done
 echo "hosts: $passed passed, $failed failed, $skipped skipped"
