@@ -77,7 +77,7 @@ hosts_up() {
         skip_reason="cannot make simulated hosts: $(head -n 1 "$scratch/up.err")"
         return 1
     fi
-    mpirun_options=$(sed -n '/^mpirun options:/{n;s/^ *//;p}' "$scratch/up.out")
+    mpirun_options=$("$simulate" options --prefix "$set_prefix")
 }
 
 # Removes a set and checks that nothing of it stays: namespaces, links, mounts.
@@ -221,7 +221,7 @@ case_sets_keep_apart() {
         return
     }
     first=$(sed -n 's/.*oob_tcp_if_include \([^ ]*\) .*/\1/p' <<<"$mpirun_options")
-    second=$(sed -n 's/.*oob_tcp_if_include \([^ ]*\) .*/\1/p' "$scratch/other.out")
+    second=$("$simulate" options --prefix "$other_prefix" | sed -n 's/.*oob_tcp_if_include \([^ ]*\) .*/\1/p')
     check "two sets take different subnets ($first, $second)" test -n "$first" -a "$first" != "$second"
     check "the second set's host has its own name" \
         test "$(ip netns exec "${other_prefix}1" nsenter --uts="/run/vorlax-hosts/$other_prefix/uts/${other_prefix}1" hostname)" = "${other_prefix}1"
