@@ -230,6 +230,8 @@ case_sets_keep_apart() {
         not_up --prefix "$other_prefix" --subnet "${first%.0/24}"
     check "a refused set leaves nothing" is_empty "$(ip netns list | grep "^$other_prefix")"
     check "a set of the same name is refused" not_up --prefix "$prefix"
+    check "the refusal leaves the set that is up as it was" \
+        status_is "$(ip netns list | grep -cE "^${prefix}[0-9]+( |\$)")" "$hosts"
 }
 
 not_up() { ! "$simulate" up 1 "$@" >/dev/null 2>&1; }
