@@ -249,6 +249,14 @@ run_case() {
         "case_$name"
         hosts_down "$prefix"
     fi
+    if [ "$case_failures" -gt 0 ]; then
+        local output
+        for output in "$scratch"/*.out "$scratch"/*.err; do
+            [ -s "$output" ] || continue
+            echo "    --- ${output##*/} (first 20 lines)"
+            head -n 20 "$output" | sed 's/^/    /'
+        done
+    fi
     rm -rf "$scratch"
     scratch=""
     if [ -n "$skip_reason" ]; then
