@@ -73,7 +73,7 @@ hosts_up() {
     for tool in ip nsenter unshare mpirun; do
         command -v "$tool" >/dev/null || { skip_reason="$tool is missing"; return 1; }
     done
-    if ! "$simulate" up "$hosts" --prefix "$set_prefix" >"$scratch/up.out" 2>"$scratch/up.err"; then
+    if ! "$simulate" up "$hosts" --prefix "$set_prefix" >/dev/null 2>"$scratch/up.err"; then
         skip_reason="cannot make simulated hosts: $(head -n 1 "$scratch/up.err")"
         return 1
     fi
