@@ -34,11 +34,12 @@ scratch=""
 held_fd=""
 job=""
 cleanup() {
-    # A run still going stops its daemons on every host and ends.
-    [ -n "$job" ] && kill "$job" 2>/dev/null && wait "$job"
+    # A run still going is told to stop; taking its hosts down ends it for sure.
+    [ -n "$job" ] && kill "$job" 2>/dev/null
     [ -n "$held_fd" ] && exec {held_fd}>&-
     "$simulate" down --prefix "$prefix" >/dev/null 2>&1
     "$simulate" down --prefix "$other_prefix" >/dev/null 2>&1
+    [ -n "$job" ] && wait "$job"
     [ -n "$scratch" ] && rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -65,8 +66,8 @@ lacks_match() { ! grep -qE -- "$2" "$1"; }
 is_empty() { [ -z "$1" ]; }
 status_is() { [ "$1" -eq "$2" ]; }
 
-# Makes the hosts PREFIX1..PREFIX3 into a fresh scratch folder's map, or sets
-# skip_reason and fails.
+# Makes the hosts PREFIX1..PREFIX3 and sets mpirun_options for them, or
+# sets skip_reason and fails.
 hosts_up() {
     local set_prefix=$1
     if [ "$(id -u)" -ne 0 ]; then skip_reason="needs root for network namespaces"; return 1; fi
