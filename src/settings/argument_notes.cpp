@@ -42,12 +42,10 @@ std::string unit_of(const NumberArgument& argument) {
 
 std::string mode_note(const std::string& head, const char* text, const char* program, const char* activity) {
     const char letter = mode_letter(text);
-    const bool buffered = letter == 'B';
-    const bool unbuffered = letter == 'U';
-    if ((buffered || unbuffered) && text[1] == '\0') return std::string();
-    if (buffered || unbuffered)
-        return head + "mode " + quoted(text) + " read as " + (buffered ? "B" : "U") + ": " + activity + " " +
-               (buffered ? "buffered" : "unbuffered") + "; only its first letter counts\n";
+    if (letter != '\0' && text[1] == '\0') return std::string();
+    if (letter != '\0')
+        return head + "mode " + quoted(text) + " read as " + letter + ": " + activity + " " +
+               (letter == 'B' ? "buffered" : "unbuffered") + "; only its first letter counts\n";
     return head + "mode " + quoted(text) + " is neither B nor U: " + activity + " unbuffered; " + program +
            " --help shows the usage\n";
 }
