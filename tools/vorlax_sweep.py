@@ -88,7 +88,7 @@ def find_vorlax_read(given: Optional[str], vorlax: str) -> Optional[str]:
     if given:
         if shutil.which(given) is None:
             raise SweepError("%s: not an executable program; name the vorlax-read binary with --vorlax-read, "
-                           "or leave reads out with --no-read" % given)
+                             "or leave reads out with --no-read" % given)
         return os.path.abspath(given) if os.sep in given else shutil.which(given)
     beside = os.path.join(os.path.dirname(vorlax), "vorlax-read")
     return beside if _executable(beside) else None
