@@ -83,7 +83,7 @@ def rank_figures(run: Run) -> List[RankFigure]:
 def _plot_rank_bars(axes, runs: Sequence[Run], legends: List[str], colours: List[str]) -> None:
     """Each MPI run's ranks as bars of their own MB/s, in the run's colour,
     runs side by side; a failed rank is a gap marked "failed"."""
-    at, ticks, names = 0.0, [], []
+    at, ticks, names, with_hosts = 0.0, [], [], False
     for number, run in enumerate(runs):
         figures = rank_figures(run)
         if not figures:
@@ -95,10 +95,11 @@ def _plot_rank_bars(axes, runs: Sequence[Run], legends: List[str], colours: List
                        fontsize="x-small", padding=2, rotation=90 if len(figures) > 8 else 0)
         ticks += xs
         several_hosts = len({f.host for f in figures}) > 1
-        names += ["%d\n%s" % (f.rank, f.host) if several_hosts else "%d" % f.rank for f in figures]
+        with_hosts = with_hosts or several_hosts
+        names += ["%d on %s" % (f.rank, f.host) if several_hosts else "%d" % f.rank for f in figures]
         at += len(figures) + 1
-    axes.set_xticks(ticks, names, fontsize="x-small")
-    axes.set_xlabel("rank")
+    axes.set_xticks(ticks, names, fontsize="x-small", rotation=90 if with_hosts else 0)
+    axes.set_xlabel("rank on host" if with_hosts else "rank")
     axes.set_ylabel("the rank's own MB/s (summary)")
     axes.set_ylim(0, axes.get_ylim()[1] * 1.15)
     axes.grid(True, axis="y", alpha=0.3)

@@ -90,7 +90,7 @@ class Pictures(unittest.TestCase):
             comments = re.findall(r"<!-- (.*?) -->", picture.read())
         legend = [words for words in comments if words.startswith("B 1024K")]
         self.assertEqual(legend, ["B 1024K x2 on 3 ranks (one progress line)"])
-        for words in ("the rank's own MB/s (summary)", "1838", "2174", "failed", "node2"):
+        for words in ("the rank's own MB/s (summary)", "1838", "2174", "failed", "1 on node2"):
             self.assertIn(words, comments)
 
     def test_bad_input_gives_one_line_and_a_failing_status(self):
