@@ -14,14 +14,17 @@ RunCounters run_counters;
 
 // Counts out a worker whose thread could not be started, so the monitor
 // never waits for it.
-void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int error) {
+void count_out_unstarted(const ProgramInfo& program, WorkerJob* job, int error) {
     std::string name;
-    test_file_name(job.settings->path_prefix, job.thread_index, platform_max_path_bytes, &name);
-    std::fprintf(stderr, "%s%s: cannot start %s thread %u: %s; use fewer threads\n", job.message_head, name.c_str(),
-                 program.worker_role, job.thread_index, platform_error_text(error).c_str());
-    job.counters->failed_threads.fetch_add(1);
-    end_writing(job.counters);
-    count_out(job.counters);
+    test_file_name(job->settings->path_prefix, job->thread_index, platform_max_path_bytes, &name);
+    std::fprintf(stderr, "%s%s: cannot start %s thread %u: %s; use fewer threads\n", job->message_head, name.c_str(),
+                 program.worker_role, job->thread_index, platform_error_text(error).c_str());
+    job->outcome.fell_short = true;
+    job->outcome.failure = "cannot start its thread";
+    job->outcome.error = error;
+    job->counters->failed_threads.fetch_add(1);
+    end_writing(job->counters);
+    count_out(job->counters);
 }
 
 }  // namespace
@@ -78,7 +81,7 @@ std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSet
         if (thread_start(program.worker, &(*jobs)[index], &thread, &error))
             started.push_back(thread);
         else
-            count_out_unstarted(program, (*jobs)[index], error);
+            count_out_unstarted(program, &(*jobs)[index], error);
     }
     return started;
 }

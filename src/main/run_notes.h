@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "test_file/test_file.h"
 
 // What the notes are decided from; gathered by the program.
@@ -30,3 +31,7 @@ struct RunNoteFacts {
 //   it fills.
 // Empty when none applies. Pure.
 std::vector<std::string> run_notes(const RunNoteFacts& facts);
+
+// The facts for a write run of settings, looked up on this machine, each
+// note headed by program; total_bytes counts this process's test files.
+RunNoteFacts write_note_facts(const char* program, const RunSettings& settings);

@@ -17,16 +17,7 @@ namespace {
 // Says on stderr, before any writer starts, when the figures of this run
 // would measure memory or a compressor rather than the disk.
 void print_write_notes(const RunSettings& settings) {
-    RunNoteFacts facts;
-    facts.buffered = settings.buffered;
-    facts.folder = prefix_folder(settings.path_prefix);
-    facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
-    facts.compression = folder_compression(facts.folder.c_str());
-    facts.available_bytes = available_memory_bytes();
-    facts.total_bytes = static_cast<uint64_t>(settings.thread_count) *
-                        static_cast<uint64_t>(test_file_block_count(settings.max_gb, settings.buffer_kb)) *
-                        settings.buffer_kb * 1024u;
-    for (const std::string& note : run_notes(facts)) std::fputs(note.c_str(), stderr);
+    for (const std::string& note : run_notes(write_note_facts("vorlax", settings))) std::fputs(note.c_str(), stderr);
 }
 
 const char* const number_descriptions[3] = {"block size in KB", "threads, one file each", "size of each file in GB"};
@@ -78,6 +69,20 @@ const std::string vorlax_help =
     "Full documentation: man vorlax\n";
 
 }  // namespace
+
+RunNoteFacts write_note_facts(const char* program, const RunSettings& settings) {
+    RunNoteFacts facts;
+    facts.program = program;
+    facts.buffered = settings.buffered;
+    facts.folder = prefix_folder(settings.path_prefix);
+    facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
+    facts.compression = folder_compression(facts.folder.c_str());
+    facts.available_bytes = available_memory_bytes();
+    facts.total_bytes = static_cast<uint64_t>(settings.thread_count) *
+                        static_cast<uint64_t>(test_file_block_count(settings.max_gb, settings.buffer_kb)) *
+                        settings.buffer_kb * 1024u;
+    return facts;
+}
 
 const ProgramInfo vorlax_program = {
     "vorlax", usage_text, vorlax_help.c_str(), "VORLAX " VORLAX_VERSION "\n", "writing", "written", "writer",

@@ -49,6 +49,8 @@ struct WorkerOutcome {
     bool fell_short = false;   // its file, buffer, a write or the flush failed
     uint64_t end_tick = 0;     // tick_ms() after its last block (0: loop not reached)
     uint64_t flush_ms = 0;     // time its flush after the last block took
+    const char* failure = nullptr;  // why it fell short, in a few words ("cannot create its test file")
+    int error = 0;                  // the system's code for it, or 0
 };
 
 // The start argument of one worker thread (a writer or a reader). The

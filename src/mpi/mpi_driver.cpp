@@ -1,14 +1,18 @@
 #include "mpi/mpi_driver.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "main/run_driver.h"
 #include "mpi/mpi_monitor.h"
+#include "main/run_notes.h"
 #include "mpi/mpi_names.h"
+#include "mpi/mpi_notes.h"
 #include "mpi/mpi_summary.h"
 #include "test_file/test_file.h"
 
@@ -34,6 +38,70 @@ std::vector<std::string> all_host_names(const char* host, int ranks) {
     return hosts;
 }
 
+// The folder the launcher keeps its session files in, as it tells its
+// ranks; empty when it does not.
+std::string launcher_session_folder() {
+    for (const char* name : {"OMPI_MCA_orte_top_session_dir", "PMIX_SERVER_TMPDIR"}) {
+        const char* folder = std::getenv(name);
+        if (folder && *folder) return folder;
+    }
+    return std::string();
+}
+
+// This rank's notes: vorlax's for its own target, with the page cache
+// shared by every rank of its host, and whether the launcher's session
+// folder is on the file system of the test files.
+std::vector<std::string> rank_notes(const ProgramInfo& program, const RunSettings& settings,
+                                    const std::vector<std::string>& hosts, int rank) {
+    RunNoteFacts facts = write_note_facts(program.name, settings);
+    facts.total_bytes *= static_cast<uint64_t>(std::count(hosts.begin(), hosts.end(), hosts[rank]));
+    std::vector<std::string> notes = run_notes(facts);
+    const std::string session = launcher_session_folder();
+    if (!session.empty() && same_file_system(session.c_str(), facts.folder.c_str()))
+        notes.push_back(session_folder_note(program.name, session, facts.folder));
+    return notes;
+}
+
+// Gathers every rank's notes to rank 0, which prints them on stderr, each
+// once with the ranks it holds for. Every rank joins.
+void print_all_notes(const std::vector<std::string>& notes, const std::vector<std::string>& hosts, int rank) {
+    std::string mine;
+    for (const std::string& note : notes) mine += note;
+    int length = static_cast<int>(mine.size());
+    const size_t ranks = hosts.size();
+    std::vector<int> lengths(rank == 0 ? ranks : 0), offsets(rank == 0 ? ranks : 0);
+    MPI_Gather(&length, 1, MPI_INT, lengths.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
+    int total = 0;
+    for (size_t r = 0; r < lengths.size(); ++r) {
+        offsets[r] = total;
+        total += lengths[r];
+    }
+    std::vector<char> all(static_cast<size_t>(total) + 1);
+    MPI_Gatherv(mine.data(), length, MPI_CHAR, all.data(), lengths.data(), offsets.data(), MPI_CHAR, 0,
+                MPI_COMM_WORLD);
+    if (rank != 0) return;
+    std::vector<std::vector<std::string>> by_rank(ranks);
+    for (size_t r = 0; r < ranks; ++r) {
+        const std::string text(all.data() + offsets[r], static_cast<size_t>(lengths[r]));
+        for (size_t start = 0, end; start < text.size(); start = end + 1) {
+            end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size() - 1;
+            by_rank[r].push_back(text.substr(start, end - start + 1));
+        }
+    }
+    for (const std::string& note : merge_rank_notes(by_rank, hosts)) std::fputs(note.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+// Why a rank's writers wrote nothing: the first failure among them.
+std::string rank_failure(const std::vector<WorkerJob>& jobs) {
+    for (const WorkerJob& job : jobs)
+        if (job.outcome.fell_short && job.outcome.failure)
+            return std::string(job.outcome.failure) +
+                   (job.outcome.error ? ": " + platform_error_text(job.outcome.error) : std::string());
+    return std::string();
+}
+
 // This rank's row of the summary, from its writers' outcomes.
 RankRow rank_row(const MpiRun& run, const std::vector<WorkerJob>& jobs, const char* host, uint64_t start_tick,
                  double barrier_s) {
@@ -51,6 +119,7 @@ RankRow rank_row(const MpiRun& run, const std::vector<WorkerJob>& jobs, const ch
         row.longest_flush_ms = std::max(row.longest_flush_ms, outcome.flush_ms);
     }
     std::snprintf(row.host, sizeof row.host, "%s", host);
+    if (row.total_kb == 0) std::snprintf(row.failure, sizeof row.failure, "%s", rank_failure(jobs).c_str());
     return row;
 }
 
@@ -76,7 +145,7 @@ bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row, co
                 text += mpi_completion_line(static_cast<uint32_t>(i / jobs.size()),
                                             static_cast<uint32_t>(i % jobs.size()), all_blocks[i]);
         for (const std::string& line : summary_lines(rows, settings.buffered)) text += line;
-        print_stdout_line(text + "DONE!\n");
+        print_stdout_line(text + read_back_line(settings, settings.path_prefix) + "DONE!\n");
     }
     return any_fell_short != 0;
 }
@@ -85,10 +154,16 @@ bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row, co
 int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiRun* run, const char* host) {
     RunSettings settings;
     int exit_status = 0;
-    // Every rank has the same command line: all settle it alike, rank 0 says why.
-    if (!settle_command_line(program, argc, argv, &settings, &exit_status,
+    // Every rank has the same command line: all settle it alike, rank 0 says
+    // why. The path as typed names no file: each rank's own prefix, {host}
+    // and {rank} filled in, is checked against the limit below, so a
+    // stand-in takes its place here.
+    std::vector<const char*> words(argv, argv + argc);
+    if (argc > 2) words[2] = "p";
+    if (!settle_command_line(program, argc, words.data(), &settings, &exit_status,
                              run->rank == 0 ? ArgumentNotes::print : ArgumentNotes::silent))
         return exit_status;
+    if (argc > 2) settings.path_prefix = argv[2];
     const std::string prefix = rank_prefix(settings.path_prefix, host, static_cast<uint32_t>(run->rank));
     settings.path_prefix = prefix.c_str();
     const int long_rank = first_rank_with_long_names(prefix, run->rank);
@@ -102,6 +177,7 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     const std::vector<std::string> hosts = all_host_names(host, run->ranks);
     if (run->rank == 0)
         print_stdout_line(mpi_banner(settings, static_cast<uint32_t>(run->ranks), count_hosts(hosts)));
+    print_all_notes(rank_notes(program, settings, hosts, run->rank), hosts, run->rank);
 
     RunCounters counters;
     counters.all_done = signal_create();

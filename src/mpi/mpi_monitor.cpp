@@ -68,15 +68,19 @@ void poll_ends(MpiRun* run) {
                      MPI_STATUSES_IGNORE);
         if (arrived > 0 && arrived != MPI_UNDEFINED) {
             run->ends_heard += arrived;
-            note_first_end(run);
+            for (int i = 0; i < arrived; ++i)
+                if (run->notice_in_data[indices[i]] != 0) note_first_end(run);
         }
     }
     if (!run->ended && run->counters->writing_threads.load() == 0) {
         run->ended = true;
-        note_first_end(run);
+        // A rank that could not write a block ends at once; the window in
+        // which all ranks write ends with the first rank that wrote.
+        const bool wrote = run->counters->total_kb_written.load() > 0;
+        if (wrote) note_first_end(run);
         run->notices_out.clear();
         run->notices_out.reserve(run->ranks);
-        run->notice_out_data.assign(run->ranks, run->rank);
+        run->notice_out_data.assign(run->ranks, wrote ? 1 : 0);
         for (int other = 0; other < run->ranks; ++other) {
             if (other == run->rank) continue;
             run->notices_out.push_back(MPI_REQUEST_NULL);

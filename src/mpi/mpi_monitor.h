@@ -20,7 +20,7 @@ struct MpiRun {
     bool first_end_known = false;  // this rank has learnt of the first end
     uint64_t kb_at_first_end = 0;  // its total at that moment
     std::vector<MPI_Request> notices_in, notices_out;
-    std::vector<int> notice_in_data, notice_out_data;
+    std::vector<int> notice_in_data, notice_out_data;  // 1: the rank that ended wrote
     std::vector<double> reduction_s;  // how long each reduction took here
 };
 
@@ -28,8 +28,9 @@ struct MpiRun {
 void expect_end_notices(MpiRun* run);
 
 // Takes in the notices that have come and, once this rank's writers have
-// all ended, sends its own (once). The first end it learns of, its own or
-// another's, fixes kb_at_first_end. Cheap; call it often.
+// all ended, sends its own (once), which says whether the rank wrote. The
+// first end it learns of, its own or another's, of a rank that wrote fixes
+// kb_at_first_end. Cheap; call it often.
 void poll_ends(MpiRun* run);
 
 // Waits for requests to complete without spinning a core: tests them, with

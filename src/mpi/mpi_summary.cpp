@@ -19,9 +19,20 @@ std::string thousandths(uint64_t value, const char* unit) {
 
 std::string rank_name(const RankRow& row) { return format_text("rank %u on %s", row.rank, row.host); }
 
+// text as one word for a POSIX shell: as it is when it needs no quotes.
+std::string shell_word(const std::string& text) {
+    const char* const plain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./:-+=,@%";
+    if (!text.empty() && text.find_first_not_of(plain) == std::string::npos) return text;
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 }  // namespace
 
 uint64_t rank_mb_per_s(const RankRow& row) { return mb_per_s(row.total_kb, row.span_ms); }
+
+bool rank_wrote(const RankRow& row) { return row.total_kb > 0; }
 
 RunFigures run_figures(const std::vector<RankRow>& rows) {
     RunFigures figures{0, 0, rows.front().span_ms, 0, 0, 0, rows.front().barrier_us, 0, 0};
@@ -56,13 +67,30 @@ std::string mpi_completion_line(uint32_t rank, uint32_t thread_index, int64_t bl
 
 std::vector<std::string> summary_lines(const std::vector<RankRow>& rows, bool buffered) {
     std::vector<std::string> lines;
-    for (const RankRow& row : rows)
+    std::vector<RankRow> wrote;
+    for (const RankRow& row : rows) {
+        if (!rank_wrote(row)) {
+            lines.push_back("failed: " + rank_name(row) + ": " + (row.failure[0] ? row.failure : "wrote nothing") +
+                            "\n");
+            continue;
+        }
+        wrote.push_back(row);
         lines.push_back(rank_name(row) + format_text(": %" PRIu64 " MB written in ", row.total_kb >> 10) +
                         thousandths(row.span_ms, "s") + format_text(", %" PRIu64 " MB/s", rank_mb_per_s(row)) +
                         (row.fell_short ? ", fell short\n" : "\n"));
-    const RunFigures run = run_figures(rows);
-    const RankRow& slowest = rows[run.slowest];
-    const RankRow& fastest = rows[run.fastest];
+    }
+    // Every rank passed the start barrier, whether it wrote or not.
+    const std::string start = "start: all ranks released within " +
+                              thousandths(run_figures(rows).start_uncertainty_us, "ms") +
+                              " (the start barrier on the last rank to reach it)\n";
+    if (wrote.empty()) {
+        lines.push_back("no figures: no rank wrote a block\n");
+        lines.push_back(start);
+        return lines;
+    }
+    const RunFigures run = run_figures(wrote);
+    const RankRow& slowest = wrote[run.slowest];
+    const RankRow& fastest = wrote[run.fastest];
     lines.push_back("slowest: " + rank_name(slowest) + format_text(", %" PRIu64 " MB/s\n", rank_mb_per_s(slowest)));
     lines.push_back("fastest: " + rank_name(fastest) + format_text(", %" PRIu64 " MB/s\n", rank_mb_per_s(fastest)));
     lines.push_back(format_text("MB/s while all ranks were writing: %" PRIu64 " (%" PRIu64 " MB in ",
@@ -73,11 +101,17 @@ std::vector<std::string> summary_lines(const std::vector<RankRow>& rows, bool bu
                     thousandths(run.last_end_ms, "s") + ", until the last rank finished)\n");
     lines.push_back("tail: " + thousandths(run.last_end_ms - run.first_end_ms, "s") +
                     " between the first and the last rank to finish\n");
-    lines.push_back("start: all ranks released within " + thousandths(run.start_uncertainty_us, "ms") +
-                    " (the start barrier on the last rank to reach it)\n");
+    lines.push_back(start);
     if (buffered)
         lines.push_back("durable: every file flushed " + thousandths(run.durable_ms, "s") +
                         " after the start; the longest flush took " + thousandths(run.longest_flush_ms, "s") +
                         "\n");
     return lines;
+}
+
+std::string read_back_line(const RunSettings& settings, const std::string& rank0_prefix) {
+    return format_text("check the files with vorlax-read and each rank's prefix: vorlax-read %s ",
+                       settings.buffered ? "B" : "U") +
+           shell_word(rank0_prefix) +
+           format_text(" %u %u %u reads rank 0's\n", settings.buffer_kb, settings.thread_count, settings.max_gb);
 }

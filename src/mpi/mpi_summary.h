@@ -20,7 +20,11 @@ struct RankRow {
     uint64_t durable_ms;        // to the end of its last flush (mode B), else 0
     uint64_t longest_flush_ms;  // its longest flush of one file
     char host[256];             // its host's name, terminated
+    char failure[192];          // why it wrote nothing, in a few words, terminated; empty when it wrote
 };
+
+// Whether the rank wrote at all: the figures are taken over those that did.
+bool rank_wrote(const RankRow& row);
 
 // The run as a whole, from every rank's row.
 struct RunFigures {
@@ -38,7 +42,7 @@ struct RunFigures {
 // A rank's own MB/s: its whole MB over its span; 0 for a span of 0.
 uint64_t rank_mb_per_s(const RankRow& row);
 
-// Figures over rows (at least one).
+// Figures over the rows of ranks that wrote (at least one).
 RunFigures run_figures(const std::vector<RankRow>& rows);
 
 // vorlax's banner with ", on R ranks of H hosts" before its line end.
@@ -51,7 +55,14 @@ uint32_t count_hosts(const std::vector<std::string>& hosts);
 std::string mpi_completion_line(uint32_t rank, uint32_t thread_index, int64_t blocks);
 
 // The summary lines (each ending in '\n') for rows in rank order: one per
-// rank, the slowest and fastest rank, MB/s while all ranks were writing, MB/s
-// to completion, the tail, the start's uncertainty, and with buffered the
-// time until the data was durable.
+// rank ("failed: rank R on HOST: why" for a rank that wrote nothing), then,
+// over the ranks that wrote, the slowest and fastest rank, MB/s while all
+// of them were writing, MB/s to completion, the tail; the start's
+// uncertainty; and with buffered the time until the data was durable.
+// Where no rank wrote, one line says so in place of the figures.
 std::vector<std::string> summary_lines(const std::vector<RankRow>& rows, bool buffered);
+
+// The line that says how to check the files: the vorlax-read command line
+// that reads rank 0's, whose own prefix is rank0_prefix, and that each rank's
+// prefix reads its own.
+std::string read_back_line(const RunSettings& settings, const std::string& rank0_prefix);

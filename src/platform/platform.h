@@ -62,6 +62,10 @@ void file_close(FileHandle file);
 // (tmpfs, ramfs): figures measured there are memory speed, not a disk's.
 bool folder_is_memory_backed(const char* folder);
 
+// True when both paths exist and lie on one file system (one mounted
+// device, one volume); false when either cannot be looked at.
+bool same_file_system(const char* path_a, const char* path_b);
+
 // What the file system that holds a folder does with the bytes written there.
 enum class CompressionKind {
     none,           // stored as written, as far as the system can tell

@@ -6,6 +6,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 #if __has_include(<linux/fs.h>)
@@ -115,6 +116,11 @@ void compression_flags(const char* folder, bool* marked, bool* exempt) {
 }
 
 }  // namespace
+
+bool same_file_system(const char* path_a, const char* path_b) {
+    struct stat a, b;
+    return stat(path_a, &a) == 0 && stat(path_b, &b) == 0 && a.st_dev == b.st_dev;
+}
 
 bool folder_is_memory_backed(const char* folder) {
     struct statfs info;

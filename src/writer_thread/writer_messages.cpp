@@ -25,6 +25,18 @@ std::string missing_folder_advice(const std::string& name) {
 
 }  // namespace
 
+const char* writer_failure_words(WriterResult result) {
+    switch (result) {
+        case WriterResult::completed: return nullptr;
+        case WriterResult::open_failed: return "cannot create its test file";
+        case WriterResult::buffer_failed: return "cannot get its write buffer";
+        case WriterResult::write_failed: return "a write failed";
+        case WriterResult::write_short: return "a write came back short";
+        case WriterResult::flush_failed: return "the flush after the last block failed";
+    }
+    return nullptr;
+}
+
 std::string unbuffered_alignment_advice(uint32_t buffer_kb, uint32_t alignment_bytes) {
     if (alignment_bytes == 0)
         return format_text("the block size (%u KB) must be a whole multiple of the device's sector size; "

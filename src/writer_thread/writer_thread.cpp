@@ -89,7 +89,7 @@ void writer_thread(void* raw_job) {
     const bool loop_reached =
         report.result != WriterResult::open_failed && report.result != WriterResult::buffer_failed;
     job->outcome = WorkerOutcome{loop_reached ? report.blocks_written : -1, report.result != WriterResult::completed,
-                                 report.end_tick, report.flush_ms};
+                                 report.end_tick, report.flush_ms, writer_failure_words(report.result), report.error};
     if (report.result != WriterResult::completed) {
         std::fprintf(stderr, "%s\n", describe_writer_failure(layout, report).c_str());
         counters->failed_threads.fetch_add(1);

@@ -49,6 +49,10 @@ WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters);
 // "<message_head><name>: <what happened>: <reason>[; <what to do>]".
 std::string describe_writer_failure(const WriterLayout& layout, const WriterReport& report);
 
+// Why a writer ended as it did, in a few words for a summary line: "cannot
+// create its test file", "a write failed"...; nullptr for completed.
+const char* writer_failure_words(WriterResult result);
+
 // What to try when the system refuses unbuffered transfers of buffer_kb:
 // "the block size (N KB) must be a whole multiple of the device's sector
 // size (A bytes here); use such a block size, or mode B", the bracket left

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,13 +23,19 @@ namespace {
 namespace fs = std::filesystem;
 constexpr uintmax_t one_gb = 1ull << 30;
 
-// vorlax-mpi under mpiexec with ranks processes, stopped after limit_s.
-ProcessResult run_mpi(int ranks, const std::vector<std::string>& args, int limit_s = 240) {
+// vorlax-mpi under mpiexec with ranks processes, stopped after limit_s,
+// with the NAME=VALUE words of environment added to mpiexec's.
+ProcessResult run_mpi(int ranks, const std::vector<std::string>& args, int limit_s = 240,
+                      const std::vector<std::string>& environment = {}) {
     // OpenMPI refuses root without these; the tests run as root in containers.
     setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
     setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
-    std::vector<std::string> command = {"timeout", "-k", "5", std::to_string(limit_s), MPIEXEC, "--oversubscribe",
-                                        "-n", std::to_string(ranks), VORLAX_MPI_EXE};
+    std::vector<std::string> command = {"env"};
+    command.insert(command.end(), environment.begin(), environment.end());
+    for (const std::string& word : {std::string("timeout"), std::string("-k"), std::string("5"),
+                                    std::to_string(limit_s), std::string(MPIEXEC), std::string("--oversubscribe"),
+                                    std::string("-n"), std::to_string(ranks), std::string(VORLAX_MPI_EXE)})
+        command.push_back(word);
     command.insert(command.end(), args.begin(), args.end());
     return run_process(command, "/");
 }
@@ -101,7 +108,7 @@ TEST(MpiRun, EveryRankWritesItsFilesAndRankZeroSumsThemUp) {
     }
 }
 
-TEST(MpiRun, ARankWithoutItsFolderFallsShortAloneAndEveryRankExitsOne) {
+TEST(MpiRun, ARankWithoutItsFolderIsNamedAndLeftOutOfTheFigures) {
     ScratchDir scratch;
     fs::create_directory(scratch.file("d0"));
     fs::create_directory(scratch.file("d2"));
@@ -111,13 +118,85 @@ TEST(MpiRun, ARankWithoutItsFolderFallsShortAloneAndEveryRankExitsOne) {
                                          R"(No such file or directory.*)"),
               1)
         << result.err;
-    EXPECT_EQ(count_matching(result.out, R"(rank 1 on .+: 0 MB written in 0\.000 s, 0 MB/s, fell short)"), 1)
+    EXPECT_EQ(count_matching(result.out, R"(failed: rank 1 on .+: cannot create its test file: )"
+                                         R"(No such file or directory)"),
+              1)
         << result.out;
     EXPECT_EQ(count_matching(result.out, R"(rank [02] on .+: 1024 MB written in \d+\.\d{3} s, \d+ MB/s)"), 2);
+    EXPECT_EQ(count_matching(result.out, R"((slowest|fastest): rank [02] on .+, [1-9]\d* MB/s)"), 2) << result.out;
+    EXPECT_EQ(count_matching(result.out, "rank 1 on .*"), 0) << result.out;
+    // The window of all ranks closes when the first rank that wrote is done:
+    // by then that rank alone had written its 1024 MB.
+    const std::regex window(R"(MB/s while all ranks were writing: \d+ \((\d+) MB in (\d+)\.(\d{3}) s, .*)");
+    std::smatch match;
+    const std::vector<std::string> lines = lines_of(result.out);
+    const auto line = std::find_if(lines.begin(), lines.end(),
+                                   [&](const std::string& l) { return std::regex_match(l, match, window); });
+    ASSERT_NE(line, lines.end()) << result.out;
+    EXPECT_GE(std::stoll(match[1]), 1024) << *line;
+    EXPECT_NE(match.str(2) + match.str(3), "0000") << *line;
     EXPECT_EQ(count_matching(result.out, R"(rank \d+ thread 0 done! \d+)"), 2);
-    EXPECT_EQ(lines_of(result.out).back(), "DONE!");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "check the files with vorlax-read and each rank's prefix: vorlax-read B " +
+                                           scratch.file("d0/run") + " 32768 1 1 reads rank 0's");
+    EXPECT_EQ(lines.back(), "DONE!");
     expect_whole_file(scratch.file("d0/run_00.BIN"), 32768);
     expect_whole_file(scratch.file("d2/run_00.BIN"), 32768);
+}
+
+TEST(MpiRun, RankZeroPrintsEveryRanksNotesOnceWithTheRanksTheyHoldFor) {
+    // Both ranks write into /dev/null from the scratch folder, and mpiexec
+    // keeps its session folder there too: on the file system under test.
+    ScratchDir scratch;
+    const std::string session = scratch.file("session");
+    fs::create_directory(session);
+    // Open MPI 4 takes the session folder from this variable and hands it
+    // on to its ranks; a launcher that does not cannot be pointed there.
+    const std::string variable = "OMPI_MCA_orte_top_session_dir=" + session;
+    const ProcessResult probe = run_process({"env", "OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1",
+                                             variable, MPIEXEC, "-n", "1", "env"},
+                                            "/");
+    if (count_matching(probe.out, "(OMPI_MCA_orte_top_session_dir|PMIX_SERVER_TMPDIR)=" + session + ".*") == 0)
+        GTEST_SKIP() << MPIEXEC << " does not put its session folder where " << variable << " says";
+    for (int rank = 0; rank < 2; ++rank) fs::create_symlink("/dev/null", rank_file(scratch.file("run"), rank, 0));
+    ProcessResult result = run_mpi(2, {"B", scratch.file("run"), "1024", "1", "1"}, 240, {variable});
+    ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
+    EXPECT_EQ(count_matching(result.err, "vorlax-mpi: note: mpirun keeps its session folder " + session +
+                                             " on the file system of the test files \\(" + scratch.path() +
+                                             R"(\); .*TMPDIR=/dev/shm.*orte_tmpdir_base /dev/shm \(ranks 0-1 on .+\))"),
+              1)
+        << result.err;
+    if (scratch.path().rfind("/dev/shm/", 0) == 0) {
+        EXPECT_EQ(count_matching(result.err, "vorlax-mpi: note: " + scratch.path() +
+                                                 R"( is memory-backed; .* \(ranks 0-1 on .+\))"),
+                  1)
+            << result.err;
+    }
+    EXPECT_EQ(count_matching(result.err, "vorlax-mpi: note: .*"), count_matching(result.err, ".*\\(ranks 0-1 on .+\\)"))
+        << "every note holds for both ranks and is printed once: " << result.err;
+}
+
+TEST(MpiRun, APrefixTooLongIsRefusedNamingTheRank) {
+    // Short folder names, so that only the whole path passes the limit.
+    std::string deep = "/nonexistent";
+    while (deep.size() < 4100) deep += "/abcdefg";
+    const struct {
+        std::string prefix;
+        const char* why;
+    } cases[] = {
+        {deep, "too long as typed"},
+        {deep.substr(0, 4096 - sizeof "_00.BIN"), "too long once _r0000 is added"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ProcessResult result = run_mpi(2, {"B", c.prefix, "64", "1", "1"}, 120);
+        EXPECT_EQ(result.exit_status, 2) << result.out << result.err;
+        EXPECT_EQ(count_matching(result.err, "vorlax-mpi: path prefix too long on rank 0: the test file names would "
+                                             "pass the system's limit of 4095 characters; use a shorter path"),
+                  1)
+            << result.err;
+        EXPECT_EQ(result.out, "");
+    }
 }
 
 // The process, other than this one, that holds path open; 0 when none does.

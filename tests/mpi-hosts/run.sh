@@ -165,14 +165,16 @@ case_host_without_folder() {
     check "stderr names rank 1, its host and the file" \
         has_text "$err" "vorlax-mpi: rank 1 (${prefix}2): $work/${prefix}2/run_r0001_00.BIN: cannot create"
     check "rank 1 has no completion line" lacks_match "$out" '^rank 1 thread '
-    check "rank 1's row says it fell short" has_match "$out" "^rank 1 on ${prefix}2: 0 MB written in .*, fell short\$"
+    check "rank 1 is named as failed, with its host and why" \
+        has_match "$out" "^failed: rank 1 on ${prefix}2: cannot create its test file: No such file or directory\$"
+    check "rank 1 has no row of figures" lacks_match "$out" '^rank 1 on '
+    check "slowest and fastest are ranks that wrote" \
+        status_is "$(grep -cE "^(slowest|fastest): rank [02] on " "$out")" 2
     local rank
     for rank in 0 2; do
         check "rank $rank completed" has_line "$out" "rank $rank thread 0 done! 16384"
         check "rank $rank's row is whole" has_match "$out" "^rank $rank on $prefix$((rank + 1)): 1024 MB written in [0-9.]+ s, [0-9]+ MB/s\$"
     done
-    # The summary line for the failed rank ("failed: rank 1 on HOST: ...")
-    # belongs here once vorlax-mpi prints it.
     check "the summary still ends with DONE!" has_line "$out" 'DONE!'
 }
 

@@ -46,10 +46,15 @@ class Pictures(unittest.TestCase):
             text = picture.read()
         for words in ("my disk incremental", "my disk sustained", "A title"):
             self.assertIn("<!-- %s -->" % words, text)
-        # Without -o the picture is named after the first log, in the current folder.
-        done = support.run_tool("vorlax-plot", self.edge_log, cwd=self.scratch.path)
+        # Without -o the picture goes beside the first log, named after it,
+        # wherever the tool is started.
+        elsewhere = self.scratch.file("elsewhere")
+        os.mkdir(elsewhere)
+        done = support.run_tool("vorlax-plot", self.edge_log, cwd=elsewhere)
         self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stdout, "%s: 2 runs\n" % self.scratch.file("edge.svg"))
         self.assertTrue(os.path.isfile(self.scratch.file("edge.svg")))
+        self.assertEqual(os.listdir(elsewhere), [])
 
     def test_read_and_mpi_logs_and_legends_that_never_repeat(self):
         logs = []
@@ -66,6 +71,27 @@ class Pictures(unittest.TestCase):
         self.assertEqual(legends, ["U 1024K x2 (edge.log)", "B 64K x2", "U 1024K x2 (copy.log)",
                                    "B 1024K x2 on 3 ranks", "U 1024K x2 read"])
         self.assertIn("<!-- VORLAX: sequential writes and reads -->", text)
+
+    def test_a_short_mpi_run_draws_its_one_point_and_its_ranks(self):
+        # Shorter than two progress lines, one rank failed before it wrote.
+        short = "\n".join(MPI.split("\n")[:2] + [
+            "rank 0 thread 0 done! 1024",
+            "rank 0 on node1: 1024 MB written in 0.557 s, 1838 MB/s",
+            "failed: rank 1 on node2: cannot create its test file: No such file or directory",
+            "rank 2 on node1: 1024 MB written in 0.471 s, 2174 MB/s, fell short",
+            "slowest: rank 0 on node1, 1838 MB/s",
+            "DONE!", ""])
+        log = self.scratch.file("short-mpi.log")
+        with open(log, "w") as text:
+            text.write(short)
+        done = support.run_tool("vorlax-plot", log, "-o", self.scratch.file("short-mpi.svg"))
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        with open(self.scratch.file("short-mpi.svg")) as picture:
+            comments = re.findall(r"<!-- (.*?) -->", picture.read())
+        legend = [words for words in comments if words.startswith("B 1024K")]
+        self.assertEqual(legend, ["B 1024K x2 on 3 ranks (one progress line)"])
+        for words in ("the rank's own MB/s (summary)", "1838", "2174", "failed", "1 on node2"):
+            self.assertIn(words, comments)
 
     def test_bad_input_gives_one_line_and_a_failing_status(self):
         junk = self.scratch.file("junk.txt")
@@ -96,6 +122,29 @@ class Pictures(unittest.TestCase):
                 self.assertIn(message, done.stderr)
                 self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
                 self.assertEqual(done.stdout, "")
+
+
+class SweepChart(unittest.TestCase):
+    def test_whiskers_are_in_the_legend_and_under_the_value_labels(self):
+        import vorlax_charts
+        drawn = {}
+
+        def keep(pyplot, figure, path):
+            drawn["axes"] = figure.axes[0]
+            pyplot.close(figure)
+
+        saved, vorlax_charts._save = vorlax_charts._save, keep
+        try:
+            vorlax_charts.plot_bars(["U x1", "B x1"], ["64K", "1024K"], [[300, 310], [600, None]], "x.svg",
+                                    spans=[[(250, 420), None], [(550, 700), None]])
+        finally:
+            vorlax_charts._save = saved
+        axes = drawn["axes"]
+        self.assertEqual([text.get_text() for text in axes.get_legend().get_texts()],
+                         ["U x1", "B x1", "worst to best run (bar: the median)"])
+        labels = {text.get_text(): text.xy[1] for text in axes.texts}
+        self.assertEqual(labels, {"300": 420, "310": 310, "600": 700})
+        self.assertGreater(axes.get_ylim()[1], 700)
 
 
 if __name__ == "__main__":

@@ -2,10 +2,14 @@
 // prints beside the progress lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "mpi/mpi_names.h"
+#include "mpi/mpi_notes.h"
 #include "mpi/mpi_summary.h"
+#include "platform/platform.h"
+#include "../support/scratch_dir.h"
 
 namespace {
 
@@ -59,10 +63,115 @@ TEST(MpiSummary, LinesForThreeRanks) {
     EXPECT_EQ(unbuffered, std::vector<std::string>(expected.begin(), expected.end() - 1));
 }
 
-TEST(MpiSummary, ARankThatNeverWroteEndsFirstAtZero) {
-    const std::vector<std::string> lines = summary_lines({row(0, "a", 0, 0, 0, true), row(1, "a", 512, 500, 3)}, false);
-    EXPECT_EQ(lines[0], "rank 0 on a: 0 MB written in 0.000 s, 0 MB/s, fell short\n");
-    EXPECT_EQ(lines[4], "MB/s while all ranks were writing: 0 (3 MB in 0.000 s, until the first rank finished)\n");
+RankRow failed_row(uint32_t rank, const char* host, const char* failure) {
+    RankRow r = row(rank, host, 0, 0, 0, true);
+    std::strcpy(r.failure, failure);
+    return r;
+}
+
+TEST(MpiSummary, RanksThatWroteNothingAreNamedAndLeftOutOfTheFigures) {
+    // A rank that failed before its first block ends at 0 s with 0 MB: were it
+    // counted, it would be the slowest and the window of all ranks would close at 0.
+    const std::vector<RankRow> rows = {row(0, "a", 1024, 2000, 700), failed_row(1, "b", "cannot create its test file: "
+                                                                                         "No such file or directory"),
+                                       row(2, "a", 1024, 1000, 1024), failed_row(3, "c", "")};
+    const std::vector<std::string> expected = {
+        "rank 0 on a: 1024 MB written in 2.000 s, 512 MB/s\n",
+        "failed: rank 1 on b: cannot create its test file: No such file or directory\n",
+        "rank 2 on a: 1024 MB written in 1.000 s, 1024 MB/s\n",
+        "failed: rank 3 on c: wrote nothing\n",
+        "slowest: rank 0 on a, 512 MB/s\n",
+        "fastest: rank 2 on a, 1024 MB/s\n",
+        "MB/s while all ranks were writing: 1724 (1724 MB in 1.000 s, until the first rank finished)\n",
+        "MB/s to completion: 1024 (2048 MB in 2.000 s, until the last rank finished)\n",
+        "tail: 1.000 s between the first and the last rank to finish\n",
+        "start: all ranks released within 1.500 ms (the start barrier on the last rank to reach it)\n",
+    };
+    EXPECT_EQ(summary_lines(rows, false), expected);
+
+    const std::vector<std::string> none = summary_lines({failed_row(0, "a", "a write failed"), failed_row(1, "a", "")},
+                                                        true);
+    const std::vector<std::string> expected_none = {
+        "failed: rank 0 on a: a write failed\n", "failed: rank 1 on a: wrote nothing\n",
+        "no figures: no rank wrote a block\n",
+        "start: all ranks released within 1.500 ms (the start barrier on the last rank to reach it)\n"};
+    EXPECT_EQ(none, expected_none);
+}
+
+TEST(MpiSummary, ReadBackLineQuotesAPrefixTheShellWouldSplit) {
+    RunSettings settings;
+    settings.buffered = true;
+    settings.buffer_kb = 1024;
+    settings.thread_count = 2;
+    settings.max_gb = 4;
+    const struct {
+        const char* prefix;
+        const char* shown;
+    } cases[] = {
+        {"/shared/vx/run_r0000", "/shared/vx/run_r0000"},
+        {"/mnt/my disk/run_r0000", "'/mnt/my disk/run_r0000'"},
+        {"/mnt/it's/run", "'/mnt/it'\\''s/run'"},
+        {"/mnt/$HOME/run", "'/mnt/$HOME/run'"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(read_back_line(settings, c.prefix),
+                  std::string("check the files with vorlax-read and each rank's prefix: vorlax-read B ") + c.shown +
+                      " 1024 2 4 reads rank 0's\n");
+}
+
+TEST(MpiNotes, RankRanges) {
+    const struct {
+        std::vector<uint32_t> ranks;
+        const char* text;
+    } cases[] = {{{0}, "0"}, {{0, 1, 2}, "0-2"}, {{0, 2, 3, 5, 7, 8}, "0, 2-3, 5, 7-8"}, {{}, ""}};
+    for (const auto& c : cases) EXPECT_EQ(rank_ranges(c.ranks), c.text);
+}
+
+TEST(MpiNotes, IdenticalNotesMergedWithTheirRanksAndHosts) {
+    const std::string memory = "vorlax-mpi: note: /dev/shm is memory-backed; memory speed\n";
+    const std::string cache = "vorlax-mpi: note: the page cache\n";
+    const std::string other = "vorlax-mpi: note: /local/b is memory-backed\n";
+    const std::vector<std::string> hosts = {"a", "a", "b", "b", "a"};
+    const std::vector<std::string> merged =
+        merge_rank_notes({{memory, cache}, {memory}, {other}, {memory}, {memory, cache}}, hosts);
+    EXPECT_EQ(merged, (std::vector<std::string>{
+                          "vorlax-mpi: note: /dev/shm is memory-backed; memory speed (ranks 0-1, 3-4 on a, b)\n",
+                          "vorlax-mpi: note: the page cache (ranks 0, 4 on a)\n",
+                          "vorlax-mpi: note: /local/b is memory-backed (rank 2 on b)\n",
+                      }));
+    EXPECT_TRUE(merge_rank_notes({{}, {}}, {"a", "b"}).empty());
+    // A note held on many hosts names the first four and counts the rest.
+    std::vector<std::vector<std::string>> everywhere(7, {cache});
+    EXPECT_EQ(merge_rank_notes(everywhere, {"h0", "h1", "h2", "h3", "h4", "h5", "h0"}),
+              std::vector<std::string>{
+                  "vorlax-mpi: note: the page cache (ranks 0-6 on h0, h1, h2, h3 and 2 more hosts)\n"});
+}
+
+TEST(MpiNotes, SessionFolderNoteSaysWhatToSet) {
+    const std::string note = session_folder_note("vorlax-mpi", "/tmp/ompi.vm.0", "/tmp/vx");
+    EXPECT_EQ(note.rfind("vorlax-mpi: note: mpirun keeps its session folder /tmp/ompi.vm.0 on the file system of "
+                         "the test files (/tmp/vx)", 0),
+              0u)
+        << note;
+    EXPECT_NE(note.find("TMPDIR=/dev/shm"), std::string::npos);
+    EXPECT_NE(note.find("--mca orte_tmpdir_base /dev/shm"), std::string::npos);
+    EXPECT_EQ(note.back(), '\n');
+    EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1);
+}
+
+// What the session-folder note is decided by: one device, or two.
+TEST(MpiNotes, SameFileSystemComparesTheDevices) {
+    ScratchDir scratch;
+    const struct {
+        std::string a, b;
+        bool same;
+    } cases[] = {
+        {scratch.path(), scratch.file("missing/.."), false},  // a path that cannot be looked at
+        {scratch.path(), scratch.path() + "/.", true},
+        {"/", "/proc", false},  // proc is a file system of its own
+        {"/", "/nonexistent", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(same_file_system(c.a.c_str(), c.b.c_str()), c.same) << c.a << " " << c.b;
 }
 
 TEST(MpiSummary, BannerCompletionLineAndHosts) {

@@ -158,6 +158,16 @@ TEST(Win32Platform, PlainFolderDoesNotCompress) {
     EXPECT_EQ(folder_compression(folder.file("missing").c_str()).kind, CompressionKind::none);
 }
 
+// A folder and a file in it are on one volume; a missing path is on none.
+TEST(Win32Platform, SameFileSystem) {
+    TempFolder folder;
+    const std::string file = folder.file("one.BIN");
+    int error = 0;
+    file_close(file_create(file.c_str(), true, &error));
+    EXPECT_TRUE(same_file_system(folder.file("").c_str(), file.c_str()));
+    EXPECT_FALSE(same_file_system(folder.file("").c_str(), folder.file("missing").c_str()));
+}
+
 void set_signal(void* signal) {
     sleep_ms(20);
     signal_set(static_cast<DoneSignal*>(signal));
