@@ -9,7 +9,7 @@ import numpy
 
 from vorlax_charts import _figure, _pyplot, _save, check_output_path
 from vorlax_log import Run
-from vorlax_phases import Analysis, chain, samples_of
+from vorlax_phases import Analysis, chain, gb_text, samples_of
 
 SHADES = ("#4c9be8", "#f0a030")
 
@@ -39,7 +39,7 @@ def _shade(axes, analysis: Analysis, x: str, top: float) -> None:
         spread = cliff.plus_minus_gb if x == "gb" else analysis.interval_s
         axes.axvspan(at - spread, at + spread, color="red", alpha=0.15, linewidth=0)
         axes.axvline(at, color="red", linestyle="--", linewidth=1.2,
-                     label="fast phase ended: %.1f GB (\u00b1 %.1f GB)" % (cliff.gb, cliff.plus_minus_gb))
+                     label="fast phase ended: %s (\u00b1 %s)" % (gb_text(cliff.gb), gb_text(cliff.plus_minus_gb)))
     if analysis.dips:
         where = [dip.start_gb if x == "gb" else dip.start_s for dip in analysis.dips]
         axes.plot(where, [dip.mb_s for dip in analysis.dips], linestyle="none", marker="v", markersize=9,

@@ -270,7 +270,8 @@ def analyse_runs(runs) -> Analysis:
     return analyse(*chain(samples_of(runs)))
 
 
-def _gb(value: float) -> str:
+def gb_text(value: float) -> str:
+    """"42.3 GB", "0.15 GB": two decimals under 1 GB."""
     return "%.1f GB" % value if value >= 0.95 or value == 0 else "%.2f GB" % value
 
 
@@ -282,23 +283,23 @@ def summary_lines(analysis: Analysis) -> List[str]:
     lines = []
     if not a.phases:
         why = " (too short to tell: two phases need %.0f s or more)" % (2 * MIN_PHASE_S) if a.too_short else ""
-        lines.append("no change of speed found in %s%s: %.0f MB/s median" % (_gb(a.total_gb), why, a.median_mb_s))
+        lines.append("no change of speed found in %s%s: %.0f MB/s median" % (gb_text(a.total_gb), why, a.median_mb_s))
     else:
         if a.cliff:
             lines.append("the fast phase ended at %s (\u00b1 %s): %.0f MB/s before, %.0f MB/s after" % (
-                _gb(a.cliff.gb), _gb(a.cliff.plus_minus_gb), a.cliff.from_mb_s, a.cliff.to_mb_s))
+                gb_text(a.cliff.gb), gb_text(a.cliff.plus_minus_gb), a.cliff.from_mb_s, a.cliff.to_mb_s))
         else:
             lines.append("the speed never fell from one phase to a slower one")
         for number, phase in enumerate(a.phases, 1):
             lines.append("phase %d: %s to %s (%.0f to %.0f s) at %.0f MB/s" % (
-                number, _gb(phase.start_gb), _gb(phase.end_gb), phase.start_s, phase.end_s, phase.mb_s))
+                number, gb_text(phase.start_gb), gb_text(phase.end_gb), phase.start_s, phase.end_s, phase.mb_s))
     if a.dips:
         longest = max(a.dips, key=lambda dip: dip.seconds)
         lines.append("%d dip%s of %.0f s or more below half the phase's speed; the longest %.0f s at %s "
                      "(%.0f s in), at %.0f MB/s" % (
                          len(a.dips), "" if len(a.dips) == 1 else "s", MIN_DIP_S, longest.seconds,
-                         _gb(longest.start_gb), longest.start_s, longest.mb_s))
+                         gb_text(longest.start_gb), longest.start_s, longest.mb_s))
     else:
         lines.append("no dip of %.0f s or more below half the phase's speed" % MIN_DIP_S)
-    lines.append("average: %.0f MB/s (%s in %.1f s)" % (a.average_mb_s, _gb(a.total_gb), a.total_s))
+    lines.append("average: %.0f MB/s (%s in %.1f s)" % (a.average_mb_s, gb_text(a.total_gb), a.total_s))
     return lines
