@@ -32,7 +32,7 @@ phases, whose median says little). A run too short for two phases gets
 """
 
 import math
-from dataclasses import asdict, dataclass, field
+from dataclasses import asdict, dataclass
 from typing import Dict, List, Optional, Sequence, Tuple
 
 import numpy
@@ -81,13 +81,10 @@ class Analysis:
     median_mb_s: float     # the whole series' median rate
     interval_s: float      # the usual time between two samples
     too_short: bool = False  # shorter than two minimum phases
-    dip_phase_mb_s: List[float] = field(default_factory=list)  # each dip's phase median
 
     def as_dict(self) -> Dict[str, object]:
         """phases, cliff (or None), dips and the figures, as plain values."""
-        document = asdict(self)
-        document.pop("dip_phase_mb_s")
-        return document
+        return asdict(self)
 
 
 def chain(runs: Sequence[Sequence[Tuple[float, float]]]) -> Tuple[numpy.ndarray, numpy.ndarray]:
@@ -207,8 +204,8 @@ def _refine(rates: numpy.ndarray, boundaries: List[int], reach: int, min_len: in
     return refined
 
 
-def _dips(rates, lengths, starts_s, starts_mb, edges, medians) -> Tuple[List[Dip], List[float]]:
-    dips, of_phase = [], []
+def _dips(rates, lengths, starts_s, starts_mb, edges, medians) -> List[Dip]:
+    dips = []
     for (start, end), median in zip(zip(edges[:-1], edges[1:]), medians):
         low = rates[start:end] < DIP_FRACTION * median
         k = 0
@@ -225,8 +222,7 @@ def _dips(rates, lengths, starts_s, starts_mb, edges, medians) -> Tuple[List[Dip
                 mb = float((rates[span] * lengths[span]).sum())
                 dips.append(Dip(starts_mb[start + first] / 1024.0, float(starts_s[start + first]), seconds,
                                 mb / seconds))
-                of_phase.append(float(median))
-    return dips, of_phase
+    return dips
 
 
 def analyse(seconds, total_mb, min_phase_s: float = MIN_PHASE_S) -> Analysis:
@@ -260,9 +256,9 @@ def analyse(seconds, total_mb, min_phase_s: float = MIN_PHASE_S) -> Analysis:
     if falls:
         i = max(falls, key=lambda j: (phases[j].mb_s, -j))
         cliff = Cliff(phases[i].end_gb, phases[i].mb_s * usual / 1024.0, phases[i].mb_s, phases[i + 1].mb_s)
-    dips, of_phase = ([], []) if too_short else _dips(rates, lengths, starts_s, starts_mb, edges, medians)
+    dips = [] if too_short else _dips(rates, lengths, starts_s, starts_mb, edges, medians)
     return Analysis(phases, cliff, dips, total / 1024.0, total_s, total / total_s, float(numpy.median(rates)),
-                    usual, too_short, of_phase)
+                    usual, too_short)
 
 
 def analyse_runs(runs) -> Analysis:
