@@ -170,7 +170,8 @@ def fill_runs(vorlax: str, folder: str, plan: Plan, settings: Settings, out_dir:
     for number, size_gb in enumerate(plan.run_gb):
         prefix = prefix_of(folder, number)
         free, _ = space_of(folder)
-        if free - plan.margin_bytes < size_gb * settings.threads * GIB:
+        # Half the margin may go to the file system's own records of the files written so far.
+        if free - plan.margin_bytes // 2 < size_gb * settings.threads * GIB:
             fill.stopped = ("the free space shrank to %.2f GB before run %d (something else wrote): the fill "
                             "ends there" % (free / GIB, number + 1))
             return
