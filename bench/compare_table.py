@@ -6,8 +6,6 @@ import platform
 import statistics
 import subprocess
 
-import compare_reads
-
 
 def median_of_values(values):
     values = [v for v in values if v is not None]
@@ -43,15 +41,17 @@ def describe_target(path):
 
 
 def table_rows(cell, runs):
-    ours = {key: median_of(runs[cell["tools"][0]], key) for key in ("reported", "wall", "user")}
+    """The cell's rows: each tool's medians and, for its peers, ours over
+    theirs."""
+    ours = {key: median_of(runs[cell.tools[0]], key) for key in ("reported", "wall", "user")}
     rows = []
-    for tool in cell["tools"]:
+    for tool in cell.tools:
         results = runs[tool]
         refused = all(r is None for r in results)
         med = {key: median_of(results, key) for key in ("reported", "wall", "user", "sys", "rss")}
-        peer = tool != cell["tools"][0] and not refused
+        peer = tool != cell.tools[0] and not refused
         rows.append("| %s | %s | %d | %d | %s | %d | %s | %s | %s | %s | %s | %s | %s | %s |" % (
-            cell["target"], cell["mode"], cell["block_kb"], cell["threads"], tool, len(results),
+            cell.target, cell.mode, cell.block_kb, cell.threads, tool, len(results),
             "refused" if refused else fmt(med["reported"]), fmt(med["wall"]), fmt(med["user"], 3),
             fmt(med["sys"], 3), fmt(med["rss"], 1),
             ratio(ours["reported"], med["reported"]) if peer else "",
@@ -59,6 +59,10 @@ def table_rows(cell, runs):
             ratio(ours["user"], med["user"]) if peer else ""))
     return rows
 
+
+READ_TITLE = ("Reads: each cell's files written once by vorlax, then read back by each reader in turn "
+              "(a sync before each run); *unchecked*: vorlax-read built without its block check "
+              "(cmake -DVORLAX_BENCH_UNCHECKED=ON); ratios are vorlax-read / peer.")
 
 HEADER = ("| target | mode | block KB | threads | tool | runs | reported MiB/s | wall MiB/s | user s/GiB "
           "| sys s/GiB | peak RSS MiB | vorlax/peer reported | vorlax/peer wall | vorlax/peer user |\n"
@@ -93,7 +97,7 @@ def write_table(path, started, command, machine, rows, read_rows, startup, metho
     if rows:
         lines += [HEADER] + rows + [""]
     if read_rows:
-        lines += [compare_reads.READ_TITLE, "", HEADER.replace("vorlax/peer", "vorlax-read/peer")] + read_rows + [""]
+        lines += [READ_TITLE, "", HEADER.replace("vorlax/peer", "vorlax-read/peer")] + read_rows + [""]
     if startup:
         lines += [
             "Start to first block write: execve to the first write into a test file (%s, 5 runs each, "

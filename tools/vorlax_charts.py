@@ -5,10 +5,15 @@ picture's format follows the output file's extension: .svg or .png."""
 import os
 from typing import List, Optional, Sequence, Tuple
 
-from vorlax_log import LogError, Run, unique_labels
+from vorlax_log import Run, ToolError, unique_labels
 
 DPI = 100
 FORMATS = (".svg", ".png")
+
+
+class ChartError(ToolError):
+    """A picture that cannot be drawn: no matplotlib, a bad name or size, a
+    file that cannot be written."""
 
 
 def _pyplot():
@@ -17,23 +22,23 @@ def _pyplot():
         matplotlib.use("Agg")
         import matplotlib.pyplot as pyplot
     except ImportError:
-        raise LogError("matplotlib is missing: install it (Debian: apt-get install python3-matplotlib) "
+        raise ChartError("matplotlib is missing: install it (Debian: apt-get install python3-matplotlib) "
                        "and run the tool with /usr/bin/python3") from None
     return pyplot
 
 
 def check_output_path(path: str) -> str:
-    """The picture format for path ("svg" or "png"); raises LogError for
+    """The picture format for path ("svg" or "png"); raises ChartError for
     any other extension."""
     extension = os.path.splitext(path)[1].lower()
     if extension not in FORMATS:
-        raise LogError("%s: the picture's name must end in .svg or .png" % path)
+        raise ChartError("%s: the picture's name must end in .svg or .png" % path)
     return extension[1:]
 
 
 def _figure(pyplot, width_px: int, height_px: int):
     if width_px < 100 or height_px < 100:
-        raise LogError("picture size %dx%d is too small; use at least 100x100 pixels" % (width_px, height_px))
+        raise ChartError("picture size %dx%d is too small; use at least 100x100 pixels" % (width_px, height_px))
     return pyplot.subplots(figsize=(width_px / DPI, height_px / DPI), dpi=DPI)
 
 
@@ -42,7 +47,7 @@ def _save(pyplot, figure, path: str) -> None:
     try:
         figure.savefig(path, format=kind, dpi=DPI)
     except OSError as error:
-        raise LogError("%s: cannot write: %s" % (path, error.strerror or error)) from None
+        raise ChartError("%s: cannot write: %s" % (path, error.strerror or error)) from None
     finally:
         pyplot.close(figure)
 

@@ -28,8 +28,12 @@ USAGE = re.compile(r"Usage: (?:VORLAX|vorlax)\S* .*")
 DONE = "DONE!"
 
 
-class LogError(Exception):
-    """Input that is not (whole) VORLAX output; str() is a one-line reason."""
+class ToolError(Exception):
+    """What stops a tool, as a one-line reason (str()) for its users."""
+
+
+class LogError(ToolError):
+    """Input that is not (whole) VORLAX output."""
 
 
 @dataclass
@@ -54,6 +58,21 @@ class Completion:
     blocks: int
     elapsed_ms: int = 0
     rank: Optional[int] = None
+
+
+def sample_of(progress) -> Sample:
+    """The Sample of a PROGRESS match."""
+    seconds, millis, total, sustained, incremental = (int(g) for g in progress.groups())
+    return Sample(seconds * 1000 + millis, total, sustained, incremental)
+
+
+def run_label(mode: str, block_kb: int, threads: int, ranks: Optional[int] = None, reading: bool = False) -> str:
+    """"U 1024K x2": mode, block size and threads as the banner gives them,
+    with the ranks of an MPI run and "read" for a read."""
+    text = "%s %dK x%d" % (mode, block_kb, threads)
+    if ranks is not None:
+        text += " on %d rank%s" % (ranks, "" if ranks == 1 else "s")
+    return text + (" read" if reading else "")
 
 
 def _completion(match) -> Completion:
@@ -82,12 +101,7 @@ class Run:
         return "B" if self.buffered else "U"
 
     def label(self) -> str:
-        """Mode, block size and threads, as the banner gives them, with
-        "read" for a read and the ranks of an MPI run."""
-        text = "%s %dK x%d" % (self.mode, self.block_kb, self.threads)
-        if self.ranks is not None:
-            text += " on %d rank%s" % (self.ranks, "" if self.ranks == 1 else "s")
-        return text + (" read" if self.reading else "")
+        return run_label(self.mode, self.block_kb, self.threads, self.ranks, self.reading)
 
     def final(self) -> Sample:
         """The last progress line: the run's total and sustained rate."""
@@ -100,73 +114,123 @@ def _place_completions(run: Run, pending: List[Completion]) -> None:
             completion.elapsed_ms = run.samples[-1].elapsed_ms
 
 
-def parse_text(text: str, source: str = "<stdin>") -> List[Run]:
-    """Every run in text, in order. Raises LogError naming source and line
-    for a line that is not VORLAX output, a cut-short last line, text with
-    no banner, or a run without a single progress line."""
-    lines = text.split("\n")
-    cut_short = lines[-1] != ""
-    if not cut_short:
-        lines.pop()
-    runs: List[Run] = []
-    pending: List[Completion] = []   # completions not yet followed by a progress line
-    index = 0
-    while index < len(lines):
-        number, line = index + 1, lines[index].rstrip("\r")
-        index += 1
-        where = "%s:%d" % (source, number)
-        run = runs[-1] if runs else None
-        if cut_short and index == len(lines) and not (line == DONE or PROGRESS.fullmatch(line)):
+class LogParser:
+    """Reads a log line by line as it comes: feed() each line with its line
+    end, then finish(). messages holds every program message line met,
+    before a banner too, and keeps doing so after a line that is not VORLAX
+    output, which finish() then raises."""
+
+    def __init__(self, source: str = "<stdin>"):
+        self.source = source
+        self.runs: List[Run] = []
+        self.messages: List[str] = []
+        self._number = 0
+        self._pending: List[Completion] = []  # completions not yet followed by a progress line
+        self._split: Optional[str] = None       # a progress line with a completion line inside
+        self._error: Optional[LogError] = None
+
+    def feed(self, line: str) -> Optional[Sample]:
+        """Takes one line; a line without its line end is the last one. The
+        Sample when the line completes a progress line."""
+        self._number += 1
+        cut_short = not line.endswith("\n")
+        line = line.rstrip("\n").rstrip("\r")
+        if self._error is None:
+            try:
+                return self._take(line, cut_short)
+            except LogError as error:
+                self._error = error
+        if MESSAGE.fullmatch(line):
+            self.messages.append(line)
+        return None
+
+    def finish(self) -> List[Run]:
+        """Every run, in order. Raises LogError naming source and line for a
+        line that is not VORLAX output, a cut-short last line, text with no
+        banner, or a run without a single progress line."""
+        if self._error is None and self._split is not None:
+            self._take_whole(self._split, self._number)
+            self._split = None
+        if self._error is not None:
+            raise self._error
+        if not self.runs:
+            raise LogError("%s: not VORLAX output (no banner line)" % self.source)
+        _check_has_samples(self.runs[-1], self.source)
+        _place_completions(self.runs[-1], self._pending)
+        return self.runs
+
+    def _take(self, line: str, cut_short: bool) -> Optional[Sample]:
+        if self._split is not None:
+            split, self._split = self._split, None
+            if FIGURES_ALONE.fullmatch(line):
+                # Rejoin "   3.001: thread 1 done! 4096" + "    5372 MB written, ...".
+                match = SPLIT_PROGRESS.fullmatch(split)
+                self._complete(COMPLETION.fullmatch(match.group(3)))
+                return self._take_whole(split[:match.start(3)] + line, self._number)
+            self._take_whole(split, self._number - 1)
+        where = "%s:%d" % (self.source, self._number)
+        if cut_short and not (line == DONE or PROGRESS.fullmatch(line)):
             raise LogError("%s: line cut short: %r" % (where, _shorten(line)))
         banner = BANNER.fullmatch(line)
         if banner:
-            _check_has_samples(run, source)
-            if run:
-                _place_completions(run, pending)
-            pending = []
+            _check_has_samples(self.runs[-1] if self.runs else None, self.source)
+            if self.runs:
+                _place_completions(self.runs[-1], self._pending)
+            self._pending = []
             activity, mode, block_kb, threads, size_gb, ranks, hosts = banner.groups()
-            runs.append(Run(source, mode == "buffered", int(block_kb), int(threads), int(size_gb),
-                            reading=activity == "reading", ranks=ranks and int(ranks), hosts=hosts and int(hosts)))
-            continue
+            self.runs.append(Run(self.source, mode == "buffered", int(block_kb), int(threads), int(size_gb),
+                                 reading=activity == "reading", ranks=ranks and int(ranks),
+                                 hosts=hosts and int(hosts)))
+            return None
         if MESSAGE.fullmatch(line):
-            if run:
-                run.messages.append(line)
-            continue
+            self.messages.append(line)
+            if self.runs:
+                self.runs[-1].messages.append(line)
+            return None
         if USAGE.fullmatch(line):
             raise LogError("%s: the usage text, not a run: vorlax was given a wrong command line" % where)
-        if run is None:
+        if not self.runs:
             raise LogError("%s: not VORLAX output (no banner line before %r)" % (where, _shorten(line)))
-        split = SPLIT_PROGRESS.fullmatch(line)
-        if split and index < len(lines) and FIGURES_ALONE.fullmatch(lines[index].rstrip("\r")):
-            # Rejoin "   3.001: thread 1 done! 4096" + "    5372 MB written, ...".
-            pending.append(_completion(COMPLETION.fullmatch(split.group(3))))
-            run.completions.append(pending[-1])
-            line = line[:split.start(3)] + lines[index].rstrip("\r")
-            index += 1
+        if SPLIT_PROGRESS.fullmatch(line) and not cut_short:
+            self._split = line
+            return None
+        return self._take_whole(line, self._number)
+
+    def _take_whole(self, line: str, number: int) -> Optional[Sample]:
+        """A line of the current run that is not split: progress, completion,
+        DONE! or a line of the MPI summary."""
+        run = self.runs[-1]
         progress = PROGRESS.fullmatch(line)
         if progress:
-            seconds, millis, total, sustained, incremental = (int(g) for g in progress.groups())
-            run.samples.append(Sample(seconds * 1000 + millis, total, sustained, incremental))
-            _place_completions(run, pending)
-            pending = []
-            continue
+            run.samples.append(sample_of(progress))
+            _place_completions(run, self._pending)
+            self._pending = []
+            return run.samples[-1]
         completion = COMPLETION.fullmatch(line)
         if completion:
-            pending.append(_completion(completion))
-            run.completions.append(pending[-1])
-            continue
-        if line == DONE:
+            self._complete(completion)
+        elif line == DONE:
             run.done = True
-            continue
-        if run.ranks is not None:
+        elif run.ranks is not None:
             run.summary.append(line)  # free-form lines of the MPI summary
-            continue
-        raise LogError("%s: not a VORLAX line: %r" % (where, _shorten(line)))
-    if not runs:
-        raise LogError("%s: not VORLAX output (no banner line)" % source)
-    _check_has_samples(runs[-1], source)
-    _place_completions(runs[-1], pending)
-    return runs
+        else:
+            raise LogError("%s:%d: not a VORLAX line: %r" % (self.source, number, _shorten(line)))
+        return None
+
+    def _complete(self, match) -> None:
+        self._pending.append(_completion(match))
+        self.runs[-1].completions.append(self._pending[-1])
+
+
+def parse_text(text: str, source: str = "<stdin>") -> List[Run]:
+    """Every run in text, in order; raises LogError as LogParser.finish()."""
+    parser = LogParser(source)
+    lines = text.split("\n")
+    for line in lines[:-1]:
+        parser.feed(line + "\n")
+    if lines[-1]:
+        parser.feed(lines[-1])
+    return parser.finish()
 
 
 def parse_file(path: str) -> List[Run]:

@@ -4,9 +4,8 @@ results.csv, results.json and a bar chart."""
 
 import json
 import os
-import re
 import statistics
-from dataclasses import dataclass
+from dataclasses import asdict, dataclass, fields
 from typing import Dict, List, Optional, Tuple
 
 from vorlax_machine import Measured
@@ -84,16 +83,32 @@ def figure_text(value: Optional[float]) -> str:
     return "%d" % value if value == int(value) else "%.1f" % value
 
 
-def cell_row(cell: Cell) -> Dict[str, object]:
-    """The cell's figures under results.csv's column names: numbers, or
-    None where there is none (a spread of one run, reads not measured)."""
+@dataclass
+class CellRow:
+    """A cell's figures under results.csv's column names, in its order:
+    numbers, or None where there is none (a spread of one run, reads not
+    measured)."""
+    mode: str
+    block_kb: int
+    threads: int
+    size_gb: int
+    runs: int
+    write_median_mbps: Optional[float]
+    write_best_mbps: Optional[int]
+    write_spread_pct: Optional[int]
+    write_failed: int
+    read_median_mbps: Optional[float]
+    read_best_mbps: Optional[int]
+    read_spread_pct: Optional[int]
+    read_verdict: Optional[str]
+
+
+def cell_row(cell: Cell) -> CellRow:
     s, write, read = cell.settings, cell.write(), cell.read()
     verdict = cell.verdict()
-    return {"mode": s.mode, "block_kb": s.block_kb, "threads": s.threads, "size_gb": s.size_gb,
-            "runs": len(cell.results), "write_median_mbps": write.median(), "write_best_mbps": write.best(),
-            "write_spread_pct": _whole(write.spread_pct()), "write_failed": cell.write_failed(),
-            "read_median_mbps": read.median(), "read_best_mbps": read.best(),
-            "read_spread_pct": _whole(read.spread_pct()), "read_verdict": None if verdict == "not read" else verdict}
+    return CellRow(s.mode, s.block_kb, s.threads, s.size_gb, len(cell.results), write.median(), write.best(),
+                   _whole(write.spread_pct()), cell.write_failed(), read.median(), read.best(),
+                   _whole(read.spread_pct()), None if verdict == "not read" else verdict)
 
 
 def _whole(value: Optional[float]) -> Optional[int]:
@@ -126,21 +141,21 @@ def markdown_table(results: List[Result], measured: Measured, runs_per_cell: int
     rule = ["---" if name in ("mode", "check") else "---:" for name in head] + ["---"]
     lines += ["| %s | status |" % " | ".join(head), "|%s|" % "|".join(rule)]
     for cell in cells(results):
-        row = {key: _text(value) for key, value in cell_row(cell).items()}
+        row = {key: _text(value) for key, value in asdict(cell_row(cell)).items()}
         fields = [row[key] for key in ("mode", "block_kb", "threads", "size_gb", "runs", "write_median_mbps",
                                        "write_best_mbps")] + [_pct(row["write_spread_pct"])]
         if reads:
             fields += [row["read_median_mbps"], row["read_best_mbps"], _pct(row["read_spread_pct"]), cell.verdict()]
         lines.append("| %s | %s |" % (" | ".join(fields), cell.status()))
-    said: Dict[str, List] = {}
+    said: Dict[str, List[str]] = {}  # each message once, with the cells that gave it
     for result in results:
         for message in [m for p in (result.write, result.read) if p for m in p.messages]:
-            entry = said.setdefault(re.sub(r"\d+", "#", message), [message, []])
-            if result.settings.label() not in entry[1]:
-                entry[1].append(result.settings.label())
+            labels = said.setdefault(message, [])
+            if result.settings.label() not in labels:
+                labels.append(result.settings.label())
     if said:
         lines += ["", "What the programs said:", ""]
-        lines += ["- %s: `%s`" % (", ".join(labels), message) for message, labels in said.values()]
+        lines += ["- %s: `%s`" % (", ".join(labels), message) for message, labels in said.items()]
     return "\n".join(lines) + "\n"
 
 
@@ -149,8 +164,8 @@ def _pct(text: str) -> str:
 
 
 def csv_table(results: List[Result]) -> str:
-    rows = [cell_row(cell) for cell in cells(results)]
-    keys = list(cell_row(Cell(Settings("B", 1, 1, 1), [])).keys())
+    keys = [column.name for column in fields(CellRow)]
+    rows = [asdict(cell_row(cell)) for cell in cells(results)]
     return "\n".join([",".join(keys)] + [",".join(_text(row[key]) for key in keys) for row in rows]) + "\n"
 
 
@@ -171,7 +186,7 @@ def json_document(results: List[Result], measured: Measured, out_dir: str) -> Di
              "size_gb": r.settings.size_gb, "repeat": r.repeat,
              "write": _pass_object(r.write, write_status(r.write), out_dir),
              "read": _pass_object(r.read, read_verdict(r.read), out_dir)} for r in results]
-    return {"measured": measured.as_dict(), "runs": runs, "cells": [cell_row(cell) for cell in cells(results)]}
+    return {"measured": measured.as_dict(), "runs": runs, "cells": [asdict(cell_row(cell)) for cell in cells(results)]}
 
 
 def chart_title(measured: Measured, size_gb: int, runs_per_cell: int, reads: bool) -> str:

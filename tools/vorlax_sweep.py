@@ -3,18 +3,19 @@ with vorlax and read back with vorlax-read, its test files removed after
 each run so that every run starts on fresh files."""
 
 import os
-import re
 import shutil
 import subprocess
 import time
 from dataclasses import dataclass, field
 from typing import Callable, List, Optional
 
-from vorlax_log import PROGRESS, LogError, Sample, parse_text
+from vorlax_log import LogError, LogParser, Sample, ToolError, run_label
 
 PREFIX_NAME = "vorlax-sweep"
-# Lines of the programs' own on stderr: notes and failures.
-MESSAGE = re.compile(r"vorlax(?:-read)?: .*")
+
+
+class SweepError(ToolError):
+    """A sweep that cannot start: no program to run, no folder to measure."""
 
 
 @dataclass
@@ -26,7 +27,7 @@ class Settings:
     size_gb: int
 
     def label(self) -> str:
-        return "%s %dK x%d" % (self.mode, self.block_kb, self.threads)
+        return run_label(self.mode, self.block_kb, self.threads)
 
     def total_mb(self) -> int:
         return self.threads * self.size_gb * 1024
@@ -68,26 +69,26 @@ def _executable(path: Optional[str]) -> bool:
 def find_vorlax(given: Optional[str], tool_folder: str) -> str:
     """The vorlax binary: given, else the one next to the tool, else the one
     on PATH, else build/vorlax of the source tree the tool lives in. Raises
-    LogError when there is none."""
+    SweepError when there is none."""
     if given:
         if shutil.which(given) is None:
-            raise LogError("%s: not an executable program; name the vorlax binary with --vorlax" % given)
+            raise SweepError("%s: not an executable program; name the vorlax binary with --vorlax" % given)
         return os.path.abspath(given) if os.sep in given else shutil.which(given)
     for candidate in (os.path.join(tool_folder, "vorlax"), shutil.which("vorlax"),
                       os.path.join(tool_folder, "..", "build", "vorlax")):
         if _executable(candidate):
             return os.path.normpath(candidate)
-    raise LogError("no vorlax binary next to this tool, on PATH or in build/; name it with --vorlax")
+    raise SweepError("no vorlax binary next to this tool, on PATH or in build/; name it with --vorlax")
 
 
 def find_vorlax_read(given: Optional[str], vorlax: str) -> Optional[str]:
     """The vorlax-read binary: given, else vorlax-read in vorlax's folder;
-    None when that one is not there. Raises LogError for a given one that
+    None when that one is not there. Raises SweepError for a given one that
     is not a program."""
     if given:
         if shutil.which(given) is None:
-            raise LogError("%s: not an executable program; name the vorlax-read binary with --vorlax-read, "
-                           "or leave reads out with --no-read" % given)
+            raise SweepError("%s: not an executable program; name the vorlax-read binary with --vorlax-read, "
+                             "or leave reads out with --no-read" % given)
         return os.path.abspath(given) if os.sep in given else shutil.which(given)
     beside = os.path.join(os.path.dirname(vorlax), "vorlax-read")
     return beside if _executable(beside) else None
@@ -117,28 +118,26 @@ def run_pass(program: str, prefix: str, settings: Settings, log_path: str,
     together into log_path, calling on_sample for each progress line as it
     arrives. A Ctrl-C (KeyboardInterrupt) stops the program before it is
     passed on."""
+    parser = LogParser(log_path)
     with open(log_path, "w") as log:
         process = subprocess.Popen([program] + settings.arguments(prefix), stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, text=True, errors="replace")
         try:
             for line in process.stdout:
                 log.write(line)
-                progress = PROGRESS.fullmatch(line.rstrip("\n"))
-                if progress:
-                    on_sample(_sample(progress))
+                sample = parser.feed(line)
+                if sample:
+                    on_sample(sample)
             exit_status = process.wait()
         except BaseException:
             process.terminate()
             process.wait()
             raise
-    with open(log_path) as log:
-        text = log.read()
-    messages = [line for line in text.splitlines() if MESSAGE.fullmatch(line)]
     try:
-        final = parse_text(text, log_path)[-1].final()
+        final = parser.finish()[-1].final()
     except LogError:
         final = None
-    return Pass(exit_status, final, log_path, messages)
+    return Pass(exit_status, final, log_path, parser.messages)
 
 
 def run_cell(vorlax: str, vorlax_read: Optional[str], prefix: str, settings: Settings, repeat: int,
@@ -156,11 +155,6 @@ def run_cell(vorlax: str, vorlax_read: Optional[str], prefix: str, settings: Set
     finally:
         if not keep:
             remove_test_files(prefix, settings.threads)
-
-
-def _sample(progress) -> Sample:
-    seconds, millis, total, sustained, incremental = (int(g) for g in progress.groups())
-    return Sample(seconds * 1000 + millis, total, sustained, incremental)
 
 
 def elapsed_text(start: float) -> str:

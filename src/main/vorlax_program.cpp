@@ -29,8 +29,11 @@ void print_write_notes(const RunSettings& settings) {
     for (const std::string& note : run_notes(facts)) std::fputs(note.c_str(), stderr);
 }
 
+const char* const number_descriptions[3] = {"block size in KB", "threads, one file each", "size of each file in GB"};
+const RangeWording number_wording = {": ", ", default ", ", out of range ", ""};
+
 // What --help prints after the usage line.
-const char* const vorlax_help =
+const std::string vorlax_help =
     "Measure how fast a disk takes sequential writes: each of max-threads threads\n"
     "writes its own test file of max-GB, one block of max-buf-KB at a time, while\n"
     "a line on stdout shows the MB written and the rate once a second.\n"
@@ -44,9 +47,7 @@ const char* const vorlax_help =
     "               <path>_00.BIN, thread 1 <path>_01.BIN, ..., so d/run gives\n"
     "               d/run_00.BIN. End it with / to write into folder d. Default\n"
     "               ./ (.\\ on Windows): _00.BIN in the current folder.\n"
-    "  max-buf-KB   block size in KB: 1 to 32768, default 64, out of range 64\n"
-    "  max-threads  threads, one file each: 1 to 99, default 1, out of range 1\n"
-    "  max-GB       size of each file in GB: 1 to 63, default 1, out of range 4\n"
+    + format_number_rows(number_descriptions, number_wording) +
     "\n"
     "Units are powers of two: a KB is 1024 bytes, an MB 2^20 bytes (not 10^6), a\n"
     "GB 2^30 bytes; rates are MB per second. Numbers are whole, without suffixes:\n"
@@ -79,8 +80,8 @@ const char* const vorlax_help =
 }  // namespace
 
 const ProgramInfo vorlax_program = {
-    "vorlax", usage_text, vorlax_help, "VORLAX " VORLAX_VERSION "\n", "writing", "written", "writer", writer_thread,
-    print_write_notes,
+    "vorlax", usage_text, vorlax_help.c_str(), "VORLAX " VORLAX_VERSION "\n", "writing", "written", "writer",
+    writer_thread, print_write_notes,
 };
 
 int run_vorlax(int argc, const char* const* argv) { return run_program(vorlax_program, argc, argv); }

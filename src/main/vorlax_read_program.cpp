@@ -15,7 +15,11 @@ namespace {
 
 const char* const read_usage = "Usage: vorlax-read <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n";
 
-const char* const read_help =
+const char* const number_descriptions[3] = {"block size in KB", "reader threads, one file each",
+                                            "size of each file in GB"};
+const RangeWording number_wording = {", ", " (default ", "; out of range: ", ")"};
+
+const std::string read_help =
     "Read back the test files that vorlax wrote with the same arguments, time\n"
     "the reads, and check every byte of every block.\n"
     "\n"
@@ -24,10 +28,7 @@ const char* const read_help =
     "               pages); anything else reads around it (O_DIRECT)\n"
     "  path         prefix of the test file names: thread i reads <path>_NN.BIN,\n"
     "               NN = i in two digits (default ./); d/run reads d/run_00.BIN\n"
-    "  max-buf-KB   block size in KB, 1 to 32768 (default 64; out of range: 64)\n"
-    "  max-threads  reader threads, one file each, 1 to 99 (default 1; out of\n"
-    "               range: 1)\n"
-    "  max-GB       size of each file in GB, 1 to 63 (default 1; out of range: 4)\n"
+    + format_number_rows(number_descriptions, number_wording) +
     "\n"
     "Units are powers of two: a KB is 1024 bytes, an MB 2^20 bytes (not 10^6), a\n"
     "GB 2^30 bytes; rates are MB per second. Numbers are whole, without suffixes\n"
@@ -85,6 +86,6 @@ void drop_caches_and_note(const RunSettings& settings) {
 }  // namespace
 
 const ProgramInfo vorlax_read_program = {
-    "vorlax-read", read_usage, read_help, "vorlax-read (VORLAX) " VORLAX_VERSION "\n", "reading", "read", "reader",
-    reader_thread, drop_caches_and_note,
+    "vorlax-read", read_usage, read_help.c_str(), "vorlax-read (VORLAX) " VORLAX_VERSION "\n", "reading", "read",
+    "reader", reader_thread, drop_caches_and_note,
 };

@@ -10,7 +10,12 @@ namespace {
 
 const char* const mpi_usage = "Usage: vorlax-mpi <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n";
 
-const char* const mpi_help =
+const char* const number_descriptions[3] = {"block size in KB (1024 bytes)", "writer threads per rank",
+                                            "size of each file in GB (2^30 bytes)"};
+// The fallback stays on one line with its words.
+const RangeWording number_wording = {", ", "; default ", ", out~of~range~", ""};
+
+const std::string mpi_help =
     "Run it under MPI: mpirun -n RANKS [--hostfile FILE] vorlax-mpi ... (or srun).\n"
     "Every rank (process) runs max-threads writer threads, each of which creates\n"
     "its own test file and fills it block by block; all writers of all ranks\n"
@@ -24,11 +29,7 @@ const char* const mpi_help =
     "               writes <path>_rRRRR_NN.BIN, R in at least 4 digits, N in 2;\n"
     "               {host} and {rank} in path become the rank's host name and\n"
     "               number, and with {rank} the _rRRRR part is left out\n"
-    "  max-buf-KB   block size in KB (1024 bytes), 1 to 32768; default 64,\n"
-    "               out of range 64\n"
-    "  max-threads  writer threads per rank, 1 to 99; default 1, out of range 1\n"
-    "  max-GB       size of each file in GB (2^30 bytes), 1 to 63; default 1,\n"
-    "               out of range 4\n"
+    + format_number_rows(number_descriptions, number_wording) +
     "Numbers are read like C's %d (256k is 256); a text without digits keeps\n"
     "the default. The test files stay on disk.\n"
     "\n"
@@ -54,6 +55,6 @@ const char* const mpi_help =
 }  // namespace
 
 const ProgramInfo vorlax_mpi_program = {
-    "vorlax-mpi", mpi_usage, mpi_help, "VORLAX-MPI " VORLAX_VERSION "\n", "writing", "written", "writer",
+    "vorlax-mpi", mpi_usage, mpi_help.c_str(), "VORLAX-MPI " VORLAX_VERSION "\n", "writing", "written", "writer",
     writer_thread, nullptr,
 };

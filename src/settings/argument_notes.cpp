@@ -10,8 +10,6 @@ namespace {
 // The longest part of an argument that a note quotes.
 constexpr size_t quoted_bytes = 40;
 
-bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 // text in double quotes, on one line: control characters as escapes, and
 // cut after quoted_bytes with "..." so a huge argument gives a short note.
 std::string quoted(const char* text) {
@@ -43,13 +41,11 @@ std::string unit_of(const NumberArgument& argument) {
 }
 
 std::string mode_note(const std::string& head, const char* text, const char* program, const char* activity) {
-    const char letter = text[0];
-    const bool buffered = letter == 'b' || letter == 'B';
-    const bool unbuffered = letter == 'u' || letter == 'U';
-    if ((buffered || unbuffered) && text[1] == '\0') return std::string();
-    if (buffered || unbuffered)
-        return head + "mode " + quoted(text) + " read as " + (buffered ? "B" : "U") + ": " + activity + " " +
-               (buffered ? "buffered" : "unbuffered") + "; only its first letter counts\n";
+    const char letter = mode_letter(text);
+    if (letter != '\0' && text[1] == '\0') return std::string();
+    if (letter != '\0')
+        return head + "mode " + quoted(text) + " read as " + letter + ": " + activity + " " +
+               (letter == 'B' ? "buffered" : "unbuffered") + "; only its first letter counts\n";
     return head + "mode " + quoted(text) + " is neither B nor U: " + activity + " unbuffered; " + program +
            " --help shows the usage\n";
 }
@@ -76,7 +72,7 @@ std::string number_note(const std::string& head, const NumberArgument& argument,
 std::vector<std::string> argument_notes(int argc, const char* const* argv, const char* program,
                                         const char* activity) {
     std::vector<std::string> notes;
-    if (argc < 2 || argc > 6) return notes;
+    if (!argument_count_fits(argc)) return notes;
     const std::string head = std::string(program) + ": note: ";
     std::string note = mode_note(head, argv[1], program, activity);
     if (!note.empty()) notes.push_back(note);

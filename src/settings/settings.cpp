@@ -4,22 +4,21 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "test_file/test_file.h"
 
 const char* const usage_text = "Usage: VORLAX <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n";
 
 namespace {
-
-// The blanks that "%d" skips in the C locale.
-bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 bool is_help_request(const char* arg) {
     return std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0 ||
            (platform_slash_help && std::strcmp(arg, "/?") == 0);
 }
 
-// prefix + "_NN.BIN" + terminator must fit the system's name limit.
+// Every thread's test file name is as long as thread 0's.
 bool prefix_fits(const char* prefix) {
-    return std::strlen(prefix) + sizeof "_00.BIN" <= platform_max_path_bytes;
+    std::string name;
+    return test_file_name(prefix, 0, platform_max_path_bytes, &name);
 }
 
 }  // namespace
@@ -29,6 +28,16 @@ const NumberArgument number_arguments[3] = {
     {"max-threads", 99, 1, &RunSettings::thread_count},
     {"max-GB", 63, 4, &RunSettings::max_gb},
 };
+
+bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool argument_count_fits(int argc) { return argc >= 2 && argc <= 6; }
+
+char mode_letter(const char* text) {
+    if (text[0] == 'b' || text[0] == 'B') return 'B';
+    if (text[0] == 'u' || text[0] == 'U') return 'U';
+    return '\0';
+}
 
 DecimalText scan_decimal(const char* text) {
     DecimalText scan;
@@ -68,11 +77,11 @@ void read_number_argument(const NumberArgument& argument, const char* text, RunS
 ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings) {
     *settings = RunSettings{};
     settings->path_prefix = platform_default_prefix;
-    if (argc < 2 || argc > 6) return ParseOutcome::usage;
+    if (!argument_count_fits(argc)) return ParseOutcome::usage;
     if (argc == 2 && is_help_request(argv[1])) return ParseOutcome::help;
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return ParseOutcome::version;
 
-    settings->buffered = argv[1][0] == 'b' || argv[1][0] == 'B';
+    settings->buffered = mode_letter(argv[1]) == 'B';
     if (argc > 2) settings->path_prefix = argv[2];
     for (int position = 3; position < argc; ++position)
         read_number_argument(number_arguments[position - 3], argv[position], settings);

@@ -25,6 +25,17 @@ enum class ParseOutcome {
 // "Usage: VORLAX <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n"
 extern const char* const usage_text;
 
+// True for the blanks that "%d" skips in the C locale: space and \t to \r.
+bool is_blank(char c);
+
+// True when argc (argv[0] included) is a count of arguments a run takes:
+// the mode and up to four more.
+bool argument_count_fits(int argc);
+
+// What the mode argument names by its first letter: 'B' for b or B, 'U' for
+// u or U, '\0' for anything else (which runs unbuffered).
+char mode_letter(const char* text);
+
 // Reads a decimal integer as the "%d" conversion does, but the same on every
 // system: leading blanks skipped, one optional sign, digits up to the first
 // other character accumulated modulo 2^32 with no overflow test, a leading
@@ -62,6 +73,23 @@ bool number_in_range(const NumberArgument& argument, uint32_t number);
 // Stores in settings what text makes of argument: the number when it is in
 // range, the fallback when not; nothing when text has no digits.
 void read_number_argument(const NumberArgument& argument, const char* text, RunSettings* settings);
+
+// How a help text words a number argument's range, default and fallback:
+// each piece stands before its figure ("1 to <max>", the default, the
+// fallback), end after the last.
+struct RangeWording {
+    const char* before_range;
+    const char* before_default;
+    const char* before_fallback;
+    const char* end;
+};
+
+// A help text's rows for max-buf-KB, max-threads and max-GB, in that order:
+// "  <name>  <description><wording with the figures>\n", the figures from
+// number_arguments and RunSettings' defaults. A row longer than the help
+// texts' 78 columns breaks at blanks onto lines indented under the
+// descriptions; a '~' is a blank it never breaks at. Pure.
+std::string format_number_rows(const char* const descriptions[3], const RangeWording& wording);
 
 // Fills *settings from argv[1..argc-1] (argv[0], the program, is skipped).
 // Absent arguments keep the defaults; numbers out of range take their

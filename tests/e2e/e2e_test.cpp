@@ -142,7 +142,7 @@ TEST(CommandLine, UsageHelpAndVersion) {
     }
     EXPECT_EQ(help.rfind(usage, 0), 0u) << help;
     for (const char* part : {"max-buf-KB", "1 to 32768", "default 64", "out of range 4", "2^20 bytes",
-                             "d/run gives\n               d/run_00.BIN", "stay on disk", "Exit status:", "\n  2  ",
+                             "d/run_00.BIN", "stay on disk", "Exit status:", "\n  2  ",
                              "man vorlax\n"})
         EXPECT_NE(help.find(part), std::string::npos) << part;
     for (const std::string& line : lines_of(help)) EXPECT_LE(line.size(), 79u) << line;

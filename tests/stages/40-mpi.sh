@@ -1,9 +1,10 @@
 # vorlax-mpi: installs OpenMPI, builds the program with MPI and runs its
 # tests (the pure parts, then runs of 1 to 3 ranks under mpiexec, a rank
-# that falls short and a rank that is killed).
+# that falls short and a rank that is killed), then runs across three hosts
+# simulated on this machine.
 set -euo pipefail
 source scripts/lib.sh
-need_packages cmake make g++ libgtest-dev libgmock-dev openmpi-bin libopenmpi-dev
+need_packages cmake make g++ libgtest-dev libgmock-dev openmpi-bin libopenmpi-dev iproute2 util-linux
 
 # OpenMPI refuses to start as root without these two.
 export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
@@ -11,3 +12,6 @@ cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Release -DVORLAX_MPI=ON >/dev/null
 cmake --build build/test -j "$(jobs)" --target vorlax-mpi mpi_unit_tests mpi_e2e_tests
 # One at a time: the runs of 3 ranks already take both cores.
 ctest --test-dir build/test --output-on-failure -L mpi
+# Network and UTS namespaces on a bridge; each case skips with its reason
+# where they cannot be made.
+tests/mpi-hosts/run.sh build/test/vorlax-mpi

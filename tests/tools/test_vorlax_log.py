@@ -5,7 +5,7 @@ import subprocess
 import unittest
 
 import support
-from vorlax_log import LogError, parse_text, unique_labels
+from vorlax_log import LogError, LogParser, parse_text, unique_labels
 
 GOOD = """VORLAX: writing unbuffered 1024K buffers in 2 threads up to 4 GB each
    1.000:     1790 MB written, 1790 MB/s sustained, 1790 MB/S incremental
@@ -152,6 +152,50 @@ class HandMadeLogs(unittest.TestCase):
                     parse_text(text, "<test>")
                 self.assertIn(reason, str(caught.exception))
                 self.assertNotIn("\n", str(caught.exception))
+
+
+
+class LineByLine(unittest.TestCase):
+    """The sweep feeds a program's output to LogParser as it comes: each
+    progress line's figures as soon as the line is whole, the same runs as
+    parse_text at the end, and the messages even where the log goes wrong."""
+
+    def feed(self, text):
+        parser = LogParser("<test>")
+        samples = [parser.feed(line) for line in text.splitlines(keepends=True)]
+        return parser, samples
+
+    def test_samples_arrive_with_their_lines_and_the_runs_match(self):
+        for name, text in (("write", GOOD), ("read", READ), ("mpi", MPI)):
+            with self.subTest(name):
+                parser, samples = self.feed(text)
+                runs = parser.finish()
+                self.assertEqual(runs, parse_text(text, "<test>"))
+                # The split line gives its figures with its second half, not before.
+                arrived = [(number, s.total_mb) for number, s in enumerate(samples, 1) if s]
+                lines = text.splitlines()
+                self.assertEqual([total for _, total in arrived], [s.total_mb for s in runs[0].samples])
+                for number, total in arrived:
+                    self.assertIn("%d MB" % total, lines[number - 1])
+
+    def test_messages_are_kept_before_a_banner_and_after_a_bad_line(self):
+        text = ("vorlax: note: before the banner\n" + GOOD.replace("DONE!", "garbage") +
+                "vorlax-read: after the bad line\n")
+        parser, _ = self.feed(text)
+        self.assertEqual(parser.messages, ["vorlax: note: before the banner", "vorlax-read: after the bad line"])
+        with self.assertRaises(LogError) as caught:
+            parser.finish()
+        self.assertIn("<test>:8: not a VORLAX line: 'garbage'", str(caught.exception))
+
+    def test_a_last_line_without_its_end(self):
+        for text, good in ((GOOD + "   9.000:     9999 MB written, 1111 MB/s sustained, 1 MB/S incremental", True),
+                           (GOOD.rstrip("\n"), True), (GOOD + "thread 1 do", False)):
+            with self.subTest(text=text[-20:]):
+                parser, samples = self.feed(text)
+                if good:
+                    self.assertEqual(parser.finish(), parse_text(text, "<test>"))
+                else:
+                    self.assertRaisesRegex(LogError, "cut short", parser.finish)
 
 
 if __name__ == "__main__":
