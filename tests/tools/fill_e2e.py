@@ -152,7 +152,8 @@ class Fills(unittest.TestCase):
                 if disk.wait_written(fill, dip_mb):
                     disk.throttle.set(dip)
                     changed["dip"] = disk.written_mb()
-                    time.sleep(4)
+                    # 4 s at the dip's rate, held by the throttle and not by this thread's clock.
+                    disk.wait_written(fill, changed["dip"] + 4 * dip)
                     disk.throttle.set(slow)
             steering = threading.Thread(target=steer)
             steering.start()
