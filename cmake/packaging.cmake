@@ -1,5 +1,5 @@
 # What `cmake --install` puts in place, and the packages CPack makes of it:
-# a .deb on Linux (the tools need python3 and matplotlib), a .zip on Windows.
+# a .deb on Linux (the tools need python3, matplotlib and numpy), a .zip on Windows.
 include(GNUInstallDirs)
 
 if(WIN32)
@@ -16,7 +16,7 @@ else()
   endif()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The tools look for their modules in ../share/vorlax beside their folder.
-  install(PROGRAMS tools/vorlax-plot tools/vorlax-sweep DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(PROGRAMS tools/vorlax-plot tools/vorlax-sweep tools/vorlax-fill DESTINATION ${CMAKE_INSTALL_BINDIR})
   file(GLOB VORLAX_TOOL_MODULES ${PROJECT_SOURCE_DIR}/tools/vorlax_*.py)
   install(FILES ${VORLAX_TOOL_MODULES} DESTINATION ${CMAKE_INSTALL_DATADIR}/vorlax)
   include(cmake/man_pages.cmake)
@@ -38,11 +38,12 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-matplotlib")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-matplotlib, python3-numpy")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "vorlax starts writer threads that each fill a test file block by block,
 buffered or unbuffered, and prints the MB/s once a second. vorlax-read
 reads the files back at the same settings, timing the reads and checking
 every block. vorlax-plot draws saved runs; vorlax-sweep runs a matrix of
-settings and tabulates it.")
+settings and tabulates it; vorlax-fill writes a disk's free space and
+reports the phases of the write speed, such as the size of its fast cache.")
 endif()
 include(CPack)

@@ -112,13 +112,14 @@ def default_title(runs: Sequence[Run]) -> str:
 
 
 def plot_runs(runs: Sequence[Run], labels: Sequence[Optional[str]], path: str,
-              width_px: int = 1000, height_px: int = 560, title: Optional[str] = None) -> None:
+              width_px: int = 1000, height_px: int = 560, title: Optional[str] = None, x: str = "s") -> None:
     """One colour per run: its incremental MB/s (thin line, dots) and its
-    sustained MB/s (thick dashed line) against elapsed seconds; a run of a
-    single progress line is one point. Each completion line (of any rank)
-    is a tick of that colour on the time axis. The per-rank rows of
-    vorlax-mpi summaries are bars in a panel of their own. Legends never
-    repeat (see unique_labels) and name only what is drawn."""
+    sustained MB/s (thick dashed line) against elapsed seconds (x "s") or
+    its GB written (x "gb"); a run of a single progress line is one point.
+    Each completion line (of any rank) is a tick of that colour on that
+    axis. The per-rank rows of vorlax-mpi summaries are bars in a panel of
+    their own. Legends never repeat (see unique_labels) and name only what
+    is drawn."""
     check_output_path(path)
     pyplot = _pyplot()
     legends = unique_labels(list(runs), list(labels))
@@ -131,7 +132,8 @@ def plot_runs(runs: Sequence[Run], labels: Sequence[Optional[str]], path: str,
     for number, run in enumerate(runs):
         colour = colours[number % len(colours)]
         label = legends[number]
-        seconds = [sample.elapsed_s for sample in run.samples]
+        at = {s.elapsed_ms: s.total_mb / 1024.0 if x == "gb" else s.elapsed_s for s in run.samples}
+        seconds = [at[sample.elapsed_ms] for sample in run.samples]
         if len(run.samples) < 2:
             # One line is one point: its sustained and incremental rates
             # cover the same second.
@@ -142,13 +144,13 @@ def plot_runs(runs: Sequence[Run], labels: Sequence[Optional[str]], path: str,
                       marker=".", markersize=4, label=label + " incremental")
             axes.plot(seconds, [s.sustained_mbps for s in run.samples], color=colour, linewidth=2.2,
                       linestyle="--", label=label + " sustained")
-        done_s = [completion.elapsed_ms / 1000.0 for completion in run.completions]
+        done_s = [at[completion.elapsed_ms] for completion in run.completions]
         if done_s:
             # Ticks just above the time axis, whatever the rate scale.
             axes.plot(done_s, [0] * len(done_s), linestyle="none", marker="^", markersize=9, color=colour,
                       markeredgecolor="black", markeredgewidth=0.5, clip_on=False, zorder=5,
                       transform=axes.get_xaxis_transform())
-    axes.set_xlabel("elapsed time (s); \u25b2 a thread done")
+    axes.set_xlabel(("GB written (GB = 2^30 bytes)" if x == "gb" else "elapsed time (s)") + "; \u25b2 a thread done")
     axes.set_ylabel("MB/s (MB = 2^20 bytes)")
     top = max([max(s.incremental_mbps, s.sustained_mbps) for run in runs for s in run.samples] + [1])
     axes.set_xlim(left=0)

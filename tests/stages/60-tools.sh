@@ -1,10 +1,10 @@
-# The tools and the install: vorlax-plot and vorlax-sweep (Python tests and
+# The tools and the install: vorlax-plot, vorlax-sweep and vorlax-fill (Python tests and
 # a quick sweep), the man pages, and the .deb checked by lintian and
 # installed into this machine (CPack needs dpkg-shlibdeps from dpkg-dev and
 # the file utility for it).
 set -euo pipefail
 source scripts/lib.sh
-need_packages cmake make g++ python3 python3-matplotlib groff-base man-db dpkg-dev file lintian
+need_packages cmake make g++ python3 python3-matplotlib python3-numpy groff-base man-db dpkg-dev file lintian
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -106,6 +106,8 @@ kill "$drain"
 exec 3<&-
 /usr/bin/vorlax-plot "$scratch/installed.log" -o "$scratch/installed.png"
 /usr/bin/vorlax-sweep --help >/dev/null
+/usr/bin/vorlax-fill --help >/dev/null
+/usr/bin/vorlax-plot --phases "$scratch/installed.log" -o "$scratch/phases.svg" >/dev/null
 $sudo dpkg -r vorlax >/dev/null
 package_installed_here=""
 if dpkg-query -W -f='${Status}' vorlax 2>/dev/null | grep -q 'install ok installed'; then

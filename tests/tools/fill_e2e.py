@@ -1,0 +1,259 @@
+"""vorlax-fill end to end on a loop-device ext4 whose speed the test sets
+with the kernel's block-I/O throttle: the phases, the cliff and the dip it
+must find, Ctrl-C and SIGTERM part way, a disk that something else fills,
+and refusals. Needs root, loop devices, mkfs.ext4 and the throttle; skips
+with the reason where one is missing. Run by tests/stages/65-fill.sh."""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+import support
+
+MB = 1 << 20
+GIB = 1 << 30
+
+
+def _run(*command):
+    return subprocess.run(command, capture_output=True, text=True, check=True).stdout.strip()
+
+
+class Throttle:
+    """A cgroup whose processes' writes to one device are held to a rate the
+    test sets (cgroup v1 blkio, else v2 io.max)."""
+
+    def __init__(self, device_number):
+        self.device = "%d:%d" % device_number
+        name = "vorlax-fill-test-%d" % os.getpid()
+        if os.path.exists("/sys/fs/cgroup/blkio/blkio.throttle.write_bps_device"):
+            self.path, self.file, self.form = "/sys/fs/cgroup/blkio/" + name, "blkio.throttle.write_bps_device", "%s %d"
+        elif "io" in _read("/sys/fs/cgroup/cgroup.subtree_control").split():
+            self.path, self.file, self.form = "/sys/fs/cgroup/" + name, "io.max", "%s wbps=%d"
+        else:
+            raise unittest.SkipTest("no block-I/O throttle: neither cgroup v1 blkio nor v2 io.max")
+        os.mkdir(self.path)
+
+    def set(self, mb_s):
+        with open(os.path.join(self.path, self.file), "w") as limit:
+            limit.write(self.form % (self.device, int(mb_s * MB)))
+
+    def join(self):
+        """For Popen(preexec_fn=): the new process joins the group."""
+        with open(os.path.join(self.path, "cgroup.procs"), "w") as procs:
+            procs.write(str(os.getpid()))
+
+    def remove(self):
+        for _ in range(100):
+            try:
+                os.rmdir(self.path)
+                return
+            except FileNotFoundError:
+                return
+            except OSError:
+                time.sleep(0.1)  # its last process is still leaving
+
+
+def _read(path):
+    try:
+        with open(path) as text:
+            return text.read()
+    except OSError:
+        return ""
+
+
+class LoopDisk:
+    """An ext4 of size_gb on a loop device, its backing file in /dev/shm (or
+    $TMPDIR), mounted in a scratch folder, with a throttle; all removed on
+    exit."""
+
+    def __init__(self, size_gb):
+        self.size_gb = size_gb
+
+    def __enter__(self):
+        if os.geteuid() != 0 or not all(shutil.which(p) for p in ("losetup", "mkfs.ext4", "mount")):
+            raise unittest.SkipTest("loop devices need root, losetup, mkfs.ext4 and mount")
+        base = "/dev/shm" if os.path.isdir("/dev/shm") else os.environ.get("TMPDIR", "/tmp")
+        self.scratch = tempfile.mkdtemp(prefix="vorlax-fill-e2e-", dir=base)
+        self.image, self.mount, self.out = (os.path.join(self.scratch, n) for n in ("disk.img", "mnt", "out"))
+        self.device = self.throttle = None
+        try:
+            os.mkdir(self.mount)
+            with open(self.image, "wb") as image:
+                image.truncate(self.size_gb * GIB)
+            _run("mkfs.ext4", "-q", "-F", "-m", "0", self.image)  # no blocks kept for root: free is free
+            try:
+                self.device = _run("losetup", "--find", "--show", self.image)
+            except subprocess.CalledProcessError as error:
+                raise unittest.SkipTest("losetup cannot attach a loop device here: %s" % error.stderr.strip())
+            _run("mount", self.device, self.mount)
+            number = os.stat(self.device).st_rdev
+            self.throttle = Throttle((os.major(number), os.minor(number)))
+        except BaseException:
+            self.__exit__()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        if self.throttle:
+            self.throttle.remove()
+        if self.device:
+            subprocess.run(["umount", self.mount], capture_output=True)
+            subprocess.run(["losetup", "--detach", self.device], capture_output=True)
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def state(self):
+        """What the test checks the fill leaves as it found: names and free bytes."""
+        os.sync()
+        stat = os.statvfs(self.mount)
+        return sorted(os.listdir(self.mount)), stat.f_bavail * stat.f_frsize
+
+    def written_mb(self):
+        """MB in the fill's files so far."""
+        names = [n for n in os.listdir(self.mount) if n.startswith("vorlax-fill-")]
+        return sum(os.path.getsize(os.path.join(self.mount, n)) for n in names if os.path.exists(
+            os.path.join(self.mount, n))) / MB
+
+    def start_fill(self, *args, env=None):
+        command = [os.path.join(support.TOOLS, "vorlax-fill"), "--vorlax", support.vorlax_exe(),
+                   "--vorlax-read", support.vorlax_read_exe(), "--out", self.out, *args, self.mount]
+        return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                preexec_fn=self.throttle.join, env=dict(os.environ, **(env or {})))
+
+    def wait_written(self, process, mb, timeout=120):
+        """Until the fill's files hold mb; False when it ended or time ran out."""
+        deadline = time.monotonic() + timeout
+        while self.written_mb() < mb:
+            if process.poll() is not None or time.monotonic() > deadline:
+                return False
+            time.sleep(0.01)
+        return True
+
+
+class Fills(unittest.TestCase):
+    def test_phases_cliff_and_dip_of_a_throttled_disk(self):
+        fast, slow, dip, cliff_mb, dip_mb = 150, 40, 5, 2048, 2458
+        with LoopDisk(5) as disk:
+            before = disk.state()
+            disk.throttle.set(fast)
+            fill = disk.start_fill("--size", "3", "--read", env={"VORLAX_FILL_FILE_GB": "1"})
+            changed = {}
+
+            def steer():
+                # The rate changes where the fill has written so much, whatever the machine's pace.
+                if disk.wait_written(fill, cliff_mb):
+                    disk.throttle.set(slow)
+                    changed["cliff"] = disk.written_mb()
+                if disk.wait_written(fill, dip_mb):
+                    disk.throttle.set(dip)
+                    changed["dip"] = disk.written_mb()
+                    # 4 s at the dip's rate, held by the throttle and not by this thread's clock.
+                    disk.wait_written(fill, changed["dip"] + 4 * dip)
+                    disk.throttle.set(slow)
+            steering = threading.Thread(target=steer)
+            steering.start()
+            out, err = fill.communicate(timeout=600)
+            steering.join()
+            self.assertEqual(fill.returncode, 0, err)
+            self.assertEqual(sorted(changed), ["cliff", "dip"], err)
+            with open(os.path.join(disk.out, "fill.json")) as document:
+                found = json.load(document)
+            self.assertEqual(len(found["phases"]), 2, out)
+            for phase, limit in zip(found["phases"], (fast, slow)):
+                self.assertAlmostEqual(phase["mb_s"], limit, delta=0.1 * limit, msg=out)
+            cliff = found["cliff"]
+            self.assertLessEqual(abs(cliff["gb"] - changed["cliff"] / 1024), cliff["plus_minus_gb"], out)
+            self.assertRegex(out, r"\nthe fast phase ended at [\d.]+ GB \(\u00b1 0\.1\d GB\): 1\d\d MB/s before, "
+                                  r"[34]\d MB/s after\n")
+            dips = [d for d in found["dips"] if abs(d["start_gb"] - changed["dip"] / 1024) < 0.1]
+            self.assertEqual(len(dips), 1, out)
+            self.assertGreaterEqual(dips[0]["seconds"], 2)
+            self.assertLess(dips[0]["mb_s"], slow / 2)
+            # Three runs chained in order, read back and checked, drawn; the disk as it was.
+            with open(os.path.join(disk.out, "fill.log")) as log:
+                banners = [line for line in log if line.startswith("VORLAX: ")]
+            self.assertEqual(banners, ["VORLAX: writing unbuffered 1024K buffers in 1 threads up to 1 GB each\n"] * 3)
+            self.assertEqual([r["read"]["verdict"] for r in found["runs"]], ["pass"] * 3)
+            self.assertIn("every byte read back and checked: pass (3 runs)", out)
+            self.assertTrue(found["finished"])
+            self.assertEqual(support.png_size(os.path.join(disk.out, "fill.png")), (1000, 560))
+            self.assertGreater(os.path.getsize(os.path.join(disk.out, "fill.svg")), 0)
+            self.assertEqual(disk.state(), before)
+
+    def test_a_stopped_fill_removes_every_file_it_wrote(self):
+        with LoopDisk(3) as disk:
+            before = disk.state()
+            disk.throttle.set(20)  # 2 GB at 20 MB/s: surely still running when stopped
+            for number in (signal.SIGINT, signal.SIGTERM):
+                with self.subTest(signal=number):
+                    fill = disk.start_fill("--size", "1")
+                    self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
+                    fill.send_signal(number)
+                    out, err = fill.communicate(timeout=120)
+                    self.assertEqual(fill.returncode, 130, err)
+                    self.assertIn("vorlax-fill: interrupted during run 1 of 1", err)
+                    self.assertNotIn("Traceback", err)
+                    self.assertEqual(disk.state(), before)
+                    with open(os.path.join(disk.out, "fill.json")) as document:
+                        self.assertEqual(json.load(document)["stopped"], "interrupted")
+
+    def test_a_disk_that_fills_up_ends_the_fill_cleanly(self):
+        with LoopDisk(4) as disk:
+            disk.throttle.set(30)
+            fill = disk.start_fill(env={"VORLAX_FILL_FILE_GB": "1"})
+            self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
+            # Something else takes the free space; the test's own file must stay as it is.
+            other = os.path.join(disk.mount, "other.bin")
+            stat = os.statvfs(disk.mount)
+            _run("fallocate", "-l", str(stat.f_bavail * stat.f_frsize - 8 * MB), other)
+            size = os.path.getsize(other)
+            out, err = fill.communicate(timeout=300)
+            self.assertEqual(fill.returncode, 1, err)
+            self.assertIn("vorlax-fill: run 1 met a full disk: vorlax: %s/vorlax-fill-000_00.BIN: write failed"
+                          % disk.mount, err)
+            self.assertIn("No space left on device", err)
+            self.assertIn("average: ", out)
+            self.assertEqual((sorted(os.listdir(disk.mount)), os.path.getsize(other)),
+                             (["lost+found", "other.bin"], size))
+            with open(os.path.join(disk.out, "fill.json")) as document:
+                self.assertIn("met a full disk", json.load(document)["stopped"])
+
+    def test_refusals_leave_the_disk_alone(self):
+        with LoopDisk(3) as disk:
+            mine = os.path.join(disk.mount, "vorlax-fill-000_00.BIN")
+            cases = [  # what the test does first, arguments, the reason given
+                ("a name in use", ["--size", "1"], "vorlax-fill-000_00.BIN: exists already"),
+                ("too little space", ["--threads", "2"], "less than one run of 2 x 1 GB"),
+                ("read-only", [], "cannot write there (read-only file system)"),
+            ]
+            for what, args, reason in cases:
+                with self.subTest(what):
+                    if what == "a name in use":
+                        with open(mine, "w") as file:
+                            file.write("not the fill's")
+                    if what == "read-only":
+                        _run("mount", "-o", "remount,ro", disk.mount)
+                    before = disk.state()
+                    try:
+                        done = disk.start_fill(*args)
+                        out, err = done.communicate(timeout=60)
+                    finally:
+                        if what == "read-only":
+                            _run("mount", "-o", "remount,rw", disk.mount)
+                    self.assertEqual(done.returncode, 2, err)
+                    self.assertIn(reason, err)
+                    self.assertEqual(out, "")
+                    self.assertEqual(disk.state(), before)
+                    if what == "a name in use":
+                        with open(mine) as file:
+                            self.assertEqual(file.read(), "not the fill's")
+                        os.remove(mine)
+
+
+if __name__ == "__main__":
+    unittest.main()

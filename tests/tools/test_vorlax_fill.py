@@ -1,0 +1,167 @@
+"""vorlax-fill without a disk to fill: its plan, its refusals, its status
+line, its record of a stopped fill, and vorlax-plot --phases on a log.
+The fills themselves run on loop devices in tests/tools/fill_e2e.py."""
+
+import importlib.machinery
+import importlib.util
+import io
+import json
+import os
+import unittest
+
+import support
+import vorlax_fill as fills
+from vorlax_fill_report import json_document, markdown
+from vorlax_log import Sample, parse_text
+from vorlax_machine import Measured
+from vorlax_phases import analyse_runs
+from vorlax_sweep import Pass, Settings
+
+GIB = 1 << 30
+
+
+def fill_command():
+    """tools/vorlax-fill as a module."""
+    loader = importlib.machinery.SourceFileLoader("vorlax_fill_command", os.path.join(support.TOOLS, "vorlax-fill"))
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
+    loader.exec_module(module)
+    return module
+
+
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+def step_log(fast_s=20, slow_s=40, fast=2000, slow=500):
+    lines = ["VORLAX: writing unbuffered 1024K buffers in 1 threads up to 63 GB each"]
+    mb = 0
+    for second in range(1, fast_s + slow_s + 1):
+        rate = fast if second <= fast_s else slow
+        mb += rate
+        lines.append("%4d.000: %8d MB written, %4d MB/s sustained, %4d MB/S incremental" % (
+            second, mb, mb // second, rate))
+    return "\n".join(lines + ["thread 0 done! %d" % mb, "DONE!"]) + "\n"
+
+
+class Plans(unittest.TestCase):
+    def test_plan_leaves_the_margin_and_splits_into_runs(self):
+        cases = [  # free GiB, file system GiB, threads, --size, largest file: runs' GB per file
+            (10.5, 20, 1, None, 63, [9]),              # margin 1 GiB
+            (300.5, 1000, 1, None, 63, [63, 63, 63, 63, 38]),   # margin 1 % (10 GiB)
+            (300.5, 1000, 2, None, 63, [63, 63, 19]),  # 290 GB in pairs of files; 0 left
+            (10.5, 20, 4, None, 63, [2]),              # 9 GB: 8 in 4 files, 1 GB left out
+            (10.5, 20, 1, 3, 63, [3]),                 # --size writes less
+            (10.5, 20, 1, 30, 63, [9]),                # but never more than the free space
+            (10.5, 20, 1, None, 2, [2, 2, 2, 2, 1]),   # small files
+        ]
+        for free, size, threads, size_gb, largest, runs in cases:
+            with self.subTest(free=free, threads=threads, size=size_gb):
+                plan = fills.make_plan(int(free * GIB), size * GIB, threads, 1024, size_gb, largest)
+                self.assertEqual(plan.run_gb, runs)
+                self.assertLessEqual(plan.total_gb() * GIB, free * GIB - max(GIB, size * GIB // 100))
+        for free, threads in ((1.9, 1), (2.5, 2), (0.5, 1), (0, 1)):
+            with self.subTest(free=free, threads=threads):
+                with self.assertRaisesRegex(fills.Refusal, "less than one run of %d x 1 GB" % threads):
+                    fills.make_plan(int(free * GIB), 100 * GIB, threads, 1024)
+        plan = fills.make_plan(int(300.5 * GIB), 1000 * GIB, 1, 1024)
+        self.assertEqual(fills.plan_text(plan, "/mnt/ssd", Settings("U", 1024, 1, 0)),
+                         "will write 290 GB of the 300.5 GB free in /mnt/ssd (10.5 GB left free) in 5 runs of vorlax "
+                         "U 1024K x1, up to 63 GB per file; roughly 5 min at 1000 MB/s, 49 min at 100 MB/s")
+
+    def test_refusals_exit_2_before_a_byte_is_written(self):
+        with support.Scratch() as scratch:
+            cases = [
+                ([scratch.file("absent")], "absent: no such folder"),
+                (["--mode", "X", scratch.path], "the mode is B (buffered) or U (unbuffered)"),
+                (["--threads", "0", scratch.path], "the thread count must be 1 to 99"),
+                (["--read", "--vorlax-read", scratch.file("none"), scratch.path], "name the vorlax-read binary"),
+            ]
+            if os.path.realpath(scratch.path).startswith("/dev/shm/"):
+                cases.append(([scratch.path], "a memory-backed file system (tmpfs): there the memory is the cache"))
+            for args, message in cases:
+                with self.subTest(args=args):
+                    done = support.run_tool("vorlax-fill", "--vorlax", support.vorlax_exe(), "--out",
+                                            scratch.file("out"), *args)
+                    self.assertEqual(done.returncode, 2 if "vorlax-read" not in message else 1, done.stderr)
+                    self.assertIn(message, done.stderr)
+                    self.assertNotIn("Traceback", done.stderr)
+                    self.assertEqual(done.stdout, "")
+            self.assertEqual(os.listdir(scratch.path), [])
+
+    def test_status_line_on_a_terminal_and_a_line_per_run_otherwise(self):
+        screen = Terminal()
+        status = fill_command().Status(4, 2, screen)
+        status.start(0, Settings("U", 1024, 1, 2))
+        status.sample(Sample(2000, 2048, 1024, 1024))
+        status.start(1, Settings("U", 1024, 1, 2))
+        status.sample(Sample(1000, 512, 512, 512))
+        self.assertTrue(screen.getvalue().endswith(
+            "\r\033[Kwrite: 2.5 of 4 GB, run 2 of 2, now 512 MB/s, so far 853 MB/s, 2 s left"), repr(screen.getvalue()))
+        plain = io.StringIO()
+        status.stream, status.terminal = plain, False
+        status.sample(Sample(3000, 2048, 682, 768))
+        status.done(fills.FillRun("p", Settings("U", 1024, 1, 2), Pass(0, Sample(3000, 2048, 682, 768), "log")))
+        self.assertEqual(plain.getvalue(), "vorlax-fill: run 2 of 2: 2 GB per file, 2048 MB at 682 MB/s sustained "
+                                           "in 3.0 s, ok\n")
+
+
+class Records(unittest.TestCase):
+    def test_a_stopped_fill_is_recorded_whole(self):
+        run = parse_text(step_log(), "fill.log")[0]
+        failed = Pass(1, run.final(), "log", ["vorlax: /m/vorlax-fill-001_00.BIN: write failed after 9 blocks: "
+                                              "No space left on device"])
+        fill = fills.Fill([fills.FillRun("/m/vorlax-fill-000", Settings("U", 1024, 1, 63), Pass(0, run.final(), "l"),
+                                         run),
+                           fills.FillRun("/m/vorlax-fill-001", Settings("U", 1024, 1, 63), failed, None)],
+                          stopped="run 2 met a full disk: vorlax: ... No space left on device")
+        plan = fills.make_plan(200 * GIB, 500 * GIB, 1, 1024)
+        measured = Measured("/m", "ext4", "/dev/loop0", "", "2026-12-07 10:00:00 +0000", "VORLAX 1.0.0", 2, 1024,
+                            "not read")
+        analysis = analyse_runs(fill.samples())
+        document = json.loads(json.dumps(json_document(fill, plan, Settings("U", 1024, 1, 0), measured, analysis,
+                                                       61.5, False)))
+        self.assertEqual((document["finished"], document["stopped"]), (False, fill.stopped))
+        self.assertEqual([r["exit_status"] for r in document["runs"]], [0, 1])
+        self.assertEqual(len(document["samples"]), 60)
+        self.assertEqual(document["samples"][-1], [60.0, 60000.0])
+        self.assertEqual([round(p["mb_s"]) for p in document["phases"]], [2000, 500])
+        self.assertEqual(document["cliff"]["from_mb_s"], 2000)
+        self.assertEqual(document["settings"]["planned_gb"], 195)  # 5 GB (1 %) kept free
+        text = markdown(fill, plan, Settings("U", 1024, 1, 0), measured, analysis, 61.5, False)
+        self.assertIn("- stopped: run 2 met a full disk", text)
+        self.assertIn("| 1 | 0.00 | 39.06 | 0.0 | 20.0 | 2000 |", text)
+        interrupted = json_document(fills.Fill(), plan, Settings("U", 1024, 1, 0), measured,
+                                    analyse_runs([]), 0.5, True)
+        self.assertEqual((interrupted["stopped"], interrupted["phases"], interrupted["cliff"]),
+                         ("interrupted", [], None))
+
+
+class PlotPhases(unittest.TestCase):
+    def test_phases_of_a_saved_log(self):
+        with support.Scratch() as scratch:
+            with open(scratch.file("fill.log"), "w") as log:
+                log.write(step_log())
+            cases = [  # args, picture, its horizontal axis
+                (["--phases"], "a.svg", "GB written"), (["--phases", "--x", "s"], "b.svg", "elapsed time (s), runs"),
+                (["--x", "gb"], "c.svg", "GB written"), (["--phases"], "d.png", None)]
+            for args, picture, axis in cases:
+                with self.subTest(args=args):
+                    done = support.run_tool("vorlax-plot", *args, scratch.file("fill.log"), "-o",
+                                            scratch.file(picture))
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    if "--phases" in args:
+                        self.assertTrue(done.stdout.startswith(
+                            "the fast phase ended at 39.1 GB (\u00b1 2.0 GB): 2000 MB/s before, 500 MB/s after\n"),
+                            done.stdout)
+                    else:
+                        self.assertNotIn("phase", done.stdout)
+                    if axis:
+                        with open(scratch.file(picture)) as drawn:
+                            self.assertIn(axis, drawn.read())
+                    else:
+                        self.assertEqual(support.png_size(scratch.file(picture)), (1000, 560))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,131 @@
+"""The phase analysis, table by table, on series made up of spans of known
+speed: what it must find, and what it must not invent."""
+
+import json
+import unittest
+
+import numpy
+
+import support  # noqa: F401  (puts tools/ on the path)
+from vorlax_phases import MIN_PHASE_S, analyse, chain, summary_lines
+
+
+def series(spans, noise=0.0, seed=0, interval_s=1.0):
+    """Cumulative (seconds, MB) of spans [(seconds, MB/s), ...] sampled every
+    interval_s, each rate off by up to +-noise (a fraction), MB in whole
+    numbers as vorlax prints them."""
+    rng = numpy.random.default_rng(seed)
+    rates = numpy.concatenate([numpy.full(int(round(s / interval_s)), float(r)) for s, r in spans])
+    rates *= 1.0 + rng.uniform(-noise, noise, len(rates))
+    seconds = numpy.arange(1, len(rates) + 1) * interval_s
+    return seconds, numpy.floor(numpy.cumsum(rates * interval_s))
+
+
+def change_gb(spans, upto):
+    """GB written when span number upto starts."""
+    return sum(s * r for s, r in spans[:upto]) / 1024.0
+
+
+class Phases(unittest.TestCase):
+    def test_no_change_is_reported_as_none(self):
+        cases = [  # name, spans, noise, seeds
+            ("flat", [(120, 500)], 0.0, [0]),
+            ("noise of +-15 %", [(300, 500)], 0.15, range(8)),
+            ("long noisy run", [(3600, 2000)], 0.15, [1]),
+            ("slow drift of 5 %", [(60, 1000), (60, 980), (60, 960), (60, 950)], 0.02, [2]),
+            ("shorter than two minimum phases", [(5, 2000), (5, 500)], 0.0, [0]),
+        ]
+        for name, spans, noise, seeds in cases:
+            for seed in seeds:
+                with self.subTest(name, seed=seed):
+                    analysis = analyse(*series(spans, noise, seed))
+                    self.assertEqual((analysis.phases, analysis.cliff), ([], None))
+                    self.assertTrue(summary_lines(analysis)[0].startswith("no change of speed found in "),
+                                    summary_lines(analysis))
+        short = analyse(*series([(5, 2000), (5, 500)]))
+        self.assertTrue(short.too_short)
+        self.assertEqual(short.dips, [])
+        self.assertIn("too short to tell", summary_lines(short)[0])
+
+    def test_steps_are_found_within_one_sample(self):
+        cases = [  # name, spans, noise, expected phase speeds, the span that ends at the cliff
+            ("step down early", [(12, 2000), (100, 700)], 0.05, [2000, 700], 1),
+            ("step down late", [(100, 3000), (9, 800)], 0.05, [3000, 800], 1),
+            ("step down, noisy", [(40, 1500), (80, 500)], 0.15, [1500, 500], 1),
+            ("down and back up", [(30, 1000), (30, 400), (30, 1000)], 0.05, [1000, 400, 1000], 1),
+            ("up first, then the cliff", [(20, 300), (40, 1800), (60, 600)], 0.05, [300, 1800, 600], 2),
+            ("cache, direct to TLC, folding", [(30, 3000), (40, 1200), (40, 400)], 0.05, [3000, 1200, 400], 1),
+            ("half-second samples", [(20, 2000), (20, 600)], 0.05, [2000, 600], 1),
+        ]
+        for name, spans, noise, speeds, cliff_after in cases:
+            for seed in range(3):
+                with self.subTest(name, seed=seed):
+                    interval = 0.5 if "half" in name else 1.0
+                    analysis = analyse(*series(spans, noise, seed, interval))
+                    self.assertEqual(len(analysis.phases), len(speeds), summary_lines(analysis))
+                    for phase, speed, upto in zip(analysis.phases, speeds, range(1, len(spans) + 1)):
+                        self.assertAlmostEqual(phase.mb_s, speed, delta=0.05 * speed)
+                        if upto < len(spans):
+                            self.assertAlmostEqual(phase.end_s, sum(s for s, _ in spans[:upto]), delta=interval)
+                    cliff = analysis.cliff
+                    true_gb = change_gb(spans, cliff_after)
+                    self.assertLessEqual(abs(cliff.gb - true_gb), cliff.plus_minus_gb, summary_lines(analysis))
+                    self.assertAlmostEqual(cliff.plus_minus_gb, cliff.from_mb_s * interval / 1024.0)
+                    self.assertEqual(analysis.phases[0].start_gb, 0.0)
+                    self.assertAlmostEqual(analysis.phases[-1].end_gb, analysis.total_gb)
+
+    def test_dips_are_dips_not_phases(self):
+        cases = [  # name, spans, phases, how many dips, the span of the longest
+            ("2 s", [(30, 800), (2, 100), (30, 800)], 0, 1, 1),
+            ("2 to 5 s", [(30, 800), (3, 100), (30, 800), (5, 50), (20, 800), (2, 300), (10, 800)], 0, 3, 3),
+            ("1 s is no dip", [(30, 800), (1, 10), (30, 800)], 0, 0, None),
+            ("60 % of the speed is no dip", [(30, 800), (4, 480), (30, 800)], 0, 0, None),
+            ("in the slow phase", [(20, 2000), (20, 400), (4, 20), (20, 400)], 2, 1, 2),
+        ]
+        for name, spans, phases, count, longest_span in cases:
+            with self.subTest(name):
+                analysis = analyse(*series(spans, 0.03))
+                self.assertEqual(len(analysis.phases), phases, summary_lines(analysis))
+                self.assertEqual(len(analysis.dips), count, analysis.dips)
+                if count:
+                    longest = max(analysis.dips, key=lambda dip: dip.seconds)
+                    self.assertEqual((longest.seconds, longest.start_s),
+                                     (spans[longest_span][0], sum(s for s, _ in spans[:longest_span])))
+                    self.assertAlmostEqual(longest.start_gb, change_gb(spans, longest_span),
+                                           delta=0.03 * change_gb(spans, longest_span))
+                    self.assertAlmostEqual(longest.mb_s, spans[longest_span][1], delta=0.05 * spans[longest_span][1])
+                    self.assertIn("%d dip" % count, "\n".join(summary_lines(analysis)))
+
+    def test_chained_runs_are_one_series(self):
+        # Three runs of 20 s, each ending with a short last interval; the cache runs out in the second.
+        runs = []
+        for rate in ((1000, 1000), (1000, 300), (300, 300)):
+            samples = [(float(s), float(sum(rate[0] if k < 10 else rate[1] for k in range(s)))) for s in range(1, 21)]
+            samples.append((20.2, samples[-1][1] + 0.2 * rate[1]))
+            runs.append(samples)
+        seconds, total_mb = chain(runs)
+        self.assertEqual(len(seconds), 63)
+        self.assertTrue(numpy.all(numpy.diff(seconds) > 0) and numpy.all(numpy.diff(total_mb) > 0))
+        analysis = analyse(seconds, total_mb)
+        self.assertEqual([round(p.mb_s) for p in analysis.phases], [1000, 300], summary_lines(analysis))
+        self.assertLessEqual(abs(analysis.cliff.gb - 30200 / 1024.0), analysis.cliff.plus_minus_gb)
+        self.assertAlmostEqual(analysis.average_mb_s, total_mb[-1] / seconds[-1])
+        self.assertEqual(analysis.dips, [], "a run's short last interval is no dip")
+
+    def test_record_and_summary(self):
+        analysis = analyse(*series([(30, 2000), (30, 500), (3, 50), (20, 500)]))
+        document = json.loads(json.dumps(analysis.as_dict()))
+        self.assertEqual(sorted(document["phases"][0]), ["end_gb", "end_s", "mb_s", "start_gb", "start_s"])
+        self.assertEqual(sorted(document["cliff"]), ["from_mb_s", "gb", "plus_minus_gb", "to_mb_s"])
+        self.assertEqual(sorted(document["dips"][0]), ["mb_s", "seconds", "start_gb", "start_s"])
+        lines = summary_lines(analysis)
+        self.assertEqual(lines[0], "the fast phase ended at 58.6 GB (\u00b1 2.0 GB): 2000 MB/s before, 500 MB/s after")
+        self.assertEqual(lines[-2], "1 dip of 2 s or more below half the phase's speed; the longest 3 s at 73.2 GB "
+                                    "(60 s in), at 50 MB/s")
+        self.assertTrue(lines[-1].startswith("average: "))
+        self.assertEqual(analyse([], []).phases, [])
+        self.assertGreater(MIN_PHASE_S, 5, "a dip of 5 s must never be a phase of its own")
+
+
+if __name__ == "__main__":
+    unittest.main()

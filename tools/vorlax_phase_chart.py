@@ -1,0 +1,74 @@
+"""Draws a long write (runs chained back to back) with its phases: the
+per-interval MB/s against GB written (or seconds), each phase shaded and
+labelled with its speed, the cliff as a line with its uncertainty, the dips
+marked, and a read back of the same files as a second curve."""
+
+from typing import Optional, Sequence
+
+import numpy
+
+from vorlax_charts import _figure, _pyplot, _save, check_output_path
+from vorlax_log import Run
+from vorlax_phases import Analysis, chain, gb_text, samples_of
+
+SHADES = ("#4c9be8", "#f0a030")
+
+
+def rate_curve(runs: Sequence[Run], x: str = "gb"):
+    """(x values, MB/s) of each interval of runs chained: x is the interval's
+    end in GB written ("gb") or in seconds ("s")."""
+    seconds, total_mb = chain(samples_of(runs))
+    if len(seconds) == 0:
+        return numpy.array([]), numpy.array([])
+    lengths = numpy.diff(numpy.concatenate(([0.0], seconds)))
+    rates = numpy.diff(numpy.concatenate(([0.0], total_mb))) / numpy.maximum(lengths, 1e-3)
+    return (total_mb / 1024.0 if x == "gb" else seconds), rates
+
+
+def _shade(axes, analysis: Analysis, x: str, top: float) -> None:
+    for number, phase in enumerate(analysis.phases):
+        start, end = (phase.start_gb, phase.end_gb) if x == "gb" else (phase.start_s, phase.end_s)
+        axes.axvspan(start, end, color=SHADES[number % 2], alpha=0.12, linewidth=0)
+        axes.hlines(phase.mb_s, start, end, color=SHADES[number % 2], linewidth=2.5)
+        axes.text((start + end) / 2, top * 1.02, "%.0f MB/s" % phase.mb_s, ha="center", va="bottom",
+                  fontsize="small", color="black")
+    cliff = analysis.cliff
+    if cliff:
+        phase = next(p for p in analysis.phases if p.end_gb == cliff.gb)
+        at = cliff.gb if x == "gb" else phase.end_s
+        spread = cliff.plus_minus_gb if x == "gb" else analysis.interval_s
+        axes.axvspan(at - spread, at + spread, color="red", alpha=0.15, linewidth=0)
+        axes.axvline(at, color="red", linestyle="--", linewidth=1.2,
+                     label="fast phase ended: %s (\u00b1 %s)" % (gb_text(cliff.gb), gb_text(cliff.plus_minus_gb)))
+    if analysis.dips:
+        where = [dip.start_gb if x == "gb" else dip.start_s for dip in analysis.dips]
+        axes.plot(where, [dip.mb_s for dip in analysis.dips], linestyle="none", marker="v", markersize=9,
+                  color="red", markeredgecolor="black", markeredgewidth=0.5, zorder=5,
+                  label="dip of 2 s or more below half the phase's speed")
+
+
+def plot_phases(runs: Sequence[Run], analysis: Analysis, path: str, x: str = "gb",
+                read_runs: Sequence[Run] = (), width_px: int = 1000, height_px: int = 560,
+                title: Optional[str] = None) -> None:
+    """The write's per-interval MB/s (and the read's, when given) against
+    GB written or seconds, its phases shaded. .svg or .png by path."""
+    check_output_path(path)
+    pyplot = _pyplot()
+    figure, axes = _figure(pyplot, width_px, height_px)
+    where, rates = rate_curve(runs, x)
+    axes.plot(where, rates, color="#1f5fa0", linewidth=1, marker=".", markersize=3, label="write MB/s")
+    top = max([float(rates.max()) if len(rates) else 1.0, 1.0])
+    if read_runs:
+        read_where, read_rates = rate_curve(read_runs, x)
+        axes.plot(read_where, read_rates, color="#2a9d4a", linewidth=1, label="read back MB/s")
+        top = max([top] + ([float(read_rates.max())] if len(read_rates) else []))
+    _shade(axes, analysis, x, top)
+    axes.set_xlabel("GB written (GB = 2^30 bytes)" if x == "gb" else "elapsed time (s), runs back to back")
+    axes.set_ylabel("MB/s (MB = 2^20 bytes)")
+    axes.set_xlim(left=0)
+    axes.set_ylim(0, top * 1.15)
+    axes.grid(True, alpha=0.3)
+    axes.legend(fontsize="small", loc="lower left")
+    axes.set_title(title or "VORLAX: the phases of a long write", fontsize="medium")
+    figure.tight_layout()
+    _save(pyplot, figure, path)

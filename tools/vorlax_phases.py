@@ -1,0 +1,301 @@
+"""The phases of a write: where the speed of a long run (or of several runs
+chained back to back) changes, how fast each span was, where the fast
+phase ended, and where the speed dipped. Pure: numbers in, records out.
+
+Method. The per-interval rate (MB between two progress lines over the
+seconds between them) is segmented in three steps:
+
+1. A running median over 11 intervals (of 1 s) hides spans of up to 5 s
+   (dips, hiccups) while keeping the edges of longer steps where they are.
+2. Binary segmentation of that smoothed series: the split of a span that
+   most reduces its squared error is taken while the reduction beats a
+   penalty of 3 sigma^2 log n, and while both sides last at least the
+   minimum phase (8 s). sigma is the series' own noise, estimated from the
+   raw rates as 1.4826 * MAD of successive differences / sqrt(2), which
+   steps and slow drifts hardly move.
+3. Neighbouring spans whose median raw rates differ by less than 10 % of
+   the faster one, or by less than their noise could explain, are merged
+   (the closest pair first); each remaining boundary is then moved to the
+   split of the raw rates, within 5 intervals, that fits best.
+
+No change-point library is used: numpy's cumulative sums make each level of
+the segmentation one pass, so 36,000 samples take a few milliseconds.
+
+Limits. A boundary is known to within one interval: the change happened
+somewhere inside it, so its position in GB is given with the faster rate
+times one interval as its uncertainty. A phase shorter than the minimum
+phase, or a change of speed under 10 %, is not reported; a slow drift is
+not a phase either. Spans of 2 s or more below half their phase's median
+are dips, found on the raw rates (none in a run too short for two
+phases, whose median says little). A run too short for two phases gets
+"no change of speed found" and never invented phases.
+"""
+
+import math
+from dataclasses import asdict, dataclass
+from typing import Dict, List, Optional, Sequence, Tuple
+
+import numpy
+
+MIN_PHASE_S = 8.0
+SMOOTH_S = 5.0            # the running median hides spans up to this long
+MIN_CHANGE = 0.10          # smallest change of speed reported, of the faster rate
+DIP_FRACTION = 0.5         # a dip is below this share of its phase's median
+MIN_DIP_S = 2.0
+SHORT_INTERVAL = 0.25      # intervals shorter than this share of the usual one join their neighbour
+
+
+@dataclass
+class Phase:
+    start_gb: float
+    end_gb: float
+    start_s: float
+    end_s: float
+    mb_s: float            # median of the phase's per-interval rates
+
+
+@dataclass
+class Cliff:
+    gb: float              # where the fast phase ended
+    plus_minus_gb: float   # the faster rate times one interval
+    from_mb_s: float
+    to_mb_s: float
+
+
+@dataclass
+class Dip:
+    start_gb: float
+    start_s: float
+    seconds: float
+    mb_s: float            # its own rate: MB over seconds
+
+
+@dataclass
+class Analysis:
+    phases: List[Phase]    # empty when no change of speed was found
+    cliff: Optional[Cliff]
+    dips: List[Dip]
+    total_gb: float
+    total_s: float
+    average_mb_s: float    # all MB over all seconds
+    median_mb_s: float     # the whole series' median rate
+    interval_s: float      # the usual time between two samples
+    too_short: bool = False  # shorter than two minimum phases
+
+    def as_dict(self) -> Dict[str, object]:
+        """phases, cliff (or None), dips and the figures, as plain values."""
+        return asdict(self)
+
+
+def chain(runs: Sequence[Sequence[Tuple[float, float]]]) -> Tuple[numpy.ndarray, numpy.ndarray]:
+    """Runs one after another as one series: each run's (elapsed s, total MB)
+    samples are shifted by the time and MB of the runs before it (the gaps
+    between runs are not counted). Returns (seconds, total MB), both
+    cumulative."""
+    seconds, total_mb = [], []
+    offset_s = offset_mb = 0.0
+    for samples in runs:
+        for elapsed_s, mb in samples:
+            seconds.append(offset_s + elapsed_s)
+            total_mb.append(offset_mb + mb)
+        if samples:
+            offset_s, offset_mb = seconds[-1], total_mb[-1]
+    return numpy.array(seconds, dtype=float), numpy.array(total_mb, dtype=float)
+
+
+def samples_of(runs) -> List[List[Tuple[float, float]]]:
+    """(elapsed s, total MB) of each vorlax_log.Run."""
+    return [[(s.elapsed_s, float(s.total_mb)) for s in run.samples] for run in runs]
+
+
+def _intervals(seconds: numpy.ndarray, total_mb: numpy.ndarray):
+    """Interval ends in s and MB, with intervals much shorter than the usual
+    one (a run's last line, a line late after a pause) joined to the one
+    before, so that their rate is not a wild guess."""
+    ends_s = numpy.asarray(seconds, dtype=float)
+    ends_mb = numpy.asarray(total_mb, dtype=float)
+    lengths = numpy.diff(numpy.concatenate(([0.0], ends_s)))
+    usual = float(numpy.median(lengths)) if len(lengths) else 1.0
+    keep = lengths >= SHORT_INTERVAL * usual
+    # Dropping an end joins its interval to the next one; keep the last end.
+    keep = numpy.roll(keep, -1)
+    keep[-1] = True
+    return ends_s[keep], ends_mb[keep], usual
+
+
+def noise_of(rates: numpy.ndarray) -> float:
+    """Robust standard deviation of the rates' noise."""
+    if len(rates) < 3:
+        return 0.0
+    return 1.4826 * float(numpy.median(numpy.abs(numpy.diff(rates)))) / math.sqrt(2.0)
+
+
+def _smooth(rates: numpy.ndarray, width: int) -> numpy.ndarray:
+    half = width // 2
+    padded = numpy.pad(rates, half, mode="edge")
+    return numpy.median(numpy.lib.stride_tricks.sliding_window_view(padded, width), axis=1)
+
+
+def _best_split(values: numpy.ndarray, start: int, end: int, min_len: int) -> Tuple[int, float]:
+    """The split k of values[start:end] (both sides >= min_len) that most
+    reduces the squared error, and that reduction; (-1, 0) when none."""
+    n = end - start
+    if n < 2 * min_len:
+        return -1, 0.0
+    part = values[start:end]
+    sums = numpy.cumsum(part)
+    left_n = numpy.arange(min_len, n - min_len + 1)
+    left = sums[left_n - 1]
+    total = sums[-1]
+    right_n = n - left_n
+    gains = (left / left_n - (total - left) / right_n) ** 2 * left_n * right_n / n
+    best = int(numpy.argmax(gains))
+    return start + int(left_n[best]), float(gains[best])
+
+
+def _segment(values: numpy.ndarray, min_len: int, penalty: float) -> List[int]:
+    """Boundaries (indices where a new span starts) by binary segmentation."""
+    boundaries, pending = [], [(0, len(values))]
+    while pending:
+        start, end = pending.pop()
+        split, gain = _best_split(values, start, end, min_len)
+        if split > 0 and gain > penalty:
+            boundaries.append(split)
+            pending += [(start, split), (split, end)]
+    return sorted(boundaries)
+
+
+def _merge_close(rates: numpy.ndarray, boundaries: List[int], sigma: float) -> List[int]:
+    """Drops the boundary between the two closest neighbours while they
+    differ by less than MIN_CHANGE of the faster or than their noise."""
+    boundaries = list(boundaries)
+    while boundaries:
+        edges = [0] + boundaries + [len(rates)]
+        closest, closest_margin = None, 0.0
+        for i, split in enumerate(boundaries):
+            left, right = rates[edges[i]:split], rates[split:edges[i + 2]]
+            a, b = float(numpy.median(left)), float(numpy.median(right))
+            noise = 4.0 * 1.2533 * sigma * math.sqrt(1.0 / len(left) + 1.0 / len(right))
+            needed = max(MIN_CHANGE * max(abs(a), abs(b)), noise)
+            margin = abs(a - b) / needed if needed > 0 else math.inf
+            if margin < 1.0 and (closest is None or margin < closest_margin):
+                closest, closest_margin = i, margin
+        if closest is None:
+            return boundaries
+        del boundaries[closest]
+    return boundaries
+
+
+def _refine(rates: numpy.ndarray, boundaries: List[int], reach: int, min_len: int) -> List[int]:
+    """Each boundary moved, within reach, to the best split of the raw rates
+    between its neighbours."""
+    refined = []
+    for i, split in enumerate(boundaries):
+        start = refined[-1] if refined else 0
+        end = boundaries[i + 1] if i + 1 < len(boundaries) else len(rates)
+        low, high = max(start + 1, split - reach), min(end - 1, split + reach)
+        best, best_cost = split, math.inf
+        for k in range(low, high + 1):
+            left, right = rates[start:k], rates[k:end]
+            cost = float(((left - left.mean()) ** 2).sum() + ((right - right.mean()) ** 2).sum())
+            if cost < best_cost:
+                best, best_cost = k, cost
+        refined.append(best if min(best - start, end - best) >= min(min_len, split - start, end - split) else split)
+    return refined
+
+
+def _dips(rates, lengths, starts_s, starts_mb, edges, medians) -> List[Dip]:
+    dips = []
+    for (start, end), median in zip(zip(edges[:-1], edges[1:]), medians):
+        low = rates[start:end] < DIP_FRACTION * median
+        k = 0
+        while k < len(low):
+            if not low[k]:
+                k += 1
+                continue
+            first = k
+            while k < len(low) and low[k]:
+                k += 1
+            span = slice(start + first, start + k)
+            seconds = float(lengths[span].sum())
+            if seconds >= MIN_DIP_S - 1e-9:
+                mb = float((rates[span] * lengths[span]).sum())
+                dips.append(Dip(starts_mb[start + first] / 1024.0, float(starts_s[start + first]), seconds,
+                                mb / seconds))
+    return dips
+
+
+def analyse(seconds, total_mb, min_phase_s: float = MIN_PHASE_S) -> Analysis:
+    """The phases, cliff, dips and average of a series of cumulative
+    (seconds, total MB) samples, as chain() gives them; an empty series
+    gives an empty analysis."""
+    seconds, total_mb = numpy.asarray(seconds, dtype=float), numpy.asarray(total_mb, dtype=float)
+    if len(seconds) == 0 or seconds[-1] <= 0:
+        return Analysis([], None, [], 0.0, 0.0, 0.0, 0.0, 1.0, too_short=True)
+    total_s, total = float(seconds[-1]), float(total_mb[-1])
+    ends_s, ends_mb, usual = _intervals(seconds, total_mb)
+    starts_s = numpy.concatenate(([0.0], ends_s[:-1]))
+    starts_mb = numpy.concatenate(([0.0], ends_mb[:-1]))
+    lengths = ends_s - starts_s
+    rates = (ends_mb - starts_mb) / numpy.maximum(lengths, 1e-9)
+    min_len = max(2, int(math.ceil(min_phase_s / usual - 1e-9)))
+    sigma = max(noise_of(rates), 0.01 * abs(float(numpy.median(rates))), 1e-9)
+    too_short = len(rates) < 2 * min_len
+    boundaries: List[int] = []
+    if not too_short:
+        half = min(int(math.ceil(SMOOTH_S / usual - 1e-9)), min_len - 1)
+        boundaries = _segment(_smooth(rates, 2 * half + 1), min_len, 3.0 * sigma ** 2 * math.log(len(rates)))
+        boundaries = _merge_close(rates, boundaries, sigma)
+        boundaries = _refine(rates, boundaries, half, min_len)
+    edges = [0] + boundaries + [len(rates)]
+    medians = [float(numpy.median(rates[a:b])) for a, b in zip(edges[:-1], edges[1:])]
+    phases = [Phase(starts_mb[a] / 1024.0, ends_mb[b - 1] / 1024.0, float(starts_s[a]), float(ends_s[b - 1]), m)
+              for a, b, m in zip(edges[:-1], edges[1:], medians)] if boundaries else []
+    cliff = None
+    falls = [i for i in range(len(phases) - 1) if phases[i + 1].mb_s < phases[i].mb_s]
+    if falls:
+        i = max(falls, key=lambda j: (phases[j].mb_s, -j))
+        cliff = Cliff(phases[i].end_gb, phases[i].mb_s * usual / 1024.0, phases[i].mb_s, phases[i + 1].mb_s)
+    dips = [] if too_short else _dips(rates, lengths, starts_s, starts_mb, edges, medians)
+    return Analysis(phases, cliff, dips, total / 1024.0, total_s, total / total_s, float(numpy.median(rates)),
+                    usual, too_short)
+
+
+def analyse_runs(runs) -> Analysis:
+    """analyse() of vorlax_log.Run records chained in order."""
+    return analyse(*chain(samples_of(runs)))
+
+
+def gb_text(value: float) -> str:
+    """"42.3 GB", "0.15 GB": two decimals under 1 GB."""
+    return "%.1f GB" % value if value >= 0.95 or value == 0 else "%.2f GB" % value
+
+
+def summary_lines(analysis: Analysis) -> List[str]:
+    """What the tools print about an analysis, a line per finding:
+    "the fast phase ended at 42.3 GB (± 3.1 GB): 2150 MB/s before, 710 MB/s
+    after", the phases, the dips and the average."""
+    a = analysis
+    lines = []
+    if not a.phases:
+        why = " (too short to tell: two phases need %.0f s or more)" % (2 * MIN_PHASE_S) if a.too_short else ""
+        lines.append("no change of speed found in %s%s: %.0f MB/s median" % (gb_text(a.total_gb), why, a.median_mb_s))
+    else:
+        if a.cliff:
+            lines.append("the fast phase ended at %s (\u00b1 %s): %.0f MB/s before, %.0f MB/s after" % (
+                gb_text(a.cliff.gb), gb_text(a.cliff.plus_minus_gb), a.cliff.from_mb_s, a.cliff.to_mb_s))
+        else:
+            lines.append("the speed never fell from one phase to a slower one")
+        for number, phase in enumerate(a.phases, 1):
+            lines.append("phase %d: %s to %s (%.0f to %.0f s) at %.0f MB/s" % (
+                number, gb_text(phase.start_gb), gb_text(phase.end_gb), phase.start_s, phase.end_s, phase.mb_s))
+    if a.dips:
+        longest = max(a.dips, key=lambda dip: dip.seconds)
+        lines.append("%d dip%s of %.0f s or more below half the phase's speed; the longest %.0f s at %s "
+                     "(%.0f s in), at %.0f MB/s" % (
+                         len(a.dips), "" if len(a.dips) == 1 else "s", MIN_DIP_S, longest.seconds,
+                         gb_text(longest.start_gb), longest.start_s, longest.mb_s))
+    else:
+        lines.append("no dip of %.0f s or more below half the phase's speed" % MIN_DIP_S)
+    lines.append("average: %.0f MB/s (%s in %.1f s)" % (a.average_mb_s, gb_text(a.total_gb), a.total_s))
+    return lines
