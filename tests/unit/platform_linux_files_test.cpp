@@ -3,16 +3,13 @@
 // file's cached pages.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 
 #include "../support/scratch_dir.h"
 #include "platform/platform.h"
@@ -33,38 +30,6 @@ std::string file_system_name(const std::string& folder) {
     return name;
 }
 
-// A folder of the test's own on a disk (not tmpfs or ramfs), removed with
-// everything in it; path() is "" when no candidate is on a disk.
-class DiskDir {
-public:
-    DiskDir() {
-        const char* tmp = std::getenv("TMPDIR");
-        for (const char* base : {tmp ? tmp : "", "/var/tmp", "/tmp", "."}) {
-            if (!*base) continue;
-            std::string pattern = std::string(base) + "/vorlax-test-XXXXXX";
-            if (!mkdtemp(pattern.data())) continue;
-            const std::string type = file_system_name(pattern);
-            if (!type.empty() && type != "tmpfs" && type != "ramfs") {
-                path_ = pattern;
-                return;
-            }
-            std::error_code error;
-            std::filesystem::remove_all(pattern, error);
-        }
-    }
-    ~DiskDir() {
-        std::error_code error;
-        if (!path_.empty()) std::filesystem::remove_all(path_, error);
-    }
-    DiskDir(const DiskDir&) = delete;
-    DiskDir& operator=(const DiskDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
 void write_bytes(const std::string& name, size_t bytes) {
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     out << std::string(bytes, 'v');
@@ -73,7 +38,7 @@ void write_bytes(const std::string& name, size_t bytes) {
 
 TEST(LinuxFolders, MemoryBackedIsTmpfsOrRamfsAsStatNamesThem) {
     ScratchDir scratch;
-    DiskDir disk;
+    ScratchDir disk(ScratchUse::disk);
     int checked = 0;
     for (const std::string& folder : {std::string("/dev/shm"), std::string("/"), std::string("/proc"), scratch.path(),
                                       disk.path()}) {
@@ -95,7 +60,7 @@ bool is_power_of_two(uint32_t value) { return value != 0 && (value & (value - 1)
 // and where the folder takes O_DIRECT a write of that size goes through.
 TEST(LinuxFiles, UnbufferedAlignmentIsASectorMultipleThatWorks) {
     ScratchDir scratch;
-    DiskDir disk;
+    ScratchDir disk(ScratchUse::disk);
     EXPECT_EQ(file_unbuffered_alignment_bytes(invalid_file), 0u);
     for (const std::string& folder : {scratch.path(), disk.path()}) {
         if (folder.empty()) continue;
@@ -130,7 +95,7 @@ TEST(LinuxFiles, UnbufferedAlignmentIsASectorMultipleThatWorks) {
         }
         pages_free(block, align_bytes + 1);
     }
-    if (disk.path().empty()) GTEST_SKIP() << "no folder on a disk to probe (tried $TMPDIR, /var/tmp, /tmp, .)";
+    if (disk.path().empty()) GTEST_SKIP() << "probed in memory only: " << disk.disk_note();
 }
 
 // What cannot be looked at is unknown, and a missing file cannot be dropped.
@@ -149,9 +114,8 @@ TEST(LinuxFiles, CacheOfMissingOrEmptyFilesIsUnknown) {
 // On a disk, written pages are held, dropped on request, and held again
 // once read; sizes below a page, across pages and past the window measured.
 TEST(LinuxFiles, DroppedPagesAreMeasuredAsDroppedOnADisk) {
-    DiskDir disk;
-    if (disk.path().empty()) GTEST_SKIP() << "no folder on a disk, where cached pages can be dropped "
-                                             "(tmpfs and ramfs keep theirs); tried $TMPDIR, /var/tmp, /tmp, .";
+    ScratchDir disk(ScratchUse::disk);
+    if (disk.path().empty()) GTEST_SKIP() << disk.disk_note();
     for (size_t bytes : {size_t{100}, size_t{3 * 4096 + 1}, size_t{6} << 20}) {
         const std::string name = disk.file("c_00.BIN");
         write_bytes(name, bytes);
