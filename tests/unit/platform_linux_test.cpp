@@ -21,11 +21,14 @@
 
 namespace {
 
+// A text given to a pure function and what it must give back.
+struct TextCase {
+    const char* given;
+    const char* expected;
+};
+
 TEST(LinuxMountTable, OctalEscapesBecomeTheBytesTheyStandFor) {
-    const struct {
-        const char* written;
-        const char* meant;
-    } cases[] = {
+    const TextCase cases[] = {
         {"", ""},
         {"/plain/path", "/plain/path"},
         {"/mnt/my\\040disk", "/mnt/my disk"},
@@ -40,7 +43,7 @@ TEST(LinuxMountTable, OctalEscapesBecomeTheBytesTheyStandFor) {
         {"/lone\\", "/lone\\"},
         {"/a\\b", "/a\\b"},
     };
-    for (const auto& c : cases) EXPECT_EQ(mountinfo_unescaped(c.written), c.meant) << c.written;
+    for (const TextCase& c : cases) EXPECT_EQ(mountinfo_unescaped(c.given), c.expected) << c.given;
 }
 
 TEST(LinuxMountTable, AMountHoldsItsPointAndTheFoldersBelowOnly) {
@@ -64,10 +67,7 @@ TEST(LinuxMountTable, AMountHoldsItsPointAndTheFoldersBelowOnly) {
 }
 
 TEST(LinuxMountTable, BtrfsCompressOptionIsFoundUnlessTurnedOff) {
-    const struct {
-        const char* options;
-        const char* option;
-    } cases[] = {
+    const TextCase cases[] = {
         {"", ""},
         {"rw,relatime,space_cache=v2", ""},
         {"rw,relatime,compress=zstd:3,space_cache", "compress=zstd:3"},
@@ -77,7 +77,7 @@ TEST(LinuxMountTable, BtrfsCompressOptionIsFoundUnlessTurnedOff) {
         {"compress-force=none", ""},
         {"compress=no,compress-force=zstd", "compress-force=zstd"},
     };
-    for (const auto& c : cases) EXPECT_EQ(btrfs_compress_option(c.options), c.option) << c.options;
+    for (const TextCase& c : cases) EXPECT_EQ(btrfs_compress_option(c.given), c.expected) << c.given;
 }
 
 TEST(LinuxPlatform, NamesLimitsAndErrorClasses) {
