@@ -19,6 +19,7 @@
 #include <sstream>
 
 #include "platform/platform.h"
+#include "platform/platform_linux_internal.h"
 
 namespace {
 
@@ -35,8 +36,10 @@ struct Mount {
 
 bool is_octal(char c) { return c >= '0' && c <= '7'; }
 
+}  // namespace
+
 // mountinfo writes a blank, tab, line end or backslash in a name as \ooo.
-std::string unescaped(const std::string& text) {
+std::string mountinfo_unescaped(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\\' && i + 3 < text.size() && is_octal(text[i + 1]) && is_octal(text[i + 2]) &&
@@ -51,11 +54,13 @@ std::string unescaped(const std::string& text) {
 }
 
 // True when mount_point is path or one of the folders above it.
-bool holds(const std::string& mount_point, const std::string& path) {
+bool mount_point_holds(const std::string& mount_point, const std::string& path) {
     if (mount_point == "/") return true;
     return path.compare(0, mount_point.size(), mount_point) == 0 &&
            (path.size() == mount_point.size() || path[mount_point.size()] == '/');
 }
+
+namespace {
 
 // The mount that holds folder: the deepest mount point above it, the last
 // listed where mounts are stacked. false when it cannot be found.
@@ -72,17 +77,19 @@ bool mount_of(const char* folder, Mount* found) {
         const size_t dash = line.find(" - ");
         if (dash == std::string::npos) continue;
         Mount mount;
-        mount.mount_point = unescaped(mount_point);
-        if (!holds(mount.mount_point, real)) continue;
+        mount.mount_point = mountinfo_unescaped(mount_point);
+        if (!mount_point_holds(mount.mount_point, real)) continue;
         if (any && mount.mount_point.size() < found->mount_point.size()) continue;
         std::istringstream tail(line.substr(dash + 3));
         tail >> mount.file_system >> mount.source >> mount.options;
-        mount.source = unescaped(mount.source);
+        mount.source = mountinfo_unescaped(mount.source);
         *found = mount;
         any = true;
     }
     return any;
 }
+
+}  // namespace
 
 // The compress or compress-force option of a btrfs mount's options, or ""
 // when it stores data as written.
@@ -96,6 +103,8 @@ std::string btrfs_compress_option(const std::string& options) {
     }
     return std::string();
 }
+
+namespace {
 
 // The folder's chattr flags: marked for compression (+c), or exempt from a
 // mount's compression (+m).

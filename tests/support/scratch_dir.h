@@ -2,9 +2,13 @@
 // (memory, fast), else under $TMPDIR or /tmp; removed with everything in it.
 // Tests of unbuffered runs ask for a folder that takes O_DIRECT: tmpfs does
 // only on newer kernels (6.6 on), so there the folder may be on a disk.
+// Tests of the page cache ask for a folder on a disk, whose cached pages can
+// be dropped.
 #pragma once
 
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,13 +18,14 @@
 #include <system_error>
 #include <vector>
 
-enum class ScratchUse { any, unbuffered };
+enum class ScratchUse { any, unbuffered, disk };
 
 class ScratchDir {
 public:
     // With ScratchUse::unbuffered the folder takes files opened with
-    // O_DIRECT; when no candidate does, path() is "" and unbuffered_note()
-    // says why, for GTEST_SKIP.
+    // O_DIRECT, with ScratchUse::disk it is not on tmpfs or ramfs; when no
+    // candidate is, path() is "" and unbuffered_note() or disk_note() says
+    // why, for GTEST_SKIP.
     explicit ScratchDir(ScratchUse use = ScratchUse::any) {
         namespace fs = std::filesystem;
         std::vector<std::string> bases = {"/dev/shm"};
@@ -32,7 +37,8 @@ public:
             if (!fs::is_directory(base, error)) continue;
             std::string pattern = base + "/vorlax-test-XXXXXX";
             if (!mkdtemp(pattern.data())) continue;
-            if (use == ScratchUse::unbuffered && !takes_direct_io(pattern)) {
+            if ((use == ScratchUse::unbuffered && !takes_direct_io(pattern)) ||
+                (use == ScratchUse::disk && in_memory(pattern))) {
                 skipped_ += (skipped_.empty() ? "" : ", ") + base;
                 fs::remove_all(pattern, error);
                 continue;
@@ -40,7 +46,7 @@ public:
             path_ = pattern;
             return;
         }
-        if (use == ScratchUse::unbuffered) return;
+        if (use != ScratchUse::any) return;
         std::abort();
     }
     ~ScratchDir() {
@@ -56,6 +62,10 @@ public:
     std::string unbuffered_note() const {
         return "no scratch folder takes unbuffered (O_DIRECT) files; tried " + skipped_;
     }
+    // Why there is no folder on a disk.
+    std::string disk_note() const {
+        return "no scratch folder on a disk (tmpfs and ramfs keep their pages in memory); tried " + skipped_;
+    }
 
 private:
     static bool takes_direct_io(const std::string& folder) {
@@ -64,6 +74,13 @@ private:
         if (fd >= 0) close(fd);
         unlink(probe.c_str());
         return fd >= 0;
+    }
+
+    static bool in_memory(const std::string& folder) {
+        struct statfs info;
+        return statfs(folder.c_str(), &info) == 0 &&
+               (info.f_type == static_cast<decltype(info.f_type)>(TMPFS_MAGIC) ||
+                info.f_type == static_cast<decltype(info.f_type)>(RAMFS_MAGIC));
     }
 
     std::string path_;

@@ -1,0 +1,205 @@
+// The Linux platform layer through its own calls: the mount-table reading
+// and error classes as tables, then signals, the clock, the alignment probe
+// and the page cache against the running kernel.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "../support/scratch_dir.h"
+#include "platform/platform.h"
+#include "platform/platform_linux_internal.h"
+
+namespace {
+
+// A text given to a pure function and what it must give back.
+struct TextCase {
+    const char* given;
+    const char* expected;
+};
+
+TEST(LinuxMountTable, OctalEscapesBecomeTheBytesTheyStandFor) {
+    const TextCase cases[] = {
+        {"", ""},
+        {"/plain/path", "/plain/path"},
+        {"/mnt/my\\040disk", "/mnt/my disk"},
+        {"/mnt/\\011tab\\012line", "/mnt/\ttab\nline"},
+        {"/back\\134slash", "/back\\slash"},
+        {"/end\\040", "/end "},            // an escape that ends the text
+        {"\\040\\040", "  "},              // two in a row
+        {"/x\\0401", "/x 1"},              // a digit after an escape is text
+        {"/x\\134040", "/x\\040"},         // an escaped backslash is not read again
+        {"/short\\04", "/short\\04"},      // too short to be an escape
+        {"/not\\089", "/not\\089"},        // 8 and 9 are not octal
+        {"/lone\\", "/lone\\"},
+        {"/a\\b", "/a\\b"},
+    };
+    for (const TextCase& c : cases) EXPECT_EQ(mountinfo_unescaped(c.given), c.expected) << c.given;
+}
+
+TEST(LinuxMountTable, AMountHoldsItsPointAndTheFoldersBelowOnly) {
+    const struct {
+        const char* mount_point;
+        const char* path;
+        bool holds;
+    } cases[] = {
+        {"/", "/", true},
+        {"/", "/var/tmp/x", true},
+        {"/mnt", "/mnt", true},
+        {"/mnt", "/mnt/disk/file", true},
+        {"/mnt/my disk", "/mnt/my disk/f", true},
+        {"/mnt", "/mntx", false},  // a longer name is another folder
+        {"/mnt", "/mn", false},
+        {"/mnt/a", "/mnt", false},
+        {"/mnt", "/", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(mount_point_holds(c.mount_point, c.path), c.holds) << c.mount_point << " over " << c.path;
+}
+
+TEST(LinuxMountTable, BtrfsCompressOptionIsFoundUnlessTurnedOff) {
+    const TextCase cases[] = {
+        {"", ""},
+        {"rw,relatime,space_cache=v2", ""},
+        {"rw,relatime,compress=zstd:3,space_cache", "compress=zstd:3"},
+        {"compress-force=lzo", "compress-force=lzo"},
+        {"rw,compress", "compress"},
+        {"rw,compress=no", ""},
+        {"compress-force=none", ""},
+        {"compress=no,compress-force=zstd", "compress-force=zstd"},
+    };
+    for (const TextCase& c : cases) EXPECT_EQ(btrfs_compress_option(c.given), c.expected) << c.given;
+}
+
+TEST(LinuxPlatform, NamesLimitsAndErrorClasses) {
+    EXPECT_STREQ(platform_default_prefix, "./");
+    EXPECT_EQ(platform_max_path_bytes, static_cast<size_t>(PATH_MAX));
+    EXPECT_FALSE(platform_slash_help);
+    const struct {
+        int error;
+        bool unbuffered_refusal;
+        bool missing_folder;
+    } cases[] = {
+        {EINVAL, true, false}, {ENOENT, false, true},  {ENOSPC, false, false}, {EIO, false, false},
+        {EACCES, false, false}, {EFBIG, false, false}, {0, false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform_is_unbuffered_refusal(c.error), c.unbuffered_refusal) << strerror(c.error);
+        EXPECT_EQ(platform_is_missing_folder(c.error), c.missing_folder) << strerror(c.error);
+    }
+    // A file size limit must fail the write, not end the process.
+    platform_init_process();
+    struct sigaction action;
+    ASSERT_EQ(sigaction(SIGXFSZ, nullptr, &action), 0);
+    EXPECT_EQ(action.sa_handler, SIG_IGN);
+}
+
+// The kernel's own errors land in the classes above.
+TEST(LinuxPlatform, TheKernelsRefusalsAreClassifiedAsTheyHappen) {
+    ScratchDir scratch;
+    const std::string missing = scratch.file("missing/x_00.BIN");
+    EXPECT_LT(open(missing.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 0);
+    EXPECT_TRUE(platform_is_missing_folder(errno)) << strerror(errno);
+    // Where the folder refuses O_DIRECT (tmpfs before Linux 6.6, ramfs), the
+    // refusal is the one the writer explains.
+    const std::string direct = scratch.file("d_00.BIN");
+    int fd = open(direct.c_str(), O_WRONLY | O_CREAT | O_DIRECT | O_CLOEXEC, 0600);
+    if (fd < 0) EXPECT_TRUE(platform_is_unbuffered_refusal(errno)) << strerror(errno);
+    else close(fd);
+}
+
+TEST(LinuxPlatform, ErrorTextsAreTheSystemsOnOneLine) {
+    for (int error : {ENOENT, EINVAL, ENOSPC, EIO, EACCES}) {
+        const std::string text = platform_error_text(error);
+        EXPECT_EQ(text, strerror(error));
+        EXPECT_EQ(text.find('\n'), std::string::npos) << text;
+    }
+    EXPECT_NE(platform_error_text(0x7ffffff0).find("2147483632"), std::string::npos)
+        << "an unknown code is named by its number";
+}
+
+// ---- Signals and the clock: lower bounds only, the machine may be busy ----
+
+TEST(LinuxSignal, AnUnsetSignalWaitsAtLeastItsTimeout) {
+    DoneSignal* signal = signal_create();
+    // 999 and 1001 cross a whole second in the deadline's arithmetic.
+    for (uint32_t timeout_ms : {0u, 1u, 40u, 999u, 1001u}) {
+        const uint64_t start_ms = tick_ms();
+        EXPECT_FALSE(signal_wait_ms(signal, timeout_ms)) << timeout_ms;
+        EXPECT_GE(tick_ms() - start_ms, timeout_ms);
+    }
+    signal_destroy(signal);
+}
+
+TEST(LinuxSignal, ASetSignalReturnsAtOnceAndStaysSet) {
+    DoneSignal* signal = signal_create();
+    signal_set(signal);
+    const uint64_t start_ms = tick_ms();
+    for (uint32_t timeout_ms : {0u, 60000u, 0xFFFFFFFFu}) EXPECT_TRUE(signal_wait_ms(signal, timeout_ms)) << timeout_ms;
+    EXPECT_LT(tick_ms() - start_ms, 30000u) << "a set signal must not wait out its timeout";
+    signal_set(signal);  // setting twice is harmless
+    EXPECT_TRUE(signal_wait_ms(signal, 0));
+    signal_destroy(signal);
+}
+
+struct Waiter {
+    DoneSignal* signal;
+    bool woke;
+};
+
+void wait_long(void* raw) {
+    auto* waiter = static_cast<Waiter*>(raw);
+    waiter->woke = signal_wait_ms(waiter->signal, 60000);
+}
+
+// Every thread that waits wakes when the signal is set, not only one.
+TEST(LinuxSignal, SettingWakesEveryWaitingThread) {
+    DoneSignal* signal = signal_create();
+    Waiter waiters[3] = {{signal, false}, {signal, false}, {signal, false}};
+    ThreadHandle threads[3];
+    const uint64_t start_ms = tick_ms();
+    for (int i = 0; i < 3; ++i) {
+        int error = 0;
+        ASSERT_TRUE(thread_start(wait_long, &waiters[i], &threads[i], &error)) << platform_error_text(error);
+    }
+    sleep_ms(50);  // most likely waiting by now; the checks hold either way
+    signal_set(signal);
+    for (ThreadHandle thread : threads) thread_join(thread);
+    for (const Waiter& waiter : waiters) EXPECT_TRUE(waiter.woke);
+    EXPECT_LT(tick_ms() - start_ms, 30000u) << "a waiter slept through the set";
+    signal_destroy(signal);
+}
+
+TEST(LinuxClock, SleepsLastAtLeastWhatTheyAsk) {
+    for (uint32_t ms : {0u, 1u, 25u, 1001u}) {
+        const uint64_t start_ms = tick_ms();
+        sleep_ms(ms);
+        const uint64_t end_ms = tick_ms();
+        EXPECT_GE(end_ms - start_ms, ms);
+    }
+}
+
+TEST(LinuxMemory, PagesAreAlignedWritableAndMemoryIsKnown) {
+    int error = 0;
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    for (size_t bytes : {size_t{3 * 1024}, page, 5 * page + 1}) {
+        auto* pages = static_cast<unsigned char*>(pages_alloc(bytes, &error));
+        ASSERT_NE(pages, nullptr) << platform_error_text(error);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(pages) % page, 0u);
+        memset(pages, 0xA5, bytes);
+        EXPECT_EQ(pages[bytes - 1], 0xA5);
+        pages_free(pages, bytes);
+    }
+    EXPECT_GT(available_memory_bytes(), 0u);
+}
+
+}  // namespace
