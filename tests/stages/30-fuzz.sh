@@ -9,7 +9,8 @@ fuzz_seconds=${VORLAX_FUZZ_SECONDS:-60}
 mkdir -p build/fuzz
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Isrc \
     fuzz/parse_settings_fuzz.cpp src/settings/settings.cpp src/settings/argument_notes.cpp \
-    src/platform/platform_posix.cpp src/platform/platform_posix_guard.cpp \
+    src/platform/platform_posix.cpp \
+    src/platform/platform_posix_guard.cpp \
     -pthread -o build/fuzz/parse_settings_fuzz
 
 work=$(mktemp -d)
