@@ -37,10 +37,31 @@ bool platform_is_missing_folder(int error);
 using FileHandle = intptr_t;
 constexpr FileHandle invalid_file = -1;
 
+// A name that is not opened because another user may have put it there: in
+// a folder that is sticky and writable by every user, a symbolic link, or
+// an existing file, that neither the running user nor the folder's owner
+// owns. Such a link could point anywhere, such a file be anyone's.
+enum class ForeignKind { none, link, file };
+struct ForeignEntry {
+    ForeignKind kind = ForeignKind::none;
+    std::string owner;   // the owner's user name, or its number where it has none
+    std::string folder;  // the folder that holds it
+};
+
+// Whether a link or existing file owned by entry_owner_id may be followed
+// or cut by user_id in a folder of folder_mode (POSIX bits: 01000 sticky,
+// 0002 writable by others) owned by folder_owner_id: always, unless the
+// folder is both sticky and writable by others; there only when user_id or
+// folder_owner_id owns the entry. Pure; only the POSIX layer has such folders.
+bool shared_folder_allows(uint32_t folder_mode, uint32_t folder_owner_id, uint32_t entry_owner_id,
+                          uint32_t user_id);
+
 // Creates name anew, or cuts an existing file to zero length, for writing
 // only. With buffered false the writes bypass the system's file cache.
-// Returns invalid_file and sets *error on failure.
-FileHandle file_create(const char* name, bool buffered, int* error);
+// Returns invalid_file and sets *error on failure; when the name is a
+// foreign entry (above) it is left untouched, *foreign (unless null) says
+// whose and where, and *error is the system's "not permitted".
+FileHandle file_create(const char* name, bool buffered, int* error, ForeignEntry* foreign);
 
 // One synchronous write of bytes at the file's position. Returns false and
 // sets *error when nothing could be written; otherwise stores the count in
@@ -89,8 +110,9 @@ FolderCompression folder_compression(const char* folder);
 // Opens an existing name for reading only. With buffered false the reads
 // bypass the system's file cache and, like unbuffered writes, need sizes
 // and offsets that are whole multiples of the device's sector size.
-// Returns invalid_file and sets *error on failure.
-FileHandle file_open_read(const char* name, bool buffered, int* error);
+// Returns invalid_file and sets *error on failure; a foreign link (above)
+// is not followed and is reported in *foreign as file_create does.
+FileHandle file_open_read(const char* name, bool buffered, int* error, ForeignEntry* foreign);
 
 // One synchronous read of up to bytes at offset, leaving no position behind
 // it. Returns false and sets *error when the system reports a failure (an
@@ -103,7 +125,8 @@ bool file_size_bytes(FileHandle file, uint64_t* bytes, int* error);
 
 // Writes out name's changed pages and asks the system to drop its cached
 // ones, so the next reads come from the device. Best effort: returns false
-// and sets *error when name cannot be opened or the system refuses.
+// and sets *error when name cannot be opened (a foreign link among the
+// reasons, as file_open_read) or the system refuses.
 bool file_drop_cached_pages(const char* name, int* error);
 
 enum class CacheResidency { dropped, stayed, unknown };

@@ -1,7 +1,8 @@
 // POSIX implementation of the platform layer (Linux first; O_DIRECT and
 // statx are Linux names, the rest is plain POSIX). The folder probes are in
-// platform_posix_folders.cpp, the reading side in platform_posix_read.cpp.
-#include "platform/platform.h"
+// platform_posix_folders.cpp, the reading side in platform_posix_read.cpp,
+// the open that guards shared folders in platform_posix_guard.cpp.
+#include "platform/platform_posix.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -50,15 +51,11 @@ bool platform_is_unbuffered_refusal(int error) { return error == EINVAL; }
 
 bool platform_is_missing_folder(int error) { return error == ENOENT; }
 
-FileHandle file_create(const char* name, bool buffered, int* error) {
-    int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+FileHandle file_create(const char* name, bool buffered, int* error, ForeignEntry* foreign) {
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
     if (!buffered) flags |= O_DIRECT;
-    int fd = open(name, flags, 0666);
-    if (fd < 0) {
-        *error = errno;
-        return invalid_file;
-    }
-    return fd;
+    int fd = open_guarded(name, flags, true, error, foreign);
+    return fd < 0 ? invalid_file : fd;
 }
 
 bool file_write(FileHandle file, const void* data, size_t bytes, size_t* written, int* error) {

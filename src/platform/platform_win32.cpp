@@ -52,7 +52,11 @@ bool platform_is_unbuffered_refusal(int error) { return error == ERROR_INVALID_P
 
 bool platform_is_missing_folder(int error) { return error == ERROR_PATH_NOT_FOUND; }
 
-FileHandle file_create(const char* name, bool buffered, int* error) {
+// The guard of shared folders (ForeignEntry) has nothing to do here: NTFS
+// has no sticky folders, where anyone may add a name but only its owner
+// take it away, and creating a symbolic link needs a privilege that plain
+// users lack. Access lists decide who may replace a file; foreign stays none.
+FileHandle file_create(const char* name, bool buffered, int* error, ForeignEntry*) {
     const DWORD flags = buffered ? FILE_ATTRIBUTE_NORMAL : (FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL);
     HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -104,7 +108,7 @@ bool file_sync(FileHandle file, int* error) {
 
 void file_close(FileHandle file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
 
-FileHandle file_open_read(const char* name, bool buffered, int* error) {
+FileHandle file_open_read(const char* name, bool buffered, int* error, ForeignEntry*) {
     const DWORD flags = buffered ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_FLAG_NO_BUFFERING;
     HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               flags | FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -147,7 +151,7 @@ bool file_drop_cached_pages(const char* name, int* error) {
     // Opening a file without buffering makes the file system write out and
     // purge the file's cached pages (where no other handle maps them).
     int open_error = 0;
-    FileHandle file = file_open_read(name, false, &open_error);
+    FileHandle file = file_open_read(name, false, &open_error, nullptr);
     if (file == invalid_file) {
         *error = open_error;
         return false;

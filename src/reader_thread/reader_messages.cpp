@@ -77,6 +77,8 @@ std::string describe_reader_problems(const ReaderLayout& layout, const ReaderRep
             if (layout.name.empty())
                 return "vorlax-read: thread " + num(uint64_t{layout.thread_index}) +
                        ": test file name too long for this system; use a shorter path";
+            if (report.foreign.kind != ForeignKind::none)
+                return describe_foreign_entry("vorlax-read: " + layout.name, report.foreign);
             if (!layout.buffered && platform_is_unbuffered_refusal(report.error))
                 return head + "cannot open for unbuffered reading: " + reason +
                        "; this file system does not accept reads that bypass the cache, use mode B";

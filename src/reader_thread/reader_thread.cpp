@@ -60,7 +60,7 @@ bool check_block(FileHandle file, unsigned char* buffer, const ReaderLayout& lay
 
 ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters) {
     ReaderReport report;
-    FileHandle file = file_open_read(layout.name.c_str(), layout.buffered, &report.error);
+    FileHandle file = file_open_read(layout.name.c_str(), layout.buffered, &report.error, &report.foreign);
     if (file == invalid_file) {
         report.result = ReaderResult::open_failed;
         return report;

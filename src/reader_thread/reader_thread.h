@@ -7,6 +7,7 @@
 #include <string>
 
 #include "monitor/run_counters.h"
+#include "platform/platform.h"
 #include "reader_thread/block_check.h"
 
 // One test file as a reader takes it on: what the run's settings say it
@@ -37,6 +38,7 @@ struct ReaderReport {
     uint32_t alignment_bytes = 0;      // what refused unbuffered reads need, 0 if unknown
     int64_t ended_at_block = -1;       // the file ended there while it was read
     uint32_t written_kb = 0;           // the file was written with this other block size
+    ForeignEntry foreign{};            // open_failed: another user's link in a shared folder
 };
 
 // Opens layout.name, reads the whole blocks its length holds (at most

@@ -47,6 +47,17 @@ std::string unbuffered_alignment_advice(uint32_t buffer_kb, uint32_t alignment_b
                        buffer_kb, alignment_bytes);
 }
 
+std::string describe_foreign_entry(const std::string& head, const ForeignEntry& foreign) {
+    const std::string where = " of user " + foreign.owner + " in " + foreign.folder +
+                              ", a sticky folder every user may write to; ";
+    const std::string what_to_do = "; remove it, or write in a folder of your own";
+    if (foreign.kind == ForeignKind::link)
+        return head + ": not followed: a symbolic link" + where + "another user could aim it at any file" +
+               what_to_do;
+    return head + ": not cut: an existing file" + where + "it may be another user's, put there to be overwritten" +
+           what_to_do;
+}
+
 std::string describe_writer_failure(const WriterLayout& layout, const WriterReport& report) {
     const std::string head = layout.message_head + (layout.name.empty() ? std::string("test file") : layout.name);
     const std::string reason = report.error ? platform_error_text(report.error) : std::string();
@@ -58,6 +69,7 @@ std::string describe_writer_failure(const WriterLayout& layout, const WriterRepo
                 return layout.message_head +
                        format_text("thread %u: test file name too long for this system; use a shorter path",
                               layout.thread_index);
+            if (report.foreign.kind != ForeignKind::none) return describe_foreign_entry(head, report.foreign);
             if (refused_for_bypass(layout, report))
                 return head + ": cannot create for unbuffered writing: " + reason +
                        "; this file system does not accept writes that bypass the cache, use mode B";

@@ -26,8 +26,13 @@ WriterReport stop_before_start(const WriterLayout& layout, RunCounters* counters
 
 WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters) {
     int error = 0;
-    FileHandle file = file_create(layout.name.c_str(), layout.buffered, &error);
-    if (file == invalid_file) return stop_before_start(layout, counters, WriterResult::open_failed, error);
+    ForeignEntry foreign;
+    FileHandle file = file_create(layout.name.c_str(), layout.buffered, &error, &foreign);
+    if (file == invalid_file) {
+        WriterReport report = stop_before_start(layout, counters, WriterResult::open_failed, error);
+        report.foreign = foreign;
+        return report;
+    }
 
     const size_t block_bytes = static_cast<size_t>(layout.buffer_kb) * 1024u;
     auto* buffer = static_cast<unsigned char*>(pages_alloc(block_bytes, &error));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "monitor/run_counters.h"
+#include "platform/platform.h"
 #include "settings/settings.h"
 
 // One test file as a writer carries it out.
@@ -33,6 +34,7 @@ struct WriterReport {
     uint32_t alignment_bytes;     // unbuffered write size the file needs, 0 if unknown
     uint64_t end_tick = 0;        // tick_ms() after the last block; 0 before the loop
     uint64_t flush_ms = 0;        // how long the flush after the last block took
+    ForeignEntry foreign{};       // open_failed: another user's link or file in a shared folder
 };
 
 // Creates layout.name and takes the buffer, passes layout.gate (if any),
@@ -58,6 +60,12 @@ const char* writer_failure_words(WriterResult result);
 // size (A bytes here); use such a block size, or mode B", the bracket left
 // out when alignment_bytes is 0.
 std::string unbuffered_alignment_advice(uint32_t buffer_kb, uint32_t alignment_bytes);
+
+// The line on stderr for a test file not opened because it is a foreign
+// entry (platform.h): "<head><name>: not followed: ..." for a link, "not
+// cut" for a file, naming its owner and folder, why, and what to do. The
+// writers and the readers say it alike.
+std::string describe_foreign_entry(const std::string& head, const ForeignEntry& foreign);
 
 // Thread routine; job is a WorkerJob. Runs write_test_file for the job's
 // test file with the job's options, reports a failure on stderr and counts

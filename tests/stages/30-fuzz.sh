@@ -11,6 +11,7 @@ clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-reco
     fuzz/parse_settings_fuzz.cpp src/settings/settings.cpp src/settings/argument_notes.cpp \
     src/test_file/test_file.cpp \
     src/platform/platform_posix.cpp \
+    src/platform/platform_posix_guard.cpp \
     -pthread -o build/fuzz/parse_settings_fuzz
 
 work=$(mktemp -d)

@@ -34,7 +34,7 @@ bool platform_is_unbuffered_refusal(int error) { return error == fake_refusal_er
 
 bool platform_is_missing_folder(int error) { return error == ENOENT; }
 
-FileHandle file_create(const char*, bool buffered, int* error) {
+FileHandle file_create(const char*, bool buffered, int* error, ForeignEntry*) {
     fake_log.last_open_buffered = buffered;
     if (fake_script.open_error != 0) {
         *error = fake_script.open_error;
@@ -70,7 +70,9 @@ bool file_sync(FileHandle, int* error) {
     return false;
 }
 
-FileHandle file_open_read(const char* name, bool buffered, int* error) { return file_create(name, buffered, error); }
+FileHandle file_open_read(const char* name, bool buffered, int* error, ForeignEntry* foreign) {
+    return file_create(name, buffered, error, foreign);
+}
 
 bool file_read_at(FileHandle, void* data, size_t bytes, uint64_t offset, size_t* got, int* error) {
     const std::vector<uint64_t>& failed = fake_script.failed_reads;

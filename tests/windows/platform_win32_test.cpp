@@ -143,11 +143,11 @@ TEST(Win32Reader, ReadsBackWhatTheWriterWrote) {
     int error = 0;
     char data[4096];
     size_t got = 1;
-    FileHandle file = file_open_read(name.c_str(), true, &error);
+    FileHandle file = file_open_read(name.c_str(), true, &error, nullptr);
     EXPECT_TRUE(file_read_at(file, data, sizeof data, 300 * 4096, &got, &error));
     EXPECT_EQ(got, 0u);
     file_close(file);
-    EXPECT_EQ(file_open_read(folder.file("none_03.BIN").c_str(), true, &error), invalid_file);
+    EXPECT_EQ(file_open_read(folder.file("none_03.BIN").c_str(), true, &error, nullptr), invalid_file);
     EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
 }
 
