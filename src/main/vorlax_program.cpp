@@ -5,12 +5,10 @@
 #include "main/program.h"
 #include "main/run_driver.h"
 #include "main/run_notes.h"
+#include "version.h"
 #include "test_file/test_file.h"
 #include "writer_thread/writer_thread.h"
 
-#ifndef VORLAX_VERSION
-#define VORLAX_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -79,7 +77,7 @@ const char* const vorlax_help =
 }  // namespace
 
 const ProgramInfo vorlax_program = {
-    "vorlax", usage_text, vorlax_help, "VORLAX " VORLAX_VERSION "\n", "writing", "written", "writer", writer_thread,
+    "vorlax", usage_text, vorlax_help, "vorlax (VORLAX) " VORLAX_VERSION "\n", "writing", "written", "writer", writer_thread,
     print_write_notes,
 };
 

@@ -4,12 +4,10 @@
 
 #include "main/program.h"
 #include "main/run_notes.h"
+#include "version.h"
 #include "reader_thread/reader_thread.h"
 #include "test_file/test_file.h"
 
-#ifndef VORLAX_VERSION
-#define VORLAX_VERSION "unknown"
-#endif
 
 namespace {
 

@@ -1,10 +1,8 @@
 // vorlax-mpi's words: usage, help and version.
 #include "main/program.h"
+#include "version.h"
 #include "writer_thread/writer_thread.h"
 
-#ifndef VORLAX_VERSION
-#define VORLAX_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -54,6 +52,6 @@ const char* const mpi_help =
 }  // namespace
 
 const ProgramInfo vorlax_mpi_program = {
-    "vorlax-mpi", mpi_usage, mpi_help, "VORLAX-MPI " VORLAX_VERSION "\n", "writing", "written", "writer",
+    "vorlax-mpi", mpi_usage, mpi_help, "vorlax-mpi (VORLAX) " VORLAX_VERSION "\n", "writing", "written", "writer",
     writer_thread, nullptr,
 };

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "../support/scratch_dir.h"
@@ -19,8 +20,14 @@ WriterLayout layout_for(const std::string& name, int64_t blocks, uint32_t buffer
 }
 
 TEST(Writer, WritesEveryBlockWithItsPatternAndCountsIt) {
-    ScratchDir scratch;
     for (bool buffered : {true, false}) {
+        // Unbuffered files go where O_DIRECT is taken (tmpfs refuses it
+        // before Linux 6.6).
+        ScratchDir scratch(buffered ? ScratchUse::any : ScratchUse::unbuffered);
+        if (scratch.path().empty()) {
+            std::printf("unbuffered pass skipped: %s\n", scratch.unbuffered_note().c_str());
+            continue;
+        }
         RunCounters counters;
         std::string name = scratch.file(buffered ? "b_03.BIN" : "u_03.BIN");
         CaptureStdout();
