@@ -78,7 +78,7 @@ const char* const vorlax_help =
 
 const ProgramInfo vorlax_program = {
     "vorlax", usage_text, vorlax_help, "vorlax (VORLAX) " VORLAX_VERSION "\n", "writing", "written", "writer", writer_thread,
-    print_write_notes,
+    print_write_notes, false,
 };
 
 int run_vorlax(int argc, const char* const* argv) { return run_program(vorlax_program, argc, argv); }

@@ -84,5 +84,5 @@ void drop_caches_and_note(const RunSettings& settings) {
 
 const ProgramInfo vorlax_read_program = {
     "vorlax-read", read_usage, read_help, "vorlax-read (VORLAX) " VORLAX_VERSION "\n", "reading", "read", "reader",
-    reader_thread, drop_caches_and_note,
+    reader_thread, drop_caches_and_note, true,
 };

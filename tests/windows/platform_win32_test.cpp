@@ -136,7 +136,7 @@ TEST(Win32Reader, ReadsBackWhatTheWriterWrote) {
     CaptureStdout();
     write_test_file(WriterLayout{3, name, 300, 4, false}, &counters);
     for (bool buffered : {true, false}) {
-        const ReaderLayout layout{3, name, 300, 4, buffered};
+        const ReaderLayout layout{3, name, 300, 4, buffered, 1};
         EXPECT_TRUE(reader_report_clean(layout, read_test_file(layout, &counters))) << buffered;
     }
     GetCapturedStdout();
