@@ -25,6 +25,21 @@ uint64_t run_bytes(uint32_t buffer_kb, uint32_t max_gb) {
     return static_cast<uint64_t>(test_file_block_count(max_gb, buffer_kb)) * buffer_kb * 1024u;
 }
 
+ReaderReport open_failure(int error) {
+    ReaderReport report;
+    report.result = ReaderResult::open_failed;
+    report.error = error;
+    return report;
+}
+
+ReaderReport sized(uint64_t file_bytes, uint32_t written_kb, int64_t blocks_read) {
+    ReaderReport report;
+    report.file_bytes = file_bytes;
+    report.written_kb = written_kb;
+    report.blocks_read = blocks_read;
+    return report;
+}
+
 TEST(ReaderLines, OpenAndLengthProblemsSayWhatToTry) {
     const struct {
         const char* what;
@@ -32,70 +47,30 @@ TEST(ReaderLines, OpenAndLengthProblemsSayWhatToTry) {
         ReaderReport report;
         std::string line;
     } cases[] = {
-        {"a folder in the file's place", layout_of(64, 1), [] {
-             ReaderReport r;
-             r.result = ReaderResult::open_failed;
-             r.error = EISDIR;
-             return r;
-         }(),
+        {"a folder in the file's place", layout_of(64, 1), open_failure(EISDIR),
          head + "is a folder, not a test file; give the path prefix the files were written with"},
-        {"missing", layout_of(64, 1), [] {
-             ReaderReport r;
-             r.result = ReaderResult::open_failed;
-             r.error = ENOENT;
-             return r;
-         }(),
+        {"missing", layout_of(64, 1), open_failure(ENOENT),
          head + "cannot open: No such file or directory; vorlax-read takes the arguments that wrote the files: the "
                 "same path prefix (here /d/r), block size and max-GB"},
-        {"not readable", layout_of(64, 1), [] {
-             ReaderReport r;
-             r.result = ReaderResult::open_failed;
-             r.error = EACCES;
-             return r;
-         }(),
+        {"not readable", layout_of(64, 1), open_failure(EACCES),
          head + "cannot open: Permission denied; check that this user may read it"},
         // Written at 64 KB, read at 3: its length is right for 64 KB blocks.
-        {"other block size, whole", layout_of(3, 1), [] {
-             ReaderReport r;
-             r.file_bytes = run_bytes(64, 1);
-             r.written_kb = 64;
-             return r;
-         }(),
+        {"other block size, whole", layout_of(3, 1), sized(run_bytes(64, 1), 64, 0),
          head + "written with 64 KB blocks, not 3 KB (its byte value first changes at byte 65536); read it with "
                 "max-buf-KB 64"},
         // Written at 3000 KB, read at 1024: 357 whole blocks of 3000 KB.
-        {"other block size, larger", layout_of(1024, 1), [] {
-             ReaderReport r;
-             r.file_bytes = run_bytes(3000, 1);
-             r.written_kb = 3000;
-             return r;
-         }(),
+        {"other block size, larger", layout_of(1024, 1), sized(run_bytes(3000, 1), 3000, 0),
          head + "written with 3000 KB blocks, not 1024 KB (its byte value first changes at byte 3072000); read it "
                 "with max-buf-KB 3000"},
-        {"other block size, cut short", layout_of(3, 1), [] {
-             ReaderReport r;
-             r.file_bytes = 65536 + 100;
-             r.written_kb = 64;
-             return r;
-         }(),
+        {"other block size, cut short", layout_of(3, 1), sized(65536 + 100, 64, 0),
          head + "written with 64 KB blocks, not 3 KB (its byte value first changes at byte 65536); read it with "
                 "max-buf-KB 64; cut short: 1 whole block of 16384, then 100 bytes of block 1 (65636 of 1073741824 "
                 "bytes); the rest is missing: the writing stopped early (a full disk? a failed run?) or the file "
                 "was cut later; write it again"},
-        {"a smaller max-GB", layout_of(64, 3), [] {
-             ReaderReport r;
-             r.file_bytes = run_bytes(64, 2);
-             r.blocks_read = 32768;
-             return r;
-         }(),
+        {"a smaller max-GB", layout_of(64, 3), sized(run_bytes(64, 2), 0, 32768),
          head + "shorter than this run's 49152 blocks: 2147483648 bytes where 3221225472 belong, the length of a "
                 "file of max-GB 2 (written with a smaller max-GB? read it with max-GB 2)"},
-        {"a larger max-GB", layout_of(64, 1), [] {
-             ReaderReport r;
-             r.file_bytes = run_bytes(64, 2);
-             r.blocks_read = 16384;
-             return r;
-         }(),
+        {"a larger max-GB", layout_of(64, 1), sized(run_bytes(64, 2), 0, 16384),
          head + "longer than this run's 16384 blocks: 2147483648 bytes where 1073741824 belong; the bytes past "
                 "them were not checked (written with a larger max-GB? read it with max-GB 2)"},
         {"one byte, zero", layout_of(4, 1), [] {
