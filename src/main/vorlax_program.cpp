@@ -77,8 +77,8 @@ const char* const vorlax_help =
 }  // namespace
 
 const ProgramInfo vorlax_program = {
-    "vorlax", usage_text, vorlax_help, "vorlax (VORLAX) " VORLAX_VERSION "\n", "writing", "written", "writer", writer_thread,
-    print_write_notes, false,
+    "vorlax", usage_text, vorlax_help, "vorlax (VORLAX) " VORLAX_VERSION "\n", "writing", "written", "writer",
+    writer_thread, print_write_notes, false,
 };
 
 int run_vorlax(int argc, const char* const* argv) { return run_program(vorlax_program, argc, argv); }

@@ -49,6 +49,7 @@ BlockDamage classify_damage(const unsigned char* data, size_t bytes, uint8_t exp
             bad_all_zero = bad_all_zero && data[i] == 0;
         }
     const bool one_run = last_bad - damage.first_offset + 1 == damage.bad_bytes;
+    damage.bad_all_zero = bad_all_zero;
 
     const size_t change = first_mismatch(data, bytes, data[0]);
     if (change == bytes) {

@@ -31,6 +31,7 @@ struct BlockDamage {
     uint8_t found;        // the byte there
     uint8_t expected;     // the byte the whole block should hold
     size_t bad_bytes;     // bytes that differ (a zero run's length)
+    bool bad_all_zero;    // every byte that differs is 0
     uint8_t distance;     // other_block: (found - expected) mod 256
     size_t change_offset; // torn: where the second value starts
     uint8_t before;       // torn: the value up to change_offset

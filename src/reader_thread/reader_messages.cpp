@@ -50,7 +50,7 @@ std::string describe_damage(const BlockDamage& damage, size_t block_bytes) {
                    " at byte " + num(uint64_t{damage.change_offset}) + " of it: a torn write, part old and part new";
         case DamageKind::stray_bytes:
             return count_of(uint64_t{damage.bad_bytes}, "stray byte", "stray bytes") + " in it" +
-                   (damage.found == 0 && damage.bad_bytes > 1 ? ", all zero but less than a whole sector" : "") +
+                   (damage.bad_all_zero && damage.bad_bytes > 1 ? ", all zero but less than a whole sector" : "") +
                    ": bit rot, or a fault in memory or on the way";
         case DamageKind::mixed:
             return count_of(uint64_t{damage.bad_bytes}, "byte", "bytes") + " in it differ" +
@@ -96,7 +96,8 @@ std::string describe_length(const ReaderLayout& layout, uint64_t file_bytes, uin
            " bytes where " + num(run_bytes) + " belong" +
            (rest ? std::string(", not a whole number of ") + num(uint64_t{block_kb}) + " KB blocks" : std::string()) +
            "; the bytes past them were not checked (written with a larger max-GB? " +
-           (other_gb ? "read it with max-GB " + num(uint64_t{other_gb}) : std::string("give the one it was written with")) +
+           (other_gb ? "read it with max-GB " + num(uint64_t{other_gb})
+                     : std::string("give the one it was written with")) +
            ")";
 }
 
@@ -169,8 +170,9 @@ std::string describe_reader_problems(const ReaderLayout& layout, const ReaderRep
                            ": " + platform_error_text(report.read_error) + "; " +
                            unbuffered_alignment_advice(layout.buffer_kb, report.alignment_bytes));
     if (report.unreadable_blocks)
-        problems.push_back(num(report.unreadable_blocks) +
-                           (report.unreadable_blocks == 1 ? " block unreadable: block " : " blocks unreadable, the first block ") +
+        problems.push_back(num(report.unreadable_blocks) + (report.unreadable_blocks == 1
+                                                                ? " block unreadable: block "
+                                                                : " blocks unreadable, the first block ") +
                            num(report.first_unreadable_block) + " at byte " +
                            num(static_cast<uint64_t>(report.first_unreadable_block) * block_bytes) + ": " +
                            platform_error_text(report.read_error) +

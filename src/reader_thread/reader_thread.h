@@ -55,8 +55,9 @@ struct ReaderReport {
 // Opens layout.name, reads the whole blocks its length holds (at most
 // layout.block_count), checks each against its pattern right after its
 // read and adds buffer_kb to counters->total_kb_written per whole block
-// read. Asks the file system for holes in those blocks first. A failed read is counted and skipped; an unbuffered read the
-// system refuses, or a file found to have another block size, ends the
+// read; asks the file system for holes in those blocks first. A failed
+// read is counted and skipped; an unbuffered read the system refuses, or
+// a file found to have another block size, ends the
 // reading. Prints the completion line to stdout when the read loop was
 // reached. Does not touch active_threads.
 ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters);

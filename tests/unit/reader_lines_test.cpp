@@ -32,6 +32,20 @@ ReaderReport open_failure(int error) {
     return report;
 }
 
+ReaderReport sized(uint64_t file_bytes, uint32_t written_kb, int64_t blocks_read);
+
+// A clean-length report at 4 KB whose block 5 holds 5 but for the bytes
+// given (offset, value).
+ReaderReport with_bad_block_5(const std::vector<std::pair<size_t, unsigned char>>& bytes) {
+    ReaderReport report = sized(run_bytes(4, 1), 0, 262144);
+    report.bad_blocks = 1;
+    report.first_bad_block = 5;
+    std::vector<unsigned char> block(4096, 5);
+    for (const auto& byte : bytes) block[byte.first] = byte.second;
+    report.first_damage = classify_damage(block.data(), block.size(), 5);
+    return report;
+}
+
 ReaderReport sized(uint64_t file_bytes, uint32_t written_kb, int64_t blocks_read) {
     ReaderReport report;
     report.file_bytes = file_bytes;
@@ -41,6 +55,10 @@ ReaderReport sized(uint64_t file_bytes, uint32_t written_kb, int64_t blocks_read
 }
 
 TEST(ReaderLines, OpenAndLengthProblemsSayWhatToTry) {
+    const std::string again =
+        "; read again to tell a lasting fault from a passing one: one that stays is on the disk (write the file "
+        "again and read it: the same blocks bad again point at the device), one that goes came on the way (memory, "
+        "cable, controller)";
     const struct {
         const char* what;
         ReaderLayout layout;
@@ -73,22 +91,16 @@ TEST(ReaderLines, OpenAndLengthProblemsSayWhatToTry) {
         {"a larger max-GB", layout_of(64, 1), sized(run_bytes(64, 2), 0, 16384),
          head + "longer than this run's 16384 blocks: 2147483648 bytes where 1073741824 belong; the bytes past "
                 "them were not checked (written with a larger max-GB? read it with max-GB 2)"},
-        {"one byte, zero", layout_of(4, 1), [] {
-             ReaderReport r;
-             r.file_bytes = run_bytes(4, 1);
-             r.blocks_read = 262144;
-             r.bad_blocks = 1;
-             r.first_bad_block = 5;
-             std::vector<unsigned char> block(4096, 5);
-             block[1000] = 0;
-             r.first_damage = classify_damage(block.data(), block.size(), 5);
-             return r;
-         }(),
+        {"one byte, zero", layout_of(4, 1), with_bad_block_5({{1000, 0}}),
          head + "1 bad block of 262144 read; the first is block 5 at byte 20480: found 0x00 at byte 21480, expected "
-                "0x05; 1 stray byte in it: bit rot, or a fault in memory or on the way; read again to tell a "
-                "lasting fault from a passing one: one that stays is on the disk (write the file again and read "
-                "it: the same blocks bad again point at the device), one that goes came on the way (memory, "
-                "cable, controller)"},
+                "0x05; 1 stray byte in it: bit rot, or a fault in memory or on the way" + again},
+        {"three bytes, the first zero", layout_of(4, 1), with_bad_block_5({{1000, 0}, {1001, 0xFF}, {3000, 0}}),
+         head + "1 bad block of 262144 read; the first is block 5 at byte 20480: found 0x00 at byte 21480, expected "
+                "0x05; 3 stray bytes in it: bit rot, or a fault in memory or on the way" + again},
+        {"a zero run short of a sector", layout_of(4, 1), with_bad_block_5({{1000, 0}, {1001, 0}}),
+         head + "1 bad block of 262144 read; the first is block 5 at byte 20480: found 0x00 at byte 21480, expected "
+                "0x05; 2 stray bytes in it, all zero but less than a whole sector: bit rot, or a fault in memory or "
+                "on the way" + again},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
