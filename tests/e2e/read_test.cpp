@@ -13,6 +13,7 @@
 #include "../support/scratch_dir.h"
 #include "output_lines.h"
 #include "run_process.h"
+#include "version.h"
 
 namespace {
 
@@ -71,6 +72,13 @@ protected:
 };
 std::unique_ptr<ScratchDir> ReadBack::scratch_;
 std::string ReadBack::unbuffered_note_;
+
+TEST(ReadCommandLine, VersionInTheFamilysShape) {
+    ProcessResult result = run("vorlax-read", {"--version"}, ".");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.out, "vorlax-read (VORLAX) " VORLAX_VERSION "\n");
+    EXPECT_EQ(result.err, "");
+}
 
 TEST_F(ReadBack, CleanReadPassesInBothModes) {
     const std::regex last_line(R"( *\d+\.\d{3}:     1024 MB read, +\d+ MB/s sustained, +\d+ MB/S incremental)");
