@@ -18,6 +18,9 @@ struct ProgramInfo {
     // stderr that this run's figures call for, after readying the files
     // they depend on (the readers drop cached pages here); may be null.
     void (*print_notes)(const RunSettings& settings);
+    // A run that counted any block ends with a progress line, even when every
+    // worker ended before the monitor's first look (vorlax-read's rule).
+    bool last_line_if_counted = false;
 };
 
 // vorlax itself: the writers.

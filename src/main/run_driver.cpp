@@ -103,7 +103,7 @@ int run_program(const ProgramInfo& program, int argc, const char* const* argv) {
 
     const uint64_t start_tick = tick_ms();
     sleep_ms(0);
-    run_monitor(local_monitor_source(&run_counters, program.progress_verb), start_tick);
+    run_monitor(local_monitor_source(&run_counters, program.progress_verb), start_tick, program.last_line_if_counted);
     print_stdout_line("DONE!\n");
 
     for (ThreadHandle thread : started) thread_join(thread);

@@ -5,12 +5,10 @@
 #include "main/program.h"
 #include "main/run_driver.h"
 #include "main/run_notes.h"
+#include "version.h"
 #include "test_file/test_file.h"
 #include "writer_thread/writer_thread.h"
 
-#ifndef VORLAX_VERSION
-#define VORLAX_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -85,8 +83,8 @@ RunNoteFacts write_note_facts(const char* program, const RunSettings& settings) 
 }
 
 const ProgramInfo vorlax_program = {
-    "vorlax", usage_text, vorlax_help.c_str(), "VORLAX " VORLAX_VERSION "\n", "writing", "written", "writer",
-    writer_thread, print_write_notes,
+    "vorlax", usage_text, vorlax_help.c_str(), "vorlax (VORLAX) " VORLAX_VERSION "\n", "writing", "written", "writer",
+    writer_thread, print_write_notes, false,
 };
 
 int run_vorlax(int argc, const char* const* argv) { return run_program(vorlax_program, argc, argv); }

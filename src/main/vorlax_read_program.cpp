@@ -4,12 +4,10 @@
 
 #include "main/program.h"
 #include "main/run_notes.h"
+#include "version.h"
 #include "reader_thread/reader_thread.h"
 #include "test_file/test_file.h"
 
-#ifndef VORLAX_VERSION
-#define VORLAX_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -44,13 +42,13 @@ const std::string read_help =
     "\n"
     "Block k of every file must hold the byte k mod 256 throughout. A file that\n"
     "is missing, shorter or longer than the run's size, not a whole number of\n"
-    "blocks, unreadable in places or holding wrong bytes gets one line on\n"
-    "stderr: the first bad block, the byte found and expected, how many blocks\n"
-    "are bad, and what the damage looks like. A file written with another\n"
-    "block size is named with the size to use. The pattern repeats every 256\n"
-    "blocks: a block moved by a multiple of 256 blocks, swapped files and a\n"
-    "card that fakes its capacity read back as good. This checks integrity,\n"
-    "not capacity.\n"
+    "blocks, unreadable in places, holding holes or wrong bytes gets one line\n"
+    "on stderr, with what to try: the first bad block, the byte found and\n"
+    "expected, how many blocks are bad, and what the damage looks like. A file\n"
+    "written with another block size is named with the size to use, and its\n"
+    "length judged in that size. The pattern repeats every 256 blocks: a block\n"
+    "moved by a multiple of 256 blocks, swapped files and a card that fakes\n"
+    "its capacity read back as good. This checks integrity, not capacity.\n"
     "\n"
     "Exit status: 0 every file whole and every block right; 1 anything\n"
     "missing, short, unreadable or wrong; 2 a command line that cannot be run.\n"
@@ -87,5 +85,5 @@ void drop_caches_and_note(const RunSettings& settings) {
 
 const ProgramInfo vorlax_read_program = {
     "vorlax-read", read_usage, read_help.c_str(), "vorlax-read (VORLAX) " VORLAX_VERSION "\n", "reading", "read",
-    "reader", reader_thread, drop_caches_and_note,
+    "reader", reader_thread, drop_caches_and_note, true,
 };

@@ -27,19 +27,24 @@ void gate_wait_arrivals(const StartGate& gate, int32_t arrivals) {
     while (gate.arrived.load() < arrivals) sleep_ms(1);
 }
 
-MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick) {
+MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted) {
     uint64_t prev_tick = start_tick;
     uint64_t prev_mb = 0;
-    MonitorTotals totals = source.sample(source.context);
-    while (totals.running) {
-        source.wait_until(source.context, prev_tick + 1000);
-        totals = source.sample(source.context);
+    auto print_line = [&](const MonitorTotals& totals) {
         const uint64_t now = tick_ms();
         ProgressLine line =
             format_progress(ProgressSample{start_tick, now, prev_tick, totals.total_kb, prev_mb}, source.verb);
         source.print_line(source.context, line.text);
         prev_mb = line.mb;
         prev_tick = now;
+    };
+    MonitorTotals totals = source.sample(source.context);
+    // Workers that all ended before the first test still get their line.
+    if (!totals.running && line_if_counted && totals.total_kb > 0) print_line(totals);
+    while (totals.running) {
+        source.wait_until(source.context, prev_tick + 1000);
+        totals = source.sample(source.context);
+        print_line(totals);
     }
     return totals;
 }

@@ -1,10 +1,8 @@
 // vorlax-mpi's words: usage, help and version.
 #include "main/program.h"
+#include "version.h"
 #include "writer_thread/writer_thread.h"
 
-#ifndef VORLAX_VERSION
-#define VORLAX_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -59,6 +57,6 @@ const std::string mpi_help =
 }  // namespace
 
 const ProgramInfo vorlax_mpi_program = {
-    "vorlax-mpi", mpi_usage, mpi_help.c_str(), "VORLAX-MPI " VORLAX_VERSION "\n", "writing", "written", "writer",
+    "vorlax-mpi", mpi_usage, mpi_help.c_str(), "vorlax-mpi (VORLAX) " VORLAX_VERSION "\n", "writing", "written", "writer",
     writer_thread, nullptr,
 };

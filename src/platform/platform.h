@@ -31,6 +31,12 @@ bool platform_is_unbuffered_refusal(int error);
 // True when error is how the system refuses to create a file in a folder
 // that does not exist.
 bool platform_is_missing_folder(int error);
+// True when error is how the system says a file to open does not exist
+// (nor, it may be, its folder).
+bool platform_is_missing_file(int error);
+// True when error is how the system says a name given as a file's is a
+// folder's (file_create and file_open_read give it).
+bool platform_is_folder(int error);
 
 // ---- Files ------------------------------------------------------------------
 
@@ -110,8 +116,9 @@ FolderCompression folder_compression(const char* folder);
 // Opens an existing name for reading only. With buffered false the reads
 // bypass the system's file cache and, like unbuffered writes, need sizes
 // and offsets that are whole multiples of the device's sector size.
-// Returns invalid_file and sets *error on failure; a foreign link (above)
-// is not followed and is reported in *foreign as file_create does.
+// Returns invalid_file and sets *error on failure; a folder is a failure
+// that platform_is_folder(*error) tells, and a foreign link (above) is not
+// followed and is reported in *foreign as file_create does.
 FileHandle file_open_read(const char* name, bool buffered, int* error, ForeignEntry* foreign);
 
 // One synchronous read of up to bytes at offset, leaving no position behind
@@ -122,6 +129,19 @@ bool file_read_at(FileHandle file, void* data, size_t bytes, uint64_t offset, si
 
 // The file's length in bytes. Returns false and sets *error on failure.
 bool file_size_bytes(FileHandle file, uint64_t* bytes, int* error);
+
+// Bytes [start_bytes, end_bytes) of a file.
+struct ByteRange {
+    uint64_t start_bytes;
+    uint64_t end_bytes;
+};
+
+// The first hole of file that ends after from_bytes and starts before
+// end_bytes: a range the file system keeps no data for, which reads as
+// zeros. Returns true with *hole (cut to [from_bytes, end_bytes)) when there
+// is one; false when there is none, or the file system keeps no holes or
+// cannot say.
+bool file_next_hole(FileHandle file, uint64_t from_bytes, uint64_t end_bytes, ByteRange* hole);
 
 // Writes out name's changed pages and asks the system to drop its cached
 // ones, so the next reads come from the device. Best effort: returns false

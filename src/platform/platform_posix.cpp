@@ -51,6 +51,10 @@ bool platform_is_unbuffered_refusal(int error) { return error == EINVAL; }
 
 bool platform_is_missing_folder(int error) { return error == ENOENT; }
 
+bool platform_is_missing_file(int error) { return error == ENOENT; }
+
+bool platform_is_folder(int error) { return error == EISDIR; }
+
 FileHandle file_create(const char* name, bool buffered, int* error, ForeignEntry* foreign) {
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
     if (!buffered) flags |= O_DIRECT;

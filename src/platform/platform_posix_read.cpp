@@ -10,8 +10,26 @@
 #include <algorithm>
 #include <cerrno>
 
+namespace {
+
+bool is_folder(const char* name) {
+    struct stat st;
+    return stat(name, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
 FileHandle file_open_read(const char* name, bool buffered, int* error, ForeignEntry* foreign) {
     int fd = open_guarded(name, O_RDONLY | O_CLOEXEC | (buffered ? 0 : O_DIRECT), false, error, foreign);
+    // A folder opens for reading, or is refused O_DIRECT where its file
+    // system has no unbuffered path: either way it is no file to read. A
+    // foreign link refused above stays refused, whatever it points at.
+    struct stat st;
+    if (fd < 0 ? *error != EPERM && is_folder(name) : fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (fd >= 0) close(fd);
+        *error = EISDIR;
+        return invalid_file;
+    }
     if (fd < 0) return invalid_file;
     // A larger read-ahead window for the one pass from start to end.
     if (buffered) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -34,6 +52,18 @@ bool file_size_bytes(FileHandle file, uint64_t* bytes, int* error) {
         return false;
     }
     *bytes = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool file_next_hole(FileHandle file, uint64_t from_bytes, uint64_t end_bytes, ByteRange* hole) {
+    const int fd = static_cast<int>(file);
+    // Where SEEK_HOLE is not known, the file reads as data to its end: the
+    // end of the file is the only hole it reports.
+    const off_t start = lseek(fd, static_cast<off_t>(from_bytes), SEEK_HOLE);
+    if (start < 0 || static_cast<uint64_t>(start) >= end_bytes) return false;
+    const off_t data = lseek(fd, start, SEEK_DATA);  // ENXIO: no data past it
+    hole->start_bytes = static_cast<uint64_t>(start);
+    hole->end_bytes = data < 0 ? end_bytes : std::min(end_bytes, static_cast<uint64_t>(data));
     return true;
 }
 

@@ -52,6 +52,22 @@ bool platform_is_unbuffered_refusal(int error) { return error == ERROR_INVALID_P
 
 bool platform_is_missing_folder(int error) { return error == ERROR_PATH_NOT_FOUND; }
 
+bool platform_is_missing_file(int error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// CreateFile refuses a folder with "access denied"; the files' own
+// functions below put this code in its place.
+bool platform_is_folder(int error) { return error == ERROR_DIRECTORY; }
+
+// The code to report for a failed CreateFile of name: ERROR_DIRECTORY
+// where name is a folder, else the system's own.
+static int open_error_code(const char* name) {
+    const DWORD code = GetLastError();
+    const DWORD attributes = GetFileAttributesA(name);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
+    return static_cast<int>(code);
+}
+
+
 // The guard of shared folders (ForeignEntry) has nothing to do here: NTFS
 // has no sticky folders, where anyone may add a name but only its owner
 // take it away, and creating a symbolic link needs a privilege that plain
@@ -60,7 +76,7 @@ FileHandle file_create(const char* name, bool buffered, int* error, ForeignEntry
     const DWORD flags = buffered ? FILE_ATTRIBUTE_NORMAL : (FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL);
     HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *error = static_cast<int>(GetLastError());
+        *error = open_error_code(name);
         return invalid_file;
     }
     return reinterpret_cast<FileHandle>(file);
@@ -113,7 +129,7 @@ FileHandle file_open_read(const char* name, bool buffered, int* error, ForeignEn
     HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               flags | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *error = static_cast<int>(GetLastError());
+        *error = open_error_code(name);
         return invalid_file;
     }
     return reinterpret_cast<FileHandle>(file);
@@ -144,6 +160,44 @@ bool file_size_bytes(FileHandle file, uint64_t* bytes, int* error) {
         return false;
     }
     *bytes = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
+bool file_next_hole(FileHandle file, uint64_t from_bytes, uint64_t end_bytes, ByteRange* hole) {
+    HANDLE handle = reinterpret_cast<HANDLE>(file);
+    // Only a sparse file has holes, and only where the file system keeps
+    // sparse files (NTFS, ReFS); FAT and exFAT files have none.
+    DWORD volume_flags = 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &volume_flags, nullptr, 0) ||
+        !(volume_flags & FILE_SUPPORTS_SPARSE_FILES) || !GetFileInformationByHandle(handle, &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE))
+        return false;
+    // The ranges that hold data, from from_bytes on; the first gap is the hole.
+    uint64_t at = from_bytes;
+    while (at < end_bytes) {
+        FILE_ALLOCATED_RANGE_BUFFER query{}, ranges[32];
+        query.FileOffset.QuadPart = static_cast<LONGLONG>(at);
+        query.Length.QuadPart = static_cast<LONGLONG>(end_bytes - at);
+        DWORD got = 0;
+        const bool all = DeviceIoControl(handle, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query, ranges,
+                                         sizeof ranges, &got, nullptr);
+        if (!all && GetLastError() != ERROR_MORE_DATA) return false;
+        const DWORD count = got / sizeof ranges[0];
+        if (!all && count == 0) return false;
+        for (DWORD i = 0; i < count; ++i) {
+            const auto start = static_cast<uint64_t>(ranges[i].FileOffset.QuadPart);
+            if (start > at) {
+                *hole = ByteRange{at, start < end_bytes ? start : end_bytes};
+                return true;
+            }
+            const uint64_t end = start + static_cast<uint64_t>(ranges[i].Length.QuadPart);
+            if (end > at) at = end;
+        }
+        if (all) break;
+    }
+    if (at >= end_bytes) return false;
+    *hole = ByteRange{at, end_bytes};
     return true;
 }
 

@@ -22,6 +22,18 @@ size_t first_mismatch(const unsigned char* data, size_t bytes, uint8_t value) {
     return bytes;
 }
 
+namespace {
+
+// True when bytes [offset, offset + bytes) of a block hold a whole aligned
+// sector: the least a hole or a trimmed range can be. Blocks start on a
+// sector boundary, so offsets from the block's start will do.
+bool covers_whole_sector(size_t offset, size_t bytes) {
+    const size_t first_sector = (offset + zero_sector_bytes - 1) / zero_sector_bytes * zero_sector_bytes;
+    return first_sector + zero_sector_bytes <= offset + bytes;
+}
+
+}  // namespace
+
 BlockDamage classify_damage(const unsigned char* data, size_t bytes, uint8_t expected) {
     BlockDamage damage{};
     damage.expected = expected;
@@ -37,13 +49,15 @@ BlockDamage classify_damage(const unsigned char* data, size_t bytes, uint8_t exp
             bad_all_zero = bad_all_zero && data[i] == 0;
         }
     const bool one_run = last_bad - damage.first_offset + 1 == damage.bad_bytes;
+    damage.bad_all_zero = bad_all_zero;
 
     const size_t change = first_mismatch(data, bytes, data[0]);
     if (change == bytes) {
         damage.kind = data[0] == 0 ? DamageKind::zero_run : DamageKind::other_block;
         damage.distance = static_cast<uint8_t>(data[0] - expected);
     } else if (bad_all_zero && one_run) {
-        damage.kind = DamageKind::zero_run;
+        damage.kind = covers_whole_sector(damage.first_offset, damage.bad_bytes) ? DamageKind::zero_run
+                                                                                 : DamageKind::stray_bytes;
     } else if (first_mismatch(data + change, bytes - change, data[change]) == bytes - change &&
                (data[0] == expected || data[change] == expected)) {
         damage.kind = DamageKind::torn;

@@ -12,7 +12,7 @@ size_t first_mismatch(const unsigned char* data, size_t bytes, uint8_t value);
 
 enum class DamageKind {
     other_block,  // every byte holds one other value: another block's pattern
-    zero_run,     // the bad bytes are one run of zeros
+    zero_run,     // the bad bytes are one run of zeros over a whole sector
     torn,         // one value up to a point, another from there on
     stray_bytes,  // a few bytes differ, with no run among them
     mixed,        // none of the above
@@ -20,6 +20,10 @@ enum class DamageKind {
 
 // At most this many differing bytes still count as stray.
 constexpr size_t stray_bytes_limit = 64;
+// The smallest range a hole or a trimmed range can be, aligned to it: a
+// run of zeros that holds no whole sector is stray bytes (whatever its
+// length), not a range the disk lost.
+constexpr size_t zero_sector_bytes = 512;
 
 struct BlockDamage {
     DamageKind kind;
@@ -27,6 +31,7 @@ struct BlockDamage {
     uint8_t found;        // the byte there
     uint8_t expected;     // the byte the whole block should hold
     size_t bad_bytes;     // bytes that differ (a zero run's length)
+    bool bad_all_zero;    // every byte that differs is 0
     uint8_t distance;     // other_block: (found - expected) mod 256
     size_t change_offset; // torn: where the second value starts
     uint8_t before;       // torn: the value up to change_offset
@@ -34,7 +39,8 @@ struct BlockDamage {
 };
 
 // Describes a block of bytes (above 0) that does not hold expected
-// throughout. The run of zeros wins over the other kinds when both fit.
+// throughout. The run of zeros wins over the other kinds when both fit; a
+// run of zeros with no whole sector in it is stray_bytes.
 BlockDamage classify_damage(const unsigned char* data, size_t bytes, uint8_t expected);
 
 // The block size, in KB, that a file was written with, judged from the

@@ -56,6 +56,21 @@ bool check_block(FileHandle file, unsigned char* buffer, const ReaderLayout& lay
     return report->written_kb == 0;
 }
 
+// Notes in *report every hole the file system keeps in the file's first
+// whole_blocks blocks, with the blocks it lies in.
+void find_holes(FileHandle file, const ReaderLayout& layout, int64_t whole_blocks, ReaderReport* report) {
+    const uint64_t block_bytes = uint64_t{layout.buffer_kb} * 1024u;
+    const uint64_t end = static_cast<uint64_t>(whole_blocks) * block_bytes;
+    ByteRange hole{};
+    for (uint64_t at = 0; at < end && file_next_hole(file, at, end, &hole); at = hole.end_bytes) {
+        if (hole.end_bytes <= hole.start_bytes) break;  // no progress: trust no more answers
+        if (report->holes.size() < holes_named)
+            report->holes.push_back(BlockSpan{static_cast<int64_t>(hole.start_bytes / block_bytes),
+                                              static_cast<int64_t>((hole.end_bytes - 1) / block_bytes)});
+        ++report->hole_count;
+    }
+}
+
 }  // namespace
 
 ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters) {
@@ -78,6 +93,7 @@ ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters) {
 
     const int64_t whole_blocks =
         std::min<int64_t>(layout.block_count, static_cast<int64_t>(report.file_bytes / block_bytes));
+    find_holes(file, layout, whole_blocks, &report);
     for (int64_t block = 0; block < whole_blocks; ++block) {
         size_t got = 0;
         int error = 0;
@@ -112,7 +128,7 @@ ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters) {
 bool reader_report_clean(const ReaderLayout& layout, const ReaderReport& report) {
     const uint64_t run_bytes = static_cast<uint64_t>(layout.block_count) * layout.buffer_kb * 1024u;
     return report.result == ReaderResult::completed && report.file_bytes == run_bytes &&
-           report.blocks_read == layout.block_count && report.bad_blocks == 0;
+           report.blocks_read == layout.block_count && report.bad_blocks == 0 && report.hole_count == 0;
 }
 
 void reader_thread(void* raw_job) {
@@ -122,7 +138,7 @@ void reader_thread(void* raw_job) {
 
     ReaderLayout layout{job->thread_index, std::string(),
                         test_file_block_count(settings.max_gb, settings.buffer_kb), settings.buffer_kb,
-                        settings.buffered};
+                        settings.buffered, settings.max_gb};
     // The prefix was checked against the limit before any thread started.
     ReaderReport report;
     if (test_file_name(settings.path_prefix, job->thread_index, platform_max_path_bytes, &layout.name))

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "monitor/run_counters.h"
 #include "platform/platform.h"
@@ -18,7 +19,17 @@ struct ReaderLayout {
     int64_t block_count;
     uint32_t buffer_kb;
     bool buffered;
+    uint32_t max_gb;  // the run's size per file, which block_count comes from
 };
+
+// Blocks first_block to last_block of a file, both included.
+struct BlockSpan {
+    int64_t first_block;
+    int64_t last_block;
+};
+
+// The holes a report names one by one; the rest are counted.
+constexpr size_t holes_named = 4;
 
 enum class ReaderResult { completed, open_failed, size_failed, buffer_failed };
 
@@ -39,13 +50,16 @@ struct ReaderReport {
     int64_t ended_at_block = -1;       // the file ended there while it was read
     uint32_t written_kb = 0;           // the file was written with this other block size
     ForeignEntry foreign{};            // open_failed: another user's link in a shared folder
+    int64_t hole_count = 0;            // holes in the run's whole blocks (a file vorlax wrote has none)
+    std::vector<BlockSpan> holes;      // the blocks of the first holes_named of them
 };
 
 // Opens layout.name, reads the whole blocks its length holds (at most
 // layout.block_count), checks each against its pattern right after its
 // read and adds buffer_kb to counters->total_kb_written per whole block
-// read. A failed read is counted and skipped; an unbuffered read the
-// system refuses, or a file found to have another block size, ends the
+// read; asks the file system for holes in those blocks first. A failed
+// read is counted and skipped; an unbuffered read the system refuses, or
+// a file found to have another block size, ends the
 // reading. Prints the completion line to stdout when the read loop was
 // reached. Does not touch active_threads.
 ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters);

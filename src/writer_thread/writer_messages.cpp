@@ -9,6 +9,10 @@
 
 namespace {
 
+// "1 block", "7 blocks".
+std::string blocks_words(int64_t blocks) {
+    return format_text("%" PRId64 " %s", blocks, blocks == 1 ? "block" : "blocks");
+}
 
 bool refused_for_bypass(const WriterLayout& layout, const WriterReport& report) {
     return !layout.buffered && report.error != 0 && platform_is_unbuffered_refusal(report.error);
@@ -70,6 +74,8 @@ std::string describe_writer_failure(const WriterLayout& layout, const WriterRepo
                        format_text("thread %u: test file name too long for this system; use a shorter path",
                               layout.thread_index);
             if (report.foreign.kind != ForeignKind::none) return describe_foreign_entry(head, report.foreign);
+            if (platform_is_folder(report.error))
+                return head + ": is a folder, not a test file; remove it or give another path prefix";
             if (refused_for_bypass(layout, report))
                 return head + ": cannot create for unbuffered writing: " + reason +
                        "; this file system does not accept writes that bypass the cache, use mode B";
@@ -81,13 +87,13 @@ std::string describe_writer_failure(const WriterLayout& layout, const WriterRepo
                    "; use a smaller block size or fewer threads";
         case WriterResult::write_failed:
             if (refused_for_bypass(layout, report))
-                return head + format_text(": unbuffered write refused after %" PRId64 " blocks: ", report.blocks_written) +
+                return head + ": unbuffered write refused after " + blocks_words(report.blocks_written) + ": " +
                        reason + "; " + unbuffered_alignment_advice(layout.buffer_kb, report.alignment_bytes);
-            return head + format_text(": write failed after %" PRId64 " blocks: ", report.blocks_written) + reason;
+            return head + ": write failed after " + blocks_words(report.blocks_written) + ": " + reason;
         case WriterResult::write_short:
-            return head + format_text(": write cut short after %" PRId64 " blocks (%zu of %u bytes written); "
-                                 "the disk may be full or a file size limit reached",
-                                 report.blocks_written, report.last_write_bytes, layout.buffer_kb * 1024u);
+            return head + ": write cut short after " + blocks_words(report.blocks_written) +
+                   format_text(" (%zu of %u bytes written); the disk may be full or a file size limit reached",
+                               report.last_write_bytes, layout.buffer_kb * 1024u);
         case WriterResult::flush_failed:
             return head + format_text(": flush after the last block (%" PRId64 ") failed: ", report.blocks_written) +
                    reason;

@@ -11,6 +11,7 @@
 #include "fifo_sink.h"
 #include "output_lines.h"
 #include "run_process.h"
+#include "version.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ TEST(CommandLine, UsageHelpAndVersion) {
     std::vector<Case> cases = {
         {{}, 2, usage},
         {{"U", "p", "64", "1", "1", "extra"}, 2, usage},
-        {{"--version"}, 0, "VORLAX " VORLAX_VERSION "\n"},
+        {{"--version"}, 0, "vorlax (VORLAX) " VORLAX_VERSION "\n"},
     };
     for (const auto& c : cases) {
         ProcessResult result = run_vorlax(c.args, scratch.path());

@@ -65,7 +65,7 @@ TEST(Faults, FileFaultsNameTheFileAndTheReason) {
         {"disk full", "", [](const std::string& f) { fs::create_symlink("/dev/full", f); }, "thread 0 done! 0",
          ": write failed after 0 blocks: No space left on device"},
         {"folder in the way", "", [](const std::string& f) { fs::create_directory(f); }, "",
-         ": cannot create: Is a directory"},
+         ": is a folder, not a test file; remove it or give another path prefix"},
         {"missing folder", "missing/", [](const std::string&) {}, "",
          ": cannot create: No such file or directory; the folder .* does not exist: create it, .*"},
     };

@@ -17,6 +17,7 @@
 #include "../support/scratch_dir.h"
 #include "output_lines.h"
 #include "run_process.h"
+#include "version.h"
 
 namespace {
 
@@ -61,6 +62,12 @@ void expect_whole_file(const std::string& name, size_t block_kb) {
     std::error_code error;
     ASSERT_EQ(fs::file_size(name, error), one_gb) << name;
     EXPECT_EQ(first_bad_block(read_whole_file(name), block_kb * 1024), -1) << name;
+}
+
+TEST(MpiRun, VersionInTheFamilysShape) {
+    ProcessResult result = run_mpi(1, {"--version"});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.out, "vorlax-mpi (VORLAX) " VORLAX_VERSION "\n");
 }
 
 TEST(MpiRun, EveryRankWritesItsFilesAndRankZeroSumsThemUp) {

@@ -88,7 +88,7 @@ for attempt in $(seq 1 30); do
     sleep 2
 done
 package_installed_here=1
-[ "$(/usr/bin/vorlax --version)" = "VORLAX $version" ]
+[ "$(/usr/bin/vorlax --version)" = "vorlax (VORLAX) $version" ]
 /usr/bin/vorlax --version
 [ "$(man -w vorlax)" = /usr/share/man/man1/vorlax.1.gz ]
 man vorlax | grep -q "vorlax $version" || { echo "man vorlax does not show version $version"; exit 1; }

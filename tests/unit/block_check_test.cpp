@@ -38,6 +38,12 @@ TEST(BlockCheck, DamageKinds) {
         {0, n, 0x09, DamageKind::other_block, n, 255},    // block j-1 over j
         {0, n, 0x00, DamageKind::zero_run, n, 0},         // zeroed
         {1024, 3072, 0x00, DamageKind::zero_run, 2048, 0},
+        // Zeros are a hole or trimmed range only over a whole aligned sector.
+        {1000, 1001, 0x00, DamageKind::stray_bytes, 1, 0},
+        {1000, 1535, 0x00, DamageKind::stray_bytes, 535, 0},
+        {1000, 1536, 0x00, DamageKind::zero_run, 536, 0},
+        {512, 1024, 0x00, DamageKind::zero_run, 512, 0},
+        {n - 511, n, 0x00, DamageKind::stray_bytes, 511, 0},  // not torn either
         {512, n, 0x09, DamageKind::torn, n - 512, 512},   // new, then old
         {0, 3072, 0x07, DamageKind::torn, 3072, 3072},    // old, then new
         {100, 101, 0x0E, DamageKind::stray_bytes, 1, 0},

@@ -34,6 +34,10 @@ bool platform_is_unbuffered_refusal(int error) { return error == fake_refusal_er
 
 bool platform_is_missing_folder(int error) { return error == ENOENT; }
 
+bool platform_is_missing_file(int error) { return error == ENOENT; }
+
+bool platform_is_folder(int error) { return error == EISDIR; }
+
 FileHandle file_create(const char*, bool buffered, int* error, ForeignEntry*) {
     fake_log.last_open_buffered = buffered;
     if (fake_script.open_error != 0) {
@@ -79,7 +83,20 @@ bool file_read_at(FileHandle, void* data, size_t bytes, uint64_t offset, size_t*
     *error = std::find(failed.begin(), failed.end(), offset) != failed.end() ? fake_script.read_error : 0;
     *got = *error ? 0 : static_cast<size_t>(std::min<uint64_t>(bytes, fake_script.read_file_bytes - offset));
     std::memset(data, static_cast<int>((offset / bytes) & 0xFF), *got);
+    for (const auto& hole : fake_script.holes) {  // holes read as zeros
+        const uint64_t from = std::max(hole.first, offset), to = std::min(hole.second, offset + *got);
+        if (from < to) std::memset(static_cast<unsigned char*>(data) + (from - offset), 0, to - from);
+    }
     return *error == 0;
+}
+
+bool file_next_hole(FileHandle, uint64_t from_bytes, uint64_t end_bytes, ByteRange* hole) {
+    for (const auto& range : fake_script.holes)
+        if (range.second > from_bytes && range.first < end_bytes) {
+            *hole = ByteRange{std::max(range.first, from_bytes), std::min(range.second, end_bytes)};
+            return true;
+        }
+    return false;
 }
 
 bool file_size_bytes(FileHandle, uint64_t* bytes, int*) {

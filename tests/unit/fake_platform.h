@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 enum class FakeWrite { whole, short_write, failed };
@@ -24,6 +25,8 @@ struct FakeScript {
     uint64_t read_file_bytes = 0;
     std::vector<uint64_t> failed_reads{};
     int read_error = 0;
+    // Holes as [start, end) byte ranges, in order: they read as zeros.
+    std::vector<std::pair<uint64_t, uint64_t>> holes{};
 };
 
 // What the code under test did.

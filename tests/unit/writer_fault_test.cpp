@@ -24,25 +24,26 @@ struct Fault {
     int error;
     bool buffered;
     WriterResult result;
-    const char* what;  // the middle of the stderr line, %lld for the whole blocks
+    const char* what;  // the middle of the stderr line, %s for the whole blocks ("1 block")
 };
 
 const Fault faults[] = {
     {"short", FakeWrite::short_write, 0, true, WriterResult::write_short,
-     ": write cut short after %lld blocks (1000 of 3072 bytes written); the disk may be full or a file size "
+     ": write cut short after %s (1000 of 3072 bytes written); the disk may be full or a file size "
      "limit reached"},
     {"failed", FakeWrite::failed, EIO, true, WriterResult::write_failed,
-     ": write failed after %lld blocks: Input/output error"},
+     ": write failed after %s: Input/output error"},
     {"invalid but buffered", FakeWrite::failed, EINVAL, true, WriterResult::write_failed,
-     ": write failed after %lld blocks: Invalid argument"},
+     ": write failed after %s: Invalid argument"},
     {"refused", FakeWrite::failed, EINVAL, false, WriterResult::write_failed,
-     ": unbuffered write refused after %lld blocks: Invalid argument; the block size (3 KB) must be a whole "
+     ": unbuffered write refused after %s: Invalid argument; the block size (3 KB) must be a whole "
      "multiple of the device's sector size (4096 bytes here); use such a block size, or mode B"},
 };
 
 std::string expected_line(const char* what, int64_t blocks) {
     char middle[400];
-    std::snprintf(middle, sizeof middle, what, static_cast<long long>(blocks));
+    const std::string count = std::to_string(blocks) + (blocks == 1 ? " block" : " blocks");
+    std::snprintf(middle, sizeof middle, what, count.c_str());
     return std::string("vorlax: ") + file_name + middle;
 }
 

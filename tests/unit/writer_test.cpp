@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "../support/scratch_dir.h"
@@ -19,8 +20,14 @@ WriterLayout layout_for(const std::string& name, int64_t blocks, uint32_t buffer
 }
 
 TEST(Writer, WritesEveryBlockWithItsPatternAndCountsIt) {
-    ScratchDir scratch;
     for (bool buffered : {true, false}) {
+        // Unbuffered files go where O_DIRECT is taken (tmpfs refuses it
+        // before Linux 6.6).
+        ScratchDir scratch(buffered ? ScratchUse::any : ScratchUse::unbuffered);
+        if (scratch.path().empty()) {
+            std::printf("unbuffered pass skipped: %s\n", scratch.unbuffered_note().c_str());
+            continue;
+        }
         RunCounters counters;
         std::string name = scratch.file(buffered ? "b_03.BIN" : "u_03.BIN");
         CaptureStdout();
@@ -105,6 +112,13 @@ TEST(WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
          "(3 KB) must be a whole multiple of the device's sector size; use such a block size, or mode B"},
         {{WriterResult::write_failed, 7, 0, EIO, 0},
          "vorlax: /mnt/x_03.BIN: write failed after 7 blocks: Input/output error"},
+        {{WriterResult::open_failed, 0, 0, EISDIR, 0},
+         "vorlax: /mnt/x_03.BIN: is a folder, not a test file; remove it or give another path prefix"},
+        {{WriterResult::write_failed, 1, 0, EIO, 0},
+         "vorlax: /mnt/x_03.BIN: write failed after 1 block: Input/output error"},
+        {{WriterResult::write_short, 1, 1000, 0, 0},
+         "vorlax: /mnt/x_03.BIN: write cut short after 1 block (1000 of 3072 bytes written); the disk may "
+         "be full or a file size limit reached"},
         {{WriterResult::write_short, 9, 1000, 0, 0},
          "vorlax: /mnt/x_03.BIN: write cut short after 9 blocks (1000 of 3072 bytes written); the disk may "
          "be full or a file size limit reached"},

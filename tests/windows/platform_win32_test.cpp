@@ -136,7 +136,7 @@ TEST(Win32Reader, ReadsBackWhatTheWriterWrote) {
     CaptureStdout();
     write_test_file(WriterLayout{3, name, 300, 4, false}, &counters);
     for (bool buffered : {true, false}) {
-        const ReaderLayout layout{3, name, 300, 4, buffered};
+        const ReaderLayout layout{3, name, 300, 4, buffered, 1};
         EXPECT_TRUE(reader_report_clean(layout, read_test_file(layout, &counters))) << buffered;
     }
     GetCapturedStdout();
@@ -151,6 +151,60 @@ TEST(Win32Reader, ReadsBackWhatTheWriterWrote) {
     EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
 }
 
+// A folder where a test file should be is told apart from other failures,
+// for writing and reading alike.
+TEST(Win32Platform, AFolderInAFilesPlaceIsSaidToBeOne) {
+    TempFolder folder;
+    const std::string name = folder.file("d_00.BIN");
+    fs::create_directories(name);
+    for (bool buffered : {true, false}) {
+        int error = 0;
+        EXPECT_EQ(file_create(name.c_str(), buffered, &error, nullptr), invalid_file);
+        EXPECT_TRUE(platform_is_folder(error)) << error;
+        error = 0;
+        EXPECT_EQ(file_open_read(name.c_str(), buffered, &error, nullptr), invalid_file);
+        EXPECT_TRUE(platform_is_folder(error)) << error;
+    }
+    EXPECT_FALSE(platform_is_folder(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(platform_is_missing_file(ERROR_FILE_NOT_FOUND));
+}
+
+// A file the writer wrote has no holes; a sparse file with a range zeroed
+// has one there, where the file system keeps sparse files.
+TEST(Win32Platform, HolesOfASparseFile) {
+    TempFolder folder;
+    const std::string name = folder.file("h_00.BIN");
+    RunCounters counters;
+    CaptureStdout();
+    write_test_file(WriterLayout{0, name, 64, 64, true}, &counters);
+    GetCapturedStdout();
+    int error = 0;
+    ByteRange hole{};
+    FileHandle file = file_open_read(name.c_str(), true, &error, nullptr);
+    ASSERT_NE(file, invalid_file);
+    EXPECT_FALSE(file_next_hole(file, 0, 64 * 65536, &hole));
+    file_close(file);
+
+    HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    DWORD got = 0;
+    FILE_ZERO_DATA_INFORMATION zero{};
+    zero.FileOffset.QuadPart = 4 * 65536;
+    zero.BeyondFinalZero.QuadPart = 6 * 65536;
+    const bool sparse =
+        DeviceIoControl(handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &got, nullptr) &&
+        DeviceIoControl(handle, FSCTL_SET_ZERO_DATA, &zero, sizeof zero, nullptr, 0, &got, nullptr);
+    CloseHandle(handle);
+    file = file_open_read(name.c_str(), true, &error, nullptr);
+    ASSERT_NE(file, invalid_file);
+    const bool found = file_next_hole(file, 0, 64 * 65536, &hole);
+    file_close(file);
+    if (!sparse || !found) GTEST_SKIP() << "this file system keeps no sparse files, or does not report their ranges";
+    EXPECT_GE(hole.start_bytes, 4u * 65536);
+    EXPECT_LE(hole.end_bytes, 6u * 65536);
+    EXPECT_LT(hole.start_bytes, hole.end_bytes);
+}
+
 // A plain folder, or a missing one, is not said to compress.
 TEST(Win32Platform, PlainFolderDoesNotCompress) {
     TempFolder folder;
@@ -163,7 +217,7 @@ TEST(Win32Platform, SameFileSystem) {
     TempFolder folder;
     const std::string file = folder.file("one.BIN");
     int error = 0;
-    file_close(file_create(file.c_str(), true, &error));
+    file_close(file_create(file.c_str(), true, &error, nullptr));
     EXPECT_TRUE(same_file_system(folder.file("").c_str(), file.c_str()));
     EXPECT_FALSE(same_file_system(folder.file("").c_str(), folder.file("missing").c_str()));
 }
