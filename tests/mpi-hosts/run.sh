@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # vorlax-mpi across three hosts simulated on this machine (scripts/simulate-hosts):
 # {host} and {rank} in the path, the banner's host count, the per-host rows,
-# a host without its folder, a host killed mid-run, and sets of hosts that
-# keep out of each other's way. Every case makes its own hosts and removes
+# a host without its folder, a host killed mid-run, sets of hosts that
+# keep out of each other's way, and the notes merged with the hosts they
+# hold for. Every case makes its own hosts and removes
 # them, also when it fails; a case that cannot make them says why and skips.
 #
 #   tests/mpi-hosts/run.sh [path/to/vorlax-mpi [case...]]
@@ -33,6 +34,9 @@ export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
 scratch=""
 held_fd=""
 job=""
+# A disk folder of the notes case and the memory mount inside it.
+disk_work=""
+memory_mount=""
 cleanup() {
     # A run still going is told to stop; taking its hosts down ends it for sure.
     [ -n "$job" ] && kill "$job" 2>/dev/null
@@ -40,6 +44,8 @@ cleanup() {
     "$simulate" down --prefix "$prefix" >/dev/null 2>&1
     "$simulate" down --prefix "$other_prefix" >/dev/null 2>&1
     [ -n "$job" ] && wait "$job"
+    [ -n "$memory_mount" ] && { umount "$memory_mount" || umount -l "$memory_mount"; }
+    [ -n "$disk_work" ] && rm -rf "$disk_work"
     [ -n "$scratch" ] && rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -167,6 +173,7 @@ case_host_without_folder() {
     check "rank 1 has no completion line" lacks_match "$out" '^rank 1 thread '
     check "rank 1 is named as failed, with its host and why" \
         has_match "$out" "^failed: rank 1 on ${prefix}2: cannot create its test file: No such file or directory\$"
+    check "no other rank is named as failed" status_is "$(grep -c '^failed: ' "$out")" 1
     check "rank 1 has no row of figures" lacks_match "$out" '^rank 1 on '
     check "slowest and fastest are ranks that wrote" \
         status_is "$(grep -cE "^(slowest|fastest): rank [02] on " "$out")" 2
@@ -237,6 +244,53 @@ case_sets_keep_apart() {
         status_is "$(ip netns list | grep -cE "^${prefix}[0-9]+( |\$)")" "$hosts"
 }
 
+# One host's folder is a tmpfs mount point, the others are on a disk: the
+# memory-backed note comes once, for that host's rank alone.
+case_notes_name_their_hosts() {
+    local disk_base=/var/tmp kind
+    [ -d "$disk_base" ] && [ -w "$disk_base" ] || disk_base=${TMPDIR:-/tmp}
+    kind=$(stat -f -c %T "$disk_base")
+    case $kind in
+    tmpfs | ramfs)
+        skip_reason="no disk folder: $disk_base is $kind (set TMPDIR to a folder on a disk)"
+        return
+        ;;
+    esac
+    disk_work=$(mktemp -d "$disk_base/vorlax-hosts-notes.XXXXXX")
+    local i memory_folder=$disk_work/${prefix}2
+    for i in $(seq 1 "$hosts"); do mkdir "$disk_work/$prefix$i"; done
+    if ! mount -t tmpfs -o size=1m vorlax-test "$memory_folder" 2>"$scratch/mount.err"; then
+        skip_reason="cannot mount a tmpfs: $(head -n 1 "$scratch/mount.err")"
+        rm -rf "$disk_work"
+        disk_work=""
+        return
+    fi
+    memory_mount=$memory_folder
+    for i in $(seq 1 "$hosts"); do ln -s /dev/null "$disk_work/$prefix$i/run_r000$((i - 1))_00.BIN"; done
+
+    run_on_hosts notes B "$disk_work/{host}/run" 64 1 1
+    check "exit status 0" status_is $? 0
+    local err=$scratch/notes.err
+    check "the memory-backed note comes once" status_is "$(grep -c 'is memory-backed' "$err")" 1
+    check "it names host ${prefix}2's folder and holds for rank 1 on it alone" \
+        has_line "$err" "vorlax-mpi: note: $memory_folder is memory-backed; these figures are memory speed, not a disk's (rank 1 on ${prefix}2)"
+    check "no note calls a disk folder memory-backed" \
+        lacks_match "$err" "$disk_work/${prefix}[13] is memory-backed"
+    # The page-cache note is left out where the folder is in memory. It
+    # carries the memory free as each rank saw it, so ranks 0 and 2 may
+    # have it on one line or on two.
+    check "no page-cache note holds for rank 1's host" \
+        lacks_match "$err" "fit in the memory available .*[ ,]${prefix}2(,|\\)\$)"
+    check "no note holds for all three hosts" lacks_match "$err" "on ${prefix}1, ${prefix}2, ${prefix}3\\)\$"
+    check "no note goes to stdout" \
+        lacks_match "$scratch/notes.out" 'note:'
+
+    umount "$memory_mount" && memory_mount=""
+    check "the memory mount is gone" is_empty "$(grep -F " $memory_folder " /proc/self/mounts)"
+    rm -rf "$disk_work"
+    disk_work=""
+}
+
 not_up() { ! "$simulate" up 1 "$@" >/dev/null 2>&1; }
 
 run_case() {
@@ -276,7 +330,8 @@ run_case() {
 
 cases=("${@:2}")
 [ ${#cases[@]} -gt 0 ] ||
-    cases=(host_and_rank_names banner_and_rows host_without_folder host_killed_mid_run sets_keep_apart)
+    cases=(host_and_rank_names banner_and_rows host_without_folder host_killed_mid_run sets_keep_apart
+        notes_name_their_hosts)
 for name in "${cases[@]}"; do
     declare -F "case_$name" >/dev/null || { echo "no case named $name" >&2; exit 2; }
     run_case "$name"
