@@ -180,15 +180,18 @@ case_sets_keep_apart() {
 # One host's folder is a tmpfs mount point, the others are on a disk: the
 # memory-backed note comes once, for that host's rank alone.
 case_notes_name_their_hosts() {
-    local disk_base=/var/tmp kind
-    [ -d "$disk_base" ] && [ -w "$disk_base" ] || disk_base=${TMPDIR:-/tmp}
-    kind=$(stat -f -c %T "$disk_base")
-    case $kind in
-    tmpfs | ramfs)
-        skip_reason="no disk folder: $disk_base is $kind (set TMPDIR to a folder on a disk)"
+    local disk_base="" candidate
+    for candidate in /var/tmp "${TMPDIR:-/tmp}"; do
+        if [ ! -d "$candidate" ] || [ ! -w "$candidate" ]; then continue; fi
+        case $(stat -f -c %T "$candidate") in
+        tmpfs | ramfs) ;;
+        *) disk_base=$candidate && break ;;
+        esac
+    done
+    if [ -z "$disk_base" ]; then
+        skip_reason="neither /var/tmp nor ${TMPDIR:-/tmp} is a writable folder on a disk (set TMPDIR to one)"
         return
-        ;;
-    esac
+    fi
     disk_work=$(mktemp -d "$disk_base/vorlax-hosts-notes.XXXXXX")
     # The sinks go into the disk folder, host 2's onto the mount.
     local work=$disk_work memory_folder=$disk_work/${prefix}2
