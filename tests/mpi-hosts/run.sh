@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # vorlax-mpi across three hosts simulated on this machine (scripts/simulate-hosts):
 # {host} and {rank} in the path, the banner's host count, the per-host rows,
-# a host without its folder, a host killed mid-run, and sets of hosts that
-# keep out of each other's way. Every case makes its own hosts and removes
-# them, also when it fails; a case that cannot make them says why and skips.
+# a host without its folder, a host killed mid-run, sets of hosts that keep
+# out of each other's way, and the notes merged with the hosts they hold
+# for. Every case makes its own hosts and removes them, also when it fails;
+# a case that cannot make them says why and skips.
 #
 #   tests/mpi-hosts/run.sh [path/to/vorlax-mpi [case...]]
 #
@@ -33,6 +34,9 @@ export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
 scratch=""
 held_fd=""
 job=""
+# A disk folder of the notes case and the memory mount inside it.
+disk_work=""
+memory_mount=""
 cleanup() {
     # A run still going is told to stop; taking its hosts down ends it for sure.
     [ -n "$job" ] && kill "$job" 2>/dev/null
@@ -40,6 +44,8 @@ cleanup() {
     "$simulate" down --prefix "$prefix" >/dev/null 2>&1
     "$simulate" down --prefix "$other_prefix" >/dev/null 2>&1
     [ -n "$job" ] && wait "$job"
+    [ -n "$memory_mount" ] && { umount "$memory_mount" || umount -l "$memory_mount"; }
+    [ -n "$disk_work" ] && rm -rf "$disk_work"
     [ -n "$scratch" ] && rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -49,75 +55,8 @@ passed=0 failed=0 skipped=0
 case_failures=0
 skip_reason=""
 
-# check DESCRIPTION COMMAND...: counts a failure of this case when COMMAND fails.
-check() {
-    local description=$1
-    shift
-    if ! "$@"; then
-        echo "    FAILED: $description"
-        case_failures=$((case_failures + 1))
-    fi
-}
-
-has_line() { grep -qxF -- "$2" "$1"; }
-has_match() { grep -qE -- "$2" "$1"; }
-has_text() { grep -qF -- "$2" "$1"; }
-lacks_match() { ! grep -qE -- "$2" "$1"; }
-is_empty() { [ -z "$1" ]; }
-status_is() { [ "$1" -eq "$2" ]; }
-
-# Makes the hosts PREFIX1..PREFIX3 and sets mpirun_options for them, or
-# sets skip_reason and fails.
-hosts_up() {
-    local set_prefix=$1
-    if [ "$(id -u)" -ne 0 ]; then skip_reason="needs root for network namespaces"; return 1; fi
-    for tool in ip nsenter unshare mpirun; do
-        command -v "$tool" >/dev/null || { skip_reason="$tool is missing"; return 1; }
-    done
-    if ! "$simulate" up "$hosts" --prefix "$set_prefix" >/dev/null 2>"$scratch/up.err"; then
-        skip_reason="cannot make simulated hosts: $(head -n 1 "$scratch/up.err")"
-        return 1
-    fi
-    mpirun_options=$("$simulate" options --prefix "$set_prefix")
-}
-
-# Removes a set and checks that nothing of it stays: namespaces, links, mounts.
-hosts_down() {
-    local set_prefix=$1
-    "$simulate" down --prefix "$set_prefix"
-    check "no namespace of $set_prefix left" is_empty "$(ip netns list | grep -E "^${set_prefix}[0-9]+( |\$)")"
-    check "no link of $set_prefix left" is_empty "$(ip -o link show | grep -E ": $set_prefix(br|[0-9]+v)[@:]")"
-    check "no mount of $set_prefix left" is_empty "$(grep -F "/run/vorlax-hosts/$set_prefix/" /proc/self/mounts)"
-}
-
-# The command line of mpirun over the set's hosts, one rank each, into the
-# array mpirun_line. The session folders go with the scratch folder, also
-# those of a killed host.
-set_mpirun_line() {
-    # shellcheck disable=SC2206
-    mpirun_line=(env "TMPDIR=$scratch" timeout -k 5 "$limit_s" mpirun -n "$hosts" $mpirun_options "$exe" "$@")
-}
-
-# Runs vorlax-mpi over the set's hosts; output into NAME.out and NAME.err.
-run_on_hosts() {
-    local name=$1
-    shift
-    set_mpirun_line "$@"
-    "${mpirun_line[@]}" >"$scratch/$name.out" 2>"$scratch/$name.err"
-}
-
-# Folders host1..hostN under the scratch folder, with a /dev/null sink at
-# each rank's test file name (leaf: a name with R for the rank number).
-make_sinks() {
-    local leaf=$1 i
-    for i in $(seq 1 "$hosts"); do
-        mkdir -p "$work/$prefix$i"
-        ln -s /dev/null "$work/$prefix$i/${leaf//R/$((i - 1))}"
-    done
-}
-
-# Files the program made besides the sinks; none where every name was right.
-stray_files() { find "$work" -type f; }
+# shellcheck source=tests/mpi-hosts/lib.sh
+source tests/mpi-hosts/lib.sh
 
 case_host_and_rank_names() {
     make_sinks 'run_r000R_00.BIN'
@@ -167,6 +106,7 @@ case_host_without_folder() {
     check "rank 1 has no completion line" lacks_match "$out" '^rank 1 thread '
     check "rank 1 is named as failed, with its host and why" \
         has_match "$out" "^failed: rank 1 on ${prefix}2: cannot create its test file: No such file or directory\$"
+    check "no other rank is named as failed" status_is "$(grep -c '^failed: ' "$out")" 1
     check "rank 1 has no row of figures" lacks_match "$out" '^rank 1 on '
     check "slowest and fastest are ranks that wrote" \
         status_is "$(grep -cE "^(slowest|fastest): rank [02] on " "$out")" 2
@@ -237,7 +177,56 @@ case_sets_keep_apart() {
         status_is "$(ip netns list | grep -cE "^${prefix}[0-9]+( |\$)")" "$hosts"
 }
 
-not_up() { ! "$simulate" up 1 "$@" >/dev/null 2>&1; }
+# One host's folder is a tmpfs mount point, the others are on a disk: the
+# memory-backed note comes once, for that host's rank alone.
+case_notes_name_their_hosts() {
+    local disk_base="" candidate
+    for candidate in /var/tmp "${TMPDIR:-/tmp}"; do
+        if [ ! -d "$candidate" ] || [ ! -w "$candidate" ]; then continue; fi
+        case $(stat -f -c %T "$candidate") in
+        tmpfs | ramfs) ;;
+        *) disk_base=$candidate && break ;;
+        esac
+    done
+    if [ -z "$disk_base" ]; then
+        skip_reason="neither /var/tmp nor ${TMPDIR:-/tmp} is a writable folder on a disk (set TMPDIR to one)"
+        return
+    fi
+    disk_work=$(mktemp -d "$disk_base/vorlax-hosts-notes.XXXXXX")
+    # The sinks go into the disk folder, host 2's onto the mount.
+    local work=$disk_work memory_folder=$disk_work/${prefix}2
+    mkdir "$memory_folder"
+    if ! mount -t tmpfs -o size=1m vorlax-test "$memory_folder" 2>"$scratch/mount.err"; then
+        skip_reason="cannot mount a tmpfs: $(head -n 1 "$scratch/mount.err")"
+        rm -rf "$disk_work"
+        disk_work=""
+        return
+    fi
+    memory_mount=$memory_folder
+    make_sinks 'run_r000R_00.BIN'
+
+    run_on_hosts notes B "$disk_work/{host}/run" 64 1 1
+    check "exit status 0" status_is $? 0
+    local err=$scratch/notes.err
+    check "the memory-backed note comes once" status_is "$(grep -c 'is memory-backed' "$err")" 1
+    check "it names host ${prefix}2's folder and holds for rank 1 on it alone" \
+        has_line "$err" "vorlax-mpi: note: $memory_folder is memory-backed; these figures are memory speed, not a disk's (rank 1 on ${prefix}2)"
+    check "no note calls a disk folder memory-backed" \
+        lacks_match "$err" "$disk_work/${prefix}[13] is memory-backed"
+    # The page-cache note is left out where the folder is in memory. It
+    # carries the memory free as each rank saw it, so ranks 0 and 2 may
+    # have it on one line or on two.
+    check "no page-cache note holds for rank 1's host" \
+        lacks_match "$err" "fit in the memory available .*[ ,]${prefix}2(,|\\)\$)"
+    check "no note holds for all three hosts" lacks_match "$err" "on ${prefix}1, ${prefix}2, ${prefix}3\\)\$"
+    check "no note goes to stdout" \
+        lacks_match "$scratch/notes.out" 'note:'
+
+    umount "$memory_mount" && memory_mount=""
+    check "the memory mount is gone" is_empty "$(grep -F " $memory_folder " /proc/self/mounts)"
+    rm -rf "$disk_work"
+    disk_work=""
+}
 
 run_case() {
     local name=$1
@@ -276,7 +265,8 @@ run_case() {
 
 cases=("${@:2}")
 [ ${#cases[@]} -gt 0 ] ||
-    cases=(host_and_rank_names banner_and_rows host_without_folder host_killed_mid_run sets_keep_apart)
+    cases=(host_and_rank_names banner_and_rows host_without_folder host_killed_mid_run sets_keep_apart
+        notes_name_their_hosts)
 for name in "${cases[@]}"; do
     declare -F "case_$name" >/dev/null || { echo "no case named $name" >&2; exit 2; }
     run_case "$name"
