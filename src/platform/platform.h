@@ -191,9 +191,9 @@ void sleep_ms(uint32_t ms);
 
 // ---- One-shot signal --------------------------------------------------------
 
-// Set once by one thread, waited for with a time limit by another; it stays
-// set. signal_create never fails (it ends the process if the system cannot
-// provide one).
+// Set once by one thread, waited for with a time limit by others; it stays
+// set. signal_create never fails: both systems make one from a lock and a
+// condition variable, which cannot fail to be made.
 struct DoneSignal;
 DoneSignal* signal_create();
 void signal_set(DoneSignal* signal);
