@@ -1,7 +1,9 @@
 // The system services VORLAX uses, behind one neutral interface.
-// Exactly one implementation file is built per system (CMake picks it):
-// platform_posix.cpp on Linux and other POSIX systems, platform_win32.cpp on
-// Windows. Nothing outside this folder includes a system header.
+// VORLAX runs on Linux and Windows, and CMake builds one set of files per
+// system: platform_linux*.cpp (glibc and Linux calls: O_DIRECT, statx,
+// /proc) or platform_win32*.cpp (kernel32). Both sets are split alike:
+// files, folders and notes, reading back. Nothing outside this folder
+// includes a system header.
 #pragma once
 
 #include <cstddef>
@@ -58,7 +60,7 @@ struct ForeignEntry {
 // or cut by user_id in a folder of folder_mode (POSIX bits: 01000 sticky,
 // 0002 writable by others) owned by folder_owner_id: always, unless the
 // folder is both sticky and writable by others; there only when user_id or
-// folder_owner_id owns the entry. Pure; only the POSIX layer has such folders.
+// folder_owner_id owns the entry. Pure; only the Linux side has such folders.
 bool shared_folder_allows(uint32_t folder_mode, uint32_t folder_owner_id, uint32_t entry_owner_id,
                           uint32_t user_id);
 
@@ -189,9 +191,9 @@ void sleep_ms(uint32_t ms);
 
 // ---- One-shot signal --------------------------------------------------------
 
-// Set once by one thread, waited for with a time limit by another; it stays
-// set. signal_create never fails (it ends the process if the system cannot
-// provide one).
+// Set once by one thread, waited for with a time limit by others; it stays
+// set. signal_create never fails: both systems make one from a lock and a
+// condition variable, which cannot fail to be made.
 struct DoneSignal;
 DoneSignal* signal_create();
 void signal_set(DoneSignal* signal);

@@ -1,10 +1,23 @@
-// Pure pieces of the Linux folder probes (platform_posix_folders.cpp), named
-// here so that they can be tested without the mounts they read. Only this
-// folder and its tests include this header; the rest of the program uses
+// What the Linux implementation files share among themselves, and the pure
+// pieces of the folder probes (platform_linux_folders.cpp), named here so
+// that they can be tested without the mounts they read. Only this folder
+// and its tests include this header; the rest of the program uses
 // platform.h.
 #pragma once
 
 #include <string>
+
+#include "platform/platform.h"
+
+// Opens name with open(2)'s flags (O_TRUNC left out: with cut, a regular
+// file is cut to zero length once it is open) relative to a descriptor of
+// its folder. In a folder that is sticky and writable by others a symbolic
+// link is followed, and an existing regular file cut, only when the running
+// user or the folder's owner owns it; otherwise nothing is touched, *foreign
+// (unless null) says whose and where, *error is EPERM and the result -1.
+// Elsewhere it is one open(name, flags | O_TRUNC when cut). Returns the
+// descriptor, or -1 with *error set.
+int open_guarded(const char* name, int flags, bool cut, int* error, ForeignEntry* foreign);
 
 // A mount point or source as /proc/self/mountinfo writes it, with its octal
 // escapes (\040 for a blank, \011 tab, \012 line end, \134 backslash) turned

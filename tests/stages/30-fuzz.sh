@@ -10,8 +10,8 @@ mkdir -p build/fuzz
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Isrc \
     fuzz/parse_settings_fuzz.cpp src/settings/settings.cpp src/settings/argument_notes.cpp \
     src/test_file/test_file.cpp \
-    src/platform/platform_posix.cpp \
-    src/platform/platform_posix_guard.cpp \
+    src/platform/platform_linux.cpp \
+    src/platform/platform_linux_guard.cpp \
     -pthread -o build/fuzz/parse_settings_fuzz
 
 work=$(mktemp -d)

@@ -1,6 +1,7 @@
 // The Linux platform layer through its own calls: the mount-table reading
-// and error classes as tables, then signals, the clock, the alignment probe
-// and the page cache against the running kernel.
+// and error classes as tables, then the clock, the alignment probe and the
+// page cache against the running kernel (the signal's tests, the same on
+// every system, are in platform_signal_test.cpp).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -127,57 +128,7 @@ TEST(LinuxPlatform, ErrorTextsAreTheSystemsOnOneLine) {
         << "an unknown code is named by its number";
 }
 
-// ---- Signals and the clock: lower bounds only, the machine may be busy ----
-
-TEST(LinuxSignal, AnUnsetSignalWaitsAtLeastItsTimeout) {
-    DoneSignal* signal = signal_create();
-    // 999 and 1001 cross a whole second in the deadline's arithmetic.
-    for (uint32_t timeout_ms : {0u, 1u, 40u, 999u, 1001u}) {
-        const uint64_t start_ms = tick_ms();
-        EXPECT_FALSE(signal_wait_ms(signal, timeout_ms)) << timeout_ms;
-        EXPECT_GE(tick_ms() - start_ms, timeout_ms);
-    }
-    signal_destroy(signal);
-}
-
-TEST(LinuxSignal, ASetSignalReturnsAtOnceAndStaysSet) {
-    DoneSignal* signal = signal_create();
-    signal_set(signal);
-    const uint64_t start_ms = tick_ms();
-    for (uint32_t timeout_ms : {0u, 60000u, 0xFFFFFFFFu}) EXPECT_TRUE(signal_wait_ms(signal, timeout_ms)) << timeout_ms;
-    EXPECT_LT(tick_ms() - start_ms, 30000u) << "a set signal must not wait out its timeout";
-    signal_set(signal);  // setting twice is harmless
-    EXPECT_TRUE(signal_wait_ms(signal, 0));
-    signal_destroy(signal);
-}
-
-struct Waiter {
-    DoneSignal* signal;
-    bool woke;
-};
-
-void wait_long(void* raw) {
-    auto* waiter = static_cast<Waiter*>(raw);
-    waiter->woke = signal_wait_ms(waiter->signal, 60000);
-}
-
-// Every thread that waits wakes when the signal is set, not only one.
-TEST(LinuxSignal, SettingWakesEveryWaitingThread) {
-    DoneSignal* signal = signal_create();
-    Waiter waiters[3] = {{signal, false}, {signal, false}, {signal, false}};
-    ThreadHandle threads[3];
-    const uint64_t start_ms = tick_ms();
-    for (int i = 0; i < 3; ++i) {
-        int error = 0;
-        ASSERT_TRUE(thread_start(wait_long, &waiters[i], &threads[i], &error)) << platform_error_text(error);
-    }
-    sleep_ms(50);  // most likely waiting by now; the checks hold either way
-    signal_set(signal);
-    for (ThreadHandle thread : threads) thread_join(thread);
-    for (const Waiter& waiter : waiters) EXPECT_TRUE(waiter.woke);
-    EXPECT_LT(tick_ms() - start_ms, 30000u) << "a waiter slept through the set";
-    signal_destroy(signal);
-}
+// ---- The clock: lower bounds only, the machine may be busy ----------------
 
 TEST(LinuxClock, SleepsLastAtLeastWhatTheyAsk) {
     for (uint32_t ms : {0u, 1u, 25u, 1001u}) {

@@ -1,8 +1,9 @@
-// POSIX implementation of the platform layer (Linux first; O_DIRECT and
-// statx are Linux names, the rest is plain POSIX). The folder probes are in
-// platform_posix_folders.cpp, the reading side in platform_posix_read.cpp,
-// the open that guards shared folders in platform_posix_guard.cpp.
-#include "platform/platform_posix.h"
+// Linux implementation of the platform layer: process setup, errors,
+// writing files, memory, threads, time and the one-shot signal. The folder
+// probes are in platform_linux_folders.cpp, the reading side in
+// platform_linux_read.cpp, the open that guards shared folders in
+// platform_linux_guard.cpp.
+#include "platform/platform_linux_internal.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -1,6 +1,6 @@
-// POSIX implementation of the platform layer: reading test files back, and
+// Linux implementation of the platform layer: reading test files back, and
 // the page cache around them.
-#include "platform/platform_posix.h"
+#include "platform/platform_linux_internal.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

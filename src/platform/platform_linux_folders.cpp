@@ -1,4 +1,4 @@
-// POSIX implementation of the folder probes: what the file system under a
+// Linux implementation of the folder probes: what the file system under a
 // folder does with what is written there (keeps it in memory, compresses
 // it). Linux names: statfs magic numbers, /proc/self/mountinfo and the
 // inode flags of chattr.

@@ -1,4 +1,4 @@
-// POSIX implementation of the platform layer: opening a test file in a
+// Linux implementation of the platform layer: opening a test file in a
 // folder other users share.
 //
 // In a folder such as /tmp (sticky, writable by everyone) any user may put
@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform_posix.h"
+#include "platform/platform_linux_internal.h"
 
 namespace {
 

@@ -1,0 +1,10 @@
+// What the Win32 implementation files share among themselves. Only this
+// folder includes this header; the rest of the program uses platform.h.
+#pragma once
+
+#include "platform/platform.h"
+
+// The code to report for a failed CreateFile of name, called right after
+// it: ERROR_DIRECTORY where name is a folder, else the system's own
+// (GetLastError). file_create and file_open_read give it.
+int open_error_code(const char* name);
