@@ -18,7 +18,7 @@ RunCounters run_counters;
 void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int error) {
     const WorkerLayout layout = worker_layout(job);
     std::fprintf(stderr, "%s\n", thread_start_failure_line(layout, program.worker_role, error).c_str());
-    writer_not_started(layout, error);
+    writer_stopped_before_start(layout, WriterResult::not_started, error);
     job.counters->failed_threads.fetch_add(1);
     count_out(job.counters);
 }

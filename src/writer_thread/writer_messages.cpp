@@ -15,7 +15,8 @@ std::string blocks_words(int64_t blocks) {
 
 // What to try after a write or a flush failed.
 const char* const device_advice =
-    "; if the disk is full, free space or write less; otherwise look in the system's log for the device's errors";
+    "; if the disk is full or a file size limit is reached, free space or write less; otherwise look in the "
+    "system's log for the device's errors";
 
 }  // namespace
 

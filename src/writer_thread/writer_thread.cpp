@@ -5,49 +5,33 @@
 #include "platform/platform.h"
 #include "test_file/test_file.h"
 
-namespace {
-
-WriterReport report_of(WriterResult result, int64_t blocks, size_t bytes = 0, int error = 0) {
-    return WriterReport{result, blocks, bytes, error, 0};
-}
-
-// A writer that cannot write at all still lets its hook know.
-WriterReport stop_before_start(const WriterLayout& layout, WriterResult result, int error) {
-    WriterReport report = report_of(result, 0, 0, error);
-    const WriterHook* hook = layout.options.writer_hook;
-    if (hook) hook->after_last_block(hook->context, layout.thread_index, invalid_file, &report);
-    return report;
-}
-
-}  // namespace
-
 WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters) {
     int error = 0;
     ForeignEntry foreign;
     FileHandle file = layout.name.empty() ? invalid_file
                                           : file_create(layout.name.c_str(), layout.buffered, &error, &foreign);
     if (file == invalid_file) {
-        WriterReport report = stop_before_start(layout, WriterResult::open_failed, error);
+        WriterReport report = writer_stopped_before_start(layout, WriterResult::open_failed, error);
         report.foreign = foreign;
         return report;
     }
     unsigned char* buffer = worker_take_buffer(file, layout, &error);
-    if (!buffer) return stop_before_start(layout, WriterResult::buffer_failed, error);
+    if (!buffer) return writer_stopped_before_start(layout, WriterResult::buffer_failed, error);
     const WriterHook* hook = layout.options.writer_hook;
     if (hook) hook->before_first_block(hook->context, layout.thread_index);
 
     const size_t block_bytes = block_bytes_of(layout);
-    WriterReport report = report_of(WriterResult::completed, 0);
+    WriterReport report = WriterReport{WriterResult::completed, 0, 0, 0, 0};
     int64_t block = 0;
     for (; block < layout.block_count; ++block) {
         std::memset(buffer, test_file_fill_byte(block), block_bytes);
         size_t written = 0;
         if (!file_write(file, buffer, block_bytes, &written, &error)) {
-            report = report_of(WriterResult::write_failed, block, 0, error);
+            report = WriterReport{WriterResult::write_failed, block, 0, error, 0};
             break;
         }
         if (written != block_bytes) {
-            report = report_of(WriterResult::write_short, block, written, 0);
+            report = WriterReport{WriterResult::write_short, block, written, 0, 0};
             break;
         }
         counters->total_kb_written.fetch_add(layout.buffer_kb, std::memory_order_relaxed);
@@ -59,10 +43,6 @@ WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters) 
         report.alignment_bytes = file_unbuffered_alignment_bytes(file);
     worker_close(file, buffer, layout, block);
     return report;
-}
-
-void writer_not_started(const WriterLayout& layout, int error) {
-    stop_before_start(layout, WriterResult::not_started, error);
 }
 
 void writer_thread(void* raw_job) {

@@ -47,9 +47,16 @@ struct WriterHook {
 // print_completion is set. Does not touch active_threads.
 WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters);
 
-// Tells the hook of layout (if any) that its writer's thread could not be
-// started, with the system's code error.
-void writer_not_started(const WriterLayout& layout, int error);
+// The report of a writer that never reached its loop (result says why:
+// no file, no buffer, no thread), after the last step of layout's hook, if
+// any, has heard of it. Inline, so that the driver may tell the hook of a
+// thread that did not start without linking the writer into every program.
+inline WriterReport writer_stopped_before_start(const WriterLayout& layout, WriterResult result, int error) {
+    WriterReport report{result, 0, 0, error, 0};
+    const WriterHook* hook = layout.options.writer_hook;
+    if (hook) hook->after_last_block(hook->context, layout.thread_index, invalid_file, &report);
+    return report;
+}
 
 // The line on stderr that explains a report other than completed:
 // "<message_head><name>: <what happened>: <reason>; <what to do>".

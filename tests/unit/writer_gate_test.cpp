@@ -57,8 +57,8 @@ TEST(WriterGate, HoldsTheWriterWithFileAndBufferThenWritesAndReportsTheOutcome) 
 // a writer that never reached its loop passes the gate without waiting.
 TEST(WriterGate, EveryEndReachesTheHookOnceWithItsOutcome) {
     const std::string flush_advice =
-        "; the blocks may not have reached the disk; if the disk is full, free space or write less; otherwise look "
-        "in the system's log for the device's errors";
+        "; the blocks may not have reached the disk; if the disk is full or a file size limit is reached, free "
+        "space or write less; otherwise look in the system's log for the device's errors";
     const struct {
         const char* what;
         FakeScript script;
@@ -99,8 +99,7 @@ TEST(WriterGate, EveryEndReachesTheHookOnceWithItsOutcome) {
             report = write_test_file(layout, &counters);
             signal_destroy(writers.gate.open);
         } else {
-            writer_not_started(layout, EAGAIN);
-            report = WriterReport{WriterResult::not_started, 0, 0, EAGAIN, 0};
+            report = writer_stopped_before_start(layout, WriterResult::not_started, EAGAIN);
         }
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(report.result, c.result);

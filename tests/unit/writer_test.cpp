@@ -17,7 +17,8 @@ using testing::internal::GetCapturedStdout;
 
 // What a failed write's line ends with.
 const std::string device_advice =
-    "; if the disk is full, free space or write less; otherwise look in the system's log for the device's errors";
+    "; if the disk is full or a file size limit is reached, free space or write less; otherwise look in the "
+    "system's log for the device's errors";
 
 WriterLayout layout_for(const std::string& name, int64_t blocks, uint32_t buffer_kb, bool buffered = true) {
     return WriterLayout{3, name, blocks, buffer_kb, buffered, 0, {"vorlax: "}};
@@ -115,13 +116,15 @@ TEST(WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
          "vorlax: /mnt/x_03.BIN: unbuffered write refused after 5 blocks: Invalid argument; the block size "
          "(3 KB) must be a whole multiple of the device's sector size; use such a block size, or mode B"},
         {{WriterResult::write_failed, 7, 0, EIO, 0},
-         "vorlax: /mnt/x_03.BIN: write failed after 7 blocks: Input/output error; if the disk is full, free space or "
-         "write less; otherwise look in the system's log for the device's errors"},
+         "vorlax: /mnt/x_03.BIN: write failed after 7 blocks: Input/output error; if the disk is full or a file "
+         "size limit is reached, free space or write less; otherwise look in the system's log for the device's "
+         "errors"},
         {{WriterResult::open_failed, 0, 0, EISDIR, 0},
          "vorlax: /mnt/x_03.BIN: is a folder, not a test file; remove it or give another path prefix"},
         {{WriterResult::write_failed, 1, 0, EIO, 0},
-         "vorlax: /mnt/x_03.BIN: write failed after 1 block: Input/output error; if the disk is full, free space or "
-         "write less; otherwise look in the system's log for the device's errors"},
+         "vorlax: /mnt/x_03.BIN: write failed after 1 block: Input/output error; if the disk is full or a file "
+         "size limit is reached, free space or write less; otherwise look in the system's log for the device's "
+         "errors"},
         {{WriterResult::write_short, 1, 1000, 0, 0},
          "vorlax: /mnt/x_03.BIN: write cut short after 1 block (1000 of 3072 bytes written); the disk may "
          "be full or a file size limit reached"},

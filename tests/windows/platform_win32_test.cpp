@@ -67,8 +67,8 @@ TEST(Win32Platform, ErrorTextsAreTheSystemsWithoutLineEndOrFullStop) {
 TEST(Win32WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
     const WriterLayout unbuffered{3, "E:\\bench_03.BIN", 100, 3, false, 0, {"vorlax: "}};
     const std::string invalid = platform_error_text(ERROR_INVALID_PARAMETER);
-    const std::string device_advice = "; if the disk is full, free space or write less; otherwise look in the "
-                                      "system's log for the device's errors";
+    const std::string device_advice = "; if the disk is full or a file size limit is reached, free space or "
+                                      "write less; otherwise look in the system's log for the device's errors";
     WriterLayout buffered = unbuffered;
     buffered.buffered = true;
     const struct {
