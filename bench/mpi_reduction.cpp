@@ -18,11 +18,12 @@ int main(int argc, char** argv) {
     const int samples = argc > 1 ? std::atoi(argv[1]) : 200;
     const uint32_t pause_ms = argc > 2 ? static_cast<uint32_t>(std::atoi(argv[2])) : 20;
     RunCounters counters;
-    counters.writing_threads.store(1);  // a run that never ends: every sample is a full one
+    std::atomic<int32_t> writing_threads{1};  // a run that never ends: every sample is a full one
     MpiRun run;
     MPI_Comm_rank(MPI_COMM_WORLD, &run.rank);
     MPI_Comm_size(MPI_COMM_WORLD, &run.ranks);
     run.counters = &counters;
+    run.writing_threads = &writing_threads;
     run.ended = true;  // no end notices in this measurement
     run.ends_heard = run.ranks - 1;
     MonitorSource source = mpi_monitor_source(&run, "written");

@@ -3,7 +3,8 @@
 #include <cstdio>
 
 #include "monitor/monitor.h"
-#include "test_file/test_file.h"
+#include "worker/worker_messages.h"
+#include "writer_thread/writer_thread.h"
 
 namespace {
 
@@ -14,17 +15,12 @@ RunCounters run_counters;
 
 // Counts out a worker whose thread could not be started, so the monitor
 // never waits for it.
-void count_out_unstarted(const ProgramInfo& program, WorkerJob* job, int error) {
-    std::string name;
-    test_file_name(job->settings->path_prefix, job->thread_index, platform_max_path_bytes, &name);
-    std::fprintf(stderr, "%s%s: cannot start %s thread %u: %s; use fewer threads\n", job->message_head, name.c_str(),
-                 program.worker_role, job->thread_index, platform_error_text(error).c_str());
-    job->outcome.fell_short = true;
-    job->outcome.failure = "cannot start its thread";
-    job->outcome.error = error;
-    job->counters->failed_threads.fetch_add(1);
-    end_writing(job->counters);
-    count_out(job->counters);
+void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int error) {
+    const WorkerLayout layout = worker_layout(job);
+    std::fprintf(stderr, "%s\n", thread_start_failure_line(layout, program.worker_role, error).c_str());
+    writer_stopped_before_start(layout, WriterResult::not_started, error);
+    job.counters->failed_threads.fetch_add(1);
+    count_out(job.counters);
 }
 
 }  // namespace
@@ -67,7 +63,6 @@ std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSet
                                         const WorkerJob& model) {
     const uint32_t thread_count = settings.thread_count;
     counters->active_threads.store(static_cast<int32_t>(thread_count));
-    counters->writing_threads.store(static_cast<int32_t>(thread_count));
     WorkerJob job = model;
     job.settings = &settings;
     job.counters = counters;
@@ -81,7 +76,7 @@ std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSet
         if (thread_start(program.worker, &(*jobs)[index], &thread, &error))
             started.push_back(thread);
         else
-            count_out_unstarted(program, &(*jobs)[index], error);
+            count_out_unstarted(program, (*jobs)[index], error);
     }
     return started;
 }
@@ -97,7 +92,7 @@ int run_program(const ProgramInfo& program, int argc, const char* const* argv) {
     // Lines on stderr about a worker are headed by the program's own name.
     const std::string message_head = std::string(program.name) + ": ";
     WorkerJob model{};
-    model.message_head = message_head.c_str();
+    model.options.message_head = message_head.c_str();
     std::vector<WorkerJob> jobs;
     std::vector<ThreadHandle> started = start_workers(program, run_settings, &run_counters, &jobs, model);
 

@@ -5,6 +5,7 @@
 
 #include "main/program.h"
 #include "monitor/run_counters.h"
+#include "worker/worker.h"
 
 // Whether settle_command_line prints the notes on replaced or partly read
 // arguments (in a run of many processes, only one of them should); silent
@@ -24,9 +25,10 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
 
 // Starts settings.thread_count workers of program, thread i on (*jobs)[i], a
 // copy of model with its thread_index, settings and counters filled in,
-// after setting counters->active_threads and writing_threads to their
-// number. A thread that cannot be started is counted out at once and counted
-// in failed_threads, with a line on stderr (headed by model.message_head).
+// after setting counters->active_threads to their number. A thread that
+// cannot be started is counted out at once and counted in failed_threads,
+// with a line on stderr (headed by model.options.message_head); a writer
+// hook in the model hears of it.
 // Returns the started threads, to be joined.
 std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSettings& settings,
                                         RunCounters* counters, std::vector<WorkerJob>* jobs,

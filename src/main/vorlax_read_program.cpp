@@ -78,7 +78,7 @@ void drop_caches_and_note(const RunSettings& settings) {
     }
     // The files were written already: no note on their fitting in memory.
     for (const std::string& note : run_notes(facts)) std::fputs(note.c_str(), stderr);
-    std::fputs(pages_stayed_note(stayed_file).c_str(), stderr);
+    std::fputs(pages_stayed_note("vorlax-read", stayed_file).c_str(), stderr);
 }
 
 }  // namespace

@@ -10,23 +10,6 @@ void count_out(RunCounters* counters) {
     if (counters->active_threads.fetch_sub(1) == 1) signal_set(counters->all_done);
 }
 
-void end_writing(RunCounters* counters) { counters->writing_threads.fetch_sub(1); }
-
-void gate_pass(StartGate* gate) {
-    if (!gate) return;
-    gate->arrived.fetch_add(1);
-    while (!signal_wait_ms(gate->open, 1000)) {
-    }
-}
-
-void gate_skip(StartGate* gate) {
-    if (gate) gate->arrived.fetch_add(1);
-}
-
-void gate_wait_arrivals(const StartGate& gate, int32_t arrivals) {
-    while (gate.arrived.load() < arrivals) sleep_ms(1);
-}
-
 MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted) {
     uint64_t prev_tick = start_tick;
     uint64_t prev_mb = 0;

@@ -14,6 +14,7 @@
 #include "mpi/mpi_names.h"
 #include "mpi/mpi_notes.h"
 #include "mpi/mpi_summary.h"
+#include "mpi/mpi_writers.h"
 #include "test_file/test_file.h"
 
 namespace {
@@ -94,16 +95,16 @@ void print_all_notes(const std::vector<std::string>& notes, const std::vector<st
 }
 
 // Why a rank's writers wrote nothing: the first failure among them.
-std::string rank_failure(const std::vector<WorkerJob>& jobs) {
-    for (const WorkerJob& job : jobs)
-        if (job.outcome.fell_short && job.outcome.failure)
-            return std::string(job.outcome.failure) +
-                   (job.outcome.error ? ": " + platform_error_text(job.outcome.error) : std::string());
+std::string rank_failure(const std::vector<WorkerOutcome>& outcomes) {
+    for (const WorkerOutcome& outcome : outcomes)
+        if (outcome.fell_short && outcome.failure)
+            return std::string(outcome.failure) +
+                   (outcome.error ? ": " + platform_error_text(outcome.error) : std::string());
     return std::string();
 }
 
 // This rank's row of the summary, from its writers' outcomes.
-RankRow rank_row(const MpiRun& run, const std::vector<WorkerJob>& jobs, const char* host, uint64_t start_tick,
+RankRow rank_row(const MpiRun& run, const MpiWriters& writers, const char* host, uint64_t start_tick,
                  double barrier_s) {
     RankRow row{};
     row.rank = static_cast<uint32_t>(run.rank);
@@ -111,26 +112,26 @@ RankRow rank_row(const MpiRun& run, const std::vector<WorkerJob>& jobs, const ch
     row.total_kb = run.counters->total_kb_written.load();
     row.kb_at_first_end = run.kb_at_first_end;
     row.barrier_us = static_cast<uint64_t>(barrier_s * 1e6);
-    for (const WorkerJob& job : jobs) {
-        const WorkerOutcome& outcome = job.outcome;
+    for (const WorkerOutcome& outcome : writers.outcomes) {
         if (outcome.end_tick == 0) continue;
         row.span_ms = std::max(row.span_ms, outcome.end_tick - start_tick);
-        if (job.flush_at_end) row.durable_ms = std::max(row.durable_ms, outcome.end_tick + outcome.flush_ms - start_tick);
+        if (writers.flush_at_end) row.durable_ms = std::max(row.durable_ms, outcome.end_tick + outcome.flush_ms - start_tick);
         row.longest_flush_ms = std::max(row.longest_flush_ms, outcome.flush_ms);
     }
     std::snprintf(row.host, sizeof row.host, "%s", host);
-    if (row.total_kb == 0) std::snprintf(row.failure, sizeof row.failure, "%s", rank_failure(jobs).c_str());
+    if (row.total_kb == 0) std::snprintf(row.failure, sizeof row.failure, "%s", rank_failure(writers.outcomes).c_str());
     return row;
 }
 
 // Gathers every rank's row and writers' block counts to rank 0, which prints
 // the completion lines, the summary and DONE!. Returns whether any rank fell
 // short.
-bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row, const std::vector<WorkerJob>& jobs) {
+bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row,
+                const std::vector<WorkerOutcome>& outcomes) {
     const size_t ranks = static_cast<size_t>(run->ranks);
     std::vector<RankRow> rows(run->rank == 0 ? ranks : 0);
-    std::vector<int64_t> blocks, all_blocks(run->rank == 0 ? ranks * jobs.size() : 0);
-    for (const WorkerJob& job : jobs) blocks.push_back(job.outcome.blocks);
+    std::vector<int64_t> blocks, all_blocks(run->rank == 0 ? ranks * outcomes.size() : 0);
+    for (const WorkerOutcome& outcome : outcomes) blocks.push_back(outcome.blocks);
     int fell_short = static_cast<int>(row.fell_short), any_fell_short = 0;
     MPI_Request requests[3];
     MPI_Igather(&row, sizeof row, MPI_BYTE, rows.data(), sizeof row, MPI_BYTE, 0, MPI_COMM_WORLD, &requests[0]);
@@ -142,8 +143,8 @@ bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row, co
         std::string text;
         for (size_t i = 0; i < all_blocks.size(); ++i)
             if (all_blocks[i] >= 0)
-                text += mpi_completion_line(static_cast<uint32_t>(i / jobs.size()),
-                                            static_cast<uint32_t>(i % jobs.size()), all_blocks[i]);
+                text += mpi_completion_line(static_cast<uint32_t>(i / outcomes.size()),
+                                            static_cast<uint32_t>(i % outcomes.size()), all_blocks[i]);
         for (const std::string& line : summary_lines(rows, settings.buffered)) text += line;
         print_stdout_line(text + read_back_line(settings, settings.path_prefix) + "DONE!\n");
     }
@@ -181,34 +182,36 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
 
     RunCounters counters;
     counters.all_done = signal_create();
-    StartGate gate;
-    gate.open = signal_create();
+    MpiWriters writers;
+    writers.gate.open = signal_create();
+    const WriterHook hook = mpi_writer_hook(&writers, settings.thread_count, settings.buffered);
     const std::string message_head =
         std::string(program.name) + ": rank " + std::to_string(run->rank) + " (" + host + "): ";
     WorkerJob model{0, nullptr, nullptr};
-    model.gate = &gate;
-    model.flush_at_end = settings.buffered;
-    model.print_completion = false;
-    model.message_head = message_head.c_str();
+    model.options.message_head = message_head.c_str();
+    model.options.print_completion = false;
+    model.options.writer_hook = &hook;
     std::vector<WorkerJob> jobs;
     std::vector<ThreadHandle> started = start_workers(program, settings, &counters, &jobs, model);
 
-    // Files created and buffers taken on every rank, then one release for all.
-    gate_wait_arrivals(gate, static_cast<int32_t>(started.size()));
+    // Files created and buffers taken on every rank, then one release for
+    // all. A writer whose thread did not start has passed the gate already.
+    gate_wait_arrivals(writers.gate, static_cast<int32_t>(settings.thread_count));
     run->counters = &counters;
+    run->writing_threads = &writers.writing_threads;
     expect_end_notices(run);
     const double barrier_start = MPI_Wtime();
     MPI_Barrier(MPI_COMM_WORLD);
     const double barrier_s = MPI_Wtime() - barrier_start;
     const uint64_t start_tick = tick_ms();
-    signal_set(gate.open);
+    signal_set(writers.gate.open);
 
     run_monitor(mpi_monitor_source(run, program.progress_verb), start_tick);
     finish_end_notices(run);
     for (ThreadHandle thread : started) thread_join(thread);
-    const RankRow row = rank_row(*run, jobs, host, start_tick, barrier_s);
-    const bool fell_short = report_run(run, settings, row, jobs);
-    signal_destroy(gate.open);
+    const RankRow row = rank_row(*run, writers, host, start_tick, barrier_s);
+    const bool fell_short = report_run(run, settings, row, writers.outcomes);
+    signal_destroy(writers.gate.open);
     signal_destroy(counters.all_done);
     return fell_short ? 1 : 0;
 }

@@ -34,7 +34,7 @@ MonitorTotals sample_all_ranks(void* context) {
     // Writers first, then the total: a total read after the last writer
     // ended is final.
     uint64_t mine[2];
-    mine[0] = static_cast<uint64_t>(run->counters->writing_threads.load());
+    mine[0] = static_cast<uint64_t>(run->writing_threads->load());
     mine[1] = run->counters->total_kb_written.load();
     uint64_t sums[2] = {0, 0};
     const double started = MPI_Wtime();
@@ -72,7 +72,7 @@ void poll_ends(MpiRun* run) {
                 if (run->notice_in_data[indices[i]] != 0) note_first_end(run);
         }
     }
-    if (!run->ended && run->counters->writing_threads.load() == 0) {
+    if (!run->ended && run->writing_threads->load() == 0) {
         run->ended = true;
         // A rank that could not write a block ends at once; the window in
         // which all ranks write ends with the first rank that wrote.

@@ -6,6 +6,7 @@
 
 #include <mpi.h>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct MpiRun {
     int rank = 0;
     int ranks = 1;
     RunCounters* counters = nullptr;
+    const std::atomic<int32_t>* writing_threads = nullptr;  // this rank's writers not yet past their last block
     bool ended = false;            // every writer of this rank is past its last block
     int ends_heard = 0;            // notices of other ranks' ends received
     bool first_end_known = false;  // this rank has learnt of the first end

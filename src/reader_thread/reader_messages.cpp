@@ -7,7 +7,7 @@
 #include "platform/platform.h"
 #include "reader_thread/reader_thread.h"
 #include "test_file/test_file.h"
-#include "writer_thread/writer_thread.h"
+#include "worker/worker_messages.h"
 
 namespace {
 
@@ -57,11 +57,6 @@ std::string describe_damage(const BlockDamage& damage, size_t block_bytes) {
                    (damage.bad_bytes == 1 ? "s" : "") + ", with no pattern the check knows";
     }
     return std::string();
-}
-
-// The path prefix of a test file's name: the name without "_NN.BIN".
-std::string prefix_of(const std::string& name) {
-    return name.size() > 7 ? name.substr(0, name.size() - 7) : std::string();
 }
 
 // The max-GB whose run gives a file of file_bytes in blocks of block_kb,
@@ -128,33 +123,18 @@ const char* const bad_block_advice =
 
 std::string describe_reader_problems(const ReaderLayout& layout, const ReaderReport& report) {
     if (reader_report_clean(layout, report)) return std::string();
-    const std::string head = "vorlax-read: " + (layout.name.empty() ? std::string("test file") : layout.name) + ": ";
-    const std::string reason = report.error ? platform_error_text(report.error) : std::string();
+    const std::string head = worker_head(layout) + ": ";
     const uint64_t block_bytes = uint64_t{layout.buffer_kb} * 1024u;
     switch (report.result) {
         case ReaderResult::completed:
             break;
         case ReaderResult::open_failed:
-            if (layout.name.empty())
-                return "vorlax-read: thread " + num(uint64_t{layout.thread_index}) +
-                       ": test file name too long for this system; use a shorter path";
-            if (report.foreign.kind != ForeignKind::none)
-                return describe_foreign_entry("vorlax-read: " + layout.name, report.foreign);
-            if (platform_is_folder(report.error))
-                return head + "is a folder, not a test file; give the path prefix the files were written with";
-            if (!layout.buffered && platform_is_unbuffered_refusal(report.error))
-                return head + "cannot open for unbuffered reading: " + reason +
-                       "; this file system does not accept reads that bypass the cache, use mode B";
-            if (platform_is_missing_file(report.error))
-                return head + "cannot open: " + reason +
-                       "; vorlax-read takes the arguments that wrote the files: the same path prefix (here " +
-                       prefix_of(layout.name) + "), block size and max-GB";
-            return head + "cannot open: " + reason + "; check that this user may read it";
+            return open_failure_line(layout, WorkerRole::reader, report.error, report.foreign);
         case ReaderResult::size_failed:
-            return head + "cannot tell its length: " + reason + "; check the file system it is on";
+            return head + "cannot tell its length: " + platform_error_text(report.error) +
+                   "; check the file system it is on, or copy the file to another and read it there";
         case ReaderResult::buffer_failed:
-            return head + "cannot get a " + num(uint64_t{layout.buffer_kb}) + " KB read buffer: " + reason +
-                   "; use a smaller block size or fewer threads";
+            return buffer_failure_line(layout, WorkerRole::reader, report.error);
     }
 
     std::vector<std::string> problems;
@@ -197,8 +177,8 @@ std::string describe_reader_problems(const ReaderLayout& layout, const ReaderRep
     return line;
 }
 
-std::string pages_stayed_note(const std::string& stayed_file) {
+std::string pages_stayed_note(const char* program, const std::string& stayed_file) {
     if (stayed_file.empty()) return std::string();
-    return "vorlax-read: note: the pages of " + stayed_file +
+    return std::string(program) + ": note: the pages of " + stayed_file +
            " stayed in memory after a flush and drop; these figures may be memory speed, not the disk's\n";
 }

@@ -10,17 +10,11 @@
 #include "monitor/run_counters.h"
 #include "platform/platform.h"
 #include "reader_thread/block_check.h"
+#include "worker/worker.h"
 
 // One test file as a reader takes it on: what the run's settings say it
 // should be.
-struct ReaderLayout {
-    uint32_t thread_index;
-    std::string name;
-    int64_t block_count;
-    uint32_t buffer_kb;
-    bool buffered;
-    uint32_t max_gb;  // the run's size per file, which block_count comes from
-};
+using ReaderLayout = WorkerLayout;
 
 // Blocks first_block to last_block of a file, both included.
 struct BlockSpan {
@@ -61,7 +55,7 @@ struct ReaderReport {
 // read is counted and skipped; an unbuffered read the system refuses, or
 // a file found to have another block size, ends the
 // reading. Prints the completion line to stdout when the read loop was
-// reached. Does not touch active_threads.
+// reached and print_completion is set. Does not touch active_threads.
 ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters);
 
 // True when the file is whole, of the run's length, and every block holds
@@ -69,7 +63,7 @@ ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters);
 bool reader_report_clean(const ReaderLayout& layout, const ReaderReport& report);
 
 // The line on stderr for a report that is not clean (empty for a clean
-// one): "vorlax-read: <name>: <problem>[; <problem>...]", each problem in
+// one): "<message_head><name>: <problem>[; <problem>...]", each problem in
 // words a person can act on.
 std::string describe_reader_problems(const ReaderLayout& layout, const ReaderReport& report);
 
@@ -78,7 +72,14 @@ std::string describe_reader_problems(const ReaderLayout& layout, const ReaderRep
 // failed_threads if there were any, then counts itself out.
 void reader_thread(void* job);
 
-// The note line (ending in '\n') for a mode B read whose file's pages
-// stayed cached after a flush and drop (stayed_file names it); empty when
-// stayed_file is. Pure.
-std::string pages_stayed_note(const std::string& stayed_file);
+// The note line (ending in '\n'), headed by program's name, for a mode B
+// read whose file's pages stayed cached after a flush and drop
+// (stayed_file names it); empty when stayed_file is. Pure.
+std::string pages_stayed_note(const char* program, const std::string& stayed_file);
+
+// Checks block, just read into buffer, and notes it in *report when bad.
+// Returns false when the file turns out to have another block size, so
+// reading it further would only pile up bad blocks. (The benchmark's build
+// links a version that checks nothing.)
+bool check_read_block(FileHandle file, unsigned char* buffer, const ReaderLayout& layout, int64_t block,
+                      ReaderReport* report);

@@ -276,7 +276,8 @@ TEST(Run, DiskFullReportsTheWholeBlocksAndFails) {
     check_run_output(result.out);
     EXPECT_TRUE(has_line(result.out, "thread 0 done! 0")) << result.out;
     EXPECT_EQ(without_notes(result.err), "vorlax: " + scratch.file("_00.BIN") +
-                                              ": write failed after 0 blocks: " + target().disk_full + "\n");
+                                              ": write failed after 0 blocks: " + target().disk_full +
+                                              write_failure_advice + "\n");
 }
 
 }  // namespace

@@ -63,7 +63,8 @@ TEST(Faults, FileFaultsNameTheFileAndTheReason) {
         const char* reason;
     } cases[] = {
         {"disk full", "", [](const std::string& f) { fs::create_symlink("/dev/full", f); }, "thread 0 done! 0",
-         ": write failed after 0 blocks: No space left on device"},
+         ": write failed after 0 blocks: No space left on device; if the disk is full or a file size limit is "
+         "reached, free space or write less; otherwise look in the system's log for the device's errors"},
         {"folder in the way", "", [](const std::string& f) { fs::create_directory(f); }, "",
          ": is a folder, not a test file; remove it or give another path prefix"},
         {"missing folder", "missing/", [](const std::string&) {}, "",
@@ -102,7 +103,9 @@ TEST(Faults, FileSizeLimitKeepsEveryCountedBlock) {
         {10 * block_bytes + 1000,
          ": write cut short after 10 blocks (1000 of 65536 bytes written); the disk may be full or a file size "
          "limit reached"},
-        {10 * block_bytes, ": write failed after 10 blocks: File too large"},
+        {10 * block_bytes, ": write failed after 10 blocks: File too large; if the disk is full or a file size limit "
+                           "is reached, free space or write less; otherwise look in the system's log for the "
+                           "device's errors"},
     };
     for (const auto& c : cases) {
         ScratchDir scratch;
@@ -141,7 +144,8 @@ TEST(Faults, PermissionDenied) {
     EXPECT_EQ(result.exit_status, 1) << result.err;
     expect_framed(result);
     EXPECT_EQ(result.out.find("done!"), std::string::npos) << result.out;
-    EXPECT_EQ(result.err, "vorlax: " + locked + "/p_00.BIN: cannot create: Permission denied\n");
+    EXPECT_EQ(result.err, "vorlax: " + locked + "/p_00.BIN: cannot create: Permission denied; check that this user "
+                          "may write in " + locked + "\n");
     EXPECT_TRUE(fs::is_empty(locked));
 }
 

@@ -133,7 +133,8 @@ TEST(Notes, NoRunNoteWithoutAFolderAndTheExitStatusStands) {
     ASSERT_EQ(err.size(), 2u) << result.err;
     EXPECT_TRUE(is_note(err[0])) << err[0];
     EXPECT_EQ(err[1],
-              "vorlax: " + scratch.file("full_00.BIN") + ": write failed after 0 blocks: No space left on device");
+              "vorlax: " + scratch.file("full_00.BIN") + ": write failed after 0 blocks: No space left on device" +
+                  write_failure_advice);
 }
 
 // A small btrfs in a loop device, in a scratch folder; mount_point() is ""

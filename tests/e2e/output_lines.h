@@ -36,3 +36,8 @@ inline std::string without_notes(const std::string& err) {
         rest.erase(0, rest.find('\n') + 1);
     return rest;
 }
+
+// What the line of a failed write ends with, after the system's reason.
+inline const std::string write_failure_advice =
+    "; if the disk is full or a file size limit is reached, free space or write less; otherwise look in the "
+    "system's log for the device's errors";

@@ -78,7 +78,7 @@ TEST(BlockCheck, WrittenBlockSizeFromTheFirstChange) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(written_block_kb(c.change_offset, c.value, c.twice, c.read_kb), c.written_kb) << c.change_offset;
-    EXPECT_EQ(pages_stayed_note(""), "");
+    EXPECT_EQ(pages_stayed_note("vorlax-read", ""), "");
 }
 
 }  // namespace

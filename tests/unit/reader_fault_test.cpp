@@ -41,7 +41,7 @@ TEST(ReaderFaults, FailedReadsAreSkippedAndARefusedOneStops) {
         script.alignment_bytes = 8192;
         fake_reset(script);
         RunCounters counters;
-        const ReaderLayout layout{3, "/fake/r_03.BIN", 300, 4, c.buffered, 1};
+        const ReaderLayout layout{3, "/fake/r_03.BIN", 300, 4, c.buffered, 1, {"vorlax-read: "}};
         testing::internal::CaptureStdout();
         ReaderReport report = read_test_file(layout, &counters);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.done);

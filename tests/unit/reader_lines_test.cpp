@@ -18,7 +18,7 @@ namespace {
 const std::string head = "vorlax-read: /d/r_00.BIN: ";
 
 ReaderLayout layout_of(uint32_t buffer_kb, uint32_t max_gb) {
-    return ReaderLayout{0, "/d/r_00.BIN", test_file_block_count(max_gb, buffer_kb), buffer_kb, false, max_gb};
+    return ReaderLayout{0, "/d/r_00.BIN", test_file_block_count(max_gb, buffer_kb), buffer_kb, false, max_gb, {"vorlax-read: "}};
 }
 
 uint64_t run_bytes(uint32_t buffer_kb, uint32_t max_gb) {
@@ -134,7 +134,7 @@ TEST(ReaderLines, HolesAreReportedWithTheirBlocks) {
         script.holes = c.holes;
         fake_reset(script);
         RunCounters counters;
-        const ReaderLayout layout{0, "/d/r_00.BIN", 300, 4, true, 1};
+        const ReaderLayout layout{0, "/d/r_00.BIN", 300, 4, true, 1, {"vorlax-read: "}};
         testing::internal::CaptureStdout();
         ReaderReport report = read_test_file(layout, &counters);
         testing::internal::GetCapturedStdout();

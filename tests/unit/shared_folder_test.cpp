@@ -47,21 +47,21 @@ TEST(SharedFolder, ARefusedEntryIsNamedWithItsOwnerItsFolderWhyAndWhatToDo) {
     const std::string link_line =
         "/tmp/shared/x_00.BIN: not followed: a symbolic link of user nobody in /tmp/shared, a sticky folder every "
         "user may write to; another user could aim it at any file; remove it, or write in a folder of your own";
-    WriterLayout writer{0, "/tmp/shared/x_00.BIN", 16384, 64, true};
+    WriterLayout writer{0, "/tmp/shared/x_00.BIN", 16384, 64, true, 0, {"vorlax: "}};
     WriterReport report{WriterResult::open_failed, 0, 0, 1, 0};
     report.foreign = link;
     EXPECT_EQ(describe_writer_failure(writer, report), "vorlax: " + link_line);
-    writer.message_head = "vorlax-mpi: rank 3: ";
+    writer.options.message_head = "vorlax-mpi: rank 3: ";
     EXPECT_EQ(describe_writer_failure(writer, report), "vorlax-mpi: rank 3: " + link_line);
 
-    writer = WriterLayout{2, "/var/tmp/run_02.BIN", 16384, 64, false};
+    writer = WriterLayout{2, "/var/tmp/run_02.BIN", 16384, 64, false, 0, {"vorlax: "}};
     report.foreign = file;
     EXPECT_EQ(describe_writer_failure(writer, report),
               "vorlax: /var/tmp/run_02.BIN: not cut: an existing file of user 200123 in /var/tmp, a sticky folder "
               "every user may write to; it may be another user's, put there to be overwritten; remove it, or "
               "write in a folder of your own");
 
-    const ReaderLayout reader{0, "/tmp/shared/x_00.BIN", 16384, 64, true};
+    const ReaderLayout reader{0, "/tmp/shared/x_00.BIN", 16384, 64, true, 0, {"vorlax-read: "}};
     ReaderReport read;
     read.result = ReaderResult::open_failed;
     read.error = 1;
@@ -81,7 +81,7 @@ TEST(SharedFolder, TheRunningUsersOwnFileThereIsCutToTheNewLength) {
     for (bool buffered : {true, false}) {
         RunCounters counters;
         CaptureStdout();
-        WriterReport report = write_test_file(WriterLayout{0, name, 2, 4, buffered}, &counters);
+        WriterReport report = write_test_file(WriterLayout{0, name, 2, 4, buffered, 0, {"vorlax: "}}, &counters);
         GetCapturedStdout();
         if (!buffered && report.result == WriterResult::open_failed) continue;  // no O_DIRECT on this tmpfs
         EXPECT_EQ(report.result, WriterResult::completed) << buffered;

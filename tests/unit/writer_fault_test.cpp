@@ -32,9 +32,11 @@ const Fault faults[] = {
      ": write cut short after %s (1000 of 3072 bytes written); the disk may be full or a file size "
      "limit reached"},
     {"failed", FakeWrite::failed, EIO, true, WriterResult::write_failed,
-     ": write failed after %s: Input/output error"},
+     ": write failed after %s: Input/output error; if the disk is full or a file size limit is reached, free space or "
+     "write less; otherwise look in the system's log for the device's errors"},
     {"invalid but buffered", FakeWrite::failed, EINVAL, true, WriterResult::write_failed,
-     ": write failed after %s: Invalid argument"},
+     ": write failed after %s: Invalid argument; if the disk is full or a file size limit is reached, free space or "
+     "write less; otherwise look in the system's log for the device's errors"},
     {"refused", FakeWrite::failed, EINVAL, false, WriterResult::write_failed,
      ": unbuffered write refused after %s: Invalid argument; the block size (3 KB) must be a whole "
      "multiple of the device's sector size (4096 bytes here); use such a block size, or mode B"},
@@ -60,7 +62,7 @@ TEST(WriterFaults, AccountsForWholeBlocksOnlyAtTheFirstSecondAndLastBlock) {
             script.alignment_bytes = 4096;
             fake_reset(script);
             RunCounters counters;
-            WriterLayout layout{3, file_name, block_count, buffer_kb, fault.buffered};
+            WriterLayout layout{3, file_name, block_count, buffer_kb, fault.buffered, 0, {"vorlax: "}};
 
             CaptureStdout();
             WriterReport report = write_test_file(layout, &counters);
@@ -87,7 +89,7 @@ TEST(WriterFaults, NoFaultWritesEveryBlock) {
     fake_reset(FakeScript{});
     RunCounters counters;
     CaptureStdout();
-    WriterReport report = write_test_file(WriterLayout{3, file_name, block_count, buffer_kb, false}, &counters);
+    WriterReport report = write_test_file(WriterLayout{3, file_name, block_count, buffer_kb, false, 0, {"vorlax: "}}, &counters);
     EXPECT_EQ(GetCapturedStdout(), "thread 3 done! 300\n");
     EXPECT_EQ(report.result, WriterResult::completed);
     EXPECT_EQ(counters.total_kb_written.load(), 900u);
@@ -107,7 +109,7 @@ TEST(WriterFaults, RefusedOpenAndMissingBufferLeaveNoCompletionLine) {
              ": cannot create for unbuffered writing: Invalid argument; this file system does not accept "
              "writes that bypass the cache, use mode B"},
         {"open denied", FakeScript{EACCES}, true, WriterResult::open_failed,
-         std::string("vorlax: ") + file_name + ": cannot create: Permission denied"},
+         std::string("vorlax: ") + file_name + ": cannot create: Permission denied; check that this user may write in /fake"},
         {"no buffer", FakeScript{0, ENOMEM}, false, WriterResult::buffer_failed,
          std::string("vorlax: ") + file_name +
              ": cannot get a 3 KB write buffer: Cannot allocate memory; use a smaller block size or fewer "
@@ -116,7 +118,7 @@ TEST(WriterFaults, RefusedOpenAndMissingBufferLeaveNoCompletionLine) {
     for (const auto& c : cases) {
         fake_reset(c.script);
         RunCounters counters;
-        WriterLayout layout{3, file_name, block_count, buffer_kb, c.buffered};
+        WriterLayout layout{3, file_name, block_count, buffer_kb, c.buffered, 0, {"vorlax: "}};
         CaptureStdout();
         WriterReport report = write_test_file(layout, &counters);
         EXPECT_EQ(GetCapturedStdout(), "") << c.label;

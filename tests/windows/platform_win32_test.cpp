@@ -65,8 +65,10 @@ TEST(Win32Platform, ErrorTextsAreTheSystemsWithoutLineEndOrFullStop) {
 // An unbuffered write whose size is not a whole number of sectors is refused
 // with ERROR_INVALID_PARAMETER; the line must say what to change.
 TEST(Win32WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
-    const WriterLayout unbuffered{3, "E:\\bench_03.BIN", 100, 3, false};
+    const WriterLayout unbuffered{3, "E:\\bench_03.BIN", 100, 3, false, 0, {"vorlax: "}};
     const std::string invalid = platform_error_text(ERROR_INVALID_PARAMETER);
+    const std::string device_advice = "; if the disk is full or a file size limit is reached, free space or "
+                                      "write less; otherwise look in the system's log for the device's errors";
     WriterLayout buffered = unbuffered;
     buffered.buffered = true;
     const struct {
@@ -83,7 +85,7 @@ TEST(Win32WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
          "block size (3 KB) must be a whole multiple of the device's sector size; use such a block size, or "
          "mode B"},
         {&buffered, {WriterResult::write_failed, 4, 0, ERROR_INVALID_PARAMETER, 0},
-         "vorlax: E:\\bench_03.BIN: write failed after 4 blocks: " + invalid},
+         "vorlax: E:\\bench_03.BIN: write failed after 4 blocks: " + invalid + device_advice},
         {&unbuffered, {WriterResult::open_failed, 0, 0, ERROR_INVALID_PARAMETER, 0},
          "vorlax: E:\\bench_03.BIN: cannot create for unbuffered writing: " + invalid + "; this file "
          "system does not accept writes that bypass the cache, use mode B"},
@@ -92,7 +94,8 @@ TEST(Win32WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
              "; the folder E:\\ does not exist: create it, or give a path in a folder that exists (the path is a "
              "prefix: E:\\bench gives E:\\bench_03.BIN)"},
         {&buffered, {WriterResult::write_failed, 7, 0, ERROR_DISK_FULL, 0},
-         "vorlax: E:\\bench_03.BIN: write failed after 7 blocks: " + platform_error_text(ERROR_DISK_FULL)},
+         "vorlax: E:\\bench_03.BIN: write failed after 7 blocks: " + platform_error_text(ERROR_DISK_FULL) +
+             device_advice},
     };
     for (const auto& c : cases) EXPECT_EQ(describe_writer_failure(*c.layout, c.report), c.text);
 }
@@ -104,7 +107,7 @@ TEST(Win32Writer, WritesEveryBlockInBothModesAndCutsOldFiles) {
         { std::ofstream(name, std::ios::binary) << std::string(3000000, 'z'); }
         RunCounters counters;
         CaptureStdout();
-        WriterReport report = write_test_file(WriterLayout{3, name, 300, 4, buffered}, &counters);
+        WriterReport report = write_test_file(WriterLayout{3, name, 300, 4, buffered, 0, {"vorlax: "}}, &counters);
         EXPECT_EQ(GetCapturedStdout(), "thread 3 done! 300\n");
         EXPECT_EQ(report.result, WriterResult::completed);
         EXPECT_EQ(counters.total_kb_written.load(), 1200u);
@@ -118,7 +121,7 @@ TEST(Win32Writer, WritesEveryBlockInBothModesAndCutsOldFiles) {
 
 TEST(Win32Writer, MissingFolderFailsTheOpenWithThePathError) {
     TempFolder folder;
-    const WriterLayout layout{3, folder.file("missing\\x_03.BIN"), 10, 4, true};
+    const WriterLayout layout{3, folder.file("missing\\x_03.BIN"), 10, 4, true, 0, {"vorlax: "}};
     RunCounters counters;
     CaptureStdout();
     WriterReport report = write_test_file(layout, &counters);
@@ -134,9 +137,9 @@ TEST(Win32Reader, ReadsBackWhatTheWriterWrote) {
     const std::string name = folder.file("r_03.BIN");
     RunCounters counters;
     CaptureStdout();
-    write_test_file(WriterLayout{3, name, 300, 4, false}, &counters);
+    write_test_file(WriterLayout{3, name, 300, 4, false, 0, {"vorlax: "}}, &counters);
     for (bool buffered : {true, false}) {
-        const ReaderLayout layout{3, name, 300, 4, buffered, 1};
+        const ReaderLayout layout{3, name, 300, 4, buffered, 1, {"vorlax-read: "}};
         EXPECT_TRUE(reader_report_clean(layout, read_test_file(layout, &counters))) << buffered;
     }
     GetCapturedStdout();
@@ -176,7 +179,7 @@ TEST(Win32Platform, HolesOfASparseFile) {
     const std::string name = folder.file("h_00.BIN");
     RunCounters counters;
     CaptureStdout();
-    write_test_file(WriterLayout{0, name, 64, 64, true}, &counters);
+    write_test_file(WriterLayout{0, name, 64, 64, true, 0, {"vorlax: "}}, &counters);
     GetCapturedStdout();
     int error = 0;
     ByteRange hole{};

@@ -1,0 +1,36 @@
+#include "worker/worker.h"
+
+#include <cstdio>
+
+#include "monitor/monitor.h"
+#include "test_file/test_file.h"
+
+WorkerLayout worker_layout(const WorkerJob& job) {
+    const RunSettings& settings = *job.settings;
+    WorkerLayout layout{job.thread_index, std::string(), test_file_block_count(settings.max_gb, settings.buffer_kb),
+                        settings.buffer_kb, settings.buffered, settings.max_gb, job.options};
+    // The prefix was checked against the limit before any thread started.
+    if (!test_file_name(settings.path_prefix, job.thread_index, platform_max_path_bytes, &layout.name))
+        layout.name.clear();
+    return layout;
+}
+
+unsigned char* worker_take_buffer(FileHandle file, const WorkerLayout& layout, int* error) {
+    auto* buffer = static_cast<unsigned char*>(pages_alloc(block_bytes_of(layout), error));
+    if (!buffer) file_close(file);
+    return buffer;
+}
+
+void worker_close(FileHandle file, unsigned char* buffer, const WorkerLayout& layout, int64_t blocks) {
+    if (layout.options.print_completion) print_thread_done(layout.thread_index, blocks);
+    pages_free(buffer, block_bytes_of(layout));
+    file_close(file);
+}
+
+void worker_finish(RunCounters* counters, const std::string& failure_line) {
+    if (!failure_line.empty()) {
+        std::fprintf(stderr, "%s\n", failure_line.c_str());
+        counters->failed_threads.fetch_add(1);
+    }
+    count_out(counters);
+}

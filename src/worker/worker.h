@@ -1,0 +1,58 @@
+// What writer and reader share: the job a driver hands a worker thread, the
+// layout of its test file, and the steps around its block loop.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "monitor/run_counters.h"
+#include "platform/platform.h"
+#include "settings/settings.h"
+
+struct WriterHook;  // writer_thread.h
+
+// What a driver sets for every worker of a run.
+struct WorkerOptions {
+    const char* message_head = "";          // "<program>: ", heads its line on stderr
+    bool print_completion = true;           // "thread N done! K" on stdout
+    const WriterHook* writer_hook = nullptr;  // writers only: steps around the block loop
+};
+
+// The start argument of one worker thread (a writer or a reader).
+struct WorkerJob {
+    uint32_t thread_index;
+    const RunSettings* settings;
+    RunCounters* counters;
+    WorkerOptions options{};
+};
+
+// One test file as a worker takes it on: what the run's settings say it is.
+struct WorkerLayout {
+    uint32_t thread_index;
+    std::string name;  // empty when it would pass the system's limit
+    int64_t block_count;
+    uint32_t buffer_kb;
+    bool buffered;
+    uint32_t max_gb = 0;  // the run's size per file, which block_count comes from
+    WorkerOptions options{};
+};
+
+// The layout of job's test file, from the job's settings and options.
+WorkerLayout worker_layout(const WorkerJob& job);
+
+// Bytes in one block of layout.
+inline size_t block_bytes_of(const WorkerLayout& layout) { return static_cast<size_t>(layout.buffer_kb) * 1024u; }
+
+// Takes the block buffer of a worker whose file is open; on failure closes
+// file, sets *error and returns null.
+unsigned char* worker_take_buffer(FileHandle file, const WorkerLayout& layout, int* error);
+
+// After the block loop: prints the completion line (blocks whole blocks)
+// when the layout asks for it, then frees buffer and closes file.
+void worker_close(FileHandle file, unsigned char* buffer, const WorkerLayout& layout, int64_t blocks);
+
+// A worker's last steps: prints failure_line (unless empty) on stderr and
+// counts the worker in failed_threads, then counts it out of active_threads,
+// setting all_done when it was the last. After this the run may end.
+void worker_finish(RunCounters* counters, const std::string& failure_line);
