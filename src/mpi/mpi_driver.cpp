@@ -14,6 +14,7 @@
 #include "mpi/mpi_names.h"
 #include "mpi/mpi_notes.h"
 #include "mpi/mpi_summary.h"
+#include "output/output.h"
 #include "test_file/test_file.h"
 
 namespace {

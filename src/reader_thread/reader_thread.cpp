@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "monitor/monitor.h"
+#include "output/output.h"
 #include "platform/platform.h"
 #include "test_file/test_file.h"
 

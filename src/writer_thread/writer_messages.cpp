@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "progress/format_text.h"
+#include "output/output.h"
 #include "test_file/test_file.h"
 #include "writer_thread/writer_thread.h"
 

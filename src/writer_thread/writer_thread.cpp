@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "monitor/monitor.h"
+#include "output/output.h"
 #include "platform/platform.h"
 #include "test_file/test_file.h"
 
