@@ -1,3 +1,4 @@
+// vorlax's record: its help text and the notes it prints before the writers start.
 #include "main/vorlax_program.h"
 
 #include <cstdio>
