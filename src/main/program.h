@@ -22,13 +22,3 @@ struct ProgramInfo {
     // worker ended before the monitor's first look (vorlax-read's rule).
     bool last_line_if_counted = false;
 };
-
-// vorlax itself: the writers.
-extern const ProgramInfo vorlax_program;
-
-// vorlax-read: the readers of what vorlax wrote.
-extern const ProgramInfo vorlax_read_program;
-
-// vorlax-mpi: vorlax's writers on every rank of an MPI job (built where MPI
-// is found; defined in src/mpi).
-extern const ProgramInfo vorlax_mpi_program;

@@ -3,15 +3,11 @@
 #include <cstdio>
 
 #include "monitor/monitor.h"
+#include "output/output.h"
 #include "worker/worker_messages.h"
 #include "writer_thread/writer_thread.h"
 
 namespace {
-
-// Process-wide run state: the settings are written before the first worker
-// starts and only read afterwards; the counters change only atomically.
-RunSettings run_settings;
-RunCounters run_counters;
 
 // Counts out a worker whose thread could not be started, so the monitor
 // never waits for it.
@@ -83,6 +79,11 @@ std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSet
 
 int run_program(const ProgramInfo& program, int argc, const char* const* argv) {
     platform_init_process();
+    // The run's state lives here until every worker is joined: the settings
+    // are written before the first worker starts and only read afterwards;
+    // the counters change only atomically.
+    RunSettings run_settings;
+    RunCounters run_counters;
     int exit_status = 0;
     if (!settle_command_line(program, argc, argv, &run_settings, &exit_status)) return exit_status;
     print_banner(run_settings, program.activity);
@@ -97,6 +98,9 @@ int run_program(const ProgramInfo& program, int argc, const char* const* argv) {
     std::vector<ThreadHandle> started = start_workers(program, run_settings, &run_counters, &jobs, model);
 
     const uint64_t start_tick = tick_ms();
+    // Gives up the rest of this time slice, so that on a busy machine the
+    // workers just started get a core before the monitor takes its first
+    // look at the counters.
     sleep_ms(0);
     run_monitor(local_monitor_source(&run_counters, program.progress_verb), start_tick, program.last_line_if_counted);
     print_stdout_line("DONE!\n");

@@ -39,6 +39,3 @@ std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSet
 // version were asked for), 1 when any fell short, 2 for a command line that
 // cannot be run.
 int run_program(const ProgramInfo& program, int argc, const char* const* argv);
-
-// run_program for vorlax.
-int run_vorlax(int argc, const char* const* argv);

@@ -26,6 +26,25 @@ std::string compression_note(const std::string& head, const RunNoteFacts& facts)
 
 }  // namespace
 
+RunNoteFacts folder_note_facts(const char* program, const RunSettings& settings) {
+    RunNoteFacts facts;
+    facts.program = program;
+    facts.buffered = settings.buffered;
+    facts.folder = prefix_folder(settings.path_prefix);
+    facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
+    facts.compression = folder_compression(facts.folder.c_str());
+    return facts;
+}
+
+RunNoteFacts write_note_facts(const char* program, const RunSettings& settings) {
+    RunNoteFacts facts = folder_note_facts(program, settings);
+    facts.available_bytes = available_memory_bytes();
+    facts.total_bytes = static_cast<uint64_t>(settings.thread_count) *
+                        static_cast<uint64_t>(test_file_block_count(settings.max_gb, settings.buffer_kb)) *
+                        settings.buffer_kb * 1024u;
+    return facts;
+}
+
 std::vector<std::string> run_notes(const RunNoteFacts& facts) {
     const std::string head = facts.program + ": note: ";
     std::vector<std::string> notes;

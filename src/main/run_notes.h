@@ -32,6 +32,11 @@ struct RunNoteFacts {
 // Empty when none applies. Pure.
 std::vector<std::string> run_notes(const RunNoteFacts& facts);
 
-// The facts for a write run of settings, looked up on this machine, each
-// note headed by program; total_bytes counts this process's test files.
+// The facts about the folder of settings' test files, looked up on this
+// machine, each note headed by program; available_bytes and total_bytes
+// stay 0, so no note on fitting in memory: a read run's files exist already.
+RunNoteFacts folder_note_facts(const char* program, const RunSettings& settings);
+
+// folder_note_facts with the memory available and total_bytes counting this
+// process's test files: the facts for a write run of settings.
 RunNoteFacts write_note_facts(const char* program, const RunSettings& settings);

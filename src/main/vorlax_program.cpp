@@ -1,14 +1,11 @@
-// vorlax: the writers, with the notes that memory-backed, compressing and
-// buffered writes call for.
+// vorlax's record: its help text and the notes it prints before the writers start.
+#include "main/vorlax_program.h"
+
 #include <cstdio>
 
-#include "main/program.h"
-#include "main/run_driver.h"
 #include "main/run_notes.h"
 #include "version.h"
-#include "test_file/test_file.h"
 #include "writer_thread/writer_thread.h"
-
 
 namespace {
 
@@ -68,23 +65,7 @@ const std::string vorlax_help =
 
 }  // namespace
 
-RunNoteFacts write_note_facts(const char* program, const RunSettings& settings) {
-    RunNoteFacts facts;
-    facts.program = program;
-    facts.buffered = settings.buffered;
-    facts.folder = prefix_folder(settings.path_prefix);
-    facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
-    facts.compression = folder_compression(facts.folder.c_str());
-    facts.available_bytes = available_memory_bytes();
-    facts.total_bytes = static_cast<uint64_t>(settings.thread_count) *
-                        static_cast<uint64_t>(test_file_block_count(settings.max_gb, settings.buffer_kb)) *
-                        settings.buffer_kb * 1024u;
-    return facts;
-}
-
 const ProgramInfo vorlax_program = {
     "vorlax", usage_text, vorlax_help.c_str(), "vorlax (VORLAX) " VORLAX_VERSION "\n", "writing", "written", "writer",
     writer_thread, print_write_notes, false,
 };
-
-int run_vorlax(int argc, const char* const* argv) { return run_program(vorlax_program, argc, argv); }

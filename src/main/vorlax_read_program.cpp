@@ -1,13 +1,13 @@
 // vorlax-read: the readers, which read a run's test files back at the same
 // settings, time the reads and check every byte.
+#include "main/vorlax_read_program.h"
+
 #include <cstdio>
 
-#include "main/program.h"
 #include "main/run_notes.h"
-#include "version.h"
 #include "reader_thread/reader_thread.h"
 #include "test_file/test_file.h"
-
+#include "version.h"
 
 namespace {
 
@@ -59,12 +59,7 @@ const std::string read_help =
 // pages, so mode B reads come from the device, and says on stderr when the
 // figures will come from memory or a compressor all the same.
 void drop_caches_and_note(const RunSettings& settings) {
-    RunNoteFacts facts;
-    facts.program = "vorlax-read";
-    facts.buffered = settings.buffered;
-    facts.folder = prefix_folder(settings.path_prefix);
-    facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
-    facts.compression = folder_compression(facts.folder.c_str());
+    const RunNoteFacts facts = folder_note_facts("vorlax-read", settings);
     std::string stayed_file;
     for (uint32_t index = 0; index < settings.thread_count; ++index) {
         std::string name;

@@ -1,20 +1,16 @@
 #include "monitor/monitor.h"
 
-#include <cinttypes>
-#include <cstdio>
-
+#include "output/output.h"
 #include "platform/platform.h"
 #include "progress/progress.h"
 
-void count_out(RunCounters* counters) {
-    if (counters->active_threads.fetch_sub(1) == 1) signal_set(counters->all_done);
-}
+uint64_t monitor_system_clock_ms(void*) { return tick_ms(); }
 
 MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted) {
     uint64_t prev_tick = start_tick;
     uint64_t prev_mb = 0;
     auto print_line = [&](const MonitorTotals& totals) {
-        const uint64_t now = tick_ms();
+        const uint64_t now = source.now_ms(source.context);
         ProgressLine line =
             format_progress(ProgressSample{start_tick, now, prev_tick, totals.total_kb, prev_mb}, source.verb);
         source.print_line(source.context, line.text);
@@ -54,14 +50,4 @@ void print_to_stdout(void*, const std::string& line) { print_stdout_line(line); 
 
 MonitorSource local_monitor_source(RunCounters* counters, const char* verb) {
     return MonitorSource{counters, wait_for_counters, sample_counters, print_to_stdout, verb};
-}
-
-void print_stdout_line(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
-    std::fflush(stdout);
-}
-
-void print_thread_done(uint32_t thread_index, int64_t blocks) {
-    std::printf("thread %u done! %" PRId64 "\n", thread_index, blocks);
-    std::fflush(stdout);
 }

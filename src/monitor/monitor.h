@@ -1,5 +1,5 @@
 // The once-a-second watch over a run, shared by every program: it is told
-// how to wait, how to sample the totals and where to print.
+// how to wait, how to sample the totals, where to print and what time it is.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,9 @@ struct MonitorTotals {
     uint64_t total_kb;  // KB in whole blocks; final once running is false
 };
 
+// The clock a source reads unless it names its own: tick_ms().
+uint64_t monitor_system_clock_ms(void* context);
+
 struct MonitorSource {
     void* context;
     // Returns at due_tick, or sooner once no worker runs.
@@ -23,6 +26,9 @@ struct MonitorSource {
     // Writes one whole line (line end included).
     void (*print_line)(void* context, const std::string& line);
     const char* verb;  // "written" or "read", for the progress line
+    // Reads the clock the lines' times come from, in milliseconds (the
+    // clock of start_tick and of wait_until's due ticks).
+    uint64_t (*now_ms)(void* context) = monitor_system_clock_ms;
 };
 
 // Prints a progress line at least once a second after start_tick while
@@ -35,10 +41,3 @@ MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool
 // A source over the counters of this process: waits on counters->all_done,
 // prints to stdout with a flush after each line.
 MonitorSource local_monitor_source(RunCounters* counters, const char* verb);
-
-// Writes line to stdout and flushes it, so a pipe gets every line at once.
-void print_stdout_line(const std::string& line);
-
-// A worker's completion line, "thread <index> done! <whole blocks>", on
-// stdout with a flush.
-void print_thread_done(uint32_t thread_index, int64_t blocks);

@@ -6,6 +6,12 @@
 
 struct DoneSignal;
 
+// Workers add to the total once per block: on every system the atomics must
+// compile to plain lock-free instructions (cmpxchg8b on i686), never to a
+// library call (which on Windows would need a runtime DLL).
+static_assert(std::atomic<uint64_t>::is_always_lock_free, "64-bit atomics must be lock-free");
+static_assert(std::atomic<int32_t>::is_always_lock_free, "32-bit atomics must be lock-free");
+
 // The total sits on a cache line of its own: workers add to it once per
 // block, while the monitor only reads it once a second.
 struct RunCounters {

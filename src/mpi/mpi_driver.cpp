@@ -15,6 +15,7 @@
 #include "mpi/mpi_notes.h"
 #include "mpi/mpi_summary.h"
 #include "mpi/mpi_writers.h"
+#include "output/output.h"
 #include "test_file/test_file.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "mpi/mpi_monitor.h"
 
+#include "output/output.h"
 #include "platform/platform.h"
 
 namespace {
@@ -55,6 +56,7 @@ void expect_end_notices(MpiRun* run) {
     const int others = run->ranks - 1;
     run->notices_in.assign(others, MPI_REQUEST_NULL);
     run->notice_in_data.assign(others, 0);
+    run->notice_in_arrived.assign(others, 0);
     for (int i = 0; i < others; ++i)
         MPI_Irecv(&run->notice_in_data[i], 1, MPI_INT, MPI_ANY_SOURCE, end_notice_tag, MPI_COMM_WORLD,
                   &run->notices_in[i]);
@@ -63,7 +65,7 @@ void expect_end_notices(MpiRun* run) {
 void poll_ends(MpiRun* run) {
     if (run->ends_heard < run->ranks - 1) {
         int arrived = 0;
-        std::vector<int> indices(run->notices_in.size());
+        std::vector<int>& indices = run->notice_in_arrived;
         MPI_Testsome(static_cast<int>(run->notices_in.size()), run->notices_in.data(), &arrived, indices.data(),
                      MPI_STATUSES_IGNORE);
         if (arrived > 0 && arrived != MPI_UNDEFINED) {

@@ -23,6 +23,7 @@ struct MpiRun {
     uint64_t kb_at_first_end = 0;  // its total at that moment
     std::vector<MPI_Request> notices_in, notices_out;
     std::vector<int> notice_in_data, notice_out_data;  // 1: the rank that ended wrote
+    std::vector<int> notice_in_arrived;  // indices of the notices one poll takes in
     std::vector<double> reduction_s;  // how long each reduction took here
 };
 

@@ -1,5 +1,6 @@
 // vorlax-mpi's words: usage, help and version.
-#include "main/program.h"
+#include "mpi/mpi_program.h"
+
 #include "version.h"
 #include "writer_thread/writer_thread.h"
 

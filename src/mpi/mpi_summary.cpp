@@ -1,6 +1,6 @@
 #include "mpi/mpi_summary.h"
 
-#include "progress/format_text.h"
+#include "output/output.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -52,9 +52,7 @@ RunFigures run_figures(const std::vector<RankRow>& rows) {
 }
 
 std::string mpi_banner(const RunSettings& settings, uint32_t ranks, uint32_t hosts) {
-    std::string banner = format_banner(settings);
-    banner.pop_back();
-    return banner + format_text(", on %u ranks of %u hosts\n", ranks, hosts);
+    return banner_words(settings) + format_text(", on %u ranks of %u hosts\n", ranks, hosts);
 }
 
 uint32_t count_hosts(const std::vector<std::string>& hosts) {

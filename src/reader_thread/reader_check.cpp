@@ -2,7 +2,7 @@
 // first block says about the block size the file was written with.
 #include <algorithm>
 
-#include "reader_thread/block_check.h"
+#include "block_check/block_check.h"
 #include "reader_thread/reader_thread.h"
 #include "test_file/test_file.h"
 

@@ -9,7 +9,7 @@
 
 #include "monitor/run_counters.h"
 #include "platform/platform.h"
-#include "reader_thread/block_check.h"
+#include "block_check/block_check.h"
 #include "worker/worker.h"
 
 // One test file as a reader takes it on: what the run's settings say it

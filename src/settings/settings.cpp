@@ -89,12 +89,16 @@ ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* sett
     return ParseOutcome::run;
 }
 
-std::string format_banner(const RunSettings& settings, const char* activity) {
-    char line[160];
-    std::snprintf(line, sizeof line, "VORLAX: %s %s %uK buffers in %u threads up to %u GB each\n", activity,
+std::string banner_words(const RunSettings& settings, const char* activity) {
+    char words[160];
+    std::snprintf(words, sizeof words, "VORLAX: %s %s %uK buffers in %u threads up to %u GB each", activity,
                   settings.buffered ? "buffered" : "unbuffered", settings.buffer_kb, settings.thread_count,
                   settings.max_gb);
-    return line;
+    return words;
+}
+
+std::string format_banner(const RunSettings& settings, const char* activity) {
+    return banner_words(settings, activity) + "\n";
 }
 
 void print_banner(const RunSettings& settings, const char* activity) {

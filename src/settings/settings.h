@@ -101,6 +101,10 @@ ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* sett
 // %d GB each\n"; activity is "writing" for writers, "reading" for readers.
 std::string format_banner(const RunSettings& settings, const char* activity = "writing");
 
+// The banner's words alone, without the line end, for a program that adds
+// its own ending.
+std::string banner_words(const RunSettings& settings, const char* activity = "writing");
+
 // Writes the banner line to standard output.
 void print_banner(const RunSettings& settings, const char* activity = "writing");
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "monitor/monitor.h"
+#include "output/output.h"
 #include "test_file/test_file.h"
 
 WorkerLayout worker_layout(const WorkerJob& job) {

@@ -2,7 +2,7 @@
 // happened>: <the system's reason>; <what to try>".
 #include "worker/worker_messages.h"
 
-#include "progress/format_text.h"
+#include "output/output.h"
 #include "test_file/test_file.h"
 
 namespace {

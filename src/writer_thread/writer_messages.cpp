@@ -2,7 +2,7 @@
 #include <cinttypes>
 
 #include "platform/platform.h"
-#include "progress/format_text.h"
+#include "output/output.h"
 #include "worker/worker_messages.h"
 #include "writer_thread/writer_thread.h"
 

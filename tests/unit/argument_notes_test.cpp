@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "main/run_driver.h"
+#include "main/vorlax_program.h"
 #include "settings/settings.h"
 
 namespace {

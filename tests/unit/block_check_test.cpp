@@ -1,6 +1,6 @@
 // The reader's pure checks: the fast compare, what a bad block looks like,
 // the block size a file was written with, and the note on cached pages.
-#include "reader_thread/block_check.h"
+#include "block_check/block_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "reader_thread/block_check.h"
+#include "block_check/block_check.h"
 
 #include <cstring>
 

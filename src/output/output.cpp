@@ -1,0 +1,24 @@
+#include "output/output.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+
+std::string format_text(const char* pattern, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+void print_stdout_line(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void print_thread_done(uint32_t thread_index, int64_t blocks) {
+    std::printf("thread %u done! %" PRId64 "\n", thread_index, blocks);
+    std::fflush(stdout);
+}

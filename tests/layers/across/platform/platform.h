@@ -1,0 +1,1 @@
+// The lowest layer.

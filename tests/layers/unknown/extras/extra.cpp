@@ -1,0 +1,2 @@
+// A folder the table does not hold.
+#include "settings/settings.h"

@@ -1,0 +1,2 @@
+// A driver header.
+#include "settings/defaults.h"

@@ -1,0 +1,101 @@
+// The monitor loop on a clock the test owns: a scripted run whose workers
+// end at set times, so every line's time and total is known exactly and no
+// thread, sleep or real clock is involved.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "monitor/monitor.h"
+
+namespace {
+
+// A run that counts kb_per_ms from 0 until its last worker ends at end_ms.
+// Waits jump the clock: to the due tick, or to end_ms when that comes first,
+// then late_ms more, as on a busy machine.
+struct ClockedRun {
+    uint64_t end_ms;
+    uint64_t kb_per_ms;
+    uint64_t late_ms;
+    uint64_t now_ms = 0;
+    std::vector<std::string> lines;
+};
+
+bool is_running(const ClockedRun& run) { return run.now_ms < run.end_ms; }
+
+MonitorSource clocked_source(ClockedRun* run, const char* verb) {
+    MonitorSource source{
+        run,
+        [](void* context, uint64_t due_tick) {
+            auto* r = static_cast<ClockedRun*>(context);
+            if (is_running(*r)) r->now_ms = std::min(due_tick, r->end_ms) + r->late_ms;
+        },
+        [](void* context) {
+            auto* r = static_cast<ClockedRun*>(context);
+            return MonitorTotals{is_running(*r), std::min(r->now_ms, r->end_ms) * r->kb_per_ms};
+        },
+        [](void* context, const std::string& line) { static_cast<ClockedRun*>(context)->lines.push_back(line); },
+        verb};
+    source.now_ms = [](void* context) { return static_cast<ClockedRun*>(context)->now_ms; };
+    return source;
+}
+
+// "<seconds>.<ms> <MB>" from a progress line, to compare in one string.
+std::string time_and_mb(const std::string& line) {
+    int seconds = -1, ms = -1, mb = -1;
+    char verb[16] = {};
+    if (std::sscanf(line.c_str(), "%d.%d: %d MB %15[a-z],", &seconds, &ms, &mb, verb) != 4) return "bad: " + line;
+    char text[64];
+    std::snprintf(text, sizeof text, "%d.%03d %d %s", seconds, ms, mb, verb);
+    return text;
+}
+
+TEST(Monitor, LinesComeEachSecondAndTheLastAtTheEndWithTheExactTotal) {
+    const struct {
+        const char* what;
+        uint64_t end_ms, kb_per_ms, late_ms;
+        bool line_if_counted;
+        std::vector<std::string> lines;  // time, MB and verb of each line
+    } cases[] = {
+        {"the first line at 1 s, the last as the last worker ends", 3500, 1024, 0, false,
+         {"1.000 1000 written", "2.000 2000 written", "3.000 3000 written", "3.500 3500 written"}},
+        {"an end on a whole second gets one line, not two", 2000, 1024, 0, false,
+         {"1.000 1000 written", "2.000 2000 written"}},
+        {"a run shorter than a second: its one line at its end", 250, 4096, 0, false, {"0.250 1000 written"}},
+        {"late wakes: the next line a second after the previous one, the total exact", 2500, 1024, 300, false,
+         {"1.300 1300 written", "2.600 2500 written"}},
+        {"none runs at the first look: no line", 0, 1024, 0, false, {}},
+        {"none runs and nothing counted: no line, even for vorlax-read", 0, 0, 0, true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClockedRun run{c.end_ms, c.kb_per_ms, c.late_ms, 0, {}};
+        const MonitorTotals last = run_monitor(clocked_source(&run, "written"), 0, c.line_if_counted);
+        EXPECT_FALSE(last.running);
+        EXPECT_EQ(last.total_kb, c.end_ms * c.kb_per_ms);
+        std::vector<std::string> got;
+        for (const std::string& line : run.lines) got.push_back(time_and_mb(line));
+        EXPECT_EQ(got, c.lines);
+    }
+}
+
+// vorlax-read's rule: workers that all ended before the monitor's first look
+// still get a last line with the whole total; vorlax keeps to no line.
+TEST(Monitor, ReadersThatEndBeforeTheFirstLookStillGetTheirTotal) {
+    for (const bool line_if_counted : {true, false}) {
+        ClockedRun run{0, 0, 0, 40, {}};  // the readers ended 40 ms after the start
+        MonitorSource source = clocked_source(&run, "read");
+        source.sample = [](void*) { return MonitorTotals{false, 3u << 20}; };
+        const MonitorTotals last = run_monitor(source, 0, line_if_counted);
+        EXPECT_EQ(last.total_kb, 3u << 20);
+        const std::vector<std::string> expected =
+            line_if_counted ? std::vector<std::string>{"0.040 3072 read"} : std::vector<std::string>{};
+        std::vector<std::string> got;
+        for (const std::string& line : run.lines) got.push_back(time_and_mb(line));
+        EXPECT_EQ(got, expected) << "line_if_counted " << line_if_counted;
+    }
+}
+
+}  // namespace
