@@ -8,7 +8,7 @@
 struct ProgramInfo {
     const char* name;           // "vorlax": heads its lines on stderr
     const char* usage;          // the usage text, line end included
-    const char* help;           // what -h and --help print after the usage text
+    HelpText help;              // what -h and --help print after the usage text
     const char* version_line;   // what --version prints, line end included
     const char* activity;       // "writing": in the banner
     const char* progress_verb;  // "written": in the progress lines

@@ -30,7 +30,7 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
             *exit_status = 2;
             return false;
         case ParseOutcome::help:
-            if (speak) print_stdout_line(std::string(program.usage) + program.help);
+            if (speak) print_stdout_line(std::string(program.usage) + format_help(program.help));
             *exit_status = 0;
             return false;
         case ParseOutcome::version:
@@ -49,8 +49,7 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
             break;
     }
     if (notes == ArgumentNotes::print)
-        for (const std::string& note : argument_notes(argc, argv, program.name, program.activity))
-            std::fputs(note.c_str(), stderr);
+        print_stderr_lines(argument_notes(argc, argv, program.name, program.activity));
     return true;
 }
 

@@ -91,7 +91,7 @@ void print_all_notes(const std::vector<std::string>& notes, const std::vector<st
             by_rank[r].push_back(text.substr(start, end - start + 1));
         }
     }
-    for (const std::string& note : merge_rank_notes(by_rank, hosts)) std::fputs(note.c_str(), stderr);
+    print_stderr_lines(merge_rank_notes(by_rank, hosts));
     std::fflush(stderr);
 }
 

@@ -18,6 +18,10 @@ void print_stdout_line(const std::string& line) {
     std::fflush(stdout);
 }
 
+void print_stderr_lines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) std::fputs(line.c_str(), stderr);
+}
+
 void print_thread_done(uint32_t thread_index, int64_t blocks) {
     std::printf("thread %u done! %" PRId64 "\n", thread_index, blocks);
     std::fflush(stdout);

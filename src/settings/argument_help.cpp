@@ -1,5 +1,6 @@
-// The rows of the help texts' argument tables that give the numbers' ranges,
-// defaults and fallbacks, made from the table the parser reads them with.
+// The help texts: the rows of their argument tables that give the numbers'
+// ranges, defaults and fallbacks, made from the table the parser reads them
+// with, and the texts put together around those rows.
 #include <string>
 
 #include "settings/settings.h"
@@ -55,4 +56,12 @@ std::string format_number_rows(const char* const descriptions[3], const RangeWor
         rows += wrap_row(head, text);
     }
     return rows;
+}
+
+std::string format_help(const HelpText& help) {
+    static const std::string marker = "<number rows>\n";
+    std::string text = help.text;
+    const size_t at = text.find(marker);
+    if (at == std::string::npos) return text;
+    return text.replace(at, marker.size(), format_number_rows(help.number_descriptions, help.number_wording));
 }

@@ -91,6 +91,20 @@ struct RangeWording {
 // descriptions; a '~' is a blank it never breaks at. Pure.
 std::string format_number_rows(const char* const descriptions[3], const RangeWording& wording);
 
+// A program's --help text, less its usage line: text, with a line
+// "<number rows>" where the rows for max-buf-KB, max-threads and max-GB go,
+// and the words those rows use.
+struct HelpText {
+    const char* text;
+    const char* number_descriptions[3];
+    RangeWording number_wording;
+};
+
+// help.text with its "<number rows>" line replaced by the rows that
+// format_number_rows makes of help's words; the text as it is when it has no
+// such line. Pure.
+std::string format_help(const HelpText& help);
+
 // Fills *settings from argv[1..argc-1] (argv[0], the program, is skipped).
 // Absent arguments keep the defaults; numbers out of range take their
 // fallbacks (buffer 64, threads 1, size 4); texts without digits assign

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "main/vorlax_program.h"
+#include "main/vorlax_read_program.h"
 #include "settings/settings.h"
 
 namespace {
@@ -76,6 +78,40 @@ TEST(NumberRows, NeverBreaksAtATilde) {
     const char* const words[3] = {"a description of thirty letters", "b", "c"};
     const std::string rows = format_number_rows(words, {", ", "; default ", ", out~of~range~", ""});
     EXPECT_NE(rows.find("\n               out of range 64\n"), std::string::npos) << rows;
+}
+
+TEST(HelpText, TheRowsTakeTheMarkersLineAndNothingElse) {
+    const char* const words[3] = {"size", "count", "size"};
+    const RangeWording wording = {": ", ", default ", ", out of range ", ""};
+    const std::string rows = format_number_rows(words, wording);
+    const struct {
+        const char* text;
+        std::string expected;
+    } cases[] = {
+        {"head\n<number rows>\ntail\n", "head\n" + rows + "tail\n"},
+        {"<number rows>\n", rows},
+        {"head\n<number rows>\n", "head\n" + rows},
+        {"no rows here\n", "no rows here\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(format_help({c.text, {words[0], words[1], words[2]}, wording}), c.expected);
+}
+
+// The programs' texts come from files beside their records: each must hold
+// the rows' line once, and the text made of it must fit a terminal.
+TEST(HelpText, EachProgramsTextHoldsItsRowsOnceAndFits) {
+    for (const ProgramInfo* program : {&vorlax_program, &vorlax_read_program}) {
+        SCOPED_TRACE(program->name);
+        const std::string text = program->help.text;
+        const size_t marker = text.find("\n<number rows>\n");
+        ASSERT_NE(marker, std::string::npos);
+        EXPECT_EQ(text.find("<number rows>", marker + 2), std::string::npos);
+        const std::string help = format_help(program->help);
+        EXPECT_EQ(help.find("<number rows>"), std::string::npos);
+        EXPECT_NE(help.find("\n  max-buf-KB   "), std::string::npos);
+        EXPECT_EQ(help.back(), '\n');
+        for (const std::string& line : lines_of(help)) EXPECT_LE(line.size(), 78u) << line;
+    }
 }
 
 TEST(CommandLinePieces, CountsModeLettersAndBlanks) {
