@@ -205,23 +205,17 @@ def _refine(rates: numpy.ndarray, boundaries: List[int], reach: int, min_len: in
 
 
 def _dips(rates, lengths, starts_s, starts_mb, edges, medians) -> List[Dip]:
+    """Spans of MIN_DIP_S or more whose rates stay under DIP_FRACTION of
+    their phase's median."""
     dips = []
-    for (start, end), median in zip(zip(edges[:-1], edges[1:]), medians):
-        low = rates[start:end] < DIP_FRACTION * median
-        k = 0
-        while k < len(low):
-            if not low[k]:
-                k += 1
-                continue
-            first = k
-            while k < len(low) and low[k]:
-                k += 1
-            span = slice(start + first, start + k)
-            seconds = float(lengths[span].sum())
+    for start, end, median in zip(edges[:-1], edges[1:], medians):
+        low = numpy.concatenate(([False], rates[start:end] < DIP_FRACTION * median, [False]))
+        changes = numpy.flatnonzero(low[1:] != low[:-1]) + start  # where each low span starts, then ends
+        for first, stop in zip(changes[0::2], changes[1::2]):
+            seconds = float(lengths[first:stop].sum())
             if seconds >= MIN_DIP_S - 1e-9:
-                mb = float((rates[span] * lengths[span]).sum())
-                dips.append(Dip(starts_mb[start + first] / 1024.0, float(starts_s[start + first]), seconds,
-                                mb / seconds))
+                mb = float((rates[first:stop] * lengths[first:stop]).sum())
+                dips.append(Dip(starts_mb[first] / 1024.0, float(starts_s[first]), seconds, mb / seconds))
     return dips
 
 
