@@ -170,12 +170,19 @@ TEST(Faults, NoMemoryForTheBufferLeavesAnEmptyFile) {
 // Room for a few buffers among eight threads: some threads go without and
 // say so, the others complete; every thread ends one way or the other. The
 // threads that got a buffer keep it until all have tried.
+// The room must not hang on the order the threads run in. Left to itself,
+// the C library reserves 64 MB of address space for a thread's own heap at
+// its first allocation, and a thread that does so early leaves no room for
+// any buffer; one heap for all, and 2 MB stacks, leave 100 MB room for two
+// 32 MB buffers whichever threads get there first.
 TEST(Faults, NoMemoryForSomeBuffers) {
     ScratchDir scratch;
     const std::string prefix = scratch.file("p");
     constexpr int threads = 8;
     const std::vector<std::string> files = test_files(prefix, threads);
-    ProcessResult result = run_held_until_settled({"prlimit", "--as=" + std::to_string(100 << 20)},
+    ProcessResult result = run_held_until_settled({"env", "MALLOC_ARENA_MAX=1", "prlimit",
+                                                   "--stack=" + std::to_string(2 << 20),
+                                                   "--as=" + std::to_string(100 << 20)},
                                                   {"B", prefix, "32768", std::to_string(threads), "1"},
                                                   scratch.path(), files);
     EXPECT_EQ(result.exit_status, 1) << result.err;
