@@ -5,12 +5,21 @@ import fcntl
 import os
 import re
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import xml.etree.ElementTree as ElementTree
+
+# A test run started in the background by a script (`cmd &`) inherits
+# Ctrl-C ignored, and so would every tool the tests start: Python then never
+# raises KeyboardInterrupt in them, and the tests that interrupt a tool wait
+# in vain. A handled signal is set back to its default at exec, so handling
+# it here gives each child the default a user at a terminal has.
+if signal.getsignal(signal.SIGINT) == signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TOOLS = os.path.join(ROOT, "tools")
