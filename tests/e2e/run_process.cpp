@@ -40,6 +40,14 @@ StartedProcess::StartedProcess(const std::vector<std::string>& argv, const std::
     if (pid_ < 0) std::abort();
     if (pid_ == 0) {
         setpgid(0, 0);
+        // Start as from a terminal, whatever the test runner blocked or
+        // ignored (a job started in the background ignores Ctrl-C; some
+        // runners ignore SIGPIPE): the tests pin what a user sees.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGPIPE, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
         int null_in = open("/dev/null", O_RDONLY);
         dup2(null_in, 0);
         dup2(out_pipe[1], 1);
