@@ -14,6 +14,8 @@ namespace {
 void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int error) {
     const WorkerLayout layout = worker_layout(job);
     std::fprintf(stderr, "%s\n", thread_start_failure_line(layout, program.worker_role, error).c_str());
+    // A writer's hook hears of it as of any writer that never reached its
+    // loop, so that nothing waits for it there either; readers have none.
     writer_stopped_before_start(layout, WriterResult::not_started, error);
     job.counters->failed_threads.fetch_add(1);
     count_out(job.counters);
