@@ -115,24 +115,7 @@ run_case() {
                 is_empty "$(ps -eo stat=,args= | grep -F "/run/vorlax-slurm/$set_prefix/" | grep -v '^Z' | grep -v grep)"
         fi
     fi
-    if [ "$case_failures" -gt 0 ]; then
-        local output
-        for output in "$scratch"/*.out "$scratch"/*.err "$scratch"/*.log; do
-            [ -s "$output" ] || continue
-            echo "    --- ${output##*/} (first 20 lines)"
-            head -n 20 "$output" | sed 's/^/    /'
-        done
-    fi
-    if [ -n "$skip_reason" ]; then
-        echo "skipped: $name: $skip_reason"
-        skipped=$((skipped + 1))
-    elif [ "$case_failures" -eq 0 ]; then
-        echo "passed: $name"
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $name"
-        failed=$((failed + 1))
-    fi
+    finish_case "$name"
 }
 
 for name in srun_over_pmix node_without_folder sbatch_of_the_docs_script; do run_case "$name"; done
