@@ -2,8 +2,9 @@
 # vorlax-mpi under Slurm, on a cluster of three nodes simulated on this
 # machine (scripts/simulate-slurm): srun --mpi=pmix over all nodes with
 # {host} in the path, what a Slurm start without PMIx prints, a node without
-# its folder, sbatch of docs/vorlax-mpi.sbatch, and a cluster that leaves
-# nothing behind. Skips with the reason where root, Slurm or namespaces are
+# its folder, the session folder note with the nodes' spools on the disk
+# of the test files, sbatch of docs/vorlax-mpi.sbatch, and a cluster that
+# leaves nothing behind. Skips with the reason where root, Slurm or namespaces are
 # missing.
 #
 #   tests/mpi-hosts/slurm.sh [path/to/vorlax-mpi]
@@ -31,9 +32,13 @@ export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
 
 scratch=$(mktemp -d "$scratch_base/vorlax-slurm.XXXXXX")
 work=$scratch/work
+# The cluster's folder: /run/vorlax-slurm, or a disk folder for one case.
+root=/run/vorlax-slurm
+disk_root=""
 cleanup() {
-    "$simulate" down --prefix "$set_prefix" >/dev/null 2>&1
+    "$simulate" down --prefix "$set_prefix" --root "$root" >/dev/null 2>&1
     rm -rf "$scratch"
+    [ -n "$disk_root" ] && rm -rf "$disk_root"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
@@ -78,6 +83,19 @@ case_node_without_folder() {
     check "the other ranks completed" status_is "$(grep -c '^rank [02] thread 0 done! 16384$' "$scratch/missing.out")" 2
 }
 
+# Run with the cluster's folder on a disk (run_case's second argument): the
+# spools, and so the job step's PMIx folder, share the test files' file system.
+case_session_note_names_the_spool() {
+    make_sinks 'run_r000R_00.BIN'
+    run_srun note -N "$hosts" --mpi=pmix "$exe" B "$work/{host}/run" 64 1 1
+    check "exit status 0" status_is $? 0
+    local spool="$root/$set_prefix/node/spool/pmix\\.[0-9]+\\.0/?"
+    check "each rank's note names the step's folder in slurmd's spool and the site's setting" status_is "$(grep -cE \
+        "^vorlax-mpi: note: Slurm keeps this job step's PMIx folder $spool in slurmd's spool \\(SlurmdSpoolDir\\) on the file system of the test files \\($work/n[1-3]\\); .*setting SlurmdSpoolDir in slurm\\.conf .* \\(rank [0-2] on n[1-3]\\)\$" \
+        "$scratch/note.err")" 3
+    check "and gives no advice that does not move it" lacks_match "$scratch/note.err" 'TMPDIR|orte_tmpdir_base|mpirun'
+}
+
 case_sbatch_of_the_docs_script() {
     make_sinks 'run_r000R_00.BIN'
     timeout -k 5 "$limit_s" sbatch --wait -N "$hosts" --output="$scratch/job.log" \
@@ -92,15 +110,18 @@ case_sbatch_of_the_docs_script() {
 # Runs CASE on a fresh cluster of three nodes and takes it down, checking
 # that nothing of it stays.
 run_case() {
-    local name=$1
+    local name=$1 status=0
+    root=${2:-/run/vorlax-slurm}
+    work=$scratch/work
     case_failures=0
     skip_reason=""
-    rm -rf "$work" && mkdir "$work"
-    local status=0
+    if [ "$root" != /run/vorlax-slurm ]; then work=$root/work; fi
+    rm -rf "$work" "$scratch"/*.out "$scratch"/*.err "$scratch"/*.log && mkdir -p "$work"
     if [ ! -x "$exe" ]; then
         skip_reason="no vorlax-mpi at $exe: build it first (cmake --build build/test --target vorlax-mpi)"
     else
-        "$simulate" up "$hosts" --prefix "$set_prefix" >"$scratch/up.out" 2>"$scratch/up.err" || status=$?
+        "$simulate" up "$hosts" --prefix "$set_prefix" --root "$root" >"$scratch/up.out" 2>"$scratch/up.err" ||
+            status=$?
         if [ "$status" -eq 77 ]; then
             skip_reason=$(sed -n 's/.*SKIP: //p' "$scratch/up.err" | head -n 1)
         elif [ "$status" -ne 0 ]; then
@@ -109,15 +130,26 @@ run_case() {
             export SLURM_CONF
             SLURM_CONF=$(sed -n 's/^export SLURM_CONF=//p' "$scratch/up.out")
             "case_$name"
-            "$simulate" down --prefix "$set_prefix"
-            check "down leaves no folder" test ! -e "/run/vorlax-slurm/$set_prefix"
+            "$simulate" down --prefix "$set_prefix" --root "$root"
+            check "down leaves no folder" test ! -e "$root/$set_prefix"
             check "down leaves no process of the cluster running" \
-                is_empty "$(ps -eo stat=,args= | grep -F "/run/vorlax-slurm/$set_prefix/" | grep -v '^Z' | grep -v grep)"
+                is_empty "$(ps -eo stat=,args= | grep -F "$root/$set_prefix/" | grep -v '^Z' | grep -v grep)"
         fi
     fi
     finish_case "$name"
 }
 
 for name in srun_over_pmix node_without_folder sbatch_of_the_docs_script; do run_case "$name"; done
+# A disk folder: /var/tmp, else $TMPDIR, where it is not in memory.
+for base in /var/tmp "${TMPDIR:-/tmp}"; do
+    [[ "$(stat -f -c %T "$base" 2>/dev/null)" =~ ^(tmpfs|ramfs)?$ ]] && continue
+    disk_root=$(mktemp -d "$base/vorlax-slurm-disk.XXXXXX") && break
+done
+if [ -n "$disk_root" ]; then
+    run_case session_note_names_the_spool "$disk_root"
+else
+    echo "skipped: session_note_names_the_spool: neither /var/tmp nor \$TMPDIR is on a disk"
+    skipped=$((skipped + 1))
+fi
 echo "slurm: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]
