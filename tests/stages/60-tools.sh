@@ -78,8 +78,8 @@ packages=(vorlax vorlax-tools)
 [ -x build/package/vorlax-mpi ] && packages+=(vorlax-mpi)
 declare -A deb
 for package in "${packages[@]}"; do
-    deb[$package]=build/package/${package}_${version}_$(dpkg-deb -f build/package/${package}_*.deb Architecture).deb
-    [ -s "${deb[$package]}" ] || { echo "cpack made no ${deb[$package]}"; exit 1; }
+    deb[$package]=$(ls build/package/"${package}_${version}"_*.deb 2>/dev/null || true)
+    [ -s "${deb[$package]}" ] || { echo "cpack made no build/package/${package}_${version}_*.deb"; exit 1; }
     # Errors and warnings fail the stage.
     lintian_status=0
     lintian --fail-on error,warning --display-level ">=warning" "${deb[$package]}" >"$scratch/lintian.log" 2>&1 ||
