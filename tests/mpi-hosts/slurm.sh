@@ -134,6 +134,9 @@ run_case() {
             check "down leaves no folder" test ! -e "$root/$set_prefix"
             check "down leaves no process of the cluster running" \
                 is_empty "$(ps -eo stat=,args= | grep -F "$root/$set_prefix/" | grep -v '^Z' | grep -v grep)"
+            # The namespace's first process reaps them: none waits for this machine's init.
+            check "down leaves no daemon as a zombie" \
+                is_empty "$(ps -eo stat=,comm= | awk '$1 ~ /^Z/ && $2 ~ /^(slurmd|slurmctld|slurmstepd|munged)$/')"
         fi
     fi
     finish_case "$name"
