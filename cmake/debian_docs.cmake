@@ -1,6 +1,6 @@
-# The documents every Debian package carries in /usr/share/doc/vorlax: the
-# license as a machine-readable copyright file, made from LICENSE, and the
-# changelog (cmake/debian/changelog), gzipped.
+# The documents every Debian package carries in /usr/share/doc/<package>:
+# the license as a machine-readable copyright file, made from LICENSE, and
+# the changelog (cmake/debian/changelog), gzipped.
 
 # LICENSE, after its title and copyright lines, becomes the text of the
 # Expat (MIT) license paragraph: each line indented, blank lines as " .".
@@ -40,4 +40,13 @@ add_custom_command(OUTPUT "${changelog}.gz"
                    DEPENDS "${PROJECT_SOURCE_DIR}/cmake/debian/changelog"
                    COMMENT "Compressing the Debian changelog")
 add_custom_target(debian_changelog ALL DEPENDS "${changelog}.gz")
-install(FILES "${copyright_file}" "${changelog}.gz" DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The README links LICENSE: there, a link to the copyright file, which holds its text.
+file(CREATE_LINK copyright "${PROJECT_BINARY_DIR}/debian/LICENSE" SYMBOLIC)
+install(FILES "${copyright_file}" "${changelog}.gz" "${PROJECT_BINARY_DIR}/debian/LICENSE"
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT vorlax)
+install(FILES "${copyright_file}" "${changelog}.gz" DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vorlax-tools
+        COMPONENT tools)
+if(TARGET vorlax-mpi)
+  install(FILES "${copyright_file}" "${changelog}.gz" DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vorlax-mpi
+          COMPONENT mpi EXCLUDE_FROM_ALL)
+endif()

@@ -1,5 +1,12 @@
 # What `cmake --install` puts in place, and the packages CPack makes of it:
-# a .deb on Linux (the tools need python3, matplotlib and numpy), a .zip on Windows.
+# on Linux three .debs, so that the C++ programs come without Python; on
+# Windows the .zip.
+#
+#   vorlax        vorlax, vorlax-read, their man pages, README.md and docs/
+#                 in /usr/share/doc/vorlax (the README's links resolve there)
+#   vorlax-tools  vorlax-plot, vorlax-sweep, vorlax-fill, their modules and
+#                 pages; needs python3, numpy, matplotlib and vorlax
+#   vorlax-mpi    vorlax-mpi and its page, when the build has it; needs Open MPI
 include(GNUInstallDirs)
 
 if(WIN32)
@@ -7,18 +14,17 @@ if(WIN32)
   install(TARGETS vorlax vorlax-read RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
 else()
-  install(TARGETS vorlax vorlax-read RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS vorlax vorlax-read RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vorlax)
   # vorlax-mpi needs the MPI libraries: installed on request only
-  # (cmake --install build --component mpi), so that the package of vorlax
-  # does not depend on MPI.
+  # (cmake --install build --component mpi), as a package of its own.
   if(TARGET vorlax-mpi)
     install(TARGETS vorlax-mpi RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT mpi EXCLUDE_FROM_ALL)
   endif()
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT vorlax)
+  install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT vorlax)
   # The tools look for their modules in ../share/vorlax beside their folder.
-  install(PROGRAMS tools/vorlax-plot tools/vorlax-sweep tools/vorlax-fill DESTINATION ${CMAKE_INSTALL_BINDIR})
-  file(GLOB VORLAX_TOOL_MODULES ${PROJECT_SOURCE_DIR}/tools/vorlax_*.py)
-  install(FILES ${VORLAX_TOOL_MODULES} DESTINATION ${CMAKE_INSTALL_DATADIR}/vorlax)
+  install(PROGRAMS ${VORLAX_TOOLS} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  install(FILES ${VORLAX_TOOL_MODULES} DESTINATION ${CMAKE_INSTALL_DATADIR}/vorlax COMPONENT tools)
   include(cmake/man_pages.cmake)
   include(cmake/debian_docs.cmake)
 endif()
@@ -35,15 +41,37 @@ if(WIN32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   set(CPACK_GENERATOR DEB)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL vorlax tools)
+  if(TARGET vorlax-mpi)
+    list(APPEND CPACK_COMPONENTS_ALL mpi)
+  endif()
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_options.cmake)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  # Each package's libraries, Open MPI's among them, from dpkg-shlibdeps.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-matplotlib, python3-numpy")
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "vorlax starts writer threads that each fill a test file block by block,
+  set(CPACK_DEBIAN_VORLAX_PACKAGE_NAME vorlax)
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME vorlax-tools)
+  set(CPACK_DEBIAN_MPI_PACKAGE_NAME vorlax-mpi)
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_ARCHITECTURE all)
+  set(vorlax_exact "vorlax (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "python3, python3-matplotlib, python3-numpy, ${vorlax_exact}")
+  # mpirun comes with openmpi-bin; under Slurm, srun starts the ranks instead.
+  set(CPACK_DEBIAN_MPI_PACKAGE_DEPENDS "${vorlax_exact}")
+  set(CPACK_DEBIAN_MPI_PACKAGE_RECOMMENDS "openmpi-bin")
+  set(CPACK_DEBIAN_VORLAX_DESCRIPTION "${PROJECT_DESCRIPTION}
+vorlax starts writer threads that each fill a test file block by block,
 buffered or unbuffered, and prints the MB/s once a second. vorlax-read
 reads the files back at the same settings, timing the reads and checking
-every block. vorlax-plot draws saved runs; vorlax-sweep runs a matrix of
-settings and tabulates it; vorlax-fill writes a disk's free space and
-reports the phases of the write speed, such as the size of its fast cache.")
+every block.")
+  set(CPACK_DEBIAN_TOOLS_DESCRIPTION "Charts, sweeps and disk fills for vorlax
+vorlax-plot draws saved vorlax runs; vorlax-sweep runs a matrix of settings
+and tabulates it; vorlax-fill writes a disk's free space and reports the
+phases of the write speed, such as the size of its fast cache.")
+  set(CPACK_DEBIAN_MPI_DESCRIPTION "Sequential write speed of many hosts at once, under MPI
+vorlax-mpi runs vorlax's writers on every rank of an MPI job, started by
+mpirun or by Slurm's srun, and prints one progress line a second over all
+ranks and a summary of each rank's host and speed.")
 endif()
 include(CPack)

@@ -40,27 +40,23 @@ std::vector<std::string> all_host_names(const char* host, int ranks) {
     return hosts;
 }
 
-// The folder the launcher keeps its session files in, as it tells its
-// ranks; empty when it does not.
-std::string launcher_session_folder() {
-    for (const char* name : {"OMPI_MCA_orte_top_session_dir", "PMIX_SERVER_TMPDIR"}) {
-        const char* folder = std::getenv(name);
-        if (folder && *folder) return folder;
-    }
-    return std::string();
-}
-
 // This rank's notes: vorlax's for its own target, with the page cache
 // shared by every rank of its host, and whether the launcher's session
-// folder is on the file system of the test files.
+// folder is on the file system of the test files. None for a folder that
+// is not there (same_file_system holds only for paths that exist): the
+// rank's failure line says why it wrote nothing.
 std::vector<std::string> rank_notes(const ProgramInfo& program, const RunSettings& settings,
                                     const std::vector<std::string>& hosts, int rank) {
     RunNoteFacts facts = write_note_facts(program.name, settings);
+    if (!same_file_system(facts.folder.c_str(), facts.folder.c_str())) return {};
     facts.total_bytes *= static_cast<uint64_t>(std::count(hosts.begin(), hosts.end(), hosts[rank]));
     std::vector<std::string> notes = run_notes(facts);
-    const std::string session = launcher_session_folder();
-    if (!session.empty() && same_file_system(session.c_str(), facts.folder.c_str()))
-        notes.push_back(session_folder_note(program.name, session, facts.folder));
+    const LauncherSession session = launcher_session(
+        std::getenv("OMPI_MCA_orte_top_session_dir"), std::getenv("PMIX_SERVER_TMPDIR"), std::getenv("SLURM_JOB_ID"));
+    if (!session.folder.empty() && same_file_system(session.folder.c_str(), facts.folder.c_str())) {
+        const std::string note = session_folder_note(program.name, session, facts.folder, facts.memory_backed);
+        if (!note.empty()) notes.push_back(note);
+    }
     return notes;
 }
 

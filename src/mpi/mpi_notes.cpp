@@ -53,10 +53,33 @@ std::vector<std::string> merge_rank_notes(const std::vector<std::vector<std::str
     return notes;
 }
 
-std::string session_folder_note(const std::string& program, const std::string& session_folder,
-                                const std::string& test_folder) {
-    return program + ": note: mpirun keeps its session folder " + session_folder +
-           " on the file system of the test files (" + test_folder +
-           "); heavy writes there can make it report a rank as exiting improperly after a good run; start it "
-           "with TMPDIR=/dev/shm in its environment, or with --mca orte_tmpdir_base /dev/shm\n";
+LauncherSession launcher_session(const char* orte_folder, const char* pmix_folder, const char* slurm_job) {
+    const auto set = [](const char* value) { return value && *value; };
+    if (set(orte_folder)) return {Launcher::mpirun, orte_folder};
+    if (!set(pmix_folder)) return {};
+    return {set(slurm_job) ? Launcher::slurm : Launcher::other_pmix, pmix_folder};
+}
+
+std::string session_folder_note(const std::string& program, const LauncherSession& session,
+                                const std::string& test_folder, bool memory_backed) {
+    if (memory_backed || session.launcher == Launcher::none) return std::string();
+    const std::string where = " on the file system of the test files (" + test_folder + "); heavy writes there ";
+    const std::string head = program + ": note: ";
+    switch (session.launcher) {
+        case Launcher::mpirun:
+            return head + "mpirun keeps its session folder " + session.folder + where +
+                   "can make it report a rank as exiting improperly after a good run; start it with TMPDIR=/dev/shm "
+                   "in its environment, or with --mca orte_tmpdir_base /dev/shm\n";
+        case Launcher::slurm:
+            // TMPDIR and Open MPI's settings do not move it: slurmd makes it.
+            return head + "Slurm keeps this job step's PMIx folder " + session.folder +
+                   " in slurmd's spool (SlurmdSpoolDir)" + where +
+                   "can delay the step's own messages; a site moves it by setting SlurmdSpoolDir in slurm.conf to "
+                   "a folder on another disk\n";
+        case Launcher::other_pmix:
+        case Launcher::none:
+            break;
+    }
+    return head + "the launcher keeps its PMIx session folder " + session.folder + where +
+           "can delay its own messages\n";
 }

@@ -18,8 +18,24 @@ std::string rank_ranges(const std::vector<uint32_t>& ranks);
 std::vector<std::string> merge_rank_notes(const std::vector<std::vector<std::string>>& notes_by_rank,
                                           const std::vector<std::string>& hosts);
 
-// The note for a launcher's session folder (session_folder) on the file
-// system of the test files (test_folder), headed by program; what to set so
-// that it moves to memory.
-std::string session_folder_note(const std::string& program, const std::string& session_folder,
-                                const std::string& test_folder);
+// What started the ranks, as their environment tells, and the folder it
+// keeps its session files in.
+enum class Launcher { none, mpirun, slurm, other_pmix };
+struct LauncherSession {
+    Launcher launcher = Launcher::none;
+    std::string folder;  // empty for none
+};
+
+// The launcher from the values of OMPI_MCA_orte_top_session_dir,
+// PMIX_SERVER_TMPDIR and SLURM_JOB_ID (null or empty when unset): mpirun
+// names the first; srun over PMIx the second, in slurmd's spool, with a
+// Slurm job; any other PMIx launcher the second alone.
+LauncherSession launcher_session(const char* orte_folder, const char* pmix_folder, const char* slurm_job);
+
+// The note, headed by program, for a launcher's session folder on the file
+// system of the test files (test_folder), with what can move it: for mpirun
+// TMPDIR or --mca orte_tmpdir_base; for Slurm the site's SlurmdSpoolDir;
+// for another launcher no advice. Empty for test files in memory
+// (memory_backed), where no disk slows the session folder.
+std::string session_folder_note(const std::string& program, const LauncherSession& session,
+                                const std::string& test_folder, bool memory_backed);

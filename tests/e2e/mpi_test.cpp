@@ -153,34 +153,42 @@ TEST(MpiRun, ARankWithoutItsFolderIsNamedAndLeftOutOfTheFigures) {
 
 TEST(MpiRun, RankZeroPrintsEveryRanksNotesOnceWithTheRanksTheyHoldFor) {
     // Both ranks write into /dev/null from the scratch folder, and mpiexec
-    // keeps its session folder there too: on the file system under test.
-    ScratchDir scratch;
-    const std::string session = scratch.file("session");
-    fs::create_directory(session);
-    // Open MPI 4 takes the session folder from this variable and hands it
-    // on to its ranks; a launcher that does not cannot be pointed there.
-    const std::string variable = "OMPI_MCA_orte_top_session_dir=" + session;
-    const ProcessResult probe = run_process({"env", "OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1",
-                                             variable, MPIEXEC, "-n", "1", "env"},
-                                            "/");
-    if (count_matching(probe.out, "(OMPI_MCA_orte_top_session_dir|PMIX_SERVER_TMPDIR)=" + session + ".*") == 0)
-        GTEST_SKIP() << MPIEXEC << " does not put its session folder where " << variable << " says";
-    for (int rank = 0; rank < 2; ++rank) fs::create_symlink("/dev/null", rank_file(scratch.file("run"), rank, 0));
-    ProcessResult result = run_mpi(2, {"B", scratch.file("run"), "1024", "1", "1"}, 240, {variable});
-    ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
-    EXPECT_EQ(count_matching(result.err, "vorlax-mpi: note: mpirun keeps its session folder " + session +
-                                             " on the file system of the test files \\(" + scratch.path() +
-                                             R"(\); .*TMPDIR=/dev/shm.*orte_tmpdir_base /dev/shm \(ranks 0-1 on .+\))"),
-              1)
-        << result.err;
-    if (scratch.path().rfind("/dev/shm/", 0) == 0) {
-        EXPECT_EQ(count_matching(result.err, "vorlax-mpi: note: " + scratch.path() +
-                                                 R"( is memory-backed; .* \(ranks 0-1 on .+\))"),
-                  1)
+    // keeps its session folder there too: on the file system under test,
+    // in memory (no disk slows the session folder: no note) and on a disk.
+    for (ScratchUse use : {ScratchUse::any, ScratchUse::disk}) {
+        ScratchDir scratch(use);
+        if (scratch.path().empty()) continue;  // no disk folder here: the memory case stands alone
+        const bool in_memory = scratch.path().rfind("/dev/shm/", 0) == 0;
+        SCOPED_TRACE(scratch.path());
+        const std::string session = scratch.file("session");
+        fs::create_directory(session);
+        // Open MPI 4 takes the session folder from this variable and hands it
+        // on to its ranks; a launcher that does not cannot be pointed there.
+        const std::string variable = "OMPI_MCA_orte_top_session_dir=" + session;
+        const ProcessResult probe = run_process({"env", "OMPI_ALLOW_RUN_AS_ROOT=1",
+                                                 "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1", variable, MPIEXEC, "-n", "1",
+                                                 "env"},
+                                                "/");
+        if (count_matching(probe.out, "(OMPI_MCA_orte_top_session_dir|PMIX_SERVER_TMPDIR)=" + session + ".*") == 0)
+            GTEST_SKIP() << MPIEXEC << " does not put its session folder where " << variable << " says";
+        for (int rank = 0; rank < 2; ++rank) fs::create_symlink("/dev/null", rank_file(scratch.file("run"), rank, 0));
+        ProcessResult result = run_mpi(2, {"B", scratch.file("run"), "1024", "1", "1"}, 240, {variable});
+        ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
+        EXPECT_EQ(count_matching(result.err, "vorlax-mpi: note: mpirun keeps its session folder " + session +
+                                                 " on the file system of the test files \\(" + scratch.path() +
+                                                 R"(\); .*TMPDIR=/dev/shm.*orte_tmpdir_base /dev/shm \(ranks 0-1 on .+\))"),
+                  in_memory ? 0 : 1)
             << result.err;
+        if (in_memory) {
+            EXPECT_EQ(count_matching(result.err, "vorlax-mpi: note: " + scratch.path() +
+                                                     R"( is memory-backed; .* \(ranks 0-1 on .+\))"),
+                      1)
+                << result.err;
+        }
+        EXPECT_EQ(count_matching(result.err, "vorlax-mpi: note: .*"),
+                  count_matching(result.err, ".*\\(ranks 0-1 on .+\\)"))
+            << "every note holds for both ranks and is printed once: " << result.err;
     }
-    EXPECT_EQ(count_matching(result.err, "vorlax-mpi: note: .*"), count_matching(result.err, ".*\\(ranks 0-1 on .+\\)"))
-        << "every note holds for both ranks and is printed once: " << result.err;
 }
 
 TEST(MpiRun, APrefixTooLongIsRefusedNamingTheRank) {

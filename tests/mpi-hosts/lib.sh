@@ -1,6 +1,7 @@
-# The checks and host handling of tests/mpi-hosts/run.sh, which sources
-# this file; they use its variables (simulate, hosts, scratch, work, prefix,
-# exe, limit_s) and count into case_failures and skip_reason.
+# The checks and host handling of tests/mpi-hosts/run.sh and slurm.sh,
+# which source this file; they use their variables (simulate, hosts,
+# scratch, work, prefix, exe, limit_s) and count into case_failures and
+# skip_reason.
 # shellcheck shell=bash disable=SC2154,SC2034
 
 # check DESCRIPTION COMMAND...: counts a failure of this case when COMMAND fails.
@@ -74,3 +75,27 @@ make_sinks() {
 stray_files() { find "$work" -type f; }
 
 not_up() { ! "$simulate" up 1 "$@" >/dev/null 2>&1; }
+
+# After case NAME: the outputs of a failed case (the *.out, *.err and *.log
+# files of the scratch folder), then its verdict line, counted into passed,
+# failed or skipped.
+finish_case() {
+    local name=$1 output
+    if [ "$case_failures" -gt 0 ]; then
+        for output in "$scratch"/*.out "$scratch"/*.err "$scratch"/*.log; do
+            [ -s "$output" ] || continue
+            echo "    --- ${output##*/} (first 20 lines)"
+            head -n 20 "$output" | sed 's/^/    /'
+        done
+    fi
+    if [ -n "$skip_reason" ]; then
+        echo "skipped: $name: $skip_reason"
+        skipped=$((skipped + 1))
+    elif [ "$case_failures" -eq 0 ]; then
+        echo "passed: $name"
+        passed=$((passed + 1))
+    else
+        echo "FAILED: $name"
+        failed=$((failed + 1))
+    fi
+}

@@ -241,26 +241,9 @@ run_case() {
         "case_$name"
         hosts_down "$prefix"
     fi
-    if [ "$case_failures" -gt 0 ]; then
-        local output
-        for output in "$scratch"/*.out "$scratch"/*.err; do
-            [ -s "$output" ] || continue
-            echo "    --- ${output##*/} (first 20 lines)"
-            head -n 20 "$output" | sed 's/^/    /'
-        done
-    fi
+    finish_case "$name"
     rm -rf "$scratch"
     scratch=""
-    if [ -n "$skip_reason" ]; then
-        echo "skipped: $name: $skip_reason"
-        skipped=$((skipped + 1))
-    elif [ "$case_failures" -eq 0 ]; then
-        echo "passed: $name"
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $name"
-        failed=$((failed + 1))
-    fi
 }
 
 cases=("${@:2}")

@@ -1,6 +1,7 @@
 # The tools and the install: vorlax-plot, vorlax-sweep and vorlax-fill (Python tests and
-# a quick sweep), the man pages, and the .deb checked by lintian and
-# installed into this machine (CPack needs dpkg-shlibdeps from dpkg-dev and
+# a quick sweep), the man pages, and the .debs (vorlax, vorlax-tools and,
+# where the build has it, vorlax-mpi) checked by lintian and installed
+# into this machine (CPack needs dpkg-shlibdeps from dpkg-dev and
 # the file utility for it).
 set -euo pipefail
 source scripts/lib.sh
@@ -14,7 +15,8 @@ scratch=$(mktemp -d "$scratch_base/vorlax-tools-XXXXXX")
 package_installed_here=""
 cleanup() {
     rm -rf "$scratch"
-    if [ -n "$package_installed_here" ]; then $sudo dpkg -r vorlax >/dev/null || true; fi
+    # shellcheck disable=SC2086
+    if [ -n "$package_installed_here" ]; then $sudo dpkg -r $package_installed_here >/dev/null || true; fi
 }
 trap cleanup EXIT
 
@@ -47,7 +49,7 @@ done
 [ "$(wc -l < "$scratch/sweep/results.csv")" -eq 5 ] || { echo "expected 4 rows:"; cat "$scratch/sweep/results.csv"; exit 1; }
 [ -z "$(ls -A "$sweep_base/target")" ] || { echo "vorlax-sweep left test files"; exit 1; }
 
-echo "--- .deb: build, man pages, lintian"
+echo "--- .debs: build, man pages, lintian"
 cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build/package -j "$(jobs)"
 (cd build/package && rm -f ./*.deb && cpack -G DEB >/dev/null)
@@ -67,31 +69,85 @@ changelog_version=$(sed -n '1s/^vorlax (\([^)]*\)).*/\1/p' cmake/debian/changelo
 [ "$changelog_version" = "$version" ] ||
     { echo "cmake/debian/changelog: the latest entry is $changelog_version, the project $version"; exit 1; }
 
-deb=$(ls build/package/vorlax_*.deb)
-# Errors fail the stage; warnings are shown.
-lintian_status=0
-lintian --fail-on error --display-level ">=warning" "$deb" >"$scratch/lintian.log" 2>&1 || lintian_status=$?
-grep -v "running with root privileges" "$scratch/lintian.log" || true
-[ "$lintian_status" -eq 0 ] || { echo "lintian found errors in $deb (status $lintian_status)"; exit 1; }
-echo "lintian: no errors in $(basename "$deb")"
+# The build folder holds the tools beside the programs, as the README's build leaves them.
+for tool in vorlax-plot vorlax-sweep vorlax-fill; do
+    build/package/$tool --help >/dev/null || { echo "build/package/$tool does not run"; exit 1; }
+done
 
-echo "--- .deb: dpkg -i, vorlax --version, dpkg -r"
+packages=(vorlax vorlax-tools)
+[ -x build/package/vorlax-mpi ] && packages+=(vorlax-mpi)
+declare -A deb
+for package in "${packages[@]}"; do
+    deb[$package]=$(ls build/package/"${package}_${version}"_*.deb 2>/dev/null || true)
+    [ -s "${deb[$package]}" ] || { echo "cpack made no build/package/${package}_${version}_*.deb"; exit 1; }
+    # Errors and warnings fail the stage.
+    lintian_status=0
+    lintian --fail-on error,warning --display-level ">=warning" "${deb[$package]}" >"$scratch/lintian.log" 2>&1 ||
+        lintian_status=$?
+    grep -v "running with root privileges" "$scratch/lintian.log" || true
+    [ "$lintian_status" -eq 0 ] || { echo "lintian found faults in ${deb[$package]} (status $lintian_status)"; exit 1; }
+done
+echo "lintian: no errors or warnings in ${packages[*]}"
+
+# What goes where: no Python for vorlax; each page with its program; the
+# README's links resolve in vorlax's doc folder.
+contents() { dpkg-deb -c "${deb[$1]}" | awk '{print $6}' | sed 's|^\./|/|'; }
+depends=$(dpkg-deb -f "${deb[vorlax]}" Depends)
+! grep -qi python <<<"$depends" || { echo "vorlax depends on Python: $depends"; exit 1; }
+for needed in python3 python3-numpy python3-matplotlib "vorlax (= $version)"; do
+    grep -qF "$needed" <<<"$(dpkg-deb -f "${deb[vorlax-tools]}" Depends)" ||
+        { echo "vorlax-tools does not depend on $needed"; exit 1; }
+done
+declare -A owner=([vorlax]=vorlax [vorlax-read]=vorlax [vorlax-plot]=vorlax-tools [vorlax-sweep]=vorlax-tools
+                  [vorlax-fill]=vorlax-tools [vorlax-mpi]=vorlax-mpi)
+for program in "${!owner[@]}"; do
+    expected=${owner[$program]}
+    [ -n "${deb[$expected]:-}" ] || expected=""  # no vorlax-mpi package: its page is in none
+    for path in /usr/bin/$program /usr/share/man/man1/$program.1.gz; do
+        for package in "${packages[@]}"; do
+            holds=no wanted=no
+            contents "$package" | grep -qx "$path" && holds=yes
+            [ "$package" = "$expected" ] && wanted=yes
+            [ "$holds" = "$wanted" ] || { echo "$package: holds $path: $holds, should: $wanted"; exit 1; }
+        done
+    done
+done
+if [ -n "${deb[vorlax-mpi]:-}" ]; then
+    grep -q libopenmpi <<<"$(dpkg-deb -f "${deb[vorlax-mpi]}" Depends)" ||
+        { echo "vorlax-mpi does not depend on Open MPI's library"; exit 1; }
+fi
+doc=/usr/share/doc/vorlax
+for link in $(grep -o '](\([^)#:]*\))' README.md | sed 's/^](\(.*\))$/\1/' | sort -u); do
+    contents vorlax | grep -qx "$doc/$link" || { echo "the README's link $link is not in $doc"; exit 1; }
+done
+
+echo "--- .debs: dpkg -i, what they answer, dpkg -r"
 if dpkg-query -W -f='${Status}' vorlax 2>/dev/null | grep -q 'install ok installed'; then
-    echo "vorlax is installed here already: leaving the package alone"
+    echo "vorlax is installed here already: leaving the packages alone"
     exit 0
 fi
+# vorlax-mpi is installed only where Open MPI's library is.
+installing=(vorlax vorlax-tools)
+if [ -n "${deb[vorlax-mpi]:-}" ] && dpkg-query -W -f='${Status}' libopenmpi3 2>/dev/null | grep -q 'ok installed'; then
+    installing+=(vorlax-mpi)
+fi
+debs=()
+for package in "${installing[@]}"; do debs+=("${deb[$package]}"); done
 # Another apt or dpkg on this machine may hold the lock for a while.
 for attempt in $(seq 1 30); do
-    if $sudo dpkg -i "$deb" >"$scratch/dpkg.log" 2>&1; then break; fi
+    if $sudo dpkg -i "${debs[@]}" >"$scratch/dpkg.log" 2>&1; then break; fi
     grep -q "lock" "$scratch/dpkg.log" || { cat "$scratch/dpkg.log"; exit 1; }
     [ "$attempt" -lt 30 ] || { echo "dpkg lock held for a minute"; exit 1; }
     sleep 2
 done
-package_installed_here=1
+package_installed_here="${installing[*]}"
 [ "$(/usr/bin/vorlax --version)" = "vorlax (VORLAX) $version" ]
 /usr/bin/vorlax --version
 [ "$(man -w vorlax)" = /usr/share/man/man1/vorlax.1.gz ]
 man vorlax | grep -q "vorlax $version" || { echo "man vorlax does not show version $version"; exit 1; }
+if [[ " ${installing[*]} " == *" vorlax-mpi "* ]]; then
+    [ "$(/usr/bin/vorlax-mpi --version)" = "vorlax-mpi (VORLAX) $version" ]
+fi
 # The run writes into a FIFO that is held until its first progress line is
 # out, so the log has a line to draw however fast this machine is.
 mkfifo "$scratch/sink_00.BIN"
@@ -108,10 +164,12 @@ exec 3<&-
 /usr/bin/vorlax-sweep --help >/dev/null
 /usr/bin/vorlax-fill --help >/dev/null
 /usr/bin/vorlax-plot --phases "$scratch/installed.log" -o "$scratch/phases.svg" >/dev/null
-$sudo dpkg -r vorlax >/dev/null
+$sudo dpkg -r "${installing[@]}" >/dev/null
 package_installed_here=""
-if dpkg-query -W -f='${Status}' vorlax 2>/dev/null | grep -q 'install ok installed'; then
-    echo "dpkg -r left vorlax installed"
-    exit 1
-fi
-echo "installed, answered and removed: $(basename "$deb")"
+for package in "${installing[@]}"; do
+    if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        echo "dpkg -r left $package installed"
+        exit 1
+    fi
+done
+echo "installed, answered and removed: ${installing[*]}"

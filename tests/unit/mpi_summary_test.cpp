@@ -147,16 +147,66 @@ TEST(MpiNotes, IdenticalNotesMergedWithTheirRanksAndHosts) {
                   "vorlax-mpi: note: the page cache (ranks 0-6 on h0, h1, h2, h3 and 2 more hosts)\n"});
 }
 
-TEST(MpiNotes, SessionFolderNoteSaysWhatToSet) {
-    const std::string note = session_folder_note("vorlax-mpi", "/tmp/ompi.vm.0", "/tmp/vx");
-    EXPECT_EQ(note.rfind("vorlax-mpi: note: mpirun keeps its session folder /tmp/ompi.vm.0 on the file system of "
-                         "the test files (/tmp/vx)", 0),
-              0u)
-        << note;
-    EXPECT_NE(note.find("TMPDIR=/dev/shm"), std::string::npos);
-    EXPECT_NE(note.find("--mca orte_tmpdir_base /dev/shm"), std::string::npos);
-    EXPECT_EQ(note.back(), '\n');
-    EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1);
+// Which launcher the environment names, and the folder it keeps its session in.
+TEST(MpiNotes, LauncherSessionComesFromTheEnvironment) {
+    const struct {
+        const char *orte, *pmix, *job;
+        Launcher launcher;
+        const char* folder;
+    } cases[] = {
+        {"/tmp/ompi.vm.0", "/tmp/ompi.vm.0/pmix", nullptr, Launcher::mpirun, "/tmp/ompi.vm.0"},
+        {"/tmp/ompi.vm.0", "/tmp/x", "17", Launcher::mpirun, "/tmp/ompi.vm.0"},  // mpirun inside a Slurm job
+        {nullptr, "/var/spool/slurmd/pmix.17.0/", "17", Launcher::slurm, "/var/spool/slurmd/pmix.17.0/"},
+        {"", "/var/tmp/prte.1", "", Launcher::other_pmix, "/var/tmp/prte.1"},
+        {nullptr, nullptr, "17", Launcher::none, ""},
+        {"", "", nullptr, Launcher::none, ""},
+    };
+    for (const auto& c : cases) {
+        const LauncherSession session = launcher_session(c.orte, c.pmix, c.job);
+        EXPECT_EQ(session.launcher, c.launcher) << c.folder;
+        EXPECT_EQ(session.folder, c.folder);
+    }
+}
+
+// Each launcher's note says what moves its folder, and only what does.
+TEST(MpiNotes, SessionFolderNoteGivesOnlyAdviceThatMovesTheFolder) {
+    const struct {
+        LauncherSession session;
+        bool memory_backed;
+        const char* starts;             // empty: no note
+        std::vector<const char*> says;  // each in the note
+        std::vector<const char*> never;
+    } cases[] = {
+        {{Launcher::mpirun, "/tmp/ompi.vm.0"}, false,
+         "vorlax-mpi: note: mpirun keeps its session folder /tmp/ompi.vm.0 on the file system of the test files "
+         "(/data/vx); ",
+         {"TMPDIR=/dev/shm", "--mca orte_tmpdir_base /dev/shm"}, {"Slurm"}},
+        {{Launcher::slurm, "/var/spool/slurmd/pmix.17.0/"}, false,
+         "vorlax-mpi: note: Slurm keeps this job step's PMIx folder /var/spool/slurmd/pmix.17.0/ in slurmd's spool "
+         "(SlurmdSpoolDir) on the file system of the test files (/data/vx); ",
+         {"setting SlurmdSpoolDir in slurm.conf"}, {"TMPDIR", "--mca", "mpirun"}},
+        {{Launcher::other_pmix, "/var/tmp/prte.1"}, false,
+         "vorlax-mpi: note: the launcher keeps its PMIx session folder /var/tmp/prte.1 on the file system of the "
+         "test files (/data/vx); ",
+         {}, {"TMPDIR", "--mca", "Slurm"}},
+        // Test files in memory: no disk slows the session folder.
+        {{Launcher::mpirun, "/dev/shm/ompi.vm.0"}, true, "", {}, {}},
+        {{Launcher::slurm, "/dev/shm/pmix.17.0"}, true, "", {}, {}},
+        {{}, false, "", {}, {}},
+    };
+    for (const auto& c : cases) {
+        const std::string note = session_folder_note("vorlax-mpi", c.session, "/data/vx", c.memory_backed);
+        SCOPED_TRACE(c.session.folder);
+        if (!*c.starts) {
+            EXPECT_EQ(note, "");
+            continue;
+        }
+        EXPECT_EQ(note.rfind(c.starts, 0), 0u) << note;
+        for (const char* text : c.says) EXPECT_NE(note.find(text), std::string::npos) << text << " in " << note;
+        for (const char* text : c.never) EXPECT_EQ(note.find(text), std::string::npos) << text << " in " << note;
+        EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1);
+        EXPECT_EQ(note.back(), '\n');
+    }
 }
 
 // What the session-folder note is decided by: one device, or two.

@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# vorlax-mpi under Slurm, on a cluster of three nodes simulated on this
+# machine (scripts/simulate-slurm): srun --mpi=pmix over all nodes with
+# {host} in the path, what a Slurm start without PMIx prints, a node without
+# its folder, the session folder note with the nodes' spools on the disk
+# of the test files, sbatch of docs/vorlax-mpi.sbatch, and a cluster that
+# leaves nothing behind. Skips with the reason where root, Slurm or namespaces are
+# missing.
+#
+#   tests/mpi-hosts/slurm.sh [path/to/vorlax-mpi]
+#
+# Prints one line per case and "slurm: P passed, F failed, S skipped";
+# exits non-zero when any case failed.
+set -uo pipefail
+cd "$(dirname "$0")/../.." || exit 1
+
+exe=$(realpath -m "${1:-${VORLAX_MPI_EXE:-build/test/vorlax-mpi}}")
+simulate=$PWD/scripts/simulate-slurm
+# Letters from this process's id: a user's cluster (vxs) and another test
+# run keep their own.
+set_prefix=vxp$(printf '%04d' $(($$ % 10000)) | tr 0-9 a-j)
+# The nodes' host names, as make_sinks in lib.sh builds folder names.
+prefix=n
+hosts=3
+# A run only ever writes 64 KB blocks into /dev/null; the limit guards
+# against a hang and measures nothing.
+limit_s=120
+scratch_base=${TMPDIR:-/tmp}
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then scratch_base=/dev/shm; fi
+# Open MPI's ranks refuse root without these two; srun hands them on.
+export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
+
+scratch=$(mktemp -d "$scratch_base/vorlax-slurm.XXXXXX")
+work=$scratch/work
+# The cluster's folder: /run/vorlax-slurm, or a disk folder for one case.
+root=/run/vorlax-slurm
+disk_root=""
+cleanup() {
+    "$simulate" down --prefix "$set_prefix" --root "$root" >/dev/null 2>&1
+    rm -rf "$scratch"
+    [ -n "$disk_root" ] && rm -rf "$disk_root"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+passed=0 failed=0 skipped=0
+# shellcheck source=tests/mpi-hosts/lib.sh
+source tests/mpi-hosts/lib.sh
+
+# srun with the cluster's configuration and a time limit; output into NAME.out and NAME.err.
+run_srun() {
+    local name=$1
+    shift
+    timeout -k 5 "$limit_s" srun "$@" >"$scratch/$name.out" 2>"$scratch/$name.err"
+}
+
+case_srun_over_pmix() {
+    make_sinks 'run_r000R_00.BIN'
+    run_srun pmix -N "$hosts" --mpi=pmix "$exe" B "$work/{host}/run" 64 1 1
+    check "exit status 0" status_is $? 0
+    check "the banner counts $hosts ranks of $hosts hosts" has_match "$scratch/pmix.out" ", on $hosts ranks of $hosts hosts\$"
+    check "each rank wrote into its node's folder" is_empty "$(stray_files)"
+    local rank
+    for rank in $(seq 0 $((hosts - 1))); do
+        check "rank $rank runs on n$((rank + 1))" has_match "$scratch/pmix.out" "^rank $rank on n$((rank + 1)): 1024 MB written"
+    done
+    run_srun list --mpi=list
+    check "srun --mpi=list names pmix" has_match "$scratch/list.out" '^[[:space:]]+pmix$'
+    # Slurm's default: what docs/slurm.md says the abort looks like.
+    run_srun none -N 1 --mpi=none "$exe" B "$work/{host}/run" 64 1 1
+    check "without PMIx the rank fails" test $? -ne 0
+    check "and Open MPI says it was not started over PMI" has_text "$scratch/none.err" "OMPI was not built with SLURM's PMI support"
+}
+
+case_node_without_folder() {
+    make_sinks 'run_r000R_00.BIN'
+    rm -rf "${work:?}/n2"
+    run_srun missing -N "$hosts" --mpi=pmix "$exe" B "$work/{host}/run" 64 1 1
+    check "exit status 1" status_is $? 1
+    check "rank 1 is named as failed on n2" \
+        has_line "$scratch/missing.out" "failed: rank 1 on n2: cannot create its test file: No such file or directory"
+    check "no note holds for n2, whose folder is missing" lacks_match "$scratch/missing.err" "note: .*[ ,]n2[,)]"
+    check "the other ranks completed" status_is "$(grep -c '^rank [02] thread 0 done! 16384$' "$scratch/missing.out")" 2
+}
+
+# Run with the cluster's folder on a disk (run_case's second argument): the
+# spools, and so the job step's PMIx folder, share the test files' file system.
+case_session_note_names_the_spool() {
+    make_sinks 'run_r000R_00.BIN'
+    run_srun note -N "$hosts" --mpi=pmix "$exe" B "$work/{host}/run" 64 1 1
+    check "exit status 0" status_is $? 0
+    local spool="$root/$set_prefix/node/spool/pmix\\.[0-9]+\\.0/?"
+    check "each rank's note names the step's folder in slurmd's spool and the site's setting" status_is "$(grep -cE \
+        "^vorlax-mpi: note: Slurm keeps this job step's PMIx folder $spool in slurmd's spool \\(SlurmdSpoolDir\\) on the file system of the test files \\($work/n[1-3]\\); .*setting SlurmdSpoolDir in slurm\\.conf .* \\(rank [0-2] on n[1-3]\\)\$" \
+        "$scratch/note.err")" 3
+    check "and gives no advice that does not move it" lacks_match "$scratch/note.err" 'TMPDIR|orte_tmpdir_base|mpirun'
+}
+
+case_sbatch_of_the_docs_script() {
+    make_sinks 'run_r000R_00.BIN'
+    timeout -k 5 "$limit_s" sbatch --wait -N "$hosts" --output="$scratch/job.log" \
+        --export="ALL,VORLAX_MPI=$exe,VORLAX_PREFIX=$work/{host}/run,VORLAX_ARGS=B 64 1 1" \
+        docs/vorlax-mpi.sbatch >"$scratch/sbatch.out" 2>"$scratch/sbatch.err"
+    check "sbatch --wait ends 0" status_is $? 0
+    check "the job ran on $hosts ranks of $hosts hosts" has_match "$scratch/job.log" ", on $hosts ranks of $hosts hosts\$"
+    check "DONE! ends its output" has_line "$scratch/job.log" 'DONE!'
+    check "each rank wrote into its node's folder" is_empty "$(stray_files)"
+}
+
+# Runs CASE on a fresh cluster of three nodes and takes it down, checking
+# that nothing of it stays.
+run_case() {
+    local name=$1 status=0
+    root=${2:-/run/vorlax-slurm}
+    work=$scratch/work
+    case_failures=0
+    skip_reason=""
+    if [ "$root" != /run/vorlax-slurm ]; then work=$root/work; fi
+    rm -rf "$work" "$scratch"/*.out "$scratch"/*.err "$scratch"/*.log && mkdir -p "$work"
+    if [ ! -x "$exe" ]; then
+        skip_reason="no vorlax-mpi at $exe: build it first (cmake --build build/test --target vorlax-mpi)"
+    else
+        "$simulate" up "$hosts" --prefix "$set_prefix" --root "$root" >"$scratch/up.out" 2>"$scratch/up.err" ||
+            status=$?
+        if [ "$status" -eq 77 ]; then
+            skip_reason=$(sed -n 's/.*SKIP: //p' "$scratch/up.err" | head -n 1)
+        elif [ "$status" -ne 0 ]; then
+            check "the cluster comes up ($(tail -n 1 "$scratch/up.err"))" false
+        else
+            export SLURM_CONF
+            SLURM_CONF=$(sed -n 's/^export SLURM_CONF=//p' "$scratch/up.out")
+            "case_$name"
+            "$simulate" down --prefix "$set_prefix" --root "$root"
+            check "down leaves no folder" test ! -e "$root/$set_prefix"
+            check "down leaves no process of the cluster running" \
+                is_empty "$(ps -eo stat=,args= | grep -F "$root/$set_prefix/" | grep -v '^Z' | grep -v grep)"
+            # The namespace's first process reaps them: none waits for this machine's init.
+            check "down leaves no daemon as a zombie" \
+                is_empty "$(ps -eo stat=,comm= | awk '$1 ~ /^Z/ && $2 ~ /^(slurmd|slurmctld|slurmstepd|munged)$/')"
+        fi
+    fi
+    finish_case "$name"
+}
+
+for name in srun_over_pmix node_without_folder sbatch_of_the_docs_script; do run_case "$name"; done
+# A disk folder: /var/tmp, else $TMPDIR, where it is not in memory.
+for base in /var/tmp "${TMPDIR:-/tmp}"; do
+    [[ "$(stat -f -c %T "$base" 2>/dev/null)" =~ ^(tmpfs|ramfs)?$ ]] && continue
+    disk_root=$(mktemp -d "$base/vorlax-slurm-disk.XXXXXX") && break
+done
+if [ -n "$disk_root" ]; then
+    run_case session_note_names_the_spool "$disk_root"
+else
+    echo "skipped: session_note_names_the_spool: neither /var/tmp nor \$TMPDIR is on a disk"
+    skipped=$((skipped + 1))
+fi
+echo "slurm: $passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]
