@@ -6,6 +6,14 @@ a second, a completion line per thread and DONE!; a `vorlax-mpi` log has a
 rank in its completion lines and a summary before DONE!. One text may hold
 several runs one after another; each starts at its banner. Pure Python:
 nothing here draws.
+
+The API the tools use:
+- parse_text(), parse_file(), LogParser: runs (Run) with their samples,
+  completions, the programs' message lines and, for vorlax-mpi, the summary;
+  LogError (a ToolError) with a one-line reason for what is not a log.
+- failure_of(messages): the first failure line among a program's messages
+  and its kind (FULL_DISK, BLOCK_SIZE, MISSING_FOLDER, READ_ONLY, ...), the
+  one place that reads what went wrong; notes() the lines that are notes.
 """
 
 import os
@@ -19,13 +27,35 @@ BANNER = re.compile(r"VORLAX: (writing|reading) (buffered|unbuffered) (\d+)K buf
 PROGRESS_PREFIX = r" *(\d+)\.(\d{3}): "
 PROGRESS_FIGURES = r" *(\d+) MB (?:written|read), +(\d+) MB/s sustained, +(\d+) MB/S incremental"
 PROGRESS = re.compile(PROGRESS_PREFIX + PROGRESS_FIGURES)
-# A completion line printed between a progress line's two halves.
-SPLIT_PROGRESS = re.compile(PROGRESS_PREFIX + r"((?:rank \d+ )?thread \d+ done! \d+)")
-FIGURES_ALONE = re.compile(PROGRESS_FIGURES)
 COMPLETION = re.compile(r"(?:rank (\d+) )?thread (\d+) done! (\d+)")
 MESSAGE = re.compile(r"vorlax(?:-read|-mpi)?: .*")
 USAGE = re.compile(r"Usage: (?:VORLAX|vorlax)\S* .*")
 DONE = "DONE!"
+# The lines of vorlax-mpi's summary, between the last completion line and DONE!.
+MPI_SUMMARY = re.compile(r"(?:failed: )?rank \d+ on .*|(?:slowest|fastest|start|tail|durable): .*|MB/s (?:while|to) .*"
+                         r"|no figures: .*|check the files with vorlax-read .*")
+NOTE = re.compile(r"vorlax(?:-read|-mpi)?: note: .*")
+
+FULL_DISK = "full disk"
+BLOCK_SIZE = "block size refused"
+NO_DIRECT = "unbuffered files refused"
+MISSING_FOLDER = "missing folder"
+READ_ONLY = "read-only file system"
+NO_PERMISSION = "permission denied"
+MISSING_FILE = "missing test file"
+NO_MEMORY = "out of memory"
+OTHER = "failed"
+# What a failure line says, by kind; the first pattern that matches wins.
+FAILURE_KINDS = (
+    (FULL_DISK, re.compile(r"No space left on device|Disk quota exceeded|File too large|the disk may be full")),
+    (BLOCK_SIZE, re.compile(r"unbuffered (?:write|read) refused|sector size")),
+    (NO_DIRECT, re.compile(r"for unbuffered (?:writing|reading)")),
+    (MISSING_FOLDER, re.compile(r"the folder \S.* does not exist")),
+    (READ_ONLY, re.compile(r"Read-only file system")),
+    (NO_PERMISSION, re.compile(r"Permission denied|Operation not permitted")),
+    (MISSING_FILE, re.compile(r"cannot open: No such file or directory")),
+    (NO_MEMORY, re.compile(r"Cannot allocate memory|memory-backed .* more than")),
+)
 
 
 class ToolError(Exception):
@@ -126,7 +156,6 @@ class LogParser:
         self.messages: List[str] = []
         self._number = 0
         self._pending: List[Completion] = []  # completions not yet followed by a progress line
-        self._split: Optional[str] = None       # a progress line with a completion line inside
         self._error: Optional[LogError] = None
 
     def feed(self, line: str) -> Optional[Sample]:
@@ -148,9 +177,6 @@ class LogParser:
         """Every run, in order. Raises LogError naming source and line for a
         line that is not VORLAX output, a cut-short last line, text with no
         banner, or a run without a single progress line."""
-        if self._error is None and self._split is not None:
-            self._take_whole(self._split, self._number)
-            self._split = None
         if self._error is not None:
             raise self._error
         if not self.runs:
@@ -160,14 +186,6 @@ class LogParser:
         return self.runs
 
     def _take(self, line: str, cut_short: bool) -> Optional[Sample]:
-        if self._split is not None:
-            split, self._split = self._split, None
-            if FIGURES_ALONE.fullmatch(line):
-                # Rejoin "   3.001: thread 1 done! 4096" + "    5372 MB written, ...".
-                match = SPLIT_PROGRESS.fullmatch(split)
-                self._complete(COMPLETION.fullmatch(match.group(3)))
-                return self._take_whole(split[:match.start(3)] + line, self._number)
-            self._take_whole(split, self._number - 1)
         where = "%s:%d" % (self.source, self._number)
         if cut_short and not (line == DONE or PROGRESS.fullmatch(line)):
             raise LogError("%s: line cut short: %r" % (where, _shorten(line)))
@@ -191,14 +209,11 @@ class LogParser:
             raise LogError("%s: the usage text, not a run: vorlax was given a wrong command line" % where)
         if not self.runs:
             raise LogError("%s: not VORLAX output (no banner line before %r)" % (where, _shorten(line)))
-        if SPLIT_PROGRESS.fullmatch(line) and not cut_short:
-            self._split = line
-            return None
-        return self._take_whole(line, self._number)
+        return self._take_line(line)
 
-    def _take_whole(self, line: str, number: int) -> Optional[Sample]:
-        """A line of the current run that is not split: progress, completion,
-        DONE! or a line of the MPI summary."""
+    def _take_line(self, line: str) -> Optional[Sample]:
+        """A line of the current run: progress, completion, DONE! or a line
+        of the MPI summary."""
         run = self.runs[-1]
         progress = PROGRESS.fullmatch(line)
         if progress:
@@ -208,18 +223,15 @@ class LogParser:
             return run.samples[-1]
         completion = COMPLETION.fullmatch(line)
         if completion:
-            self._complete(completion)
+            self._pending.append(_completion(completion))
+            run.completions.append(self._pending[-1])
         elif line == DONE:
             run.done = True
-        elif run.ranks is not None:
-            run.summary.append(line)  # free-form lines of the MPI summary
+        elif run.ranks is not None and MPI_SUMMARY.fullmatch(line):
+            run.summary.append(line)
         else:
-            raise LogError("%s:%d: not a VORLAX line: %r" % (self.source, number, _shorten(line)))
+            raise LogError("%s:%d: not a VORLAX line: %r" % (self.source, self._number, _shorten(line)))
         return None
-
-    def _complete(self, match) -> None:
-        self._pending.append(_completion(match))
-        self.runs[-1].completions.append(self._pending[-1])
 
 
 def parse_text(text: str, source: str = "<stdin>") -> List[Run]:
@@ -270,3 +282,24 @@ def unique_labels(runs: List[Run], given: List[Optional[str]]) -> List[str]:
         repeated = {label for label in labels if labels.count(label) > 1}
         labels = ["%s (%s)" % (base[i], where(i)) if labels[i] in repeated else labels[i] for i in range(len(runs))]
     return labels
+
+
+@dataclass
+class Failure:
+    kind: str   # FULL_DISK, BLOCK_SIZE, ...; OTHER for a line of no known kind
+    line: str   # the program's own line, with its advice
+
+
+def notes(messages: List[str]) -> List[str]:
+    """The message lines that are notes ("vorlax: note: ..."), in order."""
+    return [line for line in messages if NOTE.fullmatch(line)]
+
+
+def failure_of(messages: List[str]) -> Optional[Failure]:
+    """The first message line that is not a note, with its kind; None when
+    every line is a note."""
+    for line in messages:
+        if not NOTE.fullmatch(line):
+            kind = next((kind for kind, pattern in FAILURE_KINDS if pattern.search(line)), OTHER)
+            return Failure(kind, line)
+    return None

@@ -46,10 +46,10 @@ class Cell:
         return Figures([r.read.final.sustained_mbps for r in self.results if r.read and r.read.ok()])
 
     def write_failed(self) -> int:
-        return sum(1 for r in self.results if r.write.exit_status != 0)
+        return sum(1 for r in self.results if not r.write.ok())
 
     def status(self) -> str:
-        failed = [write_status(r.write) for r in self.results if r.write.exit_status != 0]
+        failed = [write_status(r.write) for r in self.results if not r.write.ok()]
         if not failed:
             return "ok"
         return failed[0] if len(failed) == len(self.results) else "%d of %d %s" % (

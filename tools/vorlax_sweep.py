@@ -9,7 +9,7 @@ import time
 from dataclasses import dataclass, field
 from typing import Callable, List, Optional
 
-from vorlax_log import LogError, LogParser, Sample, ToolError, run_label
+from vorlax_log import LogError, LogParser, Sample, ToolError, failure_of, run_label
 
 PREFIX_NAME = "vorlax-sweep"
 
@@ -43,6 +43,7 @@ class Pass:
     final: Optional[Sample]         # the last progress line, if any
     log_path: str
     messages: List[str] = field(default_factory=list)   # the program's stderr lines
+    unreadable: Optional[str] = None  # why its log gave no run (LogError), None when it did
 
     def ok(self) -> bool:
         return self.exit_status == 0 and self.final is not None
@@ -134,10 +135,9 @@ def run_pass(program: str, prefix: str, settings: Settings, log_path: str,
             process.wait()
             raise
     try:
-        final = parser.finish()[-1].final()
-    except LogError:
-        final = None
-    return Pass(exit_status, final, log_path, parser.messages)
+        return Pass(exit_status, parser.finish()[-1].final(), log_path, parser.messages)
+    except LogError as error:
+        return Pass(exit_status, None, log_path, parser.messages, str(error))
 
 
 def run_cell(vorlax: str, vorlax_read: Optional[str], prefix: str, settings: Settings, repeat: int,
@@ -148,7 +148,7 @@ def run_cell(vorlax: str, vorlax_read: Optional[str], prefix: str, settings: Set
     try:
         progress.phase("write")
         result = Result(settings, repeat, run_pass(vorlax, prefix, settings, log_paths[0], progress.sample))
-        if vorlax_read and result.write.exit_status == 0:
+        if vorlax_read and result.write.ok():
             progress.phase("read")
             result.read = run_pass(vorlax_read, prefix, settings, log_paths[1], progress.sample)
         return result
@@ -162,7 +162,12 @@ def elapsed_text(start: float) -> str:
 
 
 def write_status(write: Pass) -> str:
-    return "ok" if write.exit_status == 0 else "failed (exit %d)" % write.exit_status
+    """"ok"; "failed (exit 1): full disk"; "failed: no progress line (why)"
+    for a program that ended well but printed no progress line."""
+    if write.exit_status == 0:
+        return "ok" if write.final else "failed: no progress line (%s)" % write.unreadable
+    failure = failure_of(write.messages)
+    return "failed (exit %d)%s" % (write.exit_status, ": " + failure.kind if failure else "")
 
 
 def read_verdict(read: Optional[Pass]) -> str:

@@ -120,7 +120,7 @@ class Sweeps(unittest.TestCase):
             done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--vorlax-read", support.STUB_READ,
                          scratch.path)
             self.assertEqual(done.returncode, 1)
-            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \|  \|  \|  \| failed \(exit 1\) \|")
+            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \|  \|  \|  \| failed \(exit 1\): full disk \|")
             self.assertIn("write failed after 0 blocks: No space left on device", done.stdout)
             self.assertFalse(os.path.lexists(scratch.file("vorlax-sweep_00.BIN")))
             with open(scratch.file("out/results.json")) as document:
