@@ -21,14 +21,26 @@ seconds between them) is segmented in three steps:
 No change-point library is used: numpy's cumulative sums make each level of
 the segmentation one pass, so 36,000 samples take a few milliseconds.
 
+Short phases at the edges. A cache that fills in a few seconds leaves a
+phase shorter than the minimum at the start or the end of the series. The
+first (and last) 3 minimum phases are split in two where the raw rates'
+squared error falls most; a side of 3 intervals or more is a phase of its
+own when its level differs as step 3 requires and the series never comes
+back to it (no 3 intervals in a row within 10 % of it), next to a phase of
+the minimum length or more. The segmentation then works on what lies
+between the edges.
+
 Limits. A boundary is known to within one interval: the change happened
-somewhere inside it, so its position in GB is given with the faster rate
-times one interval as its uncertainty. A phase shorter than the minimum
-phase, or a change of speed under 10 %, is not reported; a slow drift is
-not a phase either. Spans of 2 s or more below half their phase's median
-are dips, found on the raw rates (none in a run too short for two
-phases, whose median says little). A run too short for two phases gets
-"no change of speed found" and never invented phases.
+somewhere inside it, so every boundary is given with the faster rate
+times one interval (and one interval in seconds) as its uncertainty. A
+phase shorter than the minimum phase away from the edges, or a change of
+speed under 10 %, is not reported; a slow drift is not a phase either. A
+dip is a span of whole intervals below half its phase's median, 2 s or
+more, that its phase resumes after: never at a phase's edge, so never the
+seconds after a cliff. As the samples are 1 s apart, a dip of 3 s is
+always found wherever it falls; one of 2 s when it fills two intervals.
+A series too short for two minimum phases has no dips and, unless an edge
+phase is found, "no change of speed found". A steady series is one phase.
 """
 
 import math
@@ -42,6 +54,7 @@ SMOOTH_S = 5.0            # the running median hides spans up to this long
 MIN_CHANGE = 0.10          # smallest change of speed reported, of the faster rate
 DIP_FRACTION = 0.5         # a dip is below this share of its phase's median
 MIN_DIP_S = 2.0
+MIN_EDGE = 3               # intervals a phase at the start or the end lasts at least
 SHORT_INTERVAL = 0.25      # intervals shorter than this share of the usual one join their neighbour
 
 
@@ -52,6 +65,8 @@ class Phase:
     start_s: float
     end_s: float
     mb_s: float            # median of the phase's per-interval rates
+    plus_minus_gb: float = 0.0  # of its end: the faster rate beside it times one interval; 0 for the last
+    plus_minus_s: float = 0.0   # of its end: one interval; 0 for the last
 
 
 @dataclass
@@ -72,7 +87,7 @@ class Dip:
 
 @dataclass
 class Analysis:
-    phases: List[Phase]    # empty when no change of speed was found
+    phases: List[Phase]    # one when no change of speed was found; empty for no samples
     cliff: Optional[Cliff]
     dips: List[Dip]
     total_gb: float
@@ -165,6 +180,16 @@ def _segment(values: numpy.ndarray, min_len: int, penalty: float) -> List[int]:
     return sorted(boundaries)
 
 
+def _margin(left: numpy.ndarray, right: numpy.ndarray, sigma: float) -> float:
+    """How far apart the medians of two spans are, in units of what counts
+    as a change (MIN_CHANGE of the faster, or what their noise explains):
+    under 1 is no change."""
+    a, b = float(numpy.median(left)), float(numpy.median(right))
+    noise = 4.0 * 1.2533 * sigma * math.sqrt(1.0 / len(left) + 1.0 / len(right))
+    needed = max(MIN_CHANGE * max(abs(a), abs(b)), noise)
+    return abs(a - b) / needed if needed > 0 else math.inf
+
+
 def _merge_close(rates: numpy.ndarray, boundaries: List[int], sigma: float) -> List[int]:
     """Drops the boundary between the two closest neighbours while they
     differ by less than MIN_CHANGE of the faster or than their noise."""
@@ -173,11 +198,7 @@ def _merge_close(rates: numpy.ndarray, boundaries: List[int], sigma: float) -> L
         edges = [0] + boundaries + [len(rates)]
         closest, closest_margin = None, 0.0
         for i, split in enumerate(boundaries):
-            left, right = rates[edges[i]:split], rates[split:edges[i + 2]]
-            a, b = float(numpy.median(left)), float(numpy.median(right))
-            noise = 4.0 * 1.2533 * sigma * math.sqrt(1.0 / len(left) + 1.0 / len(right))
-            needed = max(MIN_CHANGE * max(abs(a), abs(b)), noise)
-            margin = abs(a - b) / needed if needed > 0 else math.inf
+            margin = _margin(rates[edges[i]:split], rates[split:edges[i + 2]], sigma)
             if margin < 1.0 and (closest is None or margin < closest_margin):
                 closest, closest_margin = i, margin
         if closest is None:
@@ -204,16 +225,31 @@ def _refine(rates: numpy.ndarray, boundaries: List[int], reach: int, min_len: in
     return refined
 
 
+def _edge(rates: numpy.ndarray, min_len: int, sigma: float) -> int:
+    """The length of a short phase at the start of rates (reverse them for
+    the end), as the module's opening tells; 0 when there is none."""
+    n = len(rates)
+    window = min(n, 3 * min_len)
+    k, _ = _best_split(rates, 0, window, MIN_EDGE)
+    if k < 0 or n - k < min_len or _margin(rates[:k], rates[k:window], sigma) < 1.0:
+        return 0
+    level = float(numpy.median(rates[:k]))
+    near = numpy.concatenate(([False], numpy.abs(rates[k:] - level) <= MIN_CHANGE * abs(level), [False]))
+    changes = numpy.flatnonzero(near[1:] != near[:-1])
+    back = (changes[1::2] - changes[0::2]).max(initial=0)
+    return 0 if back >= MIN_EDGE else k
+
+
 def _dips(rates, lengths, starts_s, starts_mb, edges, medians) -> List[Dip]:
     """Spans of MIN_DIP_S or more whose rates stay under DIP_FRACTION of
-    their phase's median."""
+    their phase's median, with their phase on both sides."""
     dips = []
     for start, end, median in zip(edges[:-1], edges[1:], medians):
         low = numpy.concatenate(([False], rates[start:end] < DIP_FRACTION * median, [False]))
         changes = numpy.flatnonzero(low[1:] != low[:-1]) + start  # where each low span starts, then ends
         for first, stop in zip(changes[0::2], changes[1::2]):
             seconds = float(lengths[first:stop].sum())
-            if seconds >= MIN_DIP_S - 1e-9:
+            if seconds >= MIN_DIP_S - 1e-9 and first > start and stop < end:
                 mb = float((rates[first:stop] * lengths[first:stop]).sum())
                 dips.append(Dip(starts_mb[first] / 1024.0, float(starts_s[first]), seconds, mb / seconds))
     return dips
@@ -235,22 +271,29 @@ def analyse(seconds, total_mb, min_phase_s: float = MIN_PHASE_S) -> Analysis:
     min_len = max(2, int(math.ceil(min_phase_s / usual - 1e-9)))
     sigma = max(noise_of(rates), 0.01 * abs(float(numpy.median(rates))), 1e-9)
     too_short = len(rates) < 2 * min_len
+    first = _edge(rates, min_len, sigma)
+    last = _edge(rates[first:][::-1], min_len, sigma)
+    middle = rates[first:len(rates) - last]
     boundaries: List[int] = []
-    if not too_short:
+    if len(middle) >= 2 * min_len:
         half = min(int(math.ceil(SMOOTH_S / usual - 1e-9)), min_len - 1)
-        boundaries = _segment(_smooth(rates, 2 * half + 1), min_len, 3.0 * sigma ** 2 * math.log(len(rates)))
-        boundaries = _merge_close(rates, boundaries, sigma)
-        boundaries = _refine(rates, boundaries, half, min_len)
+        boundaries = _segment(_smooth(middle, 2 * half + 1), min_len, 3.0 * sigma ** 2 * math.log(len(middle)))
+        boundaries = _merge_close(middle, boundaries, sigma)
+        boundaries = _refine(middle, boundaries, half, min_len)
+    boundaries = [first] * bool(first) + [first + b for b in boundaries] + [len(rates) - last] * bool(last)
     edges = [0] + boundaries + [len(rates)]
     medians = [float(numpy.median(rates[a:b])) for a, b in zip(edges[:-1], edges[1:])]
     phases = [Phase(starts_mb[a] / 1024.0, ends_mb[b - 1] / 1024.0, float(starts_s[a]), float(ends_s[b - 1]), m)
-              for a, b, m in zip(edges[:-1], edges[1:], medians)] if boundaries else []
+              for a, b, m in zip(edges[:-1], edges[1:], medians)]
+    for phase, following in zip(phases, phases[1:]):
+        phase.plus_minus_gb = max(phase.mb_s, following.mb_s) * usual / 1024.0
+        phase.plus_minus_s = usual
     cliff = None
     falls = [i for i in range(len(phases) - 1) if phases[i + 1].mb_s < phases[i].mb_s]
     if falls:
         i = max(falls, key=lambda j: (phases[j].mb_s, -j))
         cliff = Cliff(phases[i].end_gb, phases[i].mb_s * usual / 1024.0, phases[i].mb_s, phases[i + 1].mb_s)
-    dips = [] if too_short else _dips(rates, lengths, starts_s, starts_mb, edges, medians)
+    dips = [] if too_short and not boundaries else _dips(rates, lengths, starts_s, starts_mb, edges, medians)
     return Analysis(phases, cliff, dips, total / 1024.0, total_s, total / total_s, float(numpy.median(rates)),
                     usual, too_short)
 
@@ -271,9 +314,10 @@ def summary_lines(analysis: Analysis) -> List[str]:
     after", the phases, the dips and the average."""
     a = analysis
     lines = []
-    if not a.phases:
+    if len(a.phases) < 2:
         why = " (too short to tell: two phases need %.0f s or more)" % (2 * MIN_PHASE_S) if a.too_short else ""
-        lines.append("no change of speed found in %s%s: %.0f MB/s median" % (gb_text(a.total_gb), why, a.median_mb_s))
+        lines.append("no change of speed found in %s%s: one phase at %.0f MB/s median" % (
+            gb_text(a.total_gb), why, a.median_mb_s))
     else:
         if a.cliff:
             lines.append("the fast phase ended at %s (\u00b1 %s): %.0f MB/s before, %.0f MB/s after" % (
@@ -281,8 +325,11 @@ def summary_lines(analysis: Analysis) -> List[str]:
         else:
             lines.append("the speed never fell from one phase to a slower one")
         for number, phase in enumerate(a.phases, 1):
-            lines.append("phase %d: %s to %s (%.0f to %.0f s) at %.0f MB/s" % (
-                number, gb_text(phase.start_gb), gb_text(phase.end_gb), phase.start_s, phase.end_s, phase.mb_s))
+            end = (" (\u00b1 %s)" % gb_text(phase.plus_minus_gb), " \u00b1 %.0f" % phase.plus_minus_s) \
+                if phase.plus_minus_s else ("", "")
+            lines.append("phase %d: %s to %s%s (%.0f to %.0f%s s) at %.0f MB/s" % (
+                number, gb_text(phase.start_gb), gb_text(phase.end_gb), end[0], phase.start_s, phase.end_s, end[1],
+                phase.mb_s))
     if a.dips:
         longest = max(a.dips, key=lambda dip: dip.seconds)
         lines.append("%d dip%s of %.0f s or more below half the phase's speed; the longest %.0f s at %s "
