@@ -17,7 +17,29 @@ class ChartError(ToolError):
     file that cannot be written."""
 
 
+def _config_folder() -> None:
+    """matplotlib keeps a font cache in its config folder and warns where it
+    cannot write one (a user such as nobody): give it a temporary one,
+    removed at exit."""
+    if "MPLCONFIGDIR" in os.environ:
+        return
+    base = os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.path.expanduser("~"), ".config")
+    folder = os.path.join(base, "matplotlib")
+    try:
+        os.makedirs(folder, exist_ok=True)
+        if os.access(folder, os.W_OK | os.X_OK):
+            return
+    except OSError:
+        pass
+    import atexit
+    import shutil
+    import tempfile
+    os.environ["MPLCONFIGDIR"] = tempfile.mkdtemp(prefix="vorlax-matplotlib-")
+    atexit.register(shutil.rmtree, os.environ["MPLCONFIGDIR"], True)
+
+
 def _pyplot():
+    _config_folder()
     try:
         import matplotlib
         matplotlib.use("Agg")

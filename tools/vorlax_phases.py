@@ -138,6 +138,16 @@ def _intervals(seconds: numpy.ndarray, total_mb: numpy.ndarray):
     return ends_s[keep], ends_mb[keep], usual
 
 
+def interval_rates(seconds, total_mb) -> Tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray, float]:
+    """(interval ends in s, ends in MB, MB/s of each interval, the usual
+    interval in s) of cumulative samples, with much shorter intervals (a
+    run's last line) joined to the one before, as the analysis sees them."""
+    ends_s, ends_mb, usual = _intervals(seconds, total_mb)
+    lengths = numpy.diff(numpy.concatenate(([0.0], ends_s)))
+    rates = numpy.diff(numpy.concatenate(([0.0], ends_mb))) / numpy.maximum(lengths, 1e-9)
+    return ends_s, ends_mb, rates, usual
+
+
 def noise_of(rates: numpy.ndarray) -> float:
     """Robust standard deviation of the rates' noise."""
     if len(rates) < 3:
@@ -263,11 +273,10 @@ def analyse(seconds, total_mb, min_phase_s: float = MIN_PHASE_S) -> Analysis:
     if len(seconds) == 0 or seconds[-1] <= 0:
         return Analysis([], None, [], 0.0, 0.0, 0.0, 0.0, 1.0, too_short=True)
     total_s, total = float(seconds[-1]), float(total_mb[-1])
-    ends_s, ends_mb, usual = _intervals(seconds, total_mb)
+    ends_s, ends_mb, rates, usual = interval_rates(seconds, total_mb)
     starts_s = numpy.concatenate(([0.0], ends_s[:-1]))
     starts_mb = numpy.concatenate(([0.0], ends_mb[:-1]))
     lengths = ends_s - starts_s
-    rates = (ends_mb - starts_mb) / numpy.maximum(lengths, 1e-9)
     min_len = max(2, int(math.ceil(min_phase_s / usual - 1e-9)))
     sigma = max(noise_of(rates), 0.01 * abs(float(numpy.median(rates))), 1e-9)
     too_short = len(rates) < 2 * min_len

@@ -82,14 +82,14 @@ def find_vorlax(given: Optional[str], tool_folder: str) -> str:
     raise SweepError("no vorlax binary next to this tool, on PATH or in build/; name it with --vorlax")
 
 
-def find_vorlax_read(given: Optional[str], vorlax: str) -> Optional[str]:
+def find_vorlax_read(given: Optional[str], vorlax: str, leave_out: str = "with --no-read") -> Optional[str]:
     """The vorlax-read binary: given, else vorlax-read in vorlax's folder;
     None when that one is not there. Raises SweepError for a given one that
-    is not a program."""
+    is not a program, saying how the tool leaves reads out (leave_out)."""
     if given:
         if shutil.which(given) is None:
             raise SweepError("%s: not an executable program; name the vorlax-read binary with --vorlax-read, "
-                             "or leave reads out with --no-read" % given)
+                             "or leave reads out %s" % (given, leave_out))
         return os.path.abspath(given) if os.sep in given else shutil.which(given)
     beside = os.path.join(os.path.dirname(vorlax), "vorlax-read")
     return beside if _executable(beside) else None

@@ -230,6 +230,8 @@ class Fills(unittest.TestCase):
                 ("a name in use", ["--size", "1"], "vorlax-fill-000_00.BIN: exists already"),
                 ("too little space", ["--threads", "2"], "less than one run of 2 x 1 GB"),
                 ("read-only", [], "cannot write there (read-only file system)"),
+                ("results nowhere", ["--size", "1", "--out", "/proc/vorlax-fill-out"],
+                 "/proc/vorlax-fill-out: cannot write the results there: "),
             ]
             for what, args, reason in cases:
                 with self.subTest(what):
