@@ -126,6 +126,7 @@ def run_pass(program: str, prefix: str, settings: Settings, log_path: str,
         try:
             for line in process.stdout:
                 log.write(line)
+                log.flush()  # the log as far as the program got, for whoever reads it meanwhile
                 sample = parser.feed(line)
                 if sample:
                     on_sample(sample)
