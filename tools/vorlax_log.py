@@ -13,7 +13,11 @@ The API the tools use:
   LogError (a ToolError) with a one-line reason for what is not a log.
 - failure_of(messages): the first failure line among a program's messages
   and its kind (FULL_DISK, BLOCK_SIZE, MISSING_FOLDER, READ_ONLY, ...), the
-  one place that reads what went wrong; notes() the lines that are notes.
+  one place that reads what went wrong; notes() the lines that are notes;
+  message_kind() a line without its figures, to say each kind once.
+- Run.shortfall(): None for a whole run, else "failed: <kind>" or
+  "incomplete" (a thread short of its blocks, no DONE!), for the charts.
+- rank_rows(run): the per-rank rows of a vorlax-mpi summary.
 """
 
 import os
@@ -137,11 +141,62 @@ class Run:
         """The last progress line: the run's total and sustained rate."""
         return self.samples[-1]
 
+    def shortfall(self) -> Optional[str]:
+        """None when every thread (of every rank) did all its blocks and the
+        run said DONE!; "failed: <kind>" when a failure line says why (a
+        failed rank of vorlax-mpi too), else "incomplete"."""
+        failure = failure_of(self.messages)
+        if failure:
+            return "failed: " + failure.kind
+        rank = next((line for line in self.summary if line.startswith("failed: ")), None)
+        if rank:
+            kind = _kind_of(rank)
+            return "failed: " + (kind if kind != OTHER else "a rank wrote nothing")
+        blocks = self.size_gb * 1024 * 1024 // self.block_kb
+        expected = self.threads * (self.ranks or 1)
+        if not self.done or len(self.completions) < expected or any(c.blocks < blocks for c in self.completions):
+            return "incomplete"
+        return None
+
 
 def _place_completions(run: Run, pending: List[Completion]) -> None:
     if run.samples:
         for completion in pending:
             completion.elapsed_ms = run.samples[-1].elapsed_ms
+
+
+RANK_ROW = re.compile(r"rank (\d+) on (.+): \d+ MB written in (\d+)\.(\d{3}) s, (\d+) MB/s(?:, fell short)?")
+FAILED_RANK = re.compile(r"failed: rank (\d+) on (.+?): .*")
+
+
+@dataclass
+class RankRow:
+    rank: int
+    host: str
+    mbps: Optional[int]        # None for a rank that failed before it wrote
+    elapsed_ms: Optional[int]  # when the rank's last thread ended
+
+
+def rank_rows(run: Run) -> List[RankRow]:
+    """The per-rank rows of a vorlax-mpi summary, in the order printed."""
+    rows = []
+    for line in run.summary:
+        row, failed = RANK_ROW.fullmatch(line), FAILED_RANK.fullmatch(line)
+        if row:
+            rows.append(RankRow(int(row.group(1)), row.group(2), int(row.group(5)),
+                                int(row.group(3)) * 1000 + int(row.group(4))))
+        elif failed:
+            rows.append(RankRow(int(failed.group(1)), failed.group(2), None, None))
+    return rows
+
+
+def _place_rank_ends(run: Run) -> None:
+    """A vorlax-mpi rank's completions at the time its summary row gives:
+    its threads all end within its own span."""
+    ends = {row.rank: row.elapsed_ms for row in rank_rows(run) if row.elapsed_ms is not None}
+    for completion in run.completions:
+        if completion.rank in ends:
+            completion.elapsed_ms = ends[completion.rank]
 
 
 class LogParser:
@@ -183,6 +238,7 @@ class LogParser:
             raise LogError("%s: not VORLAX output (no banner line)" % self.source)
         _check_has_samples(self.runs[-1], self.source)
         _place_completions(self.runs[-1], self._pending)
+        _place_rank_ends(self.runs[-1])
         return self.runs
 
     def _take(self, line: str, cut_short: bool) -> Optional[Sample]:
@@ -194,6 +250,7 @@ class LogParser:
             _check_has_samples(self.runs[-1] if self.runs else None, self.source)
             if self.runs:
                 _place_completions(self.runs[-1], self._pending)
+                _place_rank_ends(self.runs[-1])
             self._pending = []
             activity, mode, block_kb, threads, size_gb, ranks, hosts = banner.groups()
             self.runs.append(Run(self.source, mode == "buffered", int(block_kb), int(threads), int(size_gb),
@@ -252,7 +309,10 @@ def parse_file(path: str) -> List[Run]:
         if path == "-":
             return parse_text(sys.stdin.buffer.read().decode("utf-8", "replace"), "<stdin>")
         with open(path, "rb") as log:
-            return parse_text(log.read().decode("utf-8", "replace"), path)
+            data = log.read()
+        if b"\x00" in data:
+            raise LogError("%s: binary data, not a VORLAX log (saved program output is text)" % path)
+        return parse_text(data.decode("utf-8", "replace"), path)
     except OSError as error:
         raise LogError("%s: cannot read: %s" % (path, error.strerror or error)) from None
 
@@ -295,11 +355,20 @@ def notes(messages: List[str]) -> List[str]:
     return [line for line in messages if NOTE.fullmatch(line)]
 
 
+def _kind_of(line: str) -> str:
+    return next((kind for kind, pattern in FAILURE_KINDS if pattern.search(line)), OTHER)
+
+
+def message_kind(line: str) -> str:
+    """A message with its figures taken out: notes that differ only in
+    their figures (the memory available, the MB in all) are of one kind."""
+    return re.sub(r"\d+(?:\.\d+)?", "#", line)
+
+
 def failure_of(messages: List[str]) -> Optional[Failure]:
     """The first message line that is not a note, with its kind; None when
     every line is a note."""
     for line in messages:
         if not NOTE.fullmatch(line):
-            kind = next((kind for kind, pattern in FAILURE_KINDS if pattern.search(line)), OTHER)
-            return Failure(kind, line)
+            return Failure(_kind_of(line), line)
     return None

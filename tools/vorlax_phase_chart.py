@@ -9,7 +9,7 @@ from typing import Optional, Sequence
 
 import numpy
 
-from vorlax_charts import _figure, _pyplot, _save, check_output_path
+from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path
 from vorlax_log import Run
 from vorlax_phases import Analysis, chain, gb_text, interval_rates, samples_of
 
@@ -66,19 +66,19 @@ def _draw_read(axes, where, rates, top: float) -> None:
 
 def plot_phases(runs: Sequence[Run], analysis: Analysis, path: str, x: str = "gb",
                 read_runs: Sequence[Run] = (), width_px: int = 1000, height_px: int = 560,
-                title: Optional[str] = None) -> None:
+                title: Optional[str] = None, dpi: int = DPI) -> None:
     """The write's per-interval MB/s (and the read's, when given) against
     GB written or seconds, its phases shaded. .svg or .png by path."""
     check_output_path(path)
     pyplot = _pyplot()
-    figure = draw_phases(pyplot, runs, analysis, x, read_runs, width_px, height_px, title)
+    figure = draw_phases(pyplot, runs, analysis, x, read_runs, width_px, height_px, title, dpi)
     _save(pyplot, figure, path)
 
 
 def draw_phases(pyplot, runs: Sequence[Run], analysis: Analysis, x: str = "gb", read_runs: Sequence[Run] = (),
-                width_px: int = 1000, height_px: int = 560, title: Optional[str] = None):
+                width_px: int = 1000, height_px: int = 560, title: Optional[str] = None, dpi: int = DPI):
     """The figure plot_phases() saves."""
-    figure, axes = _figure(pyplot, width_px, height_px)
+    figure, axes = _figure(pyplot, width_px, height_px, dpi=dpi)
     where, rates = rate_curve(runs, x)
     axes.plot(where, rates, color="#1f5fa0", linewidth=1, marker=".", markersize=3, label="write MB/s")
     top = max([float(rates.max()) if len(rates) else 1.0, 1.0])

@@ -166,7 +166,8 @@ class HandMadeLogs(unittest.TestCase):
         mpi = parse_text(MPI)[0]
         self.assertEqual((mpi.label(), mpi.ranks, mpi.hosts, mpi.done), ("B 1024K x2 on 3 ranks", 3, 2, True))
         self.assertEqual([(c.rank, c.thread, c.blocks, c.elapsed_ms) for c in mpi.completions],
-                         [(2, 1, 1024, 2001), (0, 0, 1024, 2001), (0, 1, 1024, 2500), (1, 0, 3, 2500)])
+                         [(2, 1, 1024, 2001), (0, 0, 1024, 2001), (0, 1, 1024, 2001), (1, 0, 3, 2500)])
+        # Each rank's threads end when its summary row says (rank 0: 2.001 s), not at the next progress line.
         self.assertEqual([s.total_mb for s in mpi.samples], [1790, 3581, 6144])
         self.assertEqual(mpi.messages, [MPI.splitlines()[5]])
         self.assertEqual(failure_of(mpi.messages).kind, vorlax_log.FULL_DISK)
