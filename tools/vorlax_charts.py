@@ -98,14 +98,17 @@ def plot_bars(names: List[str], groups: List[str], values: List[List[Optional[fl
               width_px: int = 1000, height_px: int = 560, title: Optional[str] = None,
               spans: Optional[List[List[Optional[Tuple[float, float]]]]] = None,
               colour_of: Optional[List[int]] = None, hatched: Optional[List[bool]] = None,
-              span_label: str = "worst to best run (bar: the median)") -> None:
+              span_label: str = "worst to best run (bar: the median)",
+              gap_texts: Optional[List[List[Optional[str]]]] = None) -> None:
     """Grouped bars: values[g][n] is the bar of names[n] in groups[g] (None
     leaves a gap, such as for a run that did not finish), each bar labelled
     with its figure; spans[g][n], when given, a whisker with caps from low
     to high, explained in the legend by span_label, with the bar's label
     above it.
     colour_of[n] picks bar n's colour (default: its own), hatched[n] hatches
-    it (bars of one colour told apart)."""
+    it (bars of one colour told apart). gap_texts[g][n], when given, is
+    written where a bar is missing ("failed"). Labels are rounded as the
+    tables round: whole numbers, halves with one decimal."""
     check_output_path(path)
     pyplot = _pyplot()
     figure, axes = _figure(pyplot, width_px, height_px)
@@ -123,6 +126,9 @@ def plot_bars(names: List[str], groups: List[str], values: List[List[Optional[fl
         for g, x in enumerate(xs):
             value = values[g][number]
             if value is None:
+                if gap_texts and gap_texts[g][number]:
+                    axes.annotate(gap_texts[g][number], (x, 0), xytext=(0, 3), textcoords="offset points",
+                                  ha="center", va="bottom", rotation=90, fontsize="x-small", color="#b00000")
                 continue
             span = spans[g][number] if spans else None
             if span is not None:
@@ -133,7 +139,7 @@ def plot_bars(names: List[str], groups: List[str], values: List[List[Optional[fl
             # The label sits above the bar and its whisker, never across it.
             above = max(value, span[1] if span is not None else value)
             top = max(top, above)
-            axes.annotate("%d" % value, (x, above), xytext=(0, 2), textcoords="offset points", ha="center",
+            axes.annotate("%d" % value if value == int(value) else "%.1f" % value, (x, above), xytext=(0, 2), textcoords="offset points", ha="center",
                           va="bottom", fontsize="x-small")
     axes.set_ylim(0, top * 1.12)
     axes.set_xticks(range(len(groups)), groups)

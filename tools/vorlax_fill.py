@@ -7,7 +7,7 @@ from dataclasses import dataclass, field
 from typing import Callable, List, Optional
 
 from vorlax_log import FULL_DISK, LogError, Run, Sample, failure_of, parse_text
-from vorlax_sweep import Pass, Settings, run_pass, test_file_names
+from vorlax_sweep import Pass, Settings, remove_files, run_pass, test_file_names
 
 GIB = 1 << 30
 PREFIX_NAME = "vorlax-fill"
@@ -252,12 +252,4 @@ def read_back(vorlax_read: str, fill: Fill, out_dir: str, on_start, on_sample) -
 
 def remove_made(fill: Fill) -> List[str]:
     """Deletes the files the fill made; returns those it could not delete."""
-    left = []
-    for name in fill.made:
-        try:
-            os.remove(name)
-        except FileNotFoundError:
-            pass
-        except OSError as error:
-            left.append("%s: %s" % (name, error.strerror))
-    return left
+    return remove_files(fill.made)

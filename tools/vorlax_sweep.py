@@ -68,18 +68,30 @@ def _executable(path: Optional[str]) -> bool:
 
 
 def find_vorlax(given: Optional[str], tool_folder: str) -> str:
-    """The vorlax binary: given, else the one next to the tool, else the one
-    on PATH, else build/vorlax of the source tree the tool lives in. Raises
-    SweepError when there is none."""
+    """The vorlax binary: given, else the one next to the tool (an
+    install), else build/vorlax of the source tree the tool lives in, else
+    the one on PATH: a tool run from the tree runs the tree's build, never
+    an installed copy. Raises SweepError when there is none."""
     if given:
         if shutil.which(given) is None:
             raise SweepError("%s: not an executable program; name the vorlax binary with --vorlax" % given)
         return os.path.abspath(given) if os.sep in given else shutil.which(given)
-    for candidate in (os.path.join(tool_folder, "vorlax"), shutil.which("vorlax"),
-                      os.path.join(tool_folder, "..", "build", "vorlax")):
+    for candidate in (os.path.join(tool_folder, "vorlax"), os.path.join(tool_folder, "..", "build", "vorlax"),
+                      shutil.which("vorlax")):
         if _executable(candidate):
             return os.path.normpath(candidate)
-    raise SweepError("no vorlax binary next to this tool, on PATH or in build/; name it with --vorlax")
+    raise SweepError("no vorlax binary next to this tool, in build/ or on PATH; name it with --vorlax")
+
+
+def program_origin(program: str, given: Optional[str], tool_folder: str) -> str:
+    """How find_vorlax() chose program, for the record."""
+    if given:
+        return "named on the command line"
+    if os.path.dirname(program) == os.path.normpath(tool_folder):
+        return "beside the tool"
+    if os.path.normpath(program) == os.path.normpath(os.path.join(tool_folder, "..", "build", "vorlax")):
+        return "the source tree's build"
+    return "PATH"
 
 
 def find_vorlax_read(given: Optional[str], vorlax: str, leave_out: str = "with --no-read") -> Optional[str]:
@@ -99,12 +111,22 @@ def test_file_names(prefix: str, threads: int) -> List[str]:
     return ["%s_%02d.BIN" % (prefix, index) for index in range(threads)]
 
 
-def remove_test_files(prefix: str, threads: int) -> None:
-    for name in test_file_names(prefix, threads):
+def remove_files(names: List[str]) -> List[str]:
+    """Removes those of names that exist; "name: reason" for each it could
+    not remove (a read-only file system, a folder without permission),
+    never an exception."""
+    left = []
+    for name in names:
         try:
-            os.remove(name)
-        except FileNotFoundError:
-            pass
+            if os.path.lexists(name):
+                os.remove(name)
+        except OSError as error:
+            left.append("%s: %s" % (name, error.strerror or error))
+    return left
+
+
+def remove_test_files(prefix: str, threads: int) -> List[str]:
+    return remove_files(test_file_names(prefix, threads))
 
 
 def log_name(cell_number: int, settings: Settings, repeat: int, runs: int, reading: bool) -> str:
@@ -145,7 +167,8 @@ def run_cell(vorlax: str, vorlax_read: Optional[str], prefix: str, settings: Set
              log_paths: List[str], keep: bool, progress) -> Result:
     """One run of a cell: the write, then (with vorlax_read, and when the
     write wrote everything) the read back; the test files are removed
-    after it unless keep. log_paths: the write's log and the read's."""
+    after it unless keep, and what could not be removed is said.
+    log_paths: the write's log and the read's."""
     try:
         progress.phase("write")
         result = Result(settings, repeat, run_pass(vorlax, prefix, settings, log_paths[0], progress.sample))
@@ -155,7 +178,8 @@ def run_cell(vorlax: str, vorlax_read: Optional[str], prefix: str, settings: Set
         return result
     finally:
         if not keep:
-            remove_test_files(prefix, settings.threads)
+            for line in remove_test_files(prefix, settings.threads):
+                progress.say("could not remove %s" % line)
 
 
 def elapsed_text(start: float) -> str:
