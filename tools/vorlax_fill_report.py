@@ -8,7 +8,8 @@ from typing import Dict, List, Optional, Tuple
 from vorlax_fill import Fill, Plan
 from vorlax_log import ToolError
 from vorlax_machine import Measured
-from vorlax_phases import Analysis, chain, samples_of, summary_lines
+from vorlax_phase_text import summary_lines
+from vorlax_phases import Analysis, chain, samples_of
 from vorlax_sweep import Settings, read_verdict, write_status
 
 

@@ -11,7 +11,7 @@ The API the tools use:
 - parse_text(), parse_file(), LogParser: runs (Run) with their samples,
   completions, the programs' message lines and, for vorlax-mpi, the summary;
   LogError (a ToolError) with a one-line reason for what is not a log.
-- failure_of(messages): the first failure line among a program's messages
+- failure_of(messages) (in vorlax_failures, re-exported): the first failure line among a program's messages
   and its kind (FULL_DISK, BLOCK_SIZE, MISSING_FOLDER, READ_ONLY, ...), the
   one place that reads what went wrong; notes() the lines that are notes;
   message_kind() a line without its figures, to say each kind once.
@@ -20,11 +20,14 @@ The API the tools use:
 - rank_rows(run): the per-rank rows of a vorlax-mpi summary.
 """
 
-import os
 import re
 import sys
 from dataclasses import dataclass, field
 from typing import List, Optional
+
+from vorlax_failures import (BLOCK_SIZE, FULL_DISK, MISSING_FILE, MISSING_FOLDER, NO_DIRECT,  # noqa: F401
+                             NO_MEMORY, NO_PERMISSION, OTHER, READ_ONLY, Failure, failure_of, kind_of,
+                             message_kind, notes)
 
 BANNER = re.compile(r"VORLAX: (writing|reading) (buffered|unbuffered) (\d+)K buffers in (\d+) threads "
                     r"up to (\d+) GB each(?:, on (\d+) ranks of (\d+) hosts)?")
@@ -38,28 +41,6 @@ DONE = "DONE!"
 # The lines of vorlax-mpi's summary, between the last completion line and DONE!.
 MPI_SUMMARY = re.compile(r"(?:failed: )?rank \d+ on .*|(?:slowest|fastest|start|tail|durable): .*|MB/s (?:while|to) .*"
                          r"|no figures: .*|check the files with vorlax-read .*")
-NOTE = re.compile(r"vorlax(?:-read|-mpi)?: note: .*")
-
-FULL_DISK = "full disk"
-BLOCK_SIZE = "block size refused"
-NO_DIRECT = "unbuffered files refused"
-MISSING_FOLDER = "missing folder"
-READ_ONLY = "read-only file system"
-NO_PERMISSION = "permission denied"
-MISSING_FILE = "missing test file"
-NO_MEMORY = "out of memory"
-OTHER = "failed"
-# What a failure line says, by kind; the first pattern that matches wins.
-FAILURE_KINDS = (
-    (FULL_DISK, re.compile(r"No space left on device|Disk quota exceeded|File too large|the disk may be full")),
-    (BLOCK_SIZE, re.compile(r"unbuffered (?:write|read) refused|sector size")),
-    (NO_DIRECT, re.compile(r"for unbuffered (?:writing|reading)")),
-    (MISSING_FOLDER, re.compile(r"the folder \S.* does not exist")),
-    (READ_ONLY, re.compile(r"Read-only file system")),
-    (NO_PERMISSION, re.compile(r"Permission denied|Operation not permitted")),
-    (MISSING_FILE, re.compile(r"cannot open: No such file or directory")),
-    (NO_MEMORY, re.compile(r"Cannot allocate memory|memory-backed .* more than")),
-)
 
 
 class ToolError(Exception):
@@ -150,7 +131,7 @@ class Run:
             return "failed: " + failure.kind
         rank = next((line for line in self.summary if line.startswith("failed: ")), None)
         if rank:
-            kind = _kind_of(rank)
+            kind = kind_of(rank)
             return "failed: " + (kind if kind != OTHER else "a rank wrote nothing")
         blocks = self.size_gb * 1024 * 1024 // self.block_kb
         expected = self.threads * (self.ranks or 1)
@@ -325,50 +306,3 @@ def _check_has_samples(run: Optional[Run], source: str) -> None:
 
 def _shorten(line: str, limit: int = 60) -> str:
     return line if len(line) <= limit else line[:limit] + "..."
-
-
-def unique_labels(runs: List[Run], given: List[Optional[str]]) -> List[str]:
-    """A legend entry per run, no two alike: given[i] when there is one,
-    else the run's own label; where entries agree, the log's file name is
-    added, where they still agree also the run's number in its log, and
-    then the log's whole path."""
-    base = [given[i] if i < len(given) and given[i] else run.label() for i, run in enumerate(runs)]
-    numbers = [sum(1 for earlier in runs[:i] if earlier.source == run.source) + 1 for i, run in enumerate(runs)]
-    wheres = [lambda i: os.path.basename(runs[i].source).strip("<>"),
-              lambda i: "%s, run %d" % (os.path.basename(runs[i].source).strip("<>"), numbers[i]),
-              lambda i: "%s, run %d" % (runs[i].source, numbers[i])]
-    labels = list(base)
-    for where in wheres:
-        repeated = {label for label in labels if labels.count(label) > 1}
-        labels = ["%s (%s)" % (base[i], where(i)) if labels[i] in repeated else labels[i] for i in range(len(runs))]
-    return labels
-
-
-@dataclass
-class Failure:
-    kind: str   # FULL_DISK, BLOCK_SIZE, ...; OTHER for a line of no known kind
-    line: str   # the program's own line, with its advice
-
-
-def notes(messages: List[str]) -> List[str]:
-    """The message lines that are notes ("vorlax: note: ..."), in order."""
-    return [line for line in messages if NOTE.fullmatch(line)]
-
-
-def _kind_of(line: str) -> str:
-    return next((kind for kind, pattern in FAILURE_KINDS if pattern.search(line)), OTHER)
-
-
-def message_kind(line: str) -> str:
-    """A message with its figures taken out: notes that differ only in
-    their figures (the memory available, the MB in all) are of one kind."""
-    return re.sub(r"\d+(?:\.\d+)?", "#", line)
-
-
-def failure_of(messages: List[str]) -> Optional[Failure]:
-    """The first message line that is not a note, with its kind; None when
-    every line is a note."""
-    for line in messages:
-        if not NOTE.fullmatch(line):
-            return Failure(_kind_of(line), line)
-    return None

@@ -11,7 +11,8 @@ import numpy
 
 from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path
 from vorlax_log import Run
-from vorlax_phases import Analysis, chain, gb_text, interval_rates, samples_of
+from vorlax_phase_text import gb_text
+from vorlax_phases import Analysis, chain, interval_rates, samples_of
 
 SHADES = ("#4c9be8", "#f0a030")
 

@@ -1,46 +1,23 @@
 """The phases of a write: where the speed of a long run (or of several runs
 chained back to back) changes, how fast each span was, where the fast
 phase ended, and where the speed dipped. Pure: numbers in, records out.
+docs/fill.md gives the method and its limits in full; in short:
 
-Method. The per-interval rate (MB between two progress lines over the
-seconds between them) is segmented in three steps:
-
-1. A running median over 11 intervals (of 1 s) hides spans of up to 5 s
-   (dips, hiccups) while keeping the edges of longer steps where they are.
-2. Binary segmentation of that smoothed series: the split of a span that
-   most reduces its squared error is taken while the reduction beats a
-   penalty of 3 sigma^2 log n, and while both sides last at least the
-   minimum phase (8 s). sigma is the series' own noise, estimated from the
-   raw rates as 1.4826 * MAD of successive differences / sqrt(2), which
-   steps and slow drifts hardly move.
-3. Neighbouring spans whose median raw rates differ by less than 10 % of
-   the faster one, or by less than their noise could explain, are merged
-   (the closest pair first); each remaining boundary is then moved to the
-   split of the raw rates, within 5 intervals, that fits best.
-
-No change-point library is used: numpy's cumulative sums make each level of
-the segmentation one pass, so 36,000 samples take a few milliseconds.
-
-Short phases at the edges. A cache that fills in a few seconds leaves a
-phase shorter than the minimum at the start or the end of the series. The
-first (and last) 3 minimum phases are split in two where the raw rates'
-squared error falls most; a side of 3 intervals or more is a phase of its
-own when its level differs as step 3 requires and the series never comes
-back to it (no 3 intervals in a row within 10 % of it), next to a phase of
-the minimum length or more. The segmentation then works on what lies
-between the edges.
-
-Limits. A boundary is known to within one interval: the change happened
-somewhere inside it, so every boundary is given with the faster rate
-times one interval (and one interval in seconds) as its uncertainty. A
-phase shorter than the minimum phase away from the edges, or a change of
-speed under 10 %, is not reported; a slow drift is not a phase either. A
-dip is a span of whole intervals below half its phase's median, 2 s or
-more, that its phase resumes after: never at a phase's edge, so never the
-seconds after a cliff. As the samples are 1 s apart, a dip of 3 s is
-always found wherever it falls; one of 2 s when it fills two intervals.
-A series too short for two minimum phases has no dips and, unless an edge
-phase is found, "no change of speed found". A steady series is one phase.
+1. The per-interval rates, smoothed by a running median over 11 intervals
+   (dips do not become phases), are split by binary segmentation (penalty
+   3 sigma^2 log n, sides of 8 s or more; sigma from the raw rates' MAD of
+   successive differences); neighbours closer than 10 % of the faster (or
+   their noise) are merged, and each boundary moves to the best split of
+   the raw rates nearby. numpy's cumulative sums make each level one pass.
+2. Before that, the first and last 3 minimum phases are searched for a
+   short phase (a cache that fills in seconds): 3 intervals or more at the
+   edge, distinct from the rest, beside 8 s or more of it, whose level the
+   series never comes back to.
+3. Every boundary is known to within one interval: the faster rate times
+   one interval is its uncertainty. A dip is a span of whole intervals
+   below half its phase's median, 2 s or more, with its phase on both
+   sides; with 1 s samples one of 3 s is always found. A steady series is
+   one phase; one too short for two phases has no dips.
 """
 
 import math
@@ -310,42 +287,3 @@ def analyse(seconds, total_mb, min_phase_s: float = MIN_PHASE_S) -> Analysis:
 def analyse_runs(runs) -> Analysis:
     """analyse() of vorlax_log.Run records chained in order."""
     return analyse(*chain(samples_of(runs)))
-
-
-def gb_text(value: float) -> str:
-    """"42.3 GB", "0.15 GB": two decimals under 1 GB."""
-    return "%.1f GB" % value if value >= 0.95 or value == 0 else "%.2f GB" % value
-
-
-def summary_lines(analysis: Analysis) -> List[str]:
-    """What the tools print about an analysis, a line per finding:
-    "the fast phase ended at 42.3 GB (± 3.1 GB): 2150 MB/s before, 710 MB/s
-    after", the phases, the dips and the average."""
-    a = analysis
-    lines = []
-    if len(a.phases) < 2:
-        why = " (too short to tell: two phases need %.0f s or more)" % (2 * MIN_PHASE_S) if a.too_short else ""
-        lines.append("no change of speed found in %s%s: one phase at %.0f MB/s median" % (
-            gb_text(a.total_gb), why, a.median_mb_s))
-    else:
-        if a.cliff:
-            lines.append("the fast phase ended at %s (\u00b1 %s): %.0f MB/s before, %.0f MB/s after" % (
-                gb_text(a.cliff.gb), gb_text(a.cliff.plus_minus_gb), a.cliff.from_mb_s, a.cliff.to_mb_s))
-        else:
-            lines.append("the speed never fell from one phase to a slower one")
-        for number, phase in enumerate(a.phases, 1):
-            end = (" (\u00b1 %s)" % gb_text(phase.plus_minus_gb), " \u00b1 %.0f" % phase.plus_minus_s) \
-                if phase.plus_minus_s else ("", "")
-            lines.append("phase %d: %s to %s%s (%.0f to %.0f%s s) at %.0f MB/s" % (
-                number, gb_text(phase.start_gb), gb_text(phase.end_gb), end[0], phase.start_s, phase.end_s, end[1],
-                phase.mb_s))
-    if a.dips:
-        longest = max(a.dips, key=lambda dip: dip.seconds)
-        lines.append("%d dip%s of %.0f s or more below half the phase's speed; the longest %.0f s at %s "
-                     "(%.0f s in), at %.0f MB/s" % (
-                         len(a.dips), "" if len(a.dips) == 1 else "s", MIN_DIP_S, longest.seconds,
-                         gb_text(longest.start_gb), longest.start_s, longest.mb_s))
-    else:
-        lines.append("no dip of %.0f s or more below half the phase's speed" % MIN_DIP_S)
-    lines.append("average: %.0f MB/s (%s in %.1f s)" % (a.average_mb_s, gb_text(a.total_gb), a.total_s))
-    return lines

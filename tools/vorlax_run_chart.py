@@ -2,15 +2,33 @@
 sustained MB/s, its threads' ends, a run that fell short drawn as such, and
 the per-rank rows of vorlax-mpi summaries in a panel of their own."""
 
+import os
 from typing import List, Optional, Sequence
 
 from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path
-from vorlax_log import Run, rank_rows, unique_labels
+from vorlax_log import Run, rank_rows
 
 # A run's look: colour i % 10 with marker i // 10, so that no two runs
 # share both; a run that fell short draws dotted lines.
 MARKERS = (".", "x", "+", "s", "^", "v", "d", "*")
 LEGEND_INSIDE = 6   # legend entries that fit inside the plot; more go beside it
+
+
+def unique_labels(runs: List[Run], given: List[Optional[str]]) -> List[str]:
+    """A legend entry per run, no two alike: given[i] when there is one,
+    else the run's own label; where entries agree, the log's file name is
+    added, where they still agree also the run's number in its log, and
+    then the log's whole path."""
+    base = [given[i] if i < len(given) and given[i] else run.label() for i, run in enumerate(runs)]
+    numbers = [sum(1 for earlier in runs[:i] if earlier.source == run.source) + 1 for i, run in enumerate(runs)]
+    wheres = [lambda i: os.path.basename(runs[i].source).strip("<>"),
+              lambda i: "%s, run %d" % (os.path.basename(runs[i].source).strip("<>"), numbers[i]),
+              lambda i: "%s, run %d" % (runs[i].source, numbers[i])]
+    labels = list(base)
+    for where in wheres:
+        repeated = {label for label in labels if labels.count(label) > 1}
+        labels = ["%s (%s)" % (base[i], where(i)) if labels[i] in repeated else labels[i] for i in range(len(runs))]
+    return labels
 
 
 def run_note(run: Run) -> str:

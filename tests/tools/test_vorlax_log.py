@@ -8,7 +8,8 @@ import unittest
 
 import support
 import vorlax_log
-from vorlax_log import LogError, LogParser, failure_of, notes, parse_text, unique_labels
+from vorlax_log import LogError, LogParser, failure_of, notes, parse_text
+from vorlax_run_chart import unique_labels
 
 GOOD = """VORLAX: writing unbuffered 1024K buffers in 2 threads up to 4 GB each
    1.000:     1790 MB written, 1790 MB/s sustained, 1790 MB/S incremental

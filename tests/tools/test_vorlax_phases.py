@@ -7,7 +7,8 @@ import unittest
 import numpy
 
 import support  # noqa: F401  (puts tools/ on the path)
-from vorlax_phases import MIN_PHASE_S, analyse, chain, gb_text, summary_lines
+from vorlax_phase_text import gb_text, summary_lines
+from vorlax_phases import MIN_PHASE_S, analyse, chain
 
 
 def series(spans, noise=0.0, seed=0, interval_s=1.0):
