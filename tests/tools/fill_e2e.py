@@ -250,6 +250,11 @@ class Fills(unittest.TestCase):
             self.assertIn("wrote %s" % os.path.join(disk.out, "fill.json"), out)
             with open(os.path.join(disk.out, "fill.json")) as document:
                 self.assertIn("met a full disk", json.load(document)["stopped"])
+            # The loop device's full-disk log, drawn: marked as such, said, exit status 1.
+            plot = support.run_tool("vorlax-plot", os.path.join(disk.out, "fill.log"), "-o",
+                                    os.path.join(disk.out, "full.svg"))
+            self.assertEqual(plot.returncode, 1, plot.stderr)
+            self.assertIn("fell short: failed: full disk; drawn dotted", plot.stderr)
 
     def test_refusals_leave_the_disk_alone(self):
         with LoopDisk(3) as disk:

@@ -185,6 +185,12 @@ class Sweeps(unittest.TestCase):
             # A B sweep on tmpfs says so before its first run, and its chart says what it measured.
             self.assertIn("vorlax-sweep: note: %s is on tmpfs, a memory-backed file system: every cell measures "
                           "memory, not a disk\n" % os.path.realpath(scratch.path), done.stderr.split("run 1 of")[0])
+            # A program that printed no progress line: a failed row that says why.
+            done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--no-read", "--vorlax", "/bin/true",
+                         scratch.path)
+            self.assertEqual(done.returncode, 1, done.stderr)
+            self.assertIn("| failed: no progress line (%s: not VORLAX output (no banner line)) |"
+                          % scratch.file("out/logs/01-B-64K-1t.log"), done.stdout)
             done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--no-read", scratch.path)
             with open(scratch.file("out/results.svg")) as chart:
                 self.assertIn("B x1 (memory)", chart.read())
