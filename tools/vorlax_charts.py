@@ -21,7 +21,7 @@ def _config_folder() -> None:
     """matplotlib keeps a font cache in its config folder and warns where it
     cannot write one (a user such as nobody): give it a temporary one,
     removed at exit."""
-    if "MPLCONFIGDIR" in os.environ:
+    if os.environ.get("MPLCONFIGDIR"):
         return
     base = os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.path.expanduser("~"), ".config")
     folder = os.path.join(base, "matplotlib")

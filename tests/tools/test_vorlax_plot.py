@@ -37,6 +37,13 @@ class Pictures(unittest.TestCase):
                 measure = support.png_size if name.endswith(".png") else support.svg_size_pt
                 self.assertEqual(measure(out), size)
 
+    def test_no_warning_where_matplotlib_cannot_keep_its_config(self):
+        # A user such as nobody, whose home cannot be written.
+        out = self.scratch.file("homeless.svg")
+        done = support.run_tool("vorlax-plot", self.real_log, "-o", out,
+                                env={"HOME": "/proc/vorlax-fill-home", "XDG_CONFIG_HOME": "", "MPLCONFIGDIR": ""})
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+
     def test_labels_title_and_stdin(self):
         out = self.scratch.file("labelled.svg")
         with open(self.real_log) as log:
