@@ -180,6 +180,7 @@ class Fills(unittest.TestCase):
             self.assertEqual(banners, ["VORLAX: writing unbuffered 1024K buffers in 1 threads up to 1 GB each\n"] * 3)
             self.assertEqual([r["read"]["verdict"] for r in found["runs"]], ["pass"] * 3)
             self.assertIn("every byte read back and checked: pass (3 runs)", out)
+            self.assertIn(", %s\n" % os.path.join(disk.out, "fill-read.log"), out)
             self.assertTrue(found["finished"])
             self.assertEqual(support.png_size(os.path.join(disk.out, "fill.png")), (1000, 560))
             self.assertGreater(os.path.getsize(os.path.join(disk.out, "fill.svg")), 0)
@@ -231,7 +232,7 @@ class Fills(unittest.TestCase):
     def test_a_disk_that_fills_up_ends_the_fill_cleanly(self):
         with LoopDisk(4) as disk:
             disk.throttle.set(30)
-            fill = disk.start_fill(env={"VORLAX_FILL_FILE_GB": "1"})
+            fill = disk.start_fill("--keep", env={"VORLAX_FILL_FILE_GB": "1"})
             self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
             # Something else takes the free space; the test's own file must stay as it is.
             other = os.path.join(disk.mount, "other.bin")
@@ -244,6 +245,7 @@ class Fills(unittest.TestCase):
             self.assertIn("vorlax-fill: run 1 met a full disk: vorlax: %s/vorlax-fill-000_00.BIN: write failed"
                           % disk.mount, err)
             self.assertIn("No space left on device", err)
+            self.assertIn("vorlax-fill: deleted the fill's files despite --keep: a run met a full disk", err)
             self.assertIn("average: ", out)
             self.assertEqual((sorted(os.listdir(disk.mount)), os.path.getsize(other)),
                              (["lost+found", "other.bin"], size))

@@ -126,7 +126,12 @@ class Sweeps(unittest.TestCase):
             with open(scratch.file("out/results.json")) as document:
                 self.assertEqual(json.load(document)["runs"][0]["read"], None)
 
-    def test_ctrl_c_stops_vorlax_and_keeps_the_finished_runs(self):
+    def test_ctrl_c_and_sigterm_stop_vorlax_and_keep_the_finished_runs(self):
+        for number, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            with self.subTest(signal=number):
+                self.stop_part_way(number, status)
+
+    def stop_part_way(self, number, status):
         with support.Scratch() as scratch:
             # A FIFO as the test file: run 1's is drained, run 2's is not, so run 2 waits in its
             # first write until the interrupt stops it, however fast the machine.
@@ -137,11 +142,11 @@ class Sweeps(unittest.TestCase):
                            scratch.path]
                 sweeping = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
                 self.assertTrue(fifos.wait_opens(2), "run 2 never opened its test file")
-                sweeping.send_signal(signal.SIGINT)
+                sweeping.send_signal(number)
                 out, err = sweeping.communicate(timeout=120)
             finally:
                 fifos.close()
-            self.assertEqual(sweeping.returncode, 130, err)
+            self.assertEqual(sweeping.returncode, status, err)
             self.assertTrue(err.endswith("vorlax-sweep: interrupted during run 2 of 3; the table holds the 1 "
                                          "finished; the stopped run's log (logs/02-B-2048K-1t.log) was removed: "
                                          "it held a run cut short\n"), err)
