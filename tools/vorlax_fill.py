@@ -6,8 +6,8 @@ import os
 from dataclasses import dataclass, field
 from typing import Callable, List, Optional
 
-from vorlax_log import LogError, Run, Sample, parse_text
-from vorlax_sweep import Pass, Settings, run_pass, test_file_names
+from vorlax_log import FULL_DISK, LogError, Run, Sample, failure_of, parse_text
+from vorlax_sweep import Pass, Settings, remove_files, run_pass, test_file_names
 
 GIB = 1 << 30
 PREFIX_NAME = "vorlax-fill"
@@ -25,9 +25,16 @@ class Plan:
     margin_bytes: int        # left free: the larger of 1 GiB and 1 % of the file system
     threads: int
     run_gb: List[int]        # GB per file of each run, in order
+    size_gb: Optional[int] = None   # --size, when given
 
     def total_gb(self) -> int:
         return self.threads * sum(self.run_gb)
+
+    def left_free_text(self) -> str:
+        """"leaving 1.4 GB of the 7.4 GB free (at least the 1.0 GB margin)":
+        the plan line and fill.md say the same."""
+        return "leaving %.1f GB of the %.1f GB free (at least the %.1f GB margin)" % (
+            (self.free_bytes - self.total_gb() * GIB) / GIB, self.free_bytes / GIB, self.margin_bytes / GIB)
 
 
 def margin_bytes(fs_bytes: int) -> int:
@@ -50,16 +57,34 @@ def make_plan(free_bytes: int, fs_bytes: int, threads: int, block_kb: int, size_
               max_file_gb: int = MAX_FILE_GB) -> Plan:
     """The runs that write the free space less the margin (at most size_gb
     when given). Raises Refusal when not one run fits, or not two blocks
-    per thread."""
+    per thread, naming what limits it (the space or --size) and the
+    --threads or --size that fits."""
     margin = margin_bytes(fs_bytes)
     usable = max(0, free_bytes - margin)
     total_gb = usable // GIB if size_gb is None else min(size_gb, usable // GIB)
-    plan = Plan(free_bytes, margin, threads, run_sizes(total_gb, threads, max_file_gb))
-    if usable < 2 * threads * block_kb * 1024 or not plan.run_gb:
-        raise Refusal("%.2f GB free, %.2f GB of it kept free as a margin: less than one run of %d x 1 GB; "
-                      "free some space%s" % (free_bytes / GIB, margin / GIB, threads,
-                                             " or use fewer threads" if threads > 1 else ""))
-    return plan
+    plan = Plan(free_bytes, margin, threads, run_sizes(total_gb, threads, max_file_gb), size_gb)
+    if usable >= 2 * threads * block_kb * 1024 and plan.run_gb:
+        return plan
+    if size_gb is not None and size_gb < threads <= usable // GIB:
+        raise Refusal("--size %d is less than one run of %d x 1 GB (a whole GB in each thread's file): use "
+                      "--size %d or more, or --threads %d or fewer" % (size_gb, threads, threads, size_gb))
+    fits = " or use --threads %d or fewer" % (usable // GIB) if 1 <= usable // GIB < threads else ""
+    raise Refusal("%.2f GB free, %.2f GB of it kept free as a margin: less than one run of %d x 1 GB; "
+                  "free some space%s" % (free_bytes / GIB, margin / GIB, threads, fits))
+
+
+def check_system_disk(folder: str, size_gb: Optional[int], system: List[str], free_bytes: int,
+                      fs_bytes: int) -> None:
+    """Raises Refusal for a fill without --size of the file system that
+    holds what system names ("/", the user's home): the command to fill it
+    leaving 10 % free instead."""
+    if size_gb is not None or not system:
+        return
+    keep_10 = (free_bytes - fs_bytes // 10) // GIB
+    instead = ("vorlax-fill --size %d %s leaves 10 %% of it free" % (keep_10, folder) if keep_10 >= 1 else
+               "less than 10 % of it is free: fill another disk")
+    raise Refusal("%s is on the file system that holds %s: the system and other programs need that space, so "
+                  "a fill there needs --size; %s" % (folder, " and ".join(system), instead))
 
 
 def duration_text(seconds: float) -> str:
@@ -74,10 +99,13 @@ def duration_text(seconds: float) -> str:
 def plan_text(plan: Plan, folder: str, settings: Settings) -> str:
     """What the fill will do, said before the first byte."""
     total_mb = plan.total_gb() * 1024
-    return ("will write %d GB of the %.1f GB free in %s (%.1f GB left free) in %d run%s of vorlax %s, "
-            "up to %d GB per file; roughly %s at 1000 MB/s, %s at 100 MB/s" % (
-                plan.total_gb(), plan.free_bytes / GIB, folder, (plan.free_bytes - plan.total_gb() * GIB) / GIB,
-                len(plan.run_gb), "" if len(plan.run_gb) == 1 else "s", settings.label(), max(plan.run_gb),
+    less = ("; --size %d is more than that: the free space less the margin%s allows %d GB" % (
+        plan.size_gb, " and whole GB per thread's file" if plan.threads > 1 else "", plan.total_gb())
+            if plan.size_gb is not None and plan.size_gb > plan.total_gb() else "")
+    return ("will write %d GB in %s, %s, in %d run%s of vorlax %s, up to %d GB per file%s; roughly %s at "
+            "1000 MB/s, %s at 100 MB/s" % (
+                plan.total_gb(), folder, plan.left_free_text(), len(plan.run_gb),
+                "" if len(plan.run_gb) == 1 else "s", settings.label(), max(plan.run_gb), less,
                 duration_text(total_mb / 1000.0), duration_text(total_mb / 100.0)))
 
 
@@ -94,6 +122,8 @@ def names_in_use(folder: str, runs: int, threads: int) -> List[str]:
 def check_folder(folder: str, fs_type: str) -> None:
     """Raises Refusal for a folder that is missing, cannot be written or is
     memory-backed."""
+    if os.path.exists(folder) and not os.path.isdir(folder):
+        raise Refusal("%s: not a folder; name a folder on the disk to fill" % folder)
     if not os.path.isdir(folder):
         raise Refusal("%s: no such folder; name an existing folder on the disk to fill" % folder)
     read_only = os.statvfs(folder).f_flag & os.ST_RDONLY
@@ -128,6 +158,7 @@ class FillRun:
     run: Optional[Run] = None         # its log as read back, None when it has no progress line
     read: Optional[Pass] = None
     read_run: Optional[Run] = None
+    interrupted: bool = False         # stopped part way (Ctrl-C, SIGTERM): its lines so far are in run
 
 
 @dataclass
@@ -135,6 +166,7 @@ class Fill:
     runs: List[FillRun] = field(default_factory=list)
     made: List[str] = field(default_factory=list)    # every file the fill created, in order
     stopped: Optional[str] = None                    # why it ended before the plan's end
+    full_disk: bool = False                          # a run met a full disk
 
     def samples(self, reading: bool = False) -> List[Run]:
         return [r for r in ((one.read_run if reading else one.run) for one in self.runs) if r is not None]
@@ -142,10 +174,13 @@ class Fill:
 
 def _logged(program: str, prefix: str, settings: Settings, log_path: str, whole_log: str,
             on_sample: Callable[[Sample], None]):
-    """run_pass, its output added to whole_log; (Pass, Run or None)."""
-    text = ""
+    """run_pass, its output added to whole_log; (Pass, Run or None, True
+    when a KeyboardInterrupt stopped it: the caller records it, then stops)."""
+    text, done = "", None
     try:
         done = run_pass(program, prefix, settings, log_path, on_sample)
+    except KeyboardInterrupt:
+        pass
     finally:
         if os.path.exists(log_path):
             with open(log_path) as part:
@@ -154,9 +189,12 @@ def _logged(program: str, prefix: str, settings: Settings, log_path: str, whole_
                 log.write(text)
             os.remove(log_path)
     try:
-        return done, parse_text(text, whole_log)[-1]
+        run = parse_text(text, whole_log)[-1]
     except LogError:
-        return done, None
+        run = None
+    if done is None:
+        return Pass(130, run.final() if run else None, log_path, run.messages if run else []), run, True
+    return done, run, False
 
 
 def fill_runs(vorlax: str, folder: str, plan: Plan, settings: Settings, out_dir: str, fill: Fill,
@@ -183,14 +221,18 @@ def fill_runs(vorlax: str, folder: str, plan: Plan, settings: Settings, out_dir:
         fill.made += names
         one = Settings(settings.mode, settings.block_kb, settings.threads, size_gb)
         on_start(number, one)
-        write, run = _logged(vorlax, prefix, one, os.path.join(out_dir, "run.tmp"), whole_log, on_sample)
-        done = FillRun(prefix, one, write, run)
+        write, run, interrupted = _logged(vorlax, prefix, one, os.path.join(out_dir, "run.tmp"), whole_log, on_sample)
+        done = FillRun(prefix, one, write, run, interrupted=interrupted)
         fill.runs.append(done)
+        if interrupted:
+            raise KeyboardInterrupt
         on_done(done)
-        if write.exit_status != 0:
-            reason = write.messages[0] if write.messages else "exit status %d" % write.exit_status
-            full = "No space left" in reason
+        if not write.ok():
+            failure = failure_of(write.messages)
+            reason = failure.line if failure else write.unreadable or "exit status %d" % write.exit_status
+            full = failure is not None and failure.kind == FULL_DISK
             fill.stopped = "run %d %s: %s" % (number + 1, "met a full disk" if full else "failed", reason)
+            fill.full_disk = full
             return
 
 
@@ -199,21 +241,15 @@ def read_back(vorlax_read: str, fill: Fill, out_dir: str, on_start, on_sample) -
     out_dir/fill-read.log."""
     whole_log = os.path.join(out_dir, "fill-read.log")
     for number, one in enumerate(fill.runs):
-        if one.write.exit_status != 0:
+        if not one.write.ok():
             continue
         on_start(number, one.settings)
-        one.read, one.read_run = _logged(vorlax_read, one.prefix, one.settings, os.path.join(out_dir, "run.tmp"),
-                                         whole_log, on_sample)
+        one.read, one.read_run, interrupted = _logged(vorlax_read, one.prefix, one.settings,
+                                                      os.path.join(out_dir, "run.tmp"), whole_log, on_sample)
+        if interrupted:
+            raise KeyboardInterrupt
 
 
 def remove_made(fill: Fill) -> List[str]:
     """Deletes the files the fill made; returns those it could not delete."""
-    left = []
-    for name in fill.made:
-        try:
-            os.remove(name)
-        except FileNotFoundError:
-            pass
-        except OSError as error:
-            left.append("%s: %s" % (name, error.strerror))
-    return left
+    return remove_files(fill.made)

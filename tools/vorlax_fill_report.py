@@ -3,11 +3,13 @@ The texts are made by pure functions; write_outputs() writes them."""
 
 import json
 import os
-from typing import Dict, List, Optional
+from typing import Dict, List, Optional, Tuple
 
 from vorlax_fill import Fill, Plan
+from vorlax_log import ToolError
 from vorlax_machine import Measured
-from vorlax_phases import Analysis, chain, samples_of, summary_lines
+from vorlax_phase_text import summary_lines
+from vorlax_phases import Analysis, chain, samples_of
 from vorlax_sweep import Settings, read_verdict, write_status
 
 
@@ -40,7 +42,8 @@ def json_document(fill: Fill, plan: Plan, settings: Settings, measured: Measured
         "stopped": "interrupted" if interrupted else fill.stopped,
         "wall_s": wall_s,
         "runs": [{"prefix": os.path.basename(one.prefix), "size_gb": one.settings.size_gb,
-                  "write": write_status(one.write), "exit_status": one.write.exit_status,
+                  "write": "interrupted" if one.interrupted else write_status(one.write),
+                  "exit_status": None if one.interrupted else one.write.exit_status,
                   "mb": one.write.final.total_mb if one.write.final else None,
                   "elapsed_s": one.write.final.elapsed_s if one.write.final else None,
                   "messages": one.write.messages,
@@ -58,15 +61,15 @@ def json_document(fill: Fill, plan: Plan, settings: Settings, measured: Measured
 
 
 def markdown(fill: Fill, plan: Plan, settings: Settings, measured: Measured, analysis: Analysis,
-             wall_s: float, interrupted: bool) -> str:
+             wall_s: float, interrupted: bool, picture: Optional[str] = "fill.svg") -> str:
+    """fill.md; it shows picture (None: there is none)."""
     lines = ["# VORLAX fill of %s" % measured.folder, "",
              "- folder: %s, %s" % (measured.folder, measured.disk_text()),
              "- date: %s" % measured.date,
              "- program: %s, %s, runs back to back" % (measured.vorlax_version, settings.label()),
              "- machine: %s" % measured.machine_text(),
-             "- plan: %d GB in %d run%s, %.1f GB of %.1f GB free kept free" % (
-                 plan.total_gb(), len(plan.run_gb), "" if len(plan.run_gb) == 1 else "s",
-                 plan.margin_bytes / 2 ** 30, plan.free_bytes / 2 ** 30),
+             "- plan: %d GB in %d run%s, %s" % (
+                 plan.total_gb(), len(plan.run_gb), "" if len(plan.run_gb) == 1 else "s", plan.left_free_text()),
              "- written: %.1f GB in %.1f s of runs, %.1f s in all" % (analysis.total_gb, analysis.total_s, wall_s)]
     if interrupted or fill.stopped:
         lines.append("- stopped: %s" % ("interrupted" if interrupted else fill.stopped))
@@ -80,8 +83,9 @@ def markdown(fill: Fill, plan: Plan, settings: Settings, measured: Measured, ana
     if analysis.dips:
         lines += ["", "| dip at GB | at s | seconds | MB/s |", "|---:|---:|---:|---:|"]
         lines += ["| %.2f | %.1f | %.1f | %.0f |" % (d.start_gb, d.start_s, d.seconds, d.mb_s) for d in analysis.dips]
-    lines += ["", "![MB/s against GB written](fill.svg)", "",
-              "Every run's output is in fill.log%s." % (", the reads' in fill-read.log" if read_summary(fill) else "")]
+    lines += ["", "![MB/s against GB written](%s)" % picture] if picture else []
+    lines += ["", "Every run's output is in fill.log%s." % (", the reads' in fill-read.log" if read_summary(fill)
+                                                          else "")]
     return "\n".join(lines) + "\n"
 
 
@@ -94,21 +98,26 @@ def _write_whole(path: str, text: str) -> None:
 
 
 def write_outputs(out_dir: str, fill: Fill, plan: Plan, settings: Settings, measured: Measured,
-                  analysis: Analysis, wall_s: float, interrupted: bool) -> List[str]:
-    """fill.json, fill.md and, when a run has a progress line, fill.png and
-    fill.svg in out_dir; returns their paths."""
-    written = []
-    for name, text in (("fill.json", json.dumps(json_document(fill, plan, settings, measured, analysis, wall_s,
-                                                              interrupted), indent=1) + "\n"),
-                       ("fill.md", markdown(fill, plan, settings, measured, analysis, wall_s, interrupted))):
-        _write_whole(os.path.join(out_dir, name), text)
-        written.append(os.path.join(out_dir, name))
+                  analysis: Analysis, wall_s: float, interrupted: bool) -> Tuple[List[str], Optional[ToolError]]:
+    """fill.json, the charts fill.png and fill.svg when a run has a progress
+    line, then fill.md, which links the chart only when it was drawn, in
+    out_dir; (their paths, the ToolError that kept the charts out or None)."""
+    path = os.path.join(out_dir, "fill.json")
+    _write_whole(path, json.dumps(json_document(fill, plan, settings, measured, analysis, wall_s, interrupted),
+                                  indent=1) + "\n")
+    written, failure = [path], None
     if fill.samples():
-        from vorlax_phase_chart import plot_phases
         title = "VORLAX fill: %s, %s\n%s; %s; %s" % (measured.folder, settings.label(), measured.disk_text(),
                                                      measured.date[:16], measured.vorlax_version)
-        for name in ("fill.png", "fill.svg"):
-            plot_phases(fill.samples(), analysis, os.path.join(out_dir, name), "gb",
-                        fill.samples(reading=True), title=title)
-            written.append(os.path.join(out_dir, name))
-    return written
+        try:
+            from vorlax_phase_chart import plot_phases
+            for name in ("fill.png", "fill.svg"):
+                plot_phases(fill.samples(), analysis, os.path.join(out_dir, name), "gb",
+                            fill.samples(reading=True), title=title)
+                written.append(os.path.join(out_dir, name))
+        except ToolError as error:
+            failure = error
+    picture = "fill.svg" if os.path.join(out_dir, "fill.svg") in written else None
+    path = os.path.join(out_dir, "fill.md")
+    _write_whole(path, markdown(fill, plan, settings, measured, analysis, wall_s, interrupted, picture))
+    return written + [path], failure

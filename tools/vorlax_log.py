@@ -6,26 +6,41 @@ a second, a completion line per thread and DONE!; a `vorlax-mpi` log has a
 rank in its completion lines and a summary before DONE!. One text may hold
 several runs one after another; each starts at its banner. Pure Python:
 nothing here draws.
+
+The API the tools use:
+- parse_text(), parse_file(), LogParser: runs (Run) with their samples,
+  completions, the programs' message lines and, for vorlax-mpi, the summary;
+  LogError (a ToolError) with a one-line reason for what is not a log.
+- failure_of(messages) (in vorlax_failures, re-exported): the first failure line among a program's messages
+  and its kind (FULL_DISK, BLOCK_SIZE, MISSING_FOLDER, READ_ONLY, ...), the
+  one place that reads what went wrong; notes() the lines that are notes;
+  message_kind() a line without its figures, to say each kind once.
+- Run.shortfall(): None for a whole run, else "failed: <kind>" or
+  "incomplete" (a thread short of its blocks, no DONE!), for the charts.
+- rank_rows(run): the per-rank rows of a vorlax-mpi summary.
 """
 
-import os
 import re
 import sys
 from dataclasses import dataclass, field
 from typing import List, Optional
+
+from vorlax_failures import (BLOCK_SIZE, FULL_DISK, MISSING_FILE, MISSING_FOLDER, NO_DIRECT,  # noqa: F401
+                             NO_MEMORY, NO_PERMISSION, OTHER, READ_ONLY, Failure, failure_of, kind_of,
+                             message_kind, notes)
 
 BANNER = re.compile(r"VORLAX: (writing|reading) (buffered|unbuffered) (\d+)K buffers in (\d+) threads "
                     r"up to (\d+) GB each(?:, on (\d+) ranks of (\d+) hosts)?")
 PROGRESS_PREFIX = r" *(\d+)\.(\d{3}): "
 PROGRESS_FIGURES = r" *(\d+) MB (?:written|read), +(\d+) MB/s sustained, +(\d+) MB/S incremental"
 PROGRESS = re.compile(PROGRESS_PREFIX + PROGRESS_FIGURES)
-# A completion line printed between a progress line's two halves.
-SPLIT_PROGRESS = re.compile(PROGRESS_PREFIX + r"((?:rank \d+ )?thread \d+ done! \d+)")
-FIGURES_ALONE = re.compile(PROGRESS_FIGURES)
 COMPLETION = re.compile(r"(?:rank (\d+) )?thread (\d+) done! (\d+)")
 MESSAGE = re.compile(r"vorlax(?:-read|-mpi)?: .*")
 USAGE = re.compile(r"Usage: (?:VORLAX|vorlax)\S* .*")
 DONE = "DONE!"
+# The lines of vorlax-mpi's summary, between the last completion line and DONE!.
+MPI_SUMMARY = re.compile(r"(?:failed: )?rank \d+ on .*|(?:slowest|fastest|start|tail|durable): .*|MB/s (?:while|to) .*"
+                         r"|no figures: .*|check the files with vorlax-read .*")
 
 
 class ToolError(Exception):
@@ -107,11 +122,62 @@ class Run:
         """The last progress line: the run's total and sustained rate."""
         return self.samples[-1]
 
+    def shortfall(self) -> Optional[str]:
+        """None when every thread (of every rank) did all its blocks and the
+        run said DONE!; "failed: <kind>" when a failure line says why (a
+        failed rank of vorlax-mpi too), else "incomplete"."""
+        failure = failure_of(self.messages)
+        if failure:
+            return "failed: " + failure.kind
+        rank = next((line for line in self.summary if line.startswith("failed: ")), None)
+        if rank:
+            kind = kind_of(rank)
+            return "failed: " + (kind if kind != OTHER else "a rank wrote nothing")
+        blocks = self.size_gb * 1024 * 1024 // self.block_kb
+        expected = self.threads * (self.ranks or 1)
+        if not self.done or len(self.completions) < expected or any(c.blocks < blocks for c in self.completions):
+            return "incomplete"
+        return None
+
 
 def _place_completions(run: Run, pending: List[Completion]) -> None:
     if run.samples:
         for completion in pending:
             completion.elapsed_ms = run.samples[-1].elapsed_ms
+
+
+RANK_ROW = re.compile(r"rank (\d+) on (.+): \d+ MB written in (\d+)\.(\d{3}) s, (\d+) MB/s(?:, fell short)?")
+FAILED_RANK = re.compile(r"failed: rank (\d+) on (.+?): .*")
+
+
+@dataclass
+class RankRow:
+    rank: int
+    host: str
+    mbps: Optional[int]        # None for a rank that failed before it wrote
+    elapsed_ms: Optional[int]  # when the rank's last thread ended
+
+
+def rank_rows(run: Run) -> List[RankRow]:
+    """The per-rank rows of a vorlax-mpi summary, in the order printed."""
+    rows = []
+    for line in run.summary:
+        row, failed = RANK_ROW.fullmatch(line), FAILED_RANK.fullmatch(line)
+        if row:
+            rows.append(RankRow(int(row.group(1)), row.group(2), int(row.group(5)),
+                                int(row.group(3)) * 1000 + int(row.group(4))))
+        elif failed:
+            rows.append(RankRow(int(failed.group(1)), failed.group(2), None, None))
+    return rows
+
+
+def _place_rank_ends(run: Run) -> None:
+    """A vorlax-mpi rank's completions at the time its summary row gives:
+    its threads all end within its own span."""
+    ends = {row.rank: row.elapsed_ms for row in rank_rows(run) if row.elapsed_ms is not None}
+    for completion in run.completions:
+        if completion.rank in ends:
+            completion.elapsed_ms = ends[completion.rank]
 
 
 class LogParser:
@@ -126,7 +192,6 @@ class LogParser:
         self.messages: List[str] = []
         self._number = 0
         self._pending: List[Completion] = []  # completions not yet followed by a progress line
-        self._split: Optional[str] = None       # a progress line with a completion line inside
         self._error: Optional[LogError] = None
 
     def feed(self, line: str) -> Optional[Sample]:
@@ -148,26 +213,16 @@ class LogParser:
         """Every run, in order. Raises LogError naming source and line for a
         line that is not VORLAX output, a cut-short last line, text with no
         banner, or a run without a single progress line."""
-        if self._error is None and self._split is not None:
-            self._take_whole(self._split, self._number)
-            self._split = None
         if self._error is not None:
             raise self._error
         if not self.runs:
             raise LogError("%s: not VORLAX output (no banner line)" % self.source)
         _check_has_samples(self.runs[-1], self.source)
         _place_completions(self.runs[-1], self._pending)
+        _place_rank_ends(self.runs[-1])
         return self.runs
 
     def _take(self, line: str, cut_short: bool) -> Optional[Sample]:
-        if self._split is not None:
-            split, self._split = self._split, None
-            if FIGURES_ALONE.fullmatch(line):
-                # Rejoin "   3.001: thread 1 done! 4096" + "    5372 MB written, ...".
-                match = SPLIT_PROGRESS.fullmatch(split)
-                self._complete(COMPLETION.fullmatch(match.group(3)))
-                return self._take_whole(split[:match.start(3)] + line, self._number)
-            self._take_whole(split, self._number - 1)
         where = "%s:%d" % (self.source, self._number)
         if cut_short and not (line == DONE or PROGRESS.fullmatch(line)):
             raise LogError("%s: line cut short: %r" % (where, _shorten(line)))
@@ -176,6 +231,7 @@ class LogParser:
             _check_has_samples(self.runs[-1] if self.runs else None, self.source)
             if self.runs:
                 _place_completions(self.runs[-1], self._pending)
+                _place_rank_ends(self.runs[-1])
             self._pending = []
             activity, mode, block_kb, threads, size_gb, ranks, hosts = banner.groups()
             self.runs.append(Run(self.source, mode == "buffered", int(block_kb), int(threads), int(size_gb),
@@ -191,14 +247,11 @@ class LogParser:
             raise LogError("%s: the usage text, not a run: vorlax was given a wrong command line" % where)
         if not self.runs:
             raise LogError("%s: not VORLAX output (no banner line before %r)" % (where, _shorten(line)))
-        if SPLIT_PROGRESS.fullmatch(line) and not cut_short:
-            self._split = line
-            return None
-        return self._take_whole(line, self._number)
+        return self._take_line(line)
 
-    def _take_whole(self, line: str, number: int) -> Optional[Sample]:
-        """A line of the current run that is not split: progress, completion,
-        DONE! or a line of the MPI summary."""
+    def _take_line(self, line: str) -> Optional[Sample]:
+        """A line of the current run: progress, completion, DONE! or a line
+        of the MPI summary."""
         run = self.runs[-1]
         progress = PROGRESS.fullmatch(line)
         if progress:
@@ -208,18 +261,15 @@ class LogParser:
             return run.samples[-1]
         completion = COMPLETION.fullmatch(line)
         if completion:
-            self._complete(completion)
+            self._pending.append(_completion(completion))
+            run.completions.append(self._pending[-1])
         elif line == DONE:
             run.done = True
-        elif run.ranks is not None:
-            run.summary.append(line)  # free-form lines of the MPI summary
+        elif run.ranks is not None and MPI_SUMMARY.fullmatch(line):
+            run.summary.append(line)
         else:
-            raise LogError("%s:%d: not a VORLAX line: %r" % (self.source, number, _shorten(line)))
+            raise LogError("%s:%d: not a VORLAX line: %r" % (self.source, self._number, _shorten(line)))
         return None
-
-    def _complete(self, match) -> None:
-        self._pending.append(_completion(match))
-        self.runs[-1].completions.append(self._pending[-1])
 
 
 def parse_text(text: str, source: str = "<stdin>") -> List[Run]:
@@ -240,7 +290,10 @@ def parse_file(path: str) -> List[Run]:
         if path == "-":
             return parse_text(sys.stdin.buffer.read().decode("utf-8", "replace"), "<stdin>")
         with open(path, "rb") as log:
-            return parse_text(log.read().decode("utf-8", "replace"), path)
+            data = log.read()
+        if b"\x00" in data:
+            raise LogError("%s: binary data, not a VORLAX log (saved program output is text)" % path)
+        return parse_text(data.decode("utf-8", "replace"), path)
     except OSError as error:
         raise LogError("%s: cannot read: %s" % (path, error.strerror or error)) from None
 
@@ -253,20 +306,3 @@ def _check_has_samples(run: Optional[Run], source: str) -> None:
 
 def _shorten(line: str, limit: int = 60) -> str:
     return line if len(line) <= limit else line[:limit] + "..."
-
-
-def unique_labels(runs: List[Run], given: List[Optional[str]]) -> List[str]:
-    """A legend entry per run, no two alike: given[i] when there is one,
-    else the run's own label; where entries agree, the log's file name is
-    added, where they still agree also the run's number in its log, and
-    then the log's whole path."""
-    base = [given[i] if i < len(given) and given[i] else run.label() for i, run in enumerate(runs)]
-    numbers = [sum(1 for earlier in runs[:i] if earlier.source == run.source) + 1 for i, run in enumerate(runs)]
-    wheres = [lambda i: os.path.basename(runs[i].source).strip("<>"),
-              lambda i: "%s, run %d" % (os.path.basename(runs[i].source).strip("<>"), numbers[i]),
-              lambda i: "%s, run %d" % (runs[i].source, numbers[i])]
-    labels = list(base)
-    for where in wheres:
-        repeated = {label for label in labels if labels.count(label) > 1}
-        labels = ["%s (%s)" % (base[i], where(i)) if labels[i] in repeated else labels[i] for i in range(len(runs))]
-    return labels

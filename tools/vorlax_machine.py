@@ -20,6 +20,11 @@ class Measured:
     cores: int
     memory_mb: int          # 0 when unknown
     reads: str              # how the files were read back, or why they were not
+    host: str = ""
+    kernel: str = ""        # the system's release, "6.1.0-18-amd64"
+    cpu_model: str = ""     # /proc/cpuinfo's model name, "" where it has none
+    mount_options: str = ""  # the mount's and the file system's options, "rw,relatime rw,size=1024k"
+    backing_file: str = ""  # a loop device's backing file, "" for other devices
 
     def as_dict(self) -> Dict[str, object]:
         return asdict(self)
@@ -42,12 +47,18 @@ def _unescape(text: str) -> str:
 
 
 def mount_of(mountinfo: str, device_number: Tuple[int, int], path: str) -> Tuple[str, str]:
+    """(file system type, source) of mount_entry()."""
+    return mount_entry(mountinfo, device_number, path)[:2]
+
+
+def mount_entry(mountinfo: str, device_number: Tuple[int, int], path: str) -> Tuple[str, str, str]:
     """(file system type, source) of the mount that holds path, from the text
     of /proc/self/mountinfo: among the mounts of path's device number, the
     one whose mount point is the longest prefix of path (the last one
     mounted wins a tie); by mount point alone when the number matches none.
-    ("unknown", "unknown") when nothing fits."""
-    best: Optional[Tuple[int, int, int, str, str]] = None
+    ("unknown", "unknown") when nothing fits. The third field: the mount's
+    options and the file system's ("" when nothing fits)."""
+    best: Optional[Tuple[int, int, int, str, str, str]] = None
     for order, line in enumerate(mountinfo.splitlines()):
         fields = line.split()
         if "-" not in fields[6:]:
@@ -60,19 +71,25 @@ def mount_of(mountinfo: str, device_number: Tuple[int, int], path: str) -> Tuple
         if not inside:
             continue
         same_device = fields[2] == "%d:%d" % device_number
-        rank = (int(same_device), len(point), order, fields[dash + 1], _unescape(fields[dash + 2]))
+        options = " ".join([fields[5]] + fields[dash + 3:dash + 4])
+        rank = (int(same_device), len(point), order, fields[dash + 1], _unescape(fields[dash + 2]), options)
         if best is None or rank[:3] > best[:3]:
             best = rank
-    return (best[3], best[4]) if best else ("unknown", "unknown")
+    return (best[3], best[4], best[5]) if best else ("unknown", "unknown", "")
 
 
-def memory_mb(meminfo: str) -> int:
-    """MemTotal of /proc/meminfo in MB (2^20 bytes); 0 when absent."""
+def memory_mb(meminfo: str, key: str = "MemTotal") -> int:
+    """MemTotal (or key) of /proc/meminfo in MB (2^20 bytes); 0 when absent."""
     for line in meminfo.splitlines():
         words = line.split()
-        if len(words) >= 2 and words[0] == "MemTotal:" and words[1].isdigit():
+        if len(words) >= 2 and words[0] == key + ":" and words[1].isdigit():
             return int(words[1]) // 1024
     return 0
+
+
+def available_mb() -> int:
+    """MemAvailable now, in MB; 0 when unknown."""
+    return memory_mb(_read("/proc/meminfo"), "MemAvailable")
 
 
 def _read(path: str) -> str:
@@ -97,6 +114,21 @@ def device_model(source: str) -> str:
     return ""
 
 
+def cpu_model(cpuinfo: str) -> str:
+    """The first "model name" of /proc/cpuinfo, "" when there is none."""
+    for line in cpuinfo.splitlines():
+        key, _, value = line.partition(":")
+        if key.strip() == "model name":
+            return value.strip()
+    return ""
+
+
+def backing_file(source: str) -> str:
+    """The backing file of a /dev/loopN source, "" for any other."""
+    name = os.path.basename(source)
+    return _read("/sys/block/%s/loop/backing_file" % name).strip() if name.startswith("loop") else ""
+
+
 def program_version(program: str) -> str:
     try:
         done = subprocess.run([program, "--version"], capture_output=True, text=True, timeout=30)
@@ -109,6 +141,10 @@ def program_version(program: str) -> str:
 def gather(folder: str, vorlax: str, reads: str) -> Measured:
     folder = os.path.realpath(folder)
     number = os.stat(folder).st_dev
-    fs_type, source = mount_of(_read("/proc/self/mountinfo"), (os.major(number), os.minor(number)), folder)
+    fs_type, source, options = mount_entry(_read("/proc/self/mountinfo"), (os.major(number), os.minor(number)),
+                                           folder)
+    system = os.uname()
     return Measured(folder, fs_type, source, device_model(source), time.strftime("%Y-%m-%d %H:%M:%S %z"),
-                    program_version(vorlax), os.cpu_count() or 0, memory_mb(_read("/proc/meminfo")), reads)
+                    program_version(vorlax), os.cpu_count() or 0, memory_mb(_read("/proc/meminfo")), reads,
+                    system.nodename, system.release, cpu_model(_read("/proc/cpuinfo")), options,
+                    backing_file(source))

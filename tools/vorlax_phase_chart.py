@@ -1,28 +1,31 @@
 """Draws a long write (runs chained back to back) with its phases: the
 per-interval MB/s against GB written (or seconds), each phase shaded and
 labelled with its speed, the cliff as a line with its uncertainty, the dips
-marked, and a read back of the same files as a second curve."""
+marked at their middle, and a read back of the same files as a second
+curve (a labelled marker when it has one or two samples). The axes are set
+by the write: a faster read is cut at the top."""
 
 from typing import Optional, Sequence
 
 import numpy
 
-from vorlax_charts import _figure, _pyplot, _save, check_output_path
+from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path
 from vorlax_log import Run
-from vorlax_phases import Analysis, chain, gb_text, samples_of
+from vorlax_phase_text import gb_text
+from vorlax_phases import Analysis, chain, interval_rates, samples_of
 
 SHADES = ("#4c9be8", "#f0a030")
 
 
 def rate_curve(runs: Sequence[Run], x: str = "gb"):
-    """(x values, MB/s) of each interval of runs chained: x is the interval's
-    end in GB written ("gb") or in seconds ("s")."""
+    """(x values, MB/s) of each interval of runs chained, as the analysis
+    sees them (a run's short last interval joined to the one before): x is
+    the interval's end in GB written ("gb") or in seconds ("s")."""
     seconds, total_mb = chain(samples_of(runs))
     if len(seconds) == 0:
         return numpy.array([]), numpy.array([])
-    lengths = numpy.diff(numpy.concatenate(([0.0], seconds)))
-    rates = numpy.diff(numpy.concatenate(([0.0], total_mb))) / numpy.maximum(lengths, 1e-3)
-    return (total_mb / 1024.0 if x == "gb" else seconds), rates
+    ends_s, ends_mb, rates, _ = interval_rates(seconds, total_mb)
+    return (ends_mb / 1024.0 if x == "gb" else ends_s), rates
 
 
 def _shade(axes, analysis: Analysis, x: str, top: float) -> None:
@@ -41,27 +44,47 @@ def _shade(axes, analysis: Analysis, x: str, top: float) -> None:
         axes.axvline(at, color="red", linestyle="--", linewidth=1.2,
                      label="fast phase ended: %s (\u00b1 %s)" % (gb_text(cliff.gb), gb_text(cliff.plus_minus_gb)))
     if analysis.dips:
-        where = [dip.start_gb if x == "gb" else dip.start_s for dip in analysis.dips]
+        where = [dip.start_gb + dip.mb_s * dip.seconds / 2048.0 if x == "gb" else dip.start_s + dip.seconds / 2
+                 for dip in analysis.dips]
         axes.plot(where, [dip.mb_s for dip in analysis.dips], linestyle="none", marker="v", markersize=9,
                   color="red", markeredgecolor="black", markeredgewidth=0.5, zorder=5,
                   label="dip of 2 s or more below half the phase's speed")
 
 
+def _draw_read(axes, where, rates, top: float) -> None:
+    """The read back: a curve, or a marker with its figure for one or two
+    samples; what is above the write's top sits on the top edge."""
+    if len(rates) >= 3:
+        axes.plot(where, numpy.minimum(rates, top * 1.1), color="#2a9d4a", linewidth=1, label="read back MB/s")
+        return
+    label = "read back: " + ", ".join("%.0f MB/s" % rate for rate in rates)
+    axes.plot(where, numpy.minimum(rates, top * 1.1), linestyle="none", marker="D", markersize=7, color="#2a9d4a",
+              label=label)
+    for at, rate in zip(where, rates):
+        axes.annotate("%.0f MB/s" % rate, (at, min(rate, top * 1.1)), textcoords="offset points", xytext=(0, -14),
+                      ha="center", fontsize="small", color="#2a9d4a")
+
+
 def plot_phases(runs: Sequence[Run], analysis: Analysis, path: str, x: str = "gb",
                 read_runs: Sequence[Run] = (), width_px: int = 1000, height_px: int = 560,
-                title: Optional[str] = None) -> None:
+                title: Optional[str] = None, dpi: int = DPI) -> None:
     """The write's per-interval MB/s (and the read's, when given) against
     GB written or seconds, its phases shaded. .svg or .png by path."""
     check_output_path(path)
     pyplot = _pyplot()
-    figure, axes = _figure(pyplot, width_px, height_px)
+    figure = draw_phases(pyplot, runs, analysis, x, read_runs, width_px, height_px, title, dpi)
+    _save(pyplot, figure, path)
+
+
+def draw_phases(pyplot, runs: Sequence[Run], analysis: Analysis, x: str = "gb", read_runs: Sequence[Run] = (),
+                width_px: int = 1000, height_px: int = 560, title: Optional[str] = None, dpi: int = DPI):
+    """The figure plot_phases() saves."""
+    figure, axes = _figure(pyplot, width_px, height_px, dpi=dpi)
     where, rates = rate_curve(runs, x)
     axes.plot(where, rates, color="#1f5fa0", linewidth=1, marker=".", markersize=3, label="write MB/s")
     top = max([float(rates.max()) if len(rates) else 1.0, 1.0])
     if read_runs:
-        read_where, read_rates = rate_curve(read_runs, x)
-        axes.plot(read_where, read_rates, color="#2a9d4a", linewidth=1, label="read back MB/s")
-        top = max([top] + ([float(read_rates.max())] if len(read_rates) else []))
+        _draw_read(axes, *rate_curve(read_runs, x), top)
     _shade(axes, analysis, x, top)
     axes.set_xlabel("GB written (GB = 2^30 bytes)" if x == "gb" else "elapsed time (s), runs back to back")
     axes.set_ylabel("MB/s (MB = 2^20 bytes)")
@@ -71,4 +94,4 @@ def plot_phases(runs: Sequence[Run], analysis: Analysis, path: str, x: str = "gb
     axes.legend(fontsize="small", loc="lower left")
     axes.set_title(title or "VORLAX: the phases of a long write", fontsize="medium")
     figure.tight_layout()
-    _save(pyplot, figure, path)
+    return figure

@@ -1,34 +1,23 @@
 """The phases of a write: where the speed of a long run (or of several runs
 chained back to back) changes, how fast each span was, where the fast
 phase ended, and where the speed dipped. Pure: numbers in, records out.
+docs/fill.md gives the method and its limits in full; in short:
 
-Method. The per-interval rate (MB between two progress lines over the
-seconds between them) is segmented in three steps:
-
-1. A running median over 11 intervals (of 1 s) hides spans of up to 5 s
-   (dips, hiccups) while keeping the edges of longer steps where they are.
-2. Binary segmentation of that smoothed series: the split of a span that
-   most reduces its squared error is taken while the reduction beats a
-   penalty of 3 sigma^2 log n, and while both sides last at least the
-   minimum phase (8 s). sigma is the series' own noise, estimated from the
-   raw rates as 1.4826 * MAD of successive differences / sqrt(2), which
-   steps and slow drifts hardly move.
-3. Neighbouring spans whose median raw rates differ by less than 10 % of
-   the faster one, or by less than their noise could explain, are merged
-   (the closest pair first); each remaining boundary is then moved to the
-   split of the raw rates, within 5 intervals, that fits best.
-
-No change-point library is used: numpy's cumulative sums make each level of
-the segmentation one pass, so 36,000 samples take a few milliseconds.
-
-Limits. A boundary is known to within one interval: the change happened
-somewhere inside it, so its position in GB is given with the faster rate
-times one interval as its uncertainty. A phase shorter than the minimum
-phase, or a change of speed under 10 %, is not reported; a slow drift is
-not a phase either. Spans of 2 s or more below half their phase's median
-are dips, found on the raw rates (none in a run too short for two
-phases, whose median says little). A run too short for two phases gets
-"no change of speed found" and never invented phases.
+1. The per-interval rates, smoothed by a running median over 11 intervals
+   (dips do not become phases), are split by binary segmentation (penalty
+   3 sigma^2 log n, sides of 8 s or more; sigma from the raw rates' MAD of
+   successive differences); neighbours closer than 10 % of the faster (or
+   their noise) are merged, and each boundary moves to the best split of
+   the raw rates nearby. numpy's cumulative sums make each level one pass.
+2. Before that, the first and last 3 minimum phases are searched for a
+   short phase (a cache that fills in seconds): 3 intervals or more at the
+   edge, distinct from the rest, beside 8 s or more of it, whose level the
+   series never comes back to.
+3. Every boundary is known to within one interval: the faster rate times
+   one interval is its uncertainty. A dip is a span of whole intervals
+   below half its phase's median, 2 s or more, with its phase on both
+   sides; with 1 s samples one of 3 s is always found. A steady series is
+   one phase; one too short for two phases has no dips.
 """
 
 import math
@@ -42,6 +31,7 @@ SMOOTH_S = 5.0            # the running median hides spans up to this long
 MIN_CHANGE = 0.10          # smallest change of speed reported, of the faster rate
 DIP_FRACTION = 0.5         # a dip is below this share of its phase's median
 MIN_DIP_S = 2.0
+MIN_EDGE = 3               # intervals a phase at the start or the end lasts at least
 SHORT_INTERVAL = 0.25      # intervals shorter than this share of the usual one join their neighbour
 
 
@@ -52,6 +42,8 @@ class Phase:
     start_s: float
     end_s: float
     mb_s: float            # median of the phase's per-interval rates
+    plus_minus_gb: float = 0.0  # of its end: the faster rate beside it times one interval; 0 for the last
+    plus_minus_s: float = 0.0   # of its end: one interval; 0 for the last
 
 
 @dataclass
@@ -72,7 +64,7 @@ class Dip:
 
 @dataclass
 class Analysis:
-    phases: List[Phase]    # empty when no change of speed was found
+    phases: List[Phase]    # one when no change of speed was found; empty for no samples
     cliff: Optional[Cliff]
     dips: List[Dip]
     total_gb: float
@@ -123,6 +115,16 @@ def _intervals(seconds: numpy.ndarray, total_mb: numpy.ndarray):
     return ends_s[keep], ends_mb[keep], usual
 
 
+def interval_rates(seconds, total_mb) -> Tuple[numpy.ndarray, numpy.ndarray, numpy.ndarray, float]:
+    """(interval ends in s, ends in MB, MB/s of each interval, the usual
+    interval in s) of cumulative samples, with much shorter intervals (a
+    run's last line) joined to the one before, as the analysis sees them."""
+    ends_s, ends_mb, usual = _intervals(seconds, total_mb)
+    lengths = numpy.diff(numpy.concatenate(([0.0], ends_s)))
+    rates = numpy.diff(numpy.concatenate(([0.0], ends_mb))) / numpy.maximum(lengths, 1e-9)
+    return ends_s, ends_mb, rates, usual
+
+
 def noise_of(rates: numpy.ndarray) -> float:
     """Robust standard deviation of the rates' noise."""
     if len(rates) < 3:
@@ -165,6 +167,16 @@ def _segment(values: numpy.ndarray, min_len: int, penalty: float) -> List[int]:
     return sorted(boundaries)
 
 
+def _margin(left: numpy.ndarray, right: numpy.ndarray, sigma: float) -> float:
+    """How far apart the medians of two spans are, in units of what counts
+    as a change (MIN_CHANGE of the faster, or what their noise explains):
+    under 1 is no change."""
+    a, b = float(numpy.median(left)), float(numpy.median(right))
+    noise = 4.0 * 1.2533 * sigma * math.sqrt(1.0 / len(left) + 1.0 / len(right))
+    needed = max(MIN_CHANGE * max(abs(a), abs(b)), noise)
+    return abs(a - b) / needed if needed > 0 else math.inf
+
+
 def _merge_close(rates: numpy.ndarray, boundaries: List[int], sigma: float) -> List[int]:
     """Drops the boundary between the two closest neighbours while they
     differ by less than MIN_CHANGE of the faster or than their noise."""
@@ -173,11 +185,7 @@ def _merge_close(rates: numpy.ndarray, boundaries: List[int], sigma: float) -> L
         edges = [0] + boundaries + [len(rates)]
         closest, closest_margin = None, 0.0
         for i, split in enumerate(boundaries):
-            left, right = rates[edges[i]:split], rates[split:edges[i + 2]]
-            a, b = float(numpy.median(left)), float(numpy.median(right))
-            noise = 4.0 * 1.2533 * sigma * math.sqrt(1.0 / len(left) + 1.0 / len(right))
-            needed = max(MIN_CHANGE * max(abs(a), abs(b)), noise)
-            margin = abs(a - b) / needed if needed > 0 else math.inf
+            margin = _margin(rates[edges[i]:split], rates[split:edges[i + 2]], sigma)
             if margin < 1.0 and (closest is None or margin < closest_margin):
                 closest, closest_margin = i, margin
         if closest is None:
@@ -204,16 +212,31 @@ def _refine(rates: numpy.ndarray, boundaries: List[int], reach: int, min_len: in
     return refined
 
 
+def _edge(rates: numpy.ndarray, min_len: int, sigma: float) -> int:
+    """The length of a short phase at the start of rates (reverse them for
+    the end), as the module's opening tells; 0 when there is none."""
+    n = len(rates)
+    window = min(n, 3 * min_len)
+    k, _ = _best_split(rates, 0, window, MIN_EDGE)
+    if k < 0 or n - k < min_len or _margin(rates[:k], rates[k:window], sigma) < 1.0:
+        return 0
+    level = float(numpy.median(rates[:k]))
+    near = numpy.concatenate(([False], numpy.abs(rates[k:] - level) <= MIN_CHANGE * abs(level), [False]))
+    changes = numpy.flatnonzero(near[1:] != near[:-1])
+    back = (changes[1::2] - changes[0::2]).max(initial=0)
+    return 0 if back >= MIN_EDGE else k
+
+
 def _dips(rates, lengths, starts_s, starts_mb, edges, medians) -> List[Dip]:
     """Spans of MIN_DIP_S or more whose rates stay under DIP_FRACTION of
-    their phase's median."""
+    their phase's median, with their phase on both sides."""
     dips = []
     for start, end, median in zip(edges[:-1], edges[1:], medians):
         low = numpy.concatenate(([False], rates[start:end] < DIP_FRACTION * median, [False]))
         changes = numpy.flatnonzero(low[1:] != low[:-1]) + start  # where each low span starts, then ends
         for first, stop in zip(changes[0::2], changes[1::2]):
             seconds = float(lengths[first:stop].sum())
-            if seconds >= MIN_DIP_S - 1e-9:
+            if seconds >= MIN_DIP_S - 1e-9 and first > start and stop < end:
                 mb = float((rates[first:stop] * lengths[first:stop]).sum())
                 dips.append(Dip(starts_mb[first] / 1024.0, float(starts_s[first]), seconds, mb / seconds))
     return dips
@@ -227,30 +250,36 @@ def analyse(seconds, total_mb, min_phase_s: float = MIN_PHASE_S) -> Analysis:
     if len(seconds) == 0 or seconds[-1] <= 0:
         return Analysis([], None, [], 0.0, 0.0, 0.0, 0.0, 1.0, too_short=True)
     total_s, total = float(seconds[-1]), float(total_mb[-1])
-    ends_s, ends_mb, usual = _intervals(seconds, total_mb)
+    ends_s, ends_mb, rates, usual = interval_rates(seconds, total_mb)
     starts_s = numpy.concatenate(([0.0], ends_s[:-1]))
     starts_mb = numpy.concatenate(([0.0], ends_mb[:-1]))
     lengths = ends_s - starts_s
-    rates = (ends_mb - starts_mb) / numpy.maximum(lengths, 1e-9)
     min_len = max(2, int(math.ceil(min_phase_s / usual - 1e-9)))
     sigma = max(noise_of(rates), 0.01 * abs(float(numpy.median(rates))), 1e-9)
     too_short = len(rates) < 2 * min_len
+    first = _edge(rates, min_len, sigma)
+    last = _edge(rates[first:][::-1], min_len, sigma)
+    middle = rates[first:len(rates) - last]
     boundaries: List[int] = []
-    if not too_short:
+    if len(middle) >= 2 * min_len:
         half = min(int(math.ceil(SMOOTH_S / usual - 1e-9)), min_len - 1)
-        boundaries = _segment(_smooth(rates, 2 * half + 1), min_len, 3.0 * sigma ** 2 * math.log(len(rates)))
-        boundaries = _merge_close(rates, boundaries, sigma)
-        boundaries = _refine(rates, boundaries, half, min_len)
+        boundaries = _segment(_smooth(middle, 2 * half + 1), min_len, 3.0 * sigma ** 2 * math.log(len(middle)))
+        boundaries = _merge_close(middle, boundaries, sigma)
+        boundaries = _refine(middle, boundaries, half, min_len)
+    boundaries = [first] * bool(first) + [first + b for b in boundaries] + [len(rates) - last] * bool(last)
     edges = [0] + boundaries + [len(rates)]
     medians = [float(numpy.median(rates[a:b])) for a, b in zip(edges[:-1], edges[1:])]
     phases = [Phase(starts_mb[a] / 1024.0, ends_mb[b - 1] / 1024.0, float(starts_s[a]), float(ends_s[b - 1]), m)
-              for a, b, m in zip(edges[:-1], edges[1:], medians)] if boundaries else []
+              for a, b, m in zip(edges[:-1], edges[1:], medians)]
+    for phase, following in zip(phases, phases[1:]):
+        phase.plus_minus_gb = max(phase.mb_s, following.mb_s) * usual / 1024.0
+        phase.plus_minus_s = usual
     cliff = None
     falls = [i for i in range(len(phases) - 1) if phases[i + 1].mb_s < phases[i].mb_s]
     if falls:
         i = max(falls, key=lambda j: (phases[j].mb_s, -j))
         cliff = Cliff(phases[i].end_gb, phases[i].mb_s * usual / 1024.0, phases[i].mb_s, phases[i + 1].mb_s)
-    dips = [] if too_short else _dips(rates, lengths, starts_s, starts_mb, edges, medians)
+    dips = [] if too_short and not boundaries else _dips(rates, lengths, starts_s, starts_mb, edges, medians)
     return Analysis(phases, cliff, dips, total / 1024.0, total_s, total / total_s, float(numpy.median(rates)),
                     usual, too_short)
 
@@ -258,38 +287,3 @@ def analyse(seconds, total_mb, min_phase_s: float = MIN_PHASE_S) -> Analysis:
 def analyse_runs(runs) -> Analysis:
     """analyse() of vorlax_log.Run records chained in order."""
     return analyse(*chain(samples_of(runs)))
-
-
-def gb_text(value: float) -> str:
-    """"42.3 GB", "0.15 GB": two decimals under 1 GB."""
-    return "%.1f GB" % value if value >= 0.95 or value == 0 else "%.2f GB" % value
-
-
-def summary_lines(analysis: Analysis) -> List[str]:
-    """What the tools print about an analysis, a line per finding:
-    "the fast phase ended at 42.3 GB (± 3.1 GB): 2150 MB/s before, 710 MB/s
-    after", the phases, the dips and the average."""
-    a = analysis
-    lines = []
-    if not a.phases:
-        why = " (too short to tell: two phases need %.0f s or more)" % (2 * MIN_PHASE_S) if a.too_short else ""
-        lines.append("no change of speed found in %s%s: %.0f MB/s median" % (gb_text(a.total_gb), why, a.median_mb_s))
-    else:
-        if a.cliff:
-            lines.append("the fast phase ended at %s (\u00b1 %s): %.0f MB/s before, %.0f MB/s after" % (
-                gb_text(a.cliff.gb), gb_text(a.cliff.plus_minus_gb), a.cliff.from_mb_s, a.cliff.to_mb_s))
-        else:
-            lines.append("the speed never fell from one phase to a slower one")
-        for number, phase in enumerate(a.phases, 1):
-            lines.append("phase %d: %s to %s (%.0f to %.0f s) at %.0f MB/s" % (
-                number, gb_text(phase.start_gb), gb_text(phase.end_gb), phase.start_s, phase.end_s, phase.mb_s))
-    if a.dips:
-        longest = max(a.dips, key=lambda dip: dip.seconds)
-        lines.append("%d dip%s of %.0f s or more below half the phase's speed; the longest %.0f s at %s "
-                     "(%.0f s in), at %.0f MB/s" % (
-                         len(a.dips), "" if len(a.dips) == 1 else "s", MIN_DIP_S, longest.seconds,
-                         gb_text(longest.start_gb), longest.start_s, longest.mb_s))
-    else:
-        lines.append("no dip of %.0f s or more below half the phase's speed" % MIN_DIP_S)
-    lines.append("average: %.0f MB/s (%s in %.1f s)" % (a.average_mb_s, gb_text(a.total_gb), a.total_s))
-    return lines

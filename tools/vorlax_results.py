@@ -4,12 +4,33 @@ results.csv, results.json and a bar chart."""
 
 import json
 import os
+import re
 import statistics
-from dataclasses import asdict, dataclass, fields
+from dataclasses import asdict, dataclass, field, fields
 from typing import Dict, List, Optional, Tuple
 
+from vorlax_log import message_kind
 from vorlax_machine import Measured
 from vorlax_sweep import Pass, Result, Settings, read_verdict, write_status
+
+
+@dataclass
+class SweepPlan:
+    """What the sweep set out to do and how far it got: results.json's
+    "plan", the partial marks in results.md and the chart's title."""
+    command: List[str]
+    modes: List[str]
+    blocks_kb: List[int]
+    threads: List[int]
+    size_gb: int
+    runs_per_cell: int
+    options: Dict[str, object] = field(default_factory=dict)
+    programs: Dict[str, object] = field(default_factory=dict)   # path, version and origin of each program
+    stopped: Optional[str] = None    # "interrupted during run 3 of 8", None for a whole sweep
+    cut_log: Optional[str] = None    # what became of the stopped run's log
+
+    def planned_runs(self) -> int:
+        return len(self.modes) * len(self.blocks_kb) * len(self.threads) * self.runs_per_cell
 
 
 @dataclass
@@ -46,10 +67,10 @@ class Cell:
         return Figures([r.read.final.sustained_mbps for r in self.results if r.read and r.read.ok()])
 
     def write_failed(self) -> int:
-        return sum(1 for r in self.results if r.write.exit_status != 0)
+        return sum(1 for r in self.results if not r.write.ok())
 
     def status(self) -> str:
-        failed = [write_status(r.write) for r in self.results if r.write.exit_status != 0]
+        failed = [write_status(r.write) for r in self.results if not r.write.ok()]
         if not failed:
             return "ok"
         return failed[0] if len(failed) == len(self.results) else "%d of %d %s" % (
@@ -123,39 +144,65 @@ def _any_read(results: List[Result]) -> bool:
     return any(result.read for result in results)
 
 
-def markdown_table(results: List[Result], measured: Measured, runs_per_cell: int) -> str:
-    """What was measured, the table of cells, and the programs' notes and
-    failures (each once, with the cells that gave it)."""
+def merged_messages(results: List[Result]) -> List[str]:
+    """The programs' lines, one per kind (message_kind) with the cells that
+    gave it; where the figures in a kind's lines vary, the first line's
+    figures are listed with the others'."""
+    said: Dict[str, Tuple[List[str], List[str]]] = {}  # kind: (lines, labels)
+    for result in results:
+        for message in [m for p in (result.write, result.read) if p for m in p.messages]:
+            lines, labels = said.setdefault(message_kind(message), ([], []))
+            if message not in lines:
+                lines.append(message)
+            if result.settings.label() not in labels:
+                labels.append(result.settings.label())
+    merged = []
+    for lines, labels in said.values():
+        text = "- %s: `%s`" % (", ".join(labels), lines[0])
+        if len(lines) > 1:
+            columns = zip(*(re.findall(r"\d+(?:\.\d+)?", line) for line in lines))
+            varying = ["; ".join(dict.fromkeys(column)) for column in columns if len(set(column)) > 1]
+            text += " (its figures vary: %s)" % " / ".join(varying)
+        merged.append(text)
+    return merged
+
+
+def markdown_table(results: List[Result], measured: Measured, runs_per_cell: int,
+                   plan: Optional[SweepPlan] = None) -> str:
+    """What was measured, the table of cells (a cell with fewer runs than
+    planned marked *), and the programs' notes and failures (each kind
+    once, with the cells that gave it)."""
     reads = _any_read(results)
+    partial = plan is not None and plan.stopped is not None
     lines = ["# VORLAX sweep of %s" % measured.folder, "",
              "- folder: %s, %s" % (measured.folder, measured.disk_text()),
              "- date: %s" % measured.date,
              "- program: %s" % measured.vorlax_version,
              "- machine: %s" % measured.machine_text(),
              "- reads: %s" % measured.reads,
-             "- %d run%s per cell, each on fresh files; MB/s (MB = 2^20 bytes) is the sustained rate of a run's last "
-             "progress line: the median of the cell's runs, the best, and the spread (best - worst) / median"
-             % (runs_per_cell, "" if runs_per_cell == 1 else "s"), ""]
-    head = ["mode", "block KB", "threads", "GB each", "runs", "write MB/s", "best", "spread"]
-    head += ["read MB/s", "best", "spread", "check"] if reads else []
+             "- %d run%s per cell%s, each on fresh files; MB/s (MB = 2^20 bytes) is the sustained rate of a run's "
+             "last progress line: the median of the cell's runs, the best, and the spread (best - worst) / median"
+             % (runs_per_cell, "" if runs_per_cell == 1 else "s", " planned" if partial else "")]
+    if partial:
+        lines.append("- partial: %s; %d of %d runs done; cells marked * have fewer runs than planned, and cells "
+                     "not reached are missing; %s" % (plan.stopped, len(results), plan.planned_runs(), plan.cut_log))
+    lines.append("")
+    head = ["mode", "block KB", "threads", "GB each", "runs", "write MB/s", "write best", "write spread"]
+    head += ["read MB/s", "read best", "read spread", "check"] if reads else []
     rule = ["---" if name in ("mode", "check") else "---:" for name in head] + ["---"]
     lines += ["| %s | status |" % " | ".join(head), "|%s|" % "|".join(rule)]
     for cell in cells(results):
         row = {key: _text(value) for key, value in asdict(cell_row(cell)).items()}
+        if len(cell.results) < runs_per_cell:
+            row["runs"] += "*"
         fields = [row[key] for key in ("mode", "block_kb", "threads", "size_gb", "runs", "write_median_mbps",
                                        "write_best_mbps")] + [_pct(row["write_spread_pct"])]
         if reads:
             fields += [row["read_median_mbps"], row["read_best_mbps"], _pct(row["read_spread_pct"]), cell.verdict()]
         lines.append("| %s | %s |" % (" | ".join(fields), cell.status()))
-    said: Dict[str, List[str]] = {}  # each message once, with the cells that gave it
-    for result in results:
-        for message in [m for p in (result.write, result.read) if p for m in p.messages]:
-            labels = said.setdefault(message, [])
-            if result.settings.label() not in labels:
-                labels.append(result.settings.label())
+    said = merged_messages(results)
     if said:
-        lines += ["", "What the programs said:", ""]
-        lines += ["- %s: `%s`" % (", ".join(labels), message) for message, labels in said.items()]
+        lines += ["", "What the programs said:", ""] + said
     return "\n".join(lines) + "\n"
 
 
@@ -179,64 +226,40 @@ def _pass_object(one: Optional[Pass], verdict: str, out_dir: str) -> Optional[Di
             "log": os.path.relpath(one.log_path, out_dir), "messages": one.messages}
 
 
-def json_document(results: List[Result], measured: Measured, out_dir: str) -> Dict[str, object]:
-    """What was measured, one object per run (settings, figures, verdicts)
-    and the cells as results.csv has them."""
+def json_document(results: List[Result], measured: Measured, out_dir: str,
+                  plan: Optional[SweepPlan] = None) -> Dict[str, object]:
+    """What was measured, the plan and how far it got ("partial"), one
+    object per run (settings, figures, verdicts) and the cells as
+    results.csv has them."""
     runs = [{"mode": r.settings.mode, "block_kb": r.settings.block_kb, "threads": r.settings.threads,
              "size_gb": r.settings.size_gb, "repeat": r.repeat,
              "write": _pass_object(r.write, write_status(r.write), out_dir),
              "read": _pass_object(r.read, read_verdict(r.read), out_dir)} for r in results]
-    return {"measured": measured.as_dict(), "runs": runs, "cells": [asdict(cell_row(cell)) for cell in cells(results)]}
+    return {"measured": measured.as_dict(), "plan": asdict(plan) if plan else None,
+            "partial": bool(plan and plan.stopped), "runs_done": len(results),
+            "runs": runs, "cells": [asdict(cell_row(cell)) for cell in cells(results)]}
 
 
-def chart_title(measured: Measured, size_gb: int, runs_per_cell: int, reads: bool) -> str:
-    what = "write and read" if reads else "write"
-    repeats = ", median of %d runs" % runs_per_cell if runs_per_cell > 1 else ""
-    return "VORLAX sweep: sustained %s MB/s by block size (%d GB per thread%s)\n%s: %s; %s; %s; %s" % (
-        what, size_gb, repeats, measured.folder, measured.disk_text(), measured.date[:16],
-        measured.vorlax_version, measured.machine_text())
-
-
-def draw_chart(results: List[Result], measured: Measured, runs_per_cell: int, path: str) -> None:
-    """Bars of the median sustained MB/s, one group per block size, one bar
-    per mode and thread count, write and read side by side (the read bar
-    hatched), a whisker from the worst to the best of several runs."""
-    from vorlax_charts import plot_bars
-    reads = _any_read(results)
-    kinds = ["write", "read"] if reads else ["write"]
-    blocks = sorted({r.settings.block_kb for r in results})
-    pairs = sorted({(r.settings.mode, r.settings.threads) for r in results})
-    names = [(pair, kind) for pair in pairs for kind in kinds]
-    values = [[None] * len(names) for _ in blocks]
-    spans = [[None] * len(names) for _ in blocks]
-    for cell in cells(results):
-        row = blocks.index(cell.settings.block_kb)
-        for kind in kinds:
-            figures = cell.write() if kind == "write" else cell.read()
-            column = names.index(((cell.settings.mode, cell.settings.threads), kind))
-            values[row][column] = figures.median()
-            if len(figures.values) > 1:
-                spans[row][column] = (min(figures.values), max(figures.values))
-    plot_bars(["%s x%d %s" % (pair + (kind,)) if reads else "%s x%d" % pair for pair, kind in names],
-              ["%dK" % block for block in blocks], values, path,
-              title=chart_title(measured, results[0].settings.size_gb, runs_per_cell, reads), spans=spans,
-              colour_of=[pairs.index(pair) for pair, _ in names], hatched=[kind == "read" for _, kind in names])
+RESULT_NAMES = ("results.md", "results.csv", "results.json")
 
 
 def write_outputs(results: List[Result], measured: Measured, runs_per_cell: int, out_dir: str,
-                  chart_name: str) -> List[str]:
-    """Writes results.md, results.csv, results.json and the chart into
-    out_dir; returns their paths (no chart when no run finished)."""
-    texts = (("results.md", markdown_table(results, measured, runs_per_cell)), ("results.csv", csv_table(results)),
-             ("results.json", json.dumps(json_document(results, measured, out_dir), indent=1) + "\n"))
+                  chart_name: Optional[str], plan: Optional[SweepPlan] = None) -> List[str]:
+    """Writes results.md, results.csv, results.json and the chart (unless
+    chart_name is None) into out_dir; returns their paths (no chart when no
+    run was tried)."""
+    texts = (("results.md", markdown_table(results, measured, runs_per_cell, plan)),
+             ("results.csv", csv_table(results)),
+             ("results.json", json.dumps(json_document(results, measured, out_dir, plan), indent=1) + "\n"))
     written = []
     for name, text in texts:
         path = os.path.join(out_dir, name)
         with open(path, "w") as table:
             table.write(text)
         written.append(path)
-    if any(result.write.final for result in results):
+    if chart_name and results:
+        from vorlax_sweep_chart import draw_chart
         path = os.path.join(out_dir, chart_name)
-        draw_chart(results, measured, runs_per_cell, path)
+        draw_chart(results, measured, runs_per_cell, path, plan)
         written.append(path)
     return written

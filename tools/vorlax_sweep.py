@@ -9,7 +9,7 @@ import time
 from dataclasses import dataclass, field
 from typing import Callable, List, Optional
 
-from vorlax_log import LogError, LogParser, Sample, ToolError, run_label
+from vorlax_log import LogError, LogParser, Sample, ToolError, failure_of, run_label
 
 PREFIX_NAME = "vorlax-sweep"
 
@@ -43,6 +43,7 @@ class Pass:
     final: Optional[Sample]         # the last progress line, if any
     log_path: str
     messages: List[str] = field(default_factory=list)   # the program's stderr lines
+    unreadable: Optional[str] = None  # why its log gave no run (LogError), None when it did
 
     def ok(self) -> bool:
         return self.exit_status == 0 and self.final is not None
@@ -67,28 +68,40 @@ def _executable(path: Optional[str]) -> bool:
 
 
 def find_vorlax(given: Optional[str], tool_folder: str) -> str:
-    """The vorlax binary: given, else the one next to the tool, else the one
-    on PATH, else build/vorlax of the source tree the tool lives in. Raises
-    SweepError when there is none."""
+    """The vorlax binary: given, else the one next to the tool (an
+    install), else build/vorlax of the source tree the tool lives in, else
+    the one on PATH: a tool run from the tree runs the tree's build, never
+    an installed copy. Raises SweepError when there is none."""
     if given:
         if shutil.which(given) is None:
             raise SweepError("%s: not an executable program; name the vorlax binary with --vorlax" % given)
         return os.path.abspath(given) if os.sep in given else shutil.which(given)
-    for candidate in (os.path.join(tool_folder, "vorlax"), shutil.which("vorlax"),
-                      os.path.join(tool_folder, "..", "build", "vorlax")):
+    for candidate in (os.path.join(tool_folder, "vorlax"), os.path.join(tool_folder, "..", "build", "vorlax"),
+                      shutil.which("vorlax")):
         if _executable(candidate):
             return os.path.normpath(candidate)
-    raise SweepError("no vorlax binary next to this tool, on PATH or in build/; name it with --vorlax")
+    raise SweepError("no vorlax binary next to this tool, in build/ or on PATH; name it with --vorlax")
 
 
-def find_vorlax_read(given: Optional[str], vorlax: str) -> Optional[str]:
+def program_origin(program: str, given: Optional[str], tool_folder: str) -> str:
+    """How find_vorlax() chose program, for the record."""
+    if given:
+        return "named on the command line"
+    if os.path.dirname(program) == os.path.normpath(tool_folder):
+        return "beside the tool"
+    if os.path.normpath(program) == os.path.normpath(os.path.join(tool_folder, "..", "build", "vorlax")):
+        return "the source tree's build"
+    return "PATH"
+
+
+def find_vorlax_read(given: Optional[str], vorlax: str, leave_out: str = "with --no-read") -> Optional[str]:
     """The vorlax-read binary: given, else vorlax-read in vorlax's folder;
     None when that one is not there. Raises SweepError for a given one that
-    is not a program."""
+    is not a program, saying how the tool leaves reads out (leave_out)."""
     if given:
         if shutil.which(given) is None:
             raise SweepError("%s: not an executable program; name the vorlax-read binary with --vorlax-read, "
-                             "or leave reads out with --no-read" % given)
+                             "or leave reads out %s" % (given, leave_out))
         return os.path.abspath(given) if os.sep in given else shutil.which(given)
     beside = os.path.join(os.path.dirname(vorlax), "vorlax-read")
     return beside if _executable(beside) else None
@@ -98,12 +111,22 @@ def test_file_names(prefix: str, threads: int) -> List[str]:
     return ["%s_%02d.BIN" % (prefix, index) for index in range(threads)]
 
 
-def remove_test_files(prefix: str, threads: int) -> None:
-    for name in test_file_names(prefix, threads):
+def remove_files(names: List[str]) -> List[str]:
+    """Removes those of names that exist; "name: reason" for each it could
+    not remove (a read-only file system, a folder without permission),
+    never an exception."""
+    left = []
+    for name in names:
         try:
-            os.remove(name)
-        except FileNotFoundError:
-            pass
+            if os.path.lexists(name):
+                os.remove(name)
+        except OSError as error:
+            left.append("%s: %s" % (name, error.strerror or error))
+    return left
+
+
+def remove_test_files(prefix: str, threads: int) -> List[str]:
+    return remove_files(test_file_names(prefix, threads))
 
 
 def log_name(cell_number: int, settings: Settings, repeat: int, runs: int, reading: bool) -> str:
@@ -125,6 +148,7 @@ def run_pass(program: str, prefix: str, settings: Settings, log_path: str,
         try:
             for line in process.stdout:
                 log.write(line)
+                log.flush()  # the log as far as the program got, for whoever reads it meanwhile
                 sample = parser.feed(line)
                 if sample:
                     on_sample(sample)
@@ -134,27 +158,28 @@ def run_pass(program: str, prefix: str, settings: Settings, log_path: str,
             process.wait()
             raise
     try:
-        final = parser.finish()[-1].final()
-    except LogError:
-        final = None
-    return Pass(exit_status, final, log_path, parser.messages)
+        return Pass(exit_status, parser.finish()[-1].final(), log_path, parser.messages)
+    except LogError as error:
+        return Pass(exit_status, None, log_path, parser.messages, str(error))
 
 
 def run_cell(vorlax: str, vorlax_read: Optional[str], prefix: str, settings: Settings, repeat: int,
              log_paths: List[str], keep: bool, progress) -> Result:
     """One run of a cell: the write, then (with vorlax_read, and when the
     write wrote everything) the read back; the test files are removed
-    after it unless keep. log_paths: the write's log and the read's."""
+    after it unless keep, and what could not be removed is said.
+    log_paths: the write's log and the read's."""
     try:
         progress.phase("write")
         result = Result(settings, repeat, run_pass(vorlax, prefix, settings, log_paths[0], progress.sample))
-        if vorlax_read and result.write.exit_status == 0:
+        if vorlax_read and result.write.ok():
             progress.phase("read")
             result.read = run_pass(vorlax_read, prefix, settings, log_paths[1], progress.sample)
         return result
     finally:
         if not keep:
-            remove_test_files(prefix, settings.threads)
+            for line in remove_test_files(prefix, settings.threads):
+                progress.say("could not remove %s" % line)
 
 
 def elapsed_text(start: float) -> str:
@@ -162,7 +187,12 @@ def elapsed_text(start: float) -> str:
 
 
 def write_status(write: Pass) -> str:
-    return "ok" if write.exit_status == 0 else "failed (exit %d)" % write.exit_status
+    """"ok"; "failed (exit 1): full disk"; "failed: no progress line (why)"
+    for a program that ended well but printed no progress line."""
+    if write.exit_status == 0:
+        return "ok" if write.final else "failed: no progress line (%s)" % write.unreadable
+    failure = failure_of(write.messages)
+    return "failed (exit %d)%s" % (write.exit_status, ": " + failure.kind if failure else "")
 
 
 def read_verdict(read: Optional[Pass]) -> str:

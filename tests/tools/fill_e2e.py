@@ -180,32 +180,59 @@ class Fills(unittest.TestCase):
             self.assertEqual(banners, ["VORLAX: writing unbuffered 1024K buffers in 1 threads up to 1 GB each\n"] * 3)
             self.assertEqual([r["read"]["verdict"] for r in found["runs"]], ["pass"] * 3)
             self.assertIn("every byte read back and checked: pass (3 runs)", out)
+            self.assertIn(", %s\n" % os.path.join(disk.out, "fill-read.log"), out)
             self.assertTrue(found["finished"])
             self.assertEqual(support.png_size(os.path.join(disk.out, "fill.png")), (1000, 560))
             self.assertGreater(os.path.getsize(os.path.join(disk.out, "fill.svg")), 0)
             self.assertEqual(disk.state(), before)
 
-    def test_a_stopped_fill_removes_every_file_it_wrote(self):
+    def test_a_stopped_fill_keeps_its_figures_and_removes_every_file_it_wrote(self):
         with LoopDisk(3) as disk:
             before = disk.state()
-            disk.throttle.set(20)  # 2 GB at 20 MB/s: surely still running when stopped
-            for number in (signal.SIGINT, signal.SIGTERM):
+            disk.throttle.set(20)  # 1 GB at 20 MB/s: surely still running when stopped
+            for number, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
                 with self.subTest(signal=number):
                     fill = disk.start_fill("--size", "1")
                     self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
+                    # Stopped after its first progress line: held by the throttle, not by the clock.
+                    with open(os.path.join(disk.out, "run.tmp")) as log:
+                        while " MB written, " not in log.read() and fill.poll() is None:
+                            time.sleep(0.05)
                     fill.send_signal(number)
                     out, err = fill.communicate(timeout=120)
-                    self.assertEqual(fill.returncode, 130, err)
+                    self.assertEqual(fill.returncode, status, err)
                     self.assertIn("vorlax-fill: interrupted during run 1 of 1", err)
                     self.assertNotIn("Traceback", err)
                     self.assertEqual(disk.state(), before)
                     with open(os.path.join(disk.out, "fill.json")) as document:
-                        self.assertEqual(json.load(document)["stopped"], "interrupted")
+                        found = json.load(document)
+                    self.assertEqual((found["stopped"], found["runs"][0]["write"]), ("interrupted", "interrupted"))
+                    self.assertGreater(found["total_gb"], 0, out)
+                    self.assertIn("wrote %s" % os.path.join(disk.out, "fill.json"), out)
+                    with open(os.path.join(disk.out, "fill.md")) as text:
+                        self.assertIn("](fill.svg)", text.read())
+                    self.assertGreater(os.path.getsize(os.path.join(disk.out, "fill.svg")), 0)
+
+    def test_notes_once_and_a_program_that_printed_nothing(self):
+        with LoopDisk(4) as disk:
+            disk.throttle.set(1000)
+            done = disk.start_fill("--mode", "B", "--size", "2", "--keep", env={"VORLAX_FILL_FILE_GB": "1"})
+            out, err = done.communicate(timeout=300)
+            self.assertEqual(done.returncode, 0, err)
+            self.assertEqual(err.count("vorlax: note: the test files"), 1, err)
+            self.assertIn("kept 2 files in %s: vorlax-fill-000_00.BIN, vorlax-fill-001_00.BIN" % disk.mount, err)
+            for name in ("vorlax-fill-000_00.BIN", "vorlax-fill-001_00.BIN"):
+                os.remove(os.path.join(disk.mount, name))
+            done = disk.start_fill("--size", "1", "--vorlax", "/bin/true")
+            out, err = done.communicate(timeout=60)
+            self.assertEqual(done.returncode, 1, err)
+            self.assertIn("vorlax-fill: run 1 failed: ", err)
+            self.assertIn("no progress line", err)
 
     def test_a_disk_that_fills_up_ends_the_fill_cleanly(self):
         with LoopDisk(4) as disk:
             disk.throttle.set(30)
-            fill = disk.start_fill(env={"VORLAX_FILL_FILE_GB": "1"})
+            fill = disk.start_fill("--keep", env={"VORLAX_FILL_FILE_GB": "1"})
             self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
             # Something else takes the free space; the test's own file must stay as it is.
             other = os.path.join(disk.mount, "other.bin")
@@ -214,14 +241,22 @@ class Fills(unittest.TestCase):
             size = os.path.getsize(other)
             out, err = fill.communicate(timeout=300)
             self.assertEqual(fill.returncode, 1, err)
+            self.assertNotIn("vorlax: note:", err.split("met a full disk")[1], "the failure is no note")
             self.assertIn("vorlax-fill: run 1 met a full disk: vorlax: %s/vorlax-fill-000_00.BIN: write failed"
                           % disk.mount, err)
             self.assertIn("No space left on device", err)
+            self.assertIn("vorlax-fill: deleted the fill's files despite --keep: a run met a full disk", err)
             self.assertIn("average: ", out)
             self.assertEqual((sorted(os.listdir(disk.mount)), os.path.getsize(other)),
                              (["lost+found", "other.bin"], size))
+            self.assertIn("wrote %s" % os.path.join(disk.out, "fill.json"), out)
             with open(os.path.join(disk.out, "fill.json")) as document:
                 self.assertIn("met a full disk", json.load(document)["stopped"])
+            # The loop device's full-disk log, drawn: marked as such, said, exit status 1.
+            plot = support.run_tool("vorlax-plot", os.path.join(disk.out, "fill.log"), "-o",
+                                    os.path.join(disk.out, "full.svg"))
+            self.assertEqual(plot.returncode, 1, plot.stderr)
+            self.assertIn("fell short: failed: full disk; drawn dotted", plot.stderr)
 
     def test_refusals_leave_the_disk_alone(self):
         with LoopDisk(3) as disk:
@@ -230,6 +265,8 @@ class Fills(unittest.TestCase):
                 ("a name in use", ["--size", "1"], "vorlax-fill-000_00.BIN: exists already"),
                 ("too little space", ["--threads", "2"], "less than one run of 2 x 1 GB"),
                 ("read-only", [], "cannot write there (read-only file system)"),
+                ("results nowhere", ["--size", "1", "--out", "/proc/vorlax-fill-out"],
+                 "/proc/vorlax-fill-out: cannot write the results there: "),
             ]
             for what, args, reason in cases:
                 with self.subTest(what):

@@ -219,3 +219,31 @@ def svg_size_pt(path):
     root = ElementTree.parse(path).getroot()
     assert root.tag == "{http://www.w3.org/2000/svg}svg", root.tag
     return tuple(float(re.fullmatch(r"([\d.]+)pt", root.get(key)).group(1)) for key in ("width", "height"))
+
+
+def program_output(program, args, mount=None):
+    """(stdout and stderr together, exit status) of a real run of program.
+    With mount = (type, options, folder), e.g. ("tmpfs", "size=8m",
+    scratch_folder), it runs in a mount namespace of its own with that file
+    system on folder, gone when the run ends; SkipTest where there is no
+    root or unshare."""
+    command = [program, *args]
+    if mount:
+        if os.geteuid() != 0 or not shutil.which("unshare"):
+            import unittest
+            raise unittest.SkipTest("a file system of the test's own needs root and unshare(1)")
+        command = ["unshare", "-m", "sh", "-c", 'mount -t "$1" -o "$2" vorlax-fill-test "$3" && shift 3 && exec "$@"',
+                   "sh", *mount, *command]
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=300)
+    return done.stdout, done.returncode
+
+
+def vorlax_mpi_run():
+    """The command that starts vorlax-mpi beside the vorlax under test on two
+    ranks, or None with the reason it is missing."""
+    mpi = os.path.join(os.path.dirname(vorlax_exe()), "vorlax-mpi")
+    if not os.access(mpi, os.X_OK):
+        return None, "no vorlax-mpi beside %s (built by stage 40 where Open MPI is installed)" % vorlax_exe()
+    if not shutil.which("mpirun"):
+        return None, "no mpirun on PATH to start vorlax-mpi"
+    return ["mpirun", "--oversubscribe", "--allow-run-as-root", "-n", "2", mpi], None

@@ -41,7 +41,7 @@ def step_log(fast_s=20, slow_s=40, fast=2000, slow=500):
         mb += rate
         lines.append("%4d.000: %8d MB written, %4d MB/s sustained, %4d MB/S incremental" % (
             second, mb, mb // second, rate))
-    return "\n".join(lines + ["thread 0 done! %d" % mb, "DONE!"]) + "\n"
+    return "\n".join(lines + ["thread 0 done! %d" % (63 * 1024), "DONE!"]) + "\n"
 
 
 class Plans(unittest.TestCase):
@@ -60,25 +60,52 @@ class Plans(unittest.TestCase):
                 plan = fills.make_plan(int(free * GIB), size * GIB, threads, 1024, size_gb, largest)
                 self.assertEqual(plan.run_gb, runs)
                 self.assertLessEqual(plan.total_gb() * GIB, free * GIB - max(GIB, size * GIB // 100))
-        for free, threads in ((1.9, 1), (2.5, 2), (0.5, 1), (0, 1)):
-            with self.subTest(free=free, threads=threads):
-                with self.assertRaisesRegex(fills.Refusal, "less than one run of %d x 1 GB" % threads):
-                    fills.make_plan(int(free * GIB), 100 * GIB, threads, 1024)
+        refusals = [  # free GiB, threads, --size: what the line blames and what fits
+            (1.9, 1, None, "less than one run of 1 x 1 GB; free some space$"),
+            (2.5, 2, None, "less than one run of 2 x 1 GB; free some space or use --threads 1 or fewer$"),
+            (0, 1, None, "0.00 GB free"),
+            (8, 3, 2, "^--size 2 is less than one run of 3 x 1 GB .*: use --size 3 or more, or --threads 2 or fewer$"),
+        ]
+        for free, threads, size_gb, reason in refusals:
+            with self.subTest(free=free, threads=threads, size=size_gb):
+                with self.assertRaisesRegex(fills.Refusal, reason):
+                    fills.make_plan(int(free * GIB), 100 * GIB, threads, 1024, size_gb)
         plan = fills.make_plan(int(300.5 * GIB), 1000 * GIB, 1, 1024)
         self.assertEqual(fills.plan_text(plan, "/mnt/ssd", Settings("U", 1024, 1, 0)),
-                         "will write 290 GB of the 300.5 GB free in /mnt/ssd (10.5 GB left free) in 5 runs of vorlax "
-                         "U 1024K x1, up to 63 GB per file; roughly 5 min at 1000 MB/s, 49 min at 100 MB/s")
+                         "will write 290 GB in /mnt/ssd, leaving 10.5 GB of the 300.5 GB free (at least the 10.0 GB "
+                         "margin), in 5 runs of vorlax U 1024K x1, up to 63 GB per file; roughly 5 min at 1000 MB/s, "
+                         "49 min at 100 MB/s")
+        capped = fills.make_plan(int(10.5 * GIB), 20 * GIB, 2, 1024, 99999)
+        self.assertIn("; --size 99999 is more than that: the free space less the margin and whole GB per thread's "
+                      "file allows 8 GB;", fills.plan_text(capped, "/tmp", Settings("U", 1024, 2, 0)))
+
+    def test_the_system_disk_needs_a_size(self):
+        cases = [  # --size, what the folder's file system holds, free GiB: the refusal or None
+            (None, ["/"], 80, "/tmp is on the file system that holds /: the system and other programs need that "
+                              "space, so a fill there needs --size; vorlax-fill --size 70 /tmp leaves 10 % of it free"),
+            (None, ["/", "your home"], 5, "holds / and your home: .*less than 10 % of it is free"),
+            (None, [], 80, None), (20, ["/"], 80, None)]
+        for size_gb, held, free, refusal in cases:
+            with self.subTest(size=size_gb, held=held):
+                if refusal is None:
+                    fills.check_system_disk("/tmp", size_gb, held, free * GIB, 100 * GIB)
+                else:
+                    self.assertRaisesRegex(fills.Refusal, refusal, fills.check_system_disk, "/tmp", size_gb,
+                                           held, free * GIB, 100 * GIB)
 
     def test_refusals_exit_2_before_a_byte_is_written(self):
         with support.Scratch() as scratch:
             cases = [
                 ([scratch.file("absent")], "absent: no such folder"),
+                ([scratch.file("plain")], "plain: not a folder"),
                 (["--mode", "X", scratch.path], "the mode is B (buffered) or U (unbuffered)"),
                 (["--threads", "0", scratch.path], "the thread count must be 1 to 99"),
                 (["--read", "--vorlax-read", scratch.file("none"), scratch.path], "name the vorlax-read binary"),
             ]
             if os.path.realpath(scratch.path).startswith("/dev/shm/"):
                 cases.append(([scratch.path], "a memory-backed file system (tmpfs): there the memory is the cache"))
+            with open(scratch.file("plain"), "w"):
+                pass
             for args, message in cases:
                 with self.subTest(args=args):
                     done = support.run_tool("vorlax-fill", "--vorlax", support.vorlax_exe(), "--out",
@@ -87,7 +114,7 @@ class Plans(unittest.TestCase):
                     self.assertIn(message, done.stderr)
                     self.assertNotIn("Traceback", done.stderr)
                     self.assertEqual(done.stdout, "")
-            self.assertEqual(os.listdir(scratch.path), [])
+            self.assertEqual(os.listdir(scratch.path), ["plain"])
 
     def test_status_line_on_a_terminal_and_a_line_per_run_otherwise(self):
         screen = Terminal()
@@ -104,6 +131,13 @@ class Plans(unittest.TestCase):
         status.done(fills.FillRun("p", Settings("U", 1024, 1, 2), Pass(0, Sample(3000, 2048, 682, 768), "log")))
         self.assertEqual(plain.getvalue(), "vorlax-fill: run 2 of 2: 2 GB per file, 2048 MB at 682 MB/s sustained "
                                            "in 3.0 s, ok\n")
+        # Just after a cliff, the time left follows the rate now, not the average so far.
+        screen = Terminal()
+        status = fill_command().Status(10, 1, screen)
+        status.start(0, Settings("U", 1024, 1, 10))
+        for second in range(1, 13):
+            status.sample(Sample(second * 1000, 500 * min(second, 6) + 100 * max(0, second - 6), 0, 0))
+        self.assertTrue(screen.getvalue().endswith("now 0 MB/s, so far 300 MB/s, 66 s left"), screen.getvalue()[-80:])
 
 
 class Records(unittest.TestCase):
@@ -130,14 +164,69 @@ class Records(unittest.TestCase):
         self.assertEqual(document["settings"]["planned_gb"], 195)  # 5 GB (1 %) kept free
         text = markdown(fill, plan, Settings("U", 1024, 1, 0), measured, analysis, 61.5, False)
         self.assertIn("- stopped: run 2 met a full disk", text)
+        self.assertIn("](fill.svg)", text)
+        self.assertNotIn("](", markdown(fill, plan, Settings("U", 1024, 1, 0), measured, analysis, 61.5, False, None))
         self.assertIn("| 1 | 0.00 | 39.06 | 0.0 | 20.0 | 2000 |", text)
         interrupted = json_document(fills.Fill(), plan, Settings("U", 1024, 1, 0), measured,
                                     analyse_runs([]), 0.5, True)
         self.assertEqual((interrupted["stopped"], interrupted["phases"], interrupted["cliff"]),
                          ("interrupted", [], None))
 
+    def test_a_stopped_run_keeps_its_lines(self):
+        # A program that prints two progress lines and waits: the fill is stopped in its run.
+        with support.Scratch() as scratch:
+            program = scratch.file("slow-vorlax")
+            with open(program, "w") as script:
+                script.write("#!/bin/sh\nprintf '%s' \"$(cat %s)\"\nexec sleep 600\n" % ("%s\\n", scratch.file("lines")))
+            with open(scratch.file("lines"), "w") as lines:
+                lines.write("\n".join(step_log(3, 0).splitlines()[:3]))
+            os.chmod(program, 0o755)
+            fill, started = fills.Fill(), []
+
+            def on_sample(sample):
+                started.append(sample)
+                if len(started) == 2:
+                    raise KeyboardInterrupt
+            plan = fills.Plan(10 * GIB, GIB, 1, [5])
+            with self.assertRaises(KeyboardInterrupt):
+                fills.fill_runs(program, scratch.path, plan, Settings("U", 1024, 1, 0), scratch.path, fill,
+                                lambda *_: None, on_sample, lambda *_: None)
+        self.assertEqual([(one.interrupted, one.run.final().total_mb) for one in fill.runs], [(True, 4000)])
+        self.assertEqual(fill.made, [scratch.file("vorlax-fill-000_00.BIN")])
+
 
 class PlotPhases(unittest.TestCase):
+    def test_what_the_fill_chart_draws(self):
+        from vorlax_charts import _pyplot
+        from vorlax_phase_chart import draw_phases
+        # A dip of 4 s at 40 to 44 s; the run's last interval is 0.05 s long.
+        lines = ["VORLAX: writing unbuffered 1024K buffers in 1 threads up to 63 GB each"]
+        mb = 0
+        for second in range(1, 61):
+            mb += 50 if 40 < second <= 44 else 500
+            lines.append("%4d.000: %8d MB written, 1 MB/s sustained, 1 MB/S incremental" % (second, mb))
+        lines += ["  60.050: %8d MB written, 1 MB/s sustained, 1 MB/S incremental" % (mb + 25), "DONE!"]
+        write = parse_text("\n".join(lines) + "\n", "fill.log")
+        read = parse_text("VORLAX: reading unbuffered 1024K buffers in 1 threads up to 2 GB each\n"
+                          "   0.490:     2048 MB read, 4196 MB/s sustained, 4196 MB/S incremental\nDONE!\n")
+        analysis = analyse_runs(write)
+        self.assertEqual(len(analysis.dips), 1)
+        pyplot = _pyplot()
+        figure = draw_phases(pyplot, write, analysis, "s", read)
+        try:
+            axes = figure.axes[0]
+            curves = {line.get_label(): line for line in axes.get_lines()}
+            # A read of one sample (2048 MB in 0.49 s) is a marker with its figure.
+            self.assertIn("read back: 4180 MB/s", [t.get_text() for t in axes.get_legend().get_texts()])
+            self.assertEqual(curves["read back: 4180 MB/s"].get_marker(), "D")
+            self.assertIn("4180 MB/s", [t.get_text() for t in axes.texts])
+            self.assertLess(axes.get_ylim()[1], 700, "the axes follow the write, not the read's 4196 MB/s")
+            self.assertLess(max(curves["write MB/s"].get_ydata()), 501, "no spike from the last short interval")
+            dip = curves["dip of 2 s or more below half the phase's speed"]
+            self.assertEqual((list(dip.get_xdata()), list(dip.get_ydata())), ([42.0], [50.0]), "at the dip's middle")
+        finally:
+            pyplot.close(figure)
+
     def test_phases_of_a_saved_log(self):
         with support.Scratch() as scratch:
             with open(scratch.file("fill.log"), "w") as log:

@@ -1,16 +1,20 @@
-"""The log reader: real logs give exactly their numbers; hand-made edge logs
-give runs or one-line reasons."""
+"""The log reader: logs the programs print in this test run give exactly
+their numbers and their failures' kinds; hand-made edge logs (in the
+programs' own line formats) give runs or one-line reasons."""
 
+import os
 import subprocess
 import unittest
 
 import support
-from vorlax_log import LogError, LogParser, parse_text, unique_labels
+import vorlax_log
+from vorlax_log import LogError, LogParser, failure_of, notes, parse_text
+from vorlax_run_chart import unique_labels
 
 GOOD = """VORLAX: writing unbuffered 1024K buffers in 2 threads up to 4 GB each
    1.000:     1790 MB written, 1790 MB/s sustained, 1790 MB/S incremental
-   2.001: thread 1 done! 4096
-    3581 MB written, 1789 MB/s sustained, 1791 MB/S incremental
+thread 1 done! 4096
+   2.001:     3581 MB written, 1789 MB/s sustained, 1791 MB/S incremental
 thread 0 done! 4096
    2.575:     8192 MB written, 3181 MB/s sustained, 7452 MB/S incremental
 DONE!
@@ -22,14 +26,14 @@ READ = GOOD.replace("writing", "reading").replace("MB written", "MB read")
 MPI = """VORLAX: writing buffered 1024K buffers in 2 threads up to 1 GB each, on 3 ranks of 2 hosts
    1.000:     1790 MB written, 1790 MB/s sustained, 1790 MB/S incremental
 rank 2 thread 1 done! 1024
-   2.001: rank 0 thread 0 done! 1024
-    3581 MB written, 1789 MB/s sustained, 1791 MB/S incremental
-vorlax-mpi: rank 1 (node2): vorlax: /x_r0001_00.BIN: write failed after 3 blocks: No space left on device
+rank 0 thread 0 done! 1024
+   2.001:     3581 MB written, 1789 MB/s sustained, 1791 MB/S incremental
+vorlax-mpi: /x_r0001_00.BIN: write failed after 3 blocks: No space left on device (rank 1 on node2)
    2.500:     6144 MB written, 2457 MB/s sustained, 5126 MB/S incremental
 rank 0 thread 1 done! 1024
 rank 1 thread 0 done! 3
-summary: rank 0 on node1: 2048 MB at 1000 MB/s
-  while all ranks were writing: 2300 MB/s; tail 0.4 s
+rank 0 on node1: 2048 MB written in 2.001 s, 1023 MB/s
+MB/s while all ranks were writing: 1789 (3581 MB in 2.001 s, until the first rank finished)
 DONE!
 """
 
@@ -62,6 +66,62 @@ class RealLogs(unittest.TestCase):
         # A thread is done by the progress line after its completion line.
         self.assertTrue(all(c.elapsed_ms in [s.elapsed_ms for s in run.samples] for c in run.completions))
         self.assertEqual(max(c.elapsed_ms for c in run.completions), run.final().elapsed_ms)
+
+    def test_failed_runs_are_read_by_kind(self):
+        with support.Scratch() as scratch:
+            missing, mounted = scratch.file("missing/run"), scratch.file("vorlax-fill-mount")
+            os.mkdir(mounted)
+            cases = [  # name, program, mode, prefix, mount, kind, blocks written
+                ("missing folder", support.vorlax_exe(), "B", missing, None, vorlax_log.MISSING_FOLDER, 0),
+                ("missing files", support.vorlax_read_exe(), "B", missing, None, vorlax_log.MISSING_FILE, 0),
+                ("full disk", support.vorlax_exe(), "B", mounted + "/run", ("tmpfs", "size=8m", mounted),
+                 vorlax_log.FULL_DISK, 8),
+                ("read-only", support.vorlax_exe(), "B", mounted + "/run", ("tmpfs", "ro", mounted),
+                 vorlax_log.READ_ONLY, 0),
+                ("no unbuffered files", support.vorlax_exe(), "U", mounted + "/run", ("ramfs", "rw", mounted),
+                 vorlax_log.NO_DIRECT, 0),
+            ]
+            for name, program, mode, prefix, mount, kind, blocks in cases:
+                with self.subTest(name):
+                    if program == support.STUB_READ:
+                        self.skipTest("no vorlax-read built beside vorlax")
+                    out, status = support.program_output(program, [mode, prefix, "1024", "1", "1"], mount)
+                    self.assertEqual(status, 1, out)
+                    parser = LogParser("failed.log")
+                    for line in out.splitlines(keepends=True):
+                        parser.feed(line)
+                    failure = failure_of(parser.messages)
+                    self.assertEqual(failure.kind, kind, out)
+                    self.assertIn(failure.line, out.splitlines())
+                    self.assertEqual(len(notes(parser.messages)), len(parser.messages) - 1, parser.messages)
+                    try:  # a run that wrote nothing may end before its first progress line
+                        run = parser.finish()[0]
+                        written = ([c.blocks for c in run.completions], run.final().total_mb, run.done)
+                    except LogError as error:
+                        self.assertIn("has no progress line", str(error))
+                        written = ([], 0, True)
+                    self.assertEqual(written, ([blocks] if blocks else [], blocks, True))
+
+    def test_a_note_is_no_failure(self):
+        with support.Scratch() as scratch:
+            out, status = support.program_output(support.vorlax_exe(), ["B", scratch.file("run"), "1024", "1", "1"])
+        messages = parse_text(out)[0].messages
+        self.assertEqual((status, failure_of(messages), notes(messages)), (0, None, messages))
+        self.assertTrue(messages, "vorlax says the test files fit in memory: %s" % out)
+
+    def test_an_mpi_log(self):
+        command, why = support.vorlax_mpi_run()
+        if command is None:
+            self.skipTest(why)
+        with support.Scratch() as scratch:
+            out, status = support.program_output(command[0], command[1:] + ["B", scratch.file("run"), "64", "2", "1"])
+        self.assertEqual(status, 0, out)
+        run = parse_text(out)[0]
+        self.assertEqual((run.label(), run.ranks, run.done), ("B 64K x2 on 2 ranks", 2, True))
+        self.assertEqual(sorted((c.rank, c.thread, c.blocks) for c in run.completions),
+                         [(r, t, 16384) for r in (0, 1) for t in (0, 1)])
+        self.assertEqual(run.final().total_mb, 4096)
+        self.assertTrue(any(line.startswith("MB/s to completion: ") for line in run.summary), out)
 
     def test_a_read_log_is_labelled_as_a_read(self):
         with support.Scratch() as scratch:
@@ -107,9 +167,11 @@ class HandMadeLogs(unittest.TestCase):
         mpi = parse_text(MPI)[0]
         self.assertEqual((mpi.label(), mpi.ranks, mpi.hosts, mpi.done), ("B 1024K x2 on 3 ranks", 3, 2, True))
         self.assertEqual([(c.rank, c.thread, c.blocks, c.elapsed_ms) for c in mpi.completions],
-                         [(2, 1, 1024, 2001), (0, 0, 1024, 2001), (0, 1, 1024, 2500), (1, 0, 3, 2500)])
+                         [(2, 1, 1024, 2001), (0, 0, 1024, 2001), (0, 1, 1024, 2001), (1, 0, 3, 2500)])
+        # Each rank's threads end when its summary row says (rank 0: 2.001 s), not at the next progress line.
         self.assertEqual([s.total_mb for s in mpi.samples], [1790, 3581, 6144])
         self.assertEqual(mpi.messages, [MPI.splitlines()[5]])
+        self.assertEqual(failure_of(mpi.messages).kind, vorlax_log.FULL_DISK)
         self.assertEqual(mpi.summary, MPI.splitlines()[9:11])
         # Summary lines are an MPI log's only: in a vorlax log they are not VORLAX lines.
         plain = MPI.replace(", on 3 ranks of 2 hosts", "").replace("rank 2 ", "").replace("rank 0 ", "")
@@ -145,6 +207,7 @@ class HandMadeLogs(unittest.TestCase):
             (GOOD[:-60], "line cut short"),
             (GOOD.replace("MB/S incremental", "MB/s incremental", 1), "not a VORLAX line"),
             (GOOD.replace("DONE!", "DONE! (really)"), "<test>:7: not a VORLAX line"),
+            (GOOD.replace("thread 1 done! 4096\n   2.001:", "   2.001: thread 1 done! 4096\n"), "not a VORLAX line"),
         ]
         for text, reason in cases:
             with self.subTest(text=text[:40]):
@@ -171,7 +234,6 @@ class LineByLine(unittest.TestCase):
                 parser, samples = self.feed(text)
                 runs = parser.finish()
                 self.assertEqual(runs, parse_text(text, "<test>"))
-                # The split line gives its figures with its second half, not before.
                 arrived = [(number, s.total_mb) for number, s in enumerate(samples, 1) if s]
                 lines = text.splitlines()
                 self.assertEqual([total for _, total in arrived], [s.total_mb for s in runs[0].samples])

@@ -4,7 +4,7 @@ from hand-made /proc texts."""
 import unittest
 
 import support  # noqa: F401  (puts tools/ on the path)
-from vorlax_machine import Measured, memory_mb, mount_of
+from vorlax_machine import Measured, cpu_model, memory_mb, mount_entry, mount_of
 
 MOUNTINFO = """22 27 0:21 / /proc rw,relatime - proc proc rw
 27 1 253:1 / / rw,relatime shared:1 - ext4 /dev/vda1 rw
@@ -30,6 +30,12 @@ class Mounts(unittest.TestCase):
             with self.subTest(path=path):
                 self.assertEqual(mount_of(MOUNTINFO, number, path), expected)
         self.assertEqual(mount_of("", (8, 1), "/x"), ("unknown", "unknown"))
+        # The mount's options and the file system's, for results.json.
+        self.assertEqual(mount_entry(MOUNTINFO, (0, 23), "/dev/shm/x"), ("tmpfs", "shm", "rw,relatime rw"))
+        self.assertEqual(mount_entry(MOUNTINFO, (0, 23), "/dev/shmx")[2], "rw,relatime rw")  # / holds it
+        self.assertEqual(cpu_model("processor\t: 0\nmodel name\t: Some CPU @ 2.0GHz\nflags: x\n"),
+                         "Some CPU @ 2.0GHz")
+        self.assertEqual(cpu_model("processor : 0\n"), "")
 
     def test_memory_and_texts(self):
         self.assertEqual(memory_mb("MemFree: 5 kB\nMemTotal:       24683784 kB\n"), 24105)

@@ -7,17 +7,27 @@ import unittest
 import numpy
 
 import support  # noqa: F401  (puts tools/ on the path)
-from vorlax_phases import MIN_PHASE_S, analyse, chain, summary_lines
+from vorlax_phase_text import gb_text, summary_lines
+from vorlax_phases import MIN_PHASE_S, analyse, chain
 
 
 def series(spans, noise=0.0, seed=0, interval_s=1.0):
     """Cumulative (seconds, MB) of spans [(seconds, MB/s), ...] sampled every
     interval_s, each rate off by up to +-noise (a fraction), MB in whole
-    numbers as vorlax prints them."""
+    numbers as vorlax prints them. A span need not fill whole intervals:
+    an interval it shares with the next has their mix."""
     rng = numpy.random.default_rng(seed)
-    rates = numpy.concatenate([numpy.full(int(round(s / interval_s)), float(r)) for s, r in spans])
+    ends = numpy.cumsum([s for s, _ in spans])
+    seconds = numpy.arange(1, int(round(ends[-1] / interval_s)) + 1) * interval_s
+
+    def written(at):  # MB written by time at
+        total, start = 0.0, 0.0
+        for (length, rate), end in zip(spans, ends):
+            total += rate * max(0.0, min(at, end) - start)
+            start = end
+        return total
+    rates = numpy.diff(numpy.concatenate(([0.0], [written(t) for t in seconds]))) / interval_s
     rates *= 1.0 + rng.uniform(-noise, noise, len(rates))
-    seconds = numpy.arange(1, len(rates) + 1) * interval_s
     return seconds, numpy.floor(numpy.cumsum(rates * interval_s))
 
 
@@ -39,7 +49,9 @@ class Phases(unittest.TestCase):
             for seed in seeds:
                 with self.subTest(name, seed=seed):
                     analysis = analyse(*series(spans, noise, seed))
-                    self.assertEqual((analysis.phases, analysis.cliff), ([], None))
+                    self.assertEqual((len(analysis.phases), analysis.cliff), (1, None), summary_lines(analysis))
+                    self.assertEqual((analysis.phases[0].start_s, analysis.phases[0].end_s, analysis.phases[0].mb_s),
+                                     (0.0, analysis.total_s, analysis.median_mb_s))
                     self.assertTrue(summary_lines(analysis)[0].startswith("no change of speed found in "),
                                     summary_lines(analysis))
         short = analyse(*series([(5, 2000), (5, 500)]))
@@ -74,12 +86,52 @@ class Phases(unittest.TestCase):
                     self.assertEqual(analysis.phases[0].start_gb, 0.0)
                     self.assertAlmostEqual(analysis.phases[-1].end_gb, analysis.total_gb)
 
+    def test_short_phases_at_the_edges(self):
+        for length in (3, 5, 7):
+            cases = [  # where, spans, the phases' speeds
+                ("fast start", [(length, 250), (80, 80)], [250, 80]),
+                ("slow start", [(length, 40), (60, 300)], [40, 300]),
+                ("fast end", [(60, 80), (length, 250)], [80, 250]),
+                ("slow end", [(60, 300), (length, 50)], [300, 50]),
+                ("both ends", [(length, 900), (40, 300), (length, 100)], [900, 300, 100]),
+                ("start of a short run", [(length, 250), (9, 80)], [250, 80]),
+            ]
+            for where, spans, speeds in cases:
+                for seed in range(3):
+                    with self.subTest(where, seconds=length, seed=seed):
+                        analysis = analyse(*series(spans, 0.05, seed))
+                        lines = summary_lines(analysis)
+                        self.assertEqual(len(analysis.phases), len(speeds), lines)
+                        for phase, speed in zip(analysis.phases, speeds):
+                            self.assertAlmostEqual(phase.mb_s, speed, delta=0.06 * speed)
+                        for upto, phase in enumerate(analysis.phases[:-1], 1):
+                            true_gb = change_gb(spans, upto)
+                            self.assertLessEqual(abs(phase.end_gb - true_gb), phase.plus_minus_gb + 1e-9, lines)
+                            self.assertEqual(phase.plus_minus_s, 1.0)
+                            self.assertIn("(\u00b1 %s)" % gb_text(phase.plus_minus_gb), lines[upto])
+                        self.assertEqual(analysis.dips, [], "the seconds beside an edge phase are no dip")
+
+    def test_dips_are_found_wherever_they_fall(self):
+        for offset in (0.0, 0.25, 0.5, 0.75):
+            cases = [  # seconds of the dip, found
+                (3.0, True), (2.0, offset != 0.5), (1.0, False)]  # 2 s at 0.5: two half-low intervals
+            for seconds, found in cases:
+                with self.subTest(offset=offset, seconds=seconds):
+                    spans = [(15 + offset, 800), (seconds, 100), (30 - offset, 800)]
+                    analysis = analyse(*series(spans, 0.02))
+                    self.assertEqual(len(analysis.dips), int(found), analysis.dips)
+                    if found:
+                        self.assertLessEqual(abs(analysis.dips[0].start_s - 15 - offset), 1.0)
+        # A slow phase that starts with its slowest seconds, right after the cliff: no dip.
+        after = analyse(*series([(30, 250), (3, 30), (60, 80)]))
+        self.assertEqual((len(after.phases), after.dips), (2, []), summary_lines(after))
+
     def test_dips_are_dips_not_phases(self):
         cases = [  # name, spans, phases, how many dips, the span of the longest
-            ("2 s", [(30, 800), (2, 100), (30, 800)], 0, 1, 1),
-            ("2 to 5 s", [(30, 800), (3, 100), (30, 800), (5, 50), (20, 800), (2, 300), (10, 800)], 0, 3, 3),
-            ("1 s is no dip", [(30, 800), (1, 10), (30, 800)], 0, 0, None),
-            ("60 % of the speed is no dip", [(30, 800), (4, 480), (30, 800)], 0, 0, None),
+            ("2 s", [(30, 800), (2, 100), (30, 800)], 1, 1, 1),
+            ("2 to 5 s", [(30, 800), (3, 100), (30, 800), (5, 50), (20, 800), (2, 300), (10, 800)], 1, 3, 3),
+            ("1 s is no dip", [(30, 800), (1, 10), (30, 800)], 1, 0, None),
+            ("60 % of the speed is no dip", [(30, 800), (4, 480), (30, 800)], 1, 0, None),
             ("in the slow phase", [(20, 2000), (20, 400), (4, 20), (20, 400)], 2, 1, 2),
         ]
         for name, spans, phases, count, longest_span in cases:
@@ -115,7 +167,8 @@ class Phases(unittest.TestCase):
     def test_record_and_summary(self):
         analysis = analyse(*series([(30, 2000), (30, 500), (3, 50), (20, 500)]))
         document = json.loads(json.dumps(analysis.as_dict()))
-        self.assertEqual(sorted(document["phases"][0]), ["end_gb", "end_s", "mb_s", "start_gb", "start_s"])
+        self.assertEqual(sorted(document["phases"][0]), ["end_gb", "end_s", "mb_s", "plus_minus_gb", "plus_minus_s",
+                                                         "start_gb", "start_s"])
         self.assertEqual(sorted(document["cliff"]), ["from_mb_s", "gb", "plus_minus_gb", "to_mb_s"])
         self.assertEqual(sorted(document["dips"][0]), ["mb_s", "seconds", "start_gb", "start_s"])
         lines = summary_lines(analysis)
@@ -123,6 +176,7 @@ class Phases(unittest.TestCase):
         self.assertEqual(lines[-2], "1 dip of 2 s or more below half the phase's speed; the longest 3 s at 73.2 GB "
                                     "(60 s in), at 50 MB/s")
         self.assertTrue(lines[-1].startswith("average: "))
+        self.assertEqual(lines[1], "phase 1: 0.0 GB to 58.6 GB (\u00b1 2.0 GB) (0 to 30 \u00b1 1 s) at 2000 MB/s")
         self.assertEqual(analyse([], []).phases, [])
         self.assertGreater(MIN_PHASE_S, 5, "a dip of 5 s must never be a phase of its own")
 

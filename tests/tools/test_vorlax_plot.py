@@ -16,7 +16,7 @@ class Pictures(unittest.TestCase):
         cls.real_log, _ = support.sink_run_log(cls.scratch)
         cls.edge_log = cls.scratch.file("edge.log")
         with open(cls.edge_log, "w") as log:
-            log.write(GOOD + GOOD.replace("unbuffered 1024K", "buffered 64K"))
+            log.write(GOOD + GOOD.replace("unbuffered", "buffered"))
 
     @classmethod
     def tearDownClass(cls):
@@ -36,6 +36,13 @@ class Pictures(unittest.TestCase):
                 self.assertEqual(done.stdout, "%s: 3 runs\n" % out)
                 measure = support.png_size if name.endswith(".png") else support.svg_size_pt
                 self.assertEqual(measure(out), size)
+
+    def test_no_warning_where_matplotlib_cannot_keep_its_config(self):
+        # A user such as nobody, whose home cannot be written.
+        out = self.scratch.file("homeless.svg")
+        done = support.run_tool("vorlax-plot", self.real_log, "-o", out,
+                                env={"HOME": "/proc/vorlax-fill-home", "XDG_CONFIG_HOME": "", "MPLCONFIGDIR": ""})
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
 
     def test_labels_title_and_stdin(self):
         out = self.scratch.file("labelled.svg")
@@ -64,12 +71,14 @@ class Pictures(unittest.TestCase):
                 log.write(text)
         out = self.scratch.file("mixed.svg")
         done = support.run_tool("vorlax-plot", self.edge_log, *logs, "-o", out)
-        self.assertEqual((done.returncode, done.stderr, done.stdout), (0, "", "%s: 5 runs\n" % out))
+        self.assertEqual((done.returncode, done.stdout), (1, "%s: 5 runs, 1 fell short\n" % out))
+        self.assertEqual(done.stderr, "vorlax-plot: %s: the run 'B 1024K x2 on 3 ranks' fell short: failed: full disk; "
+                                      "drawn dotted\n" % logs[1])
         with open(out) as picture:
             text = picture.read()
-        legends = re.findall(r"<!-- (.*) incremental -->", text)
-        self.assertEqual(legends, ["U 1024K x2 (edge.log)", "B 64K x2", "U 1024K x2 (copy.log)",
-                                   "B 1024K x2 on 3 ranks", "U 1024K x2 read"])
+        legends = re.findall(r"<!-- (.*) incremental(.*) -->", text)
+        self.assertEqual(legends, [("U 1024K x2 (edge.log)", ""), ("B 1024K x2", ""), ("U 1024K x2 (copy.log)", ""),
+                                   ("B 1024K x2 on 3 ranks", " (failed: full disk)"), ("U 1024K x2 read", "")])
         self.assertIn("<!-- VORLAX: sequential writes and reads -->", text)
 
     def test_a_short_mpi_run_draws_its_one_point_and_its_ranks(self):
@@ -77,7 +86,8 @@ class Pictures(unittest.TestCase):
         short = "\n".join(MPI.split("\n")[:2] + [
             "rank 0 thread 0 done! 1024",
             "rank 0 on node1: 1024 MB written in 0.557 s, 1838 MB/s",
-            "failed: rank 1 on node2: cannot create its test file: No such file or directory",
+            "failed: rank 1 on node2: vorlax-mpi: /x/run_r0001_00.BIN: cannot create: No such file or directory; "
+            "the folder /x does not exist: create it, or give a path in a folder that exists",
             "rank 2 on node1: 1024 MB written in 0.471 s, 2174 MB/s, fell short",
             "slowest: rank 0 on node1, 1838 MB/s",
             "DONE!", ""])
@@ -85,11 +95,12 @@ class Pictures(unittest.TestCase):
         with open(log, "w") as text:
             text.write(short)
         done = support.run_tool("vorlax-plot", log, "-o", self.scratch.file("short-mpi.svg"))
-        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertIn("fell short: failed: missing folder", done.stderr)
         with open(self.scratch.file("short-mpi.svg")) as picture:
             comments = re.findall(r"<!-- (.*?) -->", picture.read())
         legend = [words for words in comments if words.startswith("B 1024K")]
-        self.assertEqual(legend, ["B 1024K x2 on 3 ranks (one progress line)"])
+        self.assertEqual(legend, ["B 1024K x2 on 3 ranks (one progress line) (failed: missing folder)"])
         for words in ("the rank's own MB/s (summary)", "1838", "2174", "failed", "1 on node2"):
             self.assertIn(words, comments)
 
@@ -100,6 +111,9 @@ class Pictures(unittest.TestCase):
         empty_run = self.scratch.file("empty.log")
         with open(empty_run, "w") as text:
             text.write("VORLAX: writing buffered 64K buffers in 1 threads up to 1 GB each\nDONE!\n")
+        binary = self.scratch.file("binary.log")
+        with open(binary, "wb") as data:
+            data.write(bytes(range(256)) * 16)
         cut = self.scratch.file("cut.log")
         with open(cut, "w") as text:
             text.write(GOOD[:-60])
@@ -107,11 +121,15 @@ class Pictures(unittest.TestCase):
             ([junk], "vorlax-plot: %s:1: not VORLAX output" % junk),
             ([empty_run], "vorlax-plot: %s: the run 'B 64K x1' has no progress line" % empty_run),
             ([cut], "vorlax-plot: %s:6: line cut short" % cut),
+            ([binary], "vorlax-plot: %s: binary data, not a VORLAX log" % binary),
             ([self.scratch.file("absent.log")], "cannot read: No such file or directory"),
             ([self.edge_log, "-o", self.scratch.file("x.gif")], "must end in .svg or .png"),
             ([self.edge_log, "-o", self.scratch.file("no/such/x.png")], "cannot write: No such file"),
             ([self.edge_log, "-l", "a", "-l", "b", "-l", "c"], "3 labels for 2 runs"),
+            ([self.real_log, "-l", "a", "-l", "b"], "2 labels for 1 run\n"),
             ([self.edge_log, "--width", "10"], "too small"),
+            ([self.edge_log, "--width", "100000", "--height", "100000"], "too large; use at most 10000x10000"),
+            ([self.edge_log, "--dpi", "5"], "--dpi 5 is out of range"),
         ]
         for args, message in cases:
             with self.subTest(args=args):
@@ -122,6 +140,58 @@ class Pictures(unittest.TestCase):
                 self.assertIn(message, done.stderr)
                 self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
                 self.assertEqual(done.stdout, "")
+
+
+class FellShort(unittest.TestCase):
+    """Runs that fell short, as the programs print them, drawn as such."""
+
+    def test_failed_and_cut_runs_are_drawn_dotted_and_named(self):
+        from vorlax_charts import _pyplot
+        from vorlax_log import parse_text
+        from vorlax_run_chart import draw_runs
+        with support.Scratch() as scratch:
+            mounted = scratch.file("vorlax-fill-full")
+            os.mkdir(mounted)
+            full, status = support.program_output(support.vorlax_exe(), ["B", mounted + "/run", "1024", "1", "1"],
+                                                   ("tmpfs", "size=8m", mounted))
+            self.assertEqual(status, 1, full)
+            missing, _ = support.program_output(support.vorlax_exe(), ["B", scratch.file("none/run"), "64", "1", "1"])
+            _, whole = support.sink_run_log(scratch)
+        cut = whole[:whole.index("thread ")]  # stopped at a line's end, before its threads ended
+        runs = parse_text(full, "full.log") + parse_text(cut, "cut.log") + parse_text(whole, "whole.log")
+        self.assertEqual([run.shortfall() for run in runs], ["failed: full disk", "incomplete", None])
+        if " MB written, " in missing:  # a run that ended before its first second has no line to draw
+            self.assertEqual(parse_text(missing)[0].shortfall(), "failed: missing folder")
+        pyplot = _pyplot()
+        figure = draw_runs(pyplot, runs, [])
+        try:
+            lines = {line.get_label(): line for line in figure.axes[0].get_lines()}
+            legend = [text.get_text() for text in figure.axes[0].get_legend().get_texts()]
+            expected = {"B 1024K x1 (one progress line) (failed: full disk)": "None",
+                        "B 1024K x2 (cut.log) incremental (incomplete)": ":",
+                        "B 1024K x2 (whole.log) incremental": "-", "B 1024K x2 (whole.log) sustained": "--"}
+            for label, style in expected.items():
+                self.assertIn(label, legend)
+                self.assertEqual(lines[label].get_linestyle(), style, label)
+            self.assertEqual(lines["B 1024K x1 (one progress line) (failed: full disk)"].get_marker(), "X")
+        finally:
+            pyplot.close(figure)
+
+    def test_many_runs_never_share_a_look_and_their_legend_stands_beside(self):
+        from vorlax_charts import _pyplot
+        from vorlax_log import parse_text
+        from vorlax_run_chart import draw_runs
+        runs = [run for number in range(12) for run in parse_text(GOOD, "r%02d.log" % number)]
+        pyplot = _pyplot()
+        figure = draw_runs(pyplot, runs, [])
+        try:
+            looks = [(line.get_color(), line.get_marker()) for line in figure.axes[0].get_lines()
+                     if line.get_label().endswith(" incremental")]
+            self.assertEqual(len(set(looks)), 12)
+            legend = figure.axes[0].get_legend()
+            self.assertGreater(legend.get_window_extent().x0, figure.axes[0].get_window_extent().x1)
+        finally:
+            pyplot.close(figure)
 
 
 class SweepChart(unittest.TestCase):
@@ -145,6 +215,47 @@ class SweepChart(unittest.TestCase):
         labels = {text.get_text(): text.xy[1] for text in axes.texts}
         self.assertEqual(labels, {"300": 420, "310": 310, "600": 700})
         self.assertGreater(axes.get_ylim()[1], 700)
+
+    def test_a_sweep_chart_says_what_each_bar_is(self):
+        import vorlax_charts
+        from vorlax_log import Sample
+        from vorlax_machine import Measured
+        from vorlax_results import SweepPlan
+        from vorlax_sweep import Pass, Result, Settings
+        from vorlax_sweep_chart import draw_chart
+        drawn = {}
+
+        def keep(pyplot, figure, path):
+            drawn["axes"] = figure.axes[0]
+            pyplot.close(figure)
+
+        def run(mode, block_kb, threads, mbps, repeat=1):
+            write = Pass(0 if mbps else 1, Sample(1000, 1024, mbps, mbps) if mbps else None, "x.log")
+            return Result(Settings(mode, block_kb, threads, 1), repeat, write)
+        # -m U,B; U x1 at 64K: 199 and 200 (median 199.5); B x1 at 1024K failed; B x2 fits in memory.
+        results = [run("U", 64, 1, 199), run("B", 64, 1, 7293), run("B", 64, 2, 7000), run("U", 1024, 1, 900),
+                   run("B", 1024, 1, None), run("B", 1024, 2, 7100), run("U", 64, 1, 200, 2)]
+        measured = Measured("/d", "ext4", "/dev/sda1", "", "2026-12-07", "VORLAX 1.0.0", 2, 4096, "")
+        plan = SweepPlan(["vorlax-sweep"], ["U", "B"], [64, 1024], [1, 2], 1, 2,
+                         {"memory_available_mb": 1536}, stopped="interrupted during run 8 of 12")
+        saved, vorlax_charts._save = vorlax_charts._save, keep
+        try:
+            draw_chart(results, measured, 2, "x.svg", plan)
+        finally:
+            vorlax_charts._save = saved
+        axes = drawn["axes"]
+        legend = [text.get_text() for text in axes.get_legend().get_texts()]
+        self.assertEqual(legend[:3], ["U x1", "B x1 (page cache)", "B x2"])
+        texts = [text.get_text() for text in axes.texts]
+        self.assertIn("199.5", texts)
+        self.assertIn("failed", texts)
+        from matplotlib.colors import to_rgba
+        palette = [to_rgba(c) for c in vorlax_charts._pyplot().rcParams["axes.prop_cycle"].by_key()["color"]]
+        faces = {container.get_label(): container.patches[0].get_edgecolor() for container in axes.containers
+                 if hasattr(container, "patches")}
+        self.assertEqual((faces["U x1"], faces["B x1 (page cache)"], faces["B x2"]),
+                         (palette[0], palette[1], palette[3]), "each (mode, threads) has its own colour")
+        self.assertIn("median of up to 2 runs; stopped part way", axes.get_title())
 
 
 if __name__ == "__main__":

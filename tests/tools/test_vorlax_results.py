@@ -25,12 +25,14 @@ class Tables(unittest.TestCase):
         results = [result(small, 1, FIT % (1024, 9000), "vorlax: note: /d is memory-backed"),
                    result(large, 1, FIT % (2048, 9000), "vorlax: note: /d is memory-backed"),
                    result(small, 2, FIT % (1024, 9000))]
-        said = vorlax_results.markdown_table(results, MEASURED, 2).split("What the programs said:\n\n")[1]
-        # Texts that differ only in their figures are different messages: each keeps its own.
+        table = vorlax_results.markdown_table(results, MEASURED, 2)
+        said = table.split("What the programs said:\n\n")[1]
+        self.assertIn("| runs | write MB/s | write best | write spread | status |", table)
+        self.assertIn("| B | 1024 | 2 | 1 | 1* |", table, "a cell short of its planned runs is marked")
+        # Texts that differ only in their figures are one kind: said once, the varying figures listed.
         self.assertEqual(said.splitlines(), [
-            "- B 64K x1: `%s`" % FIT % (1024, 9000),
-            "- B 64K x1, B 1024K x2: `vorlax: note: /d is memory-backed`",
-            "- B 1024K x2: `%s`" % FIT % (2048, 9000)])
+            "- B 64K x1, B 1024K x2: `%s` (its figures vary: 1024; 2048)" % FIT % (1024, 9000),
+            "- B 64K x1, B 1024K x2: `vorlax: note: /d is memory-backed`"])
 
     def test_csv_columns_are_the_json_cells_keys(self):
         results = [result(Settings("U", 4, 1, 1), 1)]

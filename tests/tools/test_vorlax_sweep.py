@@ -23,8 +23,8 @@ class Terminal(io.StringIO):
 
 
 def sweep(scratch, *args, env=None):
-    return support.run_tool("vorlax-sweep", "--vorlax", support.vorlax_exe(), "-o", scratch.file("out"), *args,
-                            env=env)
+    return support.run_tool("vorlax-sweep", "--vorlax", support.vorlax_exe(), "-o", scratch.file("out"), "--force",
+                            *args, env=env)
 
 
 def table_rows(markdown):
@@ -120,13 +120,18 @@ class Sweeps(unittest.TestCase):
             done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--vorlax-read", support.STUB_READ,
                          scratch.path)
             self.assertEqual(done.returncode, 1)
-            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \|  \|  \|  \| failed \(exit 1\) \|")
+            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \|  \|  \|  \| failed \(exit 1\): full disk \|")
             self.assertIn("write failed after 0 blocks: No space left on device", done.stdout)
             self.assertFalse(os.path.lexists(scratch.file("vorlax-sweep_00.BIN")))
             with open(scratch.file("out/results.json")) as document:
                 self.assertEqual(json.load(document)["runs"][0]["read"], None)
 
-    def test_ctrl_c_stops_vorlax_and_keeps_the_finished_runs(self):
+    def test_ctrl_c_and_sigterm_stop_vorlax_and_keep_the_finished_runs(self):
+        for number, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            with self.subTest(signal=number):
+                self.stop_part_way(number, status)
+
+    def stop_part_way(self, number, status):
         with support.Scratch() as scratch:
             # A FIFO as the test file: run 1's is drained, run 2's is not, so run 2 waits in its
             # first write until the interrupt stops it, however fast the machine.
@@ -137,19 +142,80 @@ class Sweeps(unittest.TestCase):
                            scratch.path]
                 sweeping = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
                 self.assertTrue(fifos.wait_opens(2), "run 2 never opened its test file")
-                sweeping.send_signal(signal.SIGINT)
+                sweeping.send_signal(number)
                 out, err = sweeping.communicate(timeout=120)
             finally:
                 fifos.close()
-            self.assertEqual(sweeping.returncode, 130, err)
+            self.assertEqual(sweeping.returncode, status, err)
             self.assertTrue(err.endswith("vorlax-sweep: interrupted during run 2 of 3; the table holds the 1 "
-                                         "finished\n"), err)
+                                         "finished; the stopped run's log (logs/02-B-2048K-1t.log) was removed: "
+                                         "it held a run cut short\n"), err)
             self.assertNotIn("Traceback", err)
             with open(scratch.file("out/results.csv")) as table:
                 self.assertEqual(len(table.read().splitlines()), 2)
             self.assertIn("| B | 1024 | 1 | 1 | 1 |", out)
-            with open(scratch.file("out/logs/02-B-2048K-1t.log")) as log:
-                self.assertNotIn("DONE!", log.read())
+            self.assertIn("- partial: interrupted during run 2 of 3; 1 of 3 runs done;", out)
+            self.assertEqual(os.listdir(scratch.file("out/logs")), ["01-B-1024K-1t.log"])
+            with open(scratch.file("out/results.json")) as document:
+                found = json.load(document)
+            self.assertEqual((found["partial"], found["runs_done"], found["plan"]["blocks_kb"],
+                              found["plan"]["stopped"]), (True, 1, [1024, 2048, 4096], "interrupted during run 2 of 3"))
+            self.assertEqual(found["plan"]["programs"]["vorlax"]["path"], support.vorlax_exe())
+            with open(scratch.file("out/results.svg")) as chart:
+                self.assertIn("stopped part way: interrupted during run 2 of 3", chart.read())
+
+    def test_refusals_and_failures_of_the_place(self):
+        with support.Scratch() as scratch:
+            # An earlier sweep in -o: refused without --force.
+            os.makedirs(scratch.file("out/logs"))
+            with open(scratch.file("out/logs/01-B-64K-1t.log"), "w"):
+                pass
+            done = support.run_tool("vorlax-sweep", "--vorlax", support.vorlax_exe(), "-o", scratch.file("out"),
+                                    "-m", "B", "-b", "64", "-t", "1", scratch.path)
+            self.assertEqual((done.returncode, done.stderr), (2, "vorlax-sweep: %s holds an earlier sweep (logs/): "
+                             "name a new folder with -o, or add --force to replace it\n" % scratch.file("out")))
+            # No matplotlib: said before the first run, with --no-chart offered.
+            fake = scratch.file("fake")
+            os.makedirs(os.path.join(fake, "matplotlib"))
+            with open(os.path.join(fake, "matplotlib", "__init__.py"), "w") as module:
+                module.write("raise ImportError('not here')\n")
+            done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", scratch.path, env={"PYTHONPATH": fake})
+            self.assertEqual(done.returncode, 2)
+            self.assertIn("matplotlib is missing, so no chart can be drawn: install python3-matplotlib", done.stderr)
+            self.assertIn("add --no-chart", done.stderr)
+            self.assertEqual(sorted(os.listdir(scratch.path)), ["fake", "out"])
+            done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--no-chart", "--no-read", scratch.path,
+                         env={"PYTHONPATH": fake})
+            self.assertEqual(done.returncode, 0, done.stderr)
+            # A B sweep on tmpfs says so before its first run, and its chart says what it measured.
+            self.assertIn("vorlax-sweep: note: %s is on tmpfs, a memory-backed file system: every cell measures "
+                          "memory, not a disk\n" % os.path.realpath(scratch.path), done.stderr.split("run 1 of")[0])
+            # A program that printed no progress line: a failed row that says why.
+            done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--no-read", "--vorlax", "/bin/true",
+                         scratch.path)
+            self.assertEqual(done.returncode, 1, done.stderr)
+            self.assertIn("| failed: no progress line (%s: not VORLAX output (no banner line)) |"
+                          % scratch.file("out/logs/01-B-64K-1t.log"), done.stdout)
+            done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--no-read", scratch.path)
+            with open(scratch.file("out/results.svg")) as chart:
+                self.assertIn("B x1 (memory)", chart.read())
+            with open(scratch.file("out/results.json")) as document:
+                measured = json.load(document)["measured"]
+            self.assertEqual((measured["host"], measured["kernel"]), (os.uname().nodename, os.uname().release))
+            self.assertIn("rw", measured["mount_options"])
+
+    def test_a_read_only_mount_gives_a_failed_row(self):
+        with support.Scratch() as scratch:
+            mounted = scratch.file("vorlax-fill-ro")
+            os.mkdir(mounted)
+            command = [os.path.join(support.TOOLS, "vorlax-sweep"), "--vorlax", support.vorlax_exe(), "-o",
+                       scratch.file("out"), "-m", "U,B", "-b", "1024", "-t", "1", mounted]
+            out, status = support.program_output(command[0], command[1:], ("tmpfs", "ro", mounted))
+        self.assertEqual(status, 1, out)
+        self.assertNotIn("Traceback", out)
+        self.assertRegex(out, r"\| B \| 1024 \| 1 \| 1 \| 1 \|  \|  \|  \| .*failed \(exit 1\): read-only "
+                              r"file system \|")
+        self.assertIn("wrote %s" % scratch.file("out/results.md"), out)
 
     def test_progress_bar_on_a_terminal(self):
         screen = Terminal()

@@ -1,0 +1,31 @@
+"""How the tools stop: Ctrl-C and SIGTERM both raise KeyboardInterrupt in
+the tool, which stops its program and writes what it has; the exit status
+then says which stopped it (130 for Ctrl-C, 143 for SIGTERM). The start of
+the tools' common command-line module."""
+
+import signal
+
+_stopped_by = []   # the first signal that stopped the tool
+
+
+def _stop(signal_number, frame):
+    _stopped_by.append(signal_number)
+    raise KeyboardInterrupt
+
+
+def catch_stops() -> None:
+    """From now on Ctrl-C and SIGTERM raise KeyboardInterrupt."""
+    signal.signal(signal.SIGINT, _stop)
+    signal.signal(signal.SIGTERM, _stop)
+
+
+def ignore_stops() -> None:
+    """From now on both are ignored: what follows (clean-up, results) is
+    done whole."""
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.signal(signal.SIGTERM, signal.SIG_IGN)
+
+
+def stopped_status() -> int:
+    """143 when SIGTERM stopped the tool, else 130 (Ctrl-C)."""
+    return 143 if _stopped_by and _stopped_by[0] == signal.SIGTERM else 130
