@@ -214,7 +214,9 @@ run_case() {
             "case_$name"
             "$simulate" down --prefix "$set_prefix" --root "$root"
             check "down leaves no folder" test ! -e "$root/$set_prefix"
-            check "down leaves $root as up found it" test "$([ -e "$root" ] && echo yes || echo no)" = "$root_was_there"
+            # (/run/vorlax-slurm is shared with other clusters, that come and go.)
+            [ "$root" = /run/vorlax-slurm ] ||
+                check "down leaves $root as up found it" test "$([ -e "$root" ] && echo yes || echo no)" = "$root_was_there"
             check "down leaves no process of the cluster running" \
                 is_empty "$(cluster_processes)"
             # The namespace's first process reaps them: none waits for this machine's init.
