@@ -149,8 +149,8 @@ case_down_ends_a_running_srun() {
 }
 
 # The script's own lines without a cluster: --help, down without root, and
-# Ctrl-C while up waits for its nodes (a stand-in sinfo holds it there, and
-# the signal ends it as it ends the real one): one line, nothing left.
+# Ctrl-C while up waits for its nodes (a stand-in sinfo holds it there):
+# one line, nothing left.
 case_interrupted_up() {
     local up_pid waited=0 status
     "$simulate" --help >"$scratch/help.out" 2>"$scratch/help.err"
@@ -161,7 +161,14 @@ case_interrupted_up() {
     check "down without root exits 77" status_is $? 77
     check "with the reason up gives" has_line "$scratch/down.err" "simulate-slurm: SKIP: needs root (namespaces, mounts, daemons)"
     mkdir -p "$scratch/bin"
-    printf '#!/bin/sh\ntouch "%s/sinfo.ran"\nexec sleep %s\n' "$scratch" "$limit_s" >"$scratch/bin/sinfo"
+    # Like the real one, it ends on SIGINT with a status, not by the signal.
+    cat >"$scratch/bin/sinfo" <<EOF
+#!/bin/sh
+trap 'kill \$!; exit 1' INT
+sleep $limit_s &
+touch "$scratch/sinfo.ran"
+wait
+EOF
     chmod 755 "$scratch/bin/sinfo"
     root=$scratch/made/by/up
     # Job control: up in a process group of its own, as at a terminal.
