@@ -3,9 +3,10 @@
 # machine (scripts/simulate-slurm): srun --mpi=pmix over all nodes with
 # {host} in the path, what a Slurm start without PMIx prints, a node without
 # its folder, the session folder note with the nodes' spools on the disk
-# of the test files, sbatch of docs/vorlax-mpi.sbatch, and a cluster that
-# leaves nothing behind. Skips with the reason where root, Slurm or namespaces are
-# missing.
+# of the test files, sbatch of docs/vorlax-mpi.sbatch, requests the cluster
+# can never hold refused at once, down ending a running srun, Ctrl-C during
+# up, the script's own messages, and a cluster that leaves nothing behind.
+# Skips with the reason where root, Slurm or namespaces are missing.
 #
 #   tests/mpi-hosts/slurm.sh [path/to/vorlax-mpi]
 #
@@ -46,6 +47,9 @@ trap 'exit 130' INT TERM HUP
 passed=0 failed=0 skipped=0
 # shellcheck source=tests/mpi-hosts/lib.sh
 source tests/mpi-hosts/lib.sh
+
+# The cluster's processes still running.
+cluster_processes() { ps -eo stat=,args= | grep -F "$root/$set_prefix/" | grep -v '^Z' | grep -v grep; }
 
 # srun with the cluster's configuration and a time limit; output into NAME.out and NAME.err.
 run_srun() {
@@ -107,21 +111,106 @@ case_sbatch_of_the_docs_script() {
     check "each rank wrote into its node's folder" is_empty "$(stray_files)"
 }
 
-# Runs CASE on a fresh cluster of three nodes and takes it down, checking
-# that nothing of it stays.
+# On two nodes of 2 CPUs, in folders up makes: what the cluster can never
+# hold fails at once (status 1; a queued request would meet the time
+# limit), and what fits runs.
+case_what_never_fits_is_refused() {
+    local request
+    while read -r request; do
+        # shellcheck disable=SC2086
+        timeout -k 5 "$limit_s" srun $request true >"$scratch/refused.out" 2>"$scratch/refused.err"
+        check "srun $request is refused at once" status_is $? 1
+        check "and says why" has_text "$scratch/refused.err" "Unable to allocate resources"
+    done <<'EOF'
+-N 3
+-N 1 --ntasks-per-node=3
+-n 5
+EOF
+    timeout -k 5 "$limit_s" sbatch docs/vorlax-mpi.sbatch >"$scratch/sbatch.out" 2>"$scratch/sbatch.err"
+    check "sbatch of the docs' script (4 nodes) is refused at once" status_is $? 1
+    check "and says why" has_text "$scratch/sbatch.err" "Batch job submission failed"
+    run_srun fits -N 2 --ntasks-per-node=2 hostname
+    check "two tasks on each of the two nodes run" status_is "$(sort "$scratch/fits.out" | uniq -c | grep -cE '^ +2 n[12]$')" 2
+}
+
+# On one node: down while srun runs cancels the job, and srun ends.
+case_down_ends_a_running_srun() {
+    check "up names one node and one CPU" has_line "$scratch/up.out" "1 node n1..n1 up, 1 CPU each; use them with:"
+    timeout -k 5 "$limit_s" srun -N 1 sleep "$limit_s" >"$scratch/sleep.out" 2>"$scratch/sleep.err" &
+    local srun_pid=$! waited=0 status
+    until squeue -h -t R | grep -q .; do
+        (( waited++ < limit_s * 10 )) || break
+        sleep 0.1
+    done
+    "$simulate" down --prefix "$set_prefix" --root "$root"
+    wait "$srun_pid"
+    status=$?
+    check "srun ends with the job, before its time limit" test "$status" -ne 124 -a "$status" -ne 137
+}
+
+# The script's own lines without a cluster: --help, down without root, and
+# Ctrl-C while up waits for its nodes (a stand-in sinfo holds it there):
+# one line, nothing left.
+case_interrupted_up() {
+    local up_pid waited=0 status
+    "$simulate" --help >"$scratch/help.out" 2>"$scratch/help.err"
+    check "--help exits 0" status_is $? 0
+    check "with the usage on stdout alone" has_match "$scratch/help.out" ' up N \[--slots S\] '
+    check "and nothing on stderr" test ! -s "$scratch/help.err"
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$simulate" down --prefix "$set_prefix" 2>"$scratch/down.err"
+    check "down without root exits 77" status_is $? 77
+    check "with the reason up gives" has_line "$scratch/down.err" "simulate-slurm: SKIP: needs root (namespaces, mounts, daemons)"
+    mkdir -p "$scratch/bin"
+    # Like the real one, it ends on SIGINT with a status, not by the signal.
+    cat >"$scratch/bin/sinfo" <<EOF
+#!/bin/sh
+trap 'kill \$!; exit 1' INT
+sleep $limit_s &
+touch "$scratch/sinfo.ran"
+wait
+EOF
+    chmod 755 "$scratch/bin/sinfo"
+    root=$scratch/made/by/up
+    # Job control: up in a process group of its own, as at a terminal.
+    set -m
+    PATH=$scratch/bin:$PATH "$simulate" up 1 --prefix "$set_prefix" --root "$root" </dev/null \
+        >"$scratch/up.out" 2>"$scratch/up.err" &
+    up_pid=$!
+    set +m
+    until [ -e "$scratch/sinfo.ran" ] || ! kill -0 "$up_pid" 2>/dev/null; do
+        (( waited++ < limit_s * 10 )) || break
+        sleep 0.1
+    done
+    kill -INT -- -"$up_pid" 2>/dev/null
+    wait "$up_pid"
+    status=$?
+    if [ "$status" -eq 77 ]; then
+        skip_reason=$(sed -n 's/.*SKIP: //p' "$scratch/up.err" | head -n 1)
+        return
+    fi
+    check "Ctrl-C ends up with 130" status_is "$status" 130
+    check "saying so in one line" test "$(cat "$scratch/up.err")" = "simulate-slurm: interrupted; removing what was made"
+    check "and removes the folders it made" test ! -e "$scratch/made"
+    check "no process of the cluster stays" \
+        is_empty "$(cluster_processes)"
+}
+
+# Runs CASE on a fresh cluster and takes it down, checking that nothing of
+# it stays: ROOT the cluster's folder, NODES and SLOTS (3 and 1 by default).
 run_case() {
-    local name=$1 status=0
+    local name=$1 status=0 root_was_there=no
     root=${2:-/run/vorlax-slurm}
     work=$scratch/work
     case_failures=0
     skip_reason=""
-    if [ "$root" != /run/vorlax-slurm ]; then work=$root/work; fi
+    if [ "$root" = "$disk_root" ]; then work=$root/work; fi
     rm -rf "$work" "$scratch"/*.out "$scratch"/*.err "$scratch"/*.log && mkdir -p "$work"
     if [ ! -x "$exe" ]; then
         skip_reason="no vorlax-mpi at $exe: build it first (cmake --build build/test --target vorlax-mpi)"
     else
-        "$simulate" up "$hosts" --prefix "$set_prefix" --root "$root" >"$scratch/up.out" 2>"$scratch/up.err" ||
-            status=$?
+        [ -e "$root" ] && root_was_there=yes
+        "$simulate" up "${3:-$hosts}" --slots "${4:-1}" --prefix "$set_prefix" --root "$root" \
+            >"$scratch/up.out" 2>"$scratch/up.err" || status=$?
         if [ "$status" -eq 77 ]; then
             skip_reason=$(sed -n 's/.*SKIP: //p' "$scratch/up.err" | head -n 1)
         elif [ "$status" -ne 0 ]; then
@@ -132,17 +221,25 @@ run_case() {
             "case_$name"
             "$simulate" down --prefix "$set_prefix" --root "$root"
             check "down leaves no folder" test ! -e "$root/$set_prefix"
+            # (/run/vorlax-slurm is shared with other clusters, that come and go.)
+            [ "$root" = /run/vorlax-slurm ] ||
+                check "down leaves $root as up found it" test "$([ -e "$root" ] && echo yes || echo no)" = "$root_was_there"
             check "down leaves no process of the cluster running" \
-                is_empty "$(ps -eo stat=,args= | grep -F "$root/$set_prefix/" | grep -v '^Z' | grep -v grep)"
+                is_empty "$(cluster_processes)"
             # The namespace's first process reaps them: none waits for this machine's init.
             check "down leaves no daemon as a zombie" \
-                is_empty "$(ps -eo stat=,comm= | awk '$1 ~ /^Z/ && $2 ~ /^(slurmd|slurmctld|slurmstepd|munged)$/')"
+                is_empty "$(ps -eo stat=,comm= | awk '$1 ~ /^Z/ && $2 ~ /^(slurmd|slurmctld|slurmstepd|munged|holder)$/')"
         fi
     fi
     finish_case "$name"
 }
 
 for name in srun_over_pmix node_without_folder sbatch_of_the_docs_script; do run_case "$name"; done
+run_case what_never_fits_is_refused "$scratch/made/by/up" 2 2
+run_case down_ends_a_running_srun /run/vorlax-slurm 1
+case_failures=0 skip_reason=""
+case_interrupted_up
+finish_case interrupted_up
 # A disk folder: /var/tmp, else $TMPDIR, where it is not in memory.
 for base in /var/tmp "${TMPDIR:-/tmp}"; do
     [[ "$(stat -f -c %T "$base" 2>/dev/null)" =~ ^(tmpfs|ramfs)?$ ]] && continue
