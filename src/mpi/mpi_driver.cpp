@@ -148,6 +148,22 @@ bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row,
     return any_fell_short != 0;
 }
 
+// What the start gate's step between "all arrived" and "open" works on.
+struct RankStart {
+    MpiRun* run;
+    double barrier_s;  // the time this rank waited in the barrier
+};
+
+// Between every writer of this rank reaching the gate and its opening: the
+// end notices made ready, then one barrier for every rank, timed.
+void barrier_across_ranks(void* context) {
+    auto* start = static_cast<RankStart*>(context);
+    expect_end_notices(start->run);
+    const double barrier_start = MPI_Wtime();
+    MPI_Barrier(MPI_COMM_WORLD);
+    start->barrier_s = MPI_Wtime() - barrier_start;
+}
+
 // One rank's part in the run, between MPI_Init and MPI_Finalize.
 int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiRun* run, const char* host) {
     RunSettings settings;
@@ -180,7 +196,8 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     RunCounters counters;
     counters.all_done = signal_create();
     MpiWriters writers;
-    writers.gate.open = signal_create();
+    StartGate gate;
+    gate.open = signal_create();
     const WriterHook hook = mpi_writer_hook(&writers, settings.thread_count, settings.buffered);
     const std::string message_head =
         std::string(program.name) + ": rank " + std::to_string(run->rank) + " (" + host + "): ";
@@ -188,27 +205,25 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     model.options.message_head = message_head.c_str();
     model.options.print_completion = false;
     model.options.writer_hook = &hook;
+    model.options.gate = &gate;
     std::vector<WorkerJob> jobs;
     std::vector<ThreadHandle> started = start_workers(program, settings, &counters, &jobs, model);
 
     // Files created and buffers taken on every rank, then one release for
     // all. A writer whose thread did not start has passed the gate already.
-    gate_wait_arrivals(writers.gate, static_cast<int32_t>(settings.thread_count));
     run->counters = &counters;
     run->writing_threads = &writers.writing_threads;
-    expect_end_notices(run);
-    const double barrier_start = MPI_Wtime();
-    MPI_Barrier(MPI_COMM_WORLD);
-    const double barrier_s = MPI_Wtime() - barrier_start;
-    const uint64_t start_tick = tick_ms();
-    signal_set(writers.gate.open);
+    RankStart rank_start{run, 0.0};
+    const uint64_t start_tick =
+        gate_start_clock(&gate, static_cast<int32_t>(settings.thread_count), barrier_across_ranks, &rank_start);
+    const double barrier_s = rank_start.barrier_s;
 
     run_monitor(mpi_monitor_source(run, program.progress_verb), start_tick);
     finish_end_notices(run);
     for (ThreadHandle thread : started) thread_join(thread);
     const RankRow row = rank_row(*run, writers, host, start_tick, barrier_s);
     const bool fell_short = report_run(run, settings, row, writers.outcomes);
-    signal_destroy(writers.gate.open);
+    signal_destroy(gate.open);
     signal_destroy(counters.all_done);
     return fell_short ? 1 : 0;
 }
