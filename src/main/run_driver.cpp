@@ -87,6 +87,11 @@ int run_program(const ProgramInfo& program, int argc, const char* const* argv) {
     RunCounters run_counters;
     int exit_status = 0;
     if (!settle_command_line(program, argc, argv, &run_settings, &exit_status)) return exit_status;
+    const std::string refusal = program.refusal ? program.refusal(run_settings) : std::string();
+    if (!refusal.empty()) {
+        std::fputs(refusal.c_str(), stderr);
+        return 2;
+    }
     print_banner(run_settings, program.activity);
     if (program.print_notes) program.print_notes(run_settings);
 

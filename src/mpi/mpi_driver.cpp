@@ -40,16 +40,37 @@ std::vector<std::string> all_host_names(const char* host, int ranks) {
     return hosts;
 }
 
-// This rank's notes: vorlax's for its own target, with the page cache
-// shared by every rank of its host, and whether the launcher's session
-// folder is on the file system of the test files. None for a folder that
-// is not there (same_file_system holds only for paths that exist): the
-// rank's failure line says why it wrote nothing.
-std::vector<std::string> rank_notes(const ProgramInfo& program, const RunSettings& settings,
-                                    const std::vector<std::string>& hosts, int rank) {
+// vorlax's facts for this rank's target, with the memory and page cache
+// shared by every rank of its host: the ranks of a host write alike, so
+// each counts the files (and those its names hold now) of them all.
+RunNoteFacts host_write_facts(const ProgramInfo& program, const RunSettings& settings,
+                              const std::vector<std::string>& hosts, int rank) {
     RunNoteFacts facts = write_note_facts(program.name, settings);
+    facts.processes = static_cast<uint32_t>(std::count(hosts.begin(), hosts.end(), hosts[rank]));
+    facts.total_bytes *= facts.processes;
+    facts.reused_bytes *= facts.processes;
+    return facts;
+}
+
+// Refuses the run on every rank when any rank's host would get more on a
+// memory-backed folder than its memory can hold: the lowest such rank says
+// why. Returns whether it did. Every rank joins.
+bool refuse_on_memory(RunNoteFacts facts, const char* host, int rank) {
+    facts.folder = std::string(host) + ":" + facts.folder;
+    const std::string line = memory_refusal_line(facts);
+    int mine = line.empty() ? INT_MAX : rank, lowest = INT_MAX;
+    MPI_Allreduce(&mine, &lowest, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+    if (lowest == rank) std::fputs(line.c_str(), stderr);
+    return lowest != INT_MAX;
+}
+
+// This rank's notes: vorlax's for its own target (facts from
+// host_write_facts), and whether the launcher's session folder is on the
+// file system of the test files. None for a folder that is not there
+// (same_file_system holds only for paths that exist): the rank's failure
+// line says why it wrote nothing.
+std::vector<std::string> rank_notes(const ProgramInfo& program, const RunNoteFacts& facts) {
     if (!same_file_system(facts.folder.c_str(), facts.folder.c_str())) return {};
-    facts.total_bytes *= static_cast<uint64_t>(std::count(hosts.begin(), hosts.end(), hosts[rank]));
     std::vector<std::string> notes = run_notes(facts);
     const LauncherSession session = launcher_session(
         std::getenv("OMPI_MCA_orte_top_session_dir"), std::getenv("PMIX_SERVER_TMPDIR"), std::getenv("SLURM_JOB_ID"));
@@ -189,9 +210,11 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
         return 2;
     }
     const std::vector<std::string> hosts = all_host_names(host, run->ranks);
+    const RunNoteFacts facts = host_write_facts(program, settings, hosts, run->rank);
+    if (refuse_on_memory(facts, host, run->rank)) return 2;
     if (run->rank == 0)
         print_stdout_line(mpi_banner(settings, static_cast<uint32_t>(run->ranks), count_hosts(hosts)));
-    print_all_notes(rank_notes(program, settings, hosts, run->rank), hosts, run->rank);
+    print_all_notes(rank_notes(program, facts), hosts, run->rank);
 
     RunCounters counters;
     counters.all_done = signal_create();

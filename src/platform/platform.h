@@ -178,6 +178,15 @@ void pages_free(void* pages, size_t bytes);
 // Memory the system could hand out now without swapping, page cache
 // included, in bytes; 0 when it cannot tell.
 uint64_t available_memory_bytes();
+// Bytes that files written now to a memory-backed folder could take before
+// memory runs out: the memory available, or, where less, what the memory
+// cgroup of this process (and each above it) allows beyond its use (Linux:
+// v1 memory.limit_in_bytes, v2 memory.max). Such files are charged to no
+// process and stay in memory. 0 when the system cannot tell (Windows).
+uint64_t memory_for_files_bytes();
+// Free space of the file system that holds folder, UINT64_MAX where it has
+// no size of its own (ramfs); 0 when it cannot tell.
+uint64_t folder_free_bytes(const char* folder);
 
 // ---- Threads ----------------------------------------------------------------
 

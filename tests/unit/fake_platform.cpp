@@ -145,6 +145,10 @@ void pages_free(void* pages, size_t) {
 
 uint64_t available_memory_bytes() { return 0; }
 
+uint64_t memory_for_files_bytes() { return 0; }
+
+uint64_t folder_free_bytes(const char*) { return 0; }
+
 bool thread_start(ThreadRoutine routine, void* arg, ThreadHandle* thread, int*) {
     thread->value = reinterpret_cast<uintptr_t>(new std::thread(routine, arg));
     sleep_ms(fake_script.thread_start_delay_ms);
