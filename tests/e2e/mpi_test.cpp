@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "../support/scratch_dir.h"
+#include "memory_cgroup.h"
 #include "output_lines.h"
 #include "run_process.h"
 #include "version.h"
@@ -212,6 +213,33 @@ TEST(MpiRun, APrefixTooLongIsRefusedNamingTheRank) {
             << result.err;
         EXPECT_EQ(result.out, "");
     }
+}
+
+// The ranks of one host share its memory: two ranks of 1 GB each on a ramfs
+// in a cgroup of 1.5 GB are refused together, before the first byte, though
+// either alone would fit.
+TEST(MpiRun, RanksOfAHostAreCountedTogetherAgainstItsMemory) {
+    if (geteuid() != 0) GTEST_SKIP() << "making a memory cgroup needs root";
+    MemoryCgroup cgroup("1536M");
+    if (cgroup.path().empty()) GTEST_SKIP() << cgroup.why();
+    ScratchDir scratch;
+    const std::string mnt = scratch.file("mnt");
+    fs::create_directory(mnt);
+    setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
+    setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
+    const std::string shell =
+        "echo $$ > " + cgroup.path() + "/cgroup.procs && mount -t ramfs ramfs " + mnt + " && exec \"$@\"";
+    const ProcessResult result =
+        run_process({"timeout", "-k", "5", "120", "unshare", "-m", "sh", "-c", shell, "sh", MPIEXEC,
+                     "--oversubscribe", "-n", "2", VORLAX_MPI_EXE, "B", mnt + "/m", "1024", "1", "1"},
+                    "/");
+    EXPECT_EQ(result.exit_status, 2) << "signal " << result.signal << "\n" << result.out << result.err;
+    EXPECT_EQ(count_matching(result.err, "vorlax-mpi: .*:" + mnt +
+                                             " is memory-backed: this run would put 2048 MB there \\(2 files of 2 "
+                                             "ranks on this host\\), more than the .*; use a folder on a disk"),
+              1)
+        << result.err;
+    EXPECT_EQ(result.out, "");
 }
 
 // The process, other than this one, that holds path open; 0 when none does.
