@@ -47,13 +47,18 @@ RunNoteFacts write_note_facts(const char* program, const RunSettings& settings) 
     if (!facts.memory_backed) return facts;
     facts.memory_room_bytes = memory_for_files_bytes();
     facts.folder_free_bytes = folder_free_bytes(facts.folder.c_str());
+    // What goes into memory: a file of the run's size for every name but
+    // a FIFO or device (the writes pass through them) or a folder; a file
+    // there now is cut first and gives its bytes back.
+    facts.total_bytes = 0;
     for (uint32_t index = 0; index < settings.thread_count; ++index) {
         std::string name;
         int error = 0;
         uint64_t bytes = 0;
-        FileHandle file = test_file_name(settings.path_prefix, index, platform_max_path_bytes, &name)
-                              ? file_open_read(name.c_str(), true, &error, nullptr)
-                              : invalid_file;
+        if (!test_file_name(settings.path_prefix, index, platform_max_path_bytes, &name)) continue;
+        FileHandle file = file_open_read(name.c_str(), true, &error, nullptr);
+        if (file == invalid_file && platform_not_a_file_kind(error)) continue;
+        facts.total_bytes += facts.file_bytes;
         if (file == invalid_file) continue;
         if (file_size_bytes(file, &bytes, &error)) facts.reused_bytes += bytes;
         file_close(file);
@@ -81,7 +86,7 @@ std::string memory_refusal_line(const RunNoteFacts& facts) {
                 (facts.thread_count == 1 ? " thread" : " threads") + (many ? " per rank" : "") + " of at most " +
                 std::to_string(gb_fit) + " GB";
     return facts.program + ": " + facts.folder + " is memory-backed: this run would put " +
-           std::to_string(facts.total_bytes / mb) + " MB there (" + std::to_string(files) + " files" +
+           std::to_string(facts.total_bytes / mb) + " MB there (" + std::to_string(files) + (files == 1 ? " file" : " files") +
            (many ? " of " + std::to_string(facts.processes) + " ranks on this host" : std::string()) +
            "), more than the " + std::to_string(room / mb) +
            " MB that memory can hold now (what is available, or what this process's memory cgroup allows), and "

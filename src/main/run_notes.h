@@ -21,8 +21,8 @@ struct RunNoteFacts {
     uint64_t available_bytes = 0;    // memory the system could hand out now; 0 unknown
     uint64_t total_bytes = 0;        // all test files together
     // A write run into a memory-backed folder (write_note_facts), for the
-    // refusal below; total_bytes counts the files of every process of the
-    // host.
+    // refusal below; there total_bytes counts only the files that go into
+    // memory (no FIFO or device), of every process of the host.
     uint64_t file_bytes = 0;         // one test file
     uint32_t thread_count = 0;       // test files of each process
     uint32_t max_gb = 0;             // the size of each as given

@@ -12,12 +12,21 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
-// A memory cgroup of the test's own (v1 memory hierarchy, else v2), removed
-// at the end; path() is "" with why() when none can be made here.
+#include "../support/scratch_dir.h"
+
+// A memory cgroup of the test's own (v1 memory hierarchy, else v2) and an
+// empty folder to mount a file system over, both removed at the end;
+// path() is "" with why() when none can be made here.
 class MemoryCgroup {
 public:
-    explicit MemoryCgroup(const std::string& limit) {
+    explicit MemoryCgroup(const std::string& limit) : mount_folder_(scratch_.file("mnt")) {
+        if (geteuid() != 0) {
+            why_ = "making a memory cgroup needs root";
+            return;
+        }
+        std::filesystem::create_directory(mount_folder_);
         const std::string name = "vorlax-platform-" + std::to_string(getpid());
         const bool v1 = std::filesystem::exists("/sys/fs/cgroup/memory/memory.limit_in_bytes") ||
                         std::filesystem::exists("/sys/fs/cgroup/memory/cgroup.procs");
@@ -41,7 +50,18 @@ public:
     }
     const std::string& path() const { return path_; }
     const std::string& why() const { return why_; }
+    const std::string& mount_folder() const { return mount_folder_; }
+
+    // The words that run the rest in this cgroup, in a mount namespace of
+    // its own with mount's arguments ("-t ramfs ramfs") mounted over
+    // mount_folder(); the mount and its files go with the namespace.
+    std::vector<std::string> confined(const std::string& mount) const {
+        return {"unshare", "-m", "sh", "-c",
+                "echo $$ > " + path_ + "/cgroup.procs && mount " + mount + " " + mount_folder_ + " && exec \"$@\"",
+                "sh"};
+    }
 
 private:
-    std::string path_, why_;
+    ScratchDir scratch_;
+    std::string mount_folder_, path_, why_;
 };
