@@ -2,6 +2,8 @@
 // and the words its lines use. The drivers are the same for all.
 #pragma once
 
+#include <string>
+
 #include "platform/platform.h"
 #include "settings/settings.h"
 
@@ -21,4 +23,7 @@ struct ProgramInfo {
     // A run that counted any block ends with a progress line, even when every
     // worker ended before the monitor's first look (vorlax-read's rule).
     bool last_line_if_counted = false;
+    // Runs before the banner: the line that refuses this run (exit 2), or
+    // empty when it may start; may be null.
+    std::string (*refusal)(const RunSettings& settings) = nullptr;
 };

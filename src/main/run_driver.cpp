@@ -14,8 +14,8 @@ namespace {
 void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int error) {
     const WorkerLayout layout = worker_layout(job);
     std::fprintf(stderr, "%s\n", thread_start_failure_line(layout, program.worker_role, error).c_str());
-    // A writer's hook hears of it as of any writer that never reached its
-    // loop, so that nothing waits for it there either; readers have none.
+    // It passes the start gate, and a writer's hook hears of it, as of any
+    // worker that never reached its loop, so that nothing waits for it.
     writer_stopped_before_start(layout, WriterResult::not_started, error);
     job.counters->failed_threads.fetch_add(1);
     count_out(job.counters);
@@ -87,18 +87,26 @@ int run_program(const ProgramInfo& program, int argc, const char* const* argv) {
     RunCounters run_counters;
     int exit_status = 0;
     if (!settle_command_line(program, argc, argv, &run_settings, &exit_status)) return exit_status;
+    const std::string refusal = program.refusal ? program.refusal(run_settings) : std::string();
+    if (!refusal.empty()) {
+        std::fputs(refusal.c_str(), stderr);
+        return 2;
+    }
     print_banner(run_settings, program.activity);
     if (program.print_notes) program.print_notes(run_settings);
 
     run_counters.all_done = signal_create();
     // Lines on stderr about a worker are headed by the program's own name.
     const std::string message_head = std::string(program.name) + ": ";
+    StartGate gate;
+    gate.open = signal_create();
     WorkerJob model{};
     model.options.message_head = message_head.c_str();
+    model.options.gate = &gate;
     std::vector<WorkerJob> jobs;
     std::vector<ThreadHandle> started = start_workers(program, run_settings, &run_counters, &jobs, model);
 
-    const uint64_t start_tick = tick_ms();
+    const uint64_t start_tick = gate_start_clock(&gate, static_cast<int32_t>(run_settings.thread_count));
     // Gives up the rest of this time slice, so that on a busy machine the
     // workers just started get a core before the monitor takes its first
     // look at the counters.
@@ -107,6 +115,7 @@ int run_program(const ProgramInfo& program, int argc, const char* const* argv) {
     print_stdout_line("DONE!\n");
 
     for (ThreadHandle thread : started) thread_join(thread);
+    signal_destroy(gate.open);
     signal_destroy(run_counters.all_done);
     return run_counters.failed_threads.load() == 0 ? 0 : 1;
 }

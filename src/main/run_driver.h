@@ -37,5 +37,5 @@ std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSet
 // Runs program on this machine with the command line of main and returns
 // the exit status: 0 when every worker did all its blocks (or help and
 // version were asked for), 1 when any fell short, 2 for a command line that
-// cannot be run.
+// cannot be run or a run the program refuses before its first byte.
 int run_program(const ProgramInfo& program, int argc, const char* const* argv);

@@ -20,6 +20,16 @@ struct RunNoteFacts {
     FolderCompression compression;   // whether it stores them compressed
     uint64_t available_bytes = 0;    // memory the system could hand out now; 0 unknown
     uint64_t total_bytes = 0;        // all test files together
+    // A write run into a memory-backed folder (write_note_facts), for the
+    // refusal below; there total_bytes counts only the files that go into
+    // memory (no FIFO or device), of every process of the host.
+    uint64_t file_bytes = 0;         // one test file
+    uint32_t thread_count = 0;       // test files of each process
+    uint32_t max_gb = 0;             // the size of each as given
+    uint32_t processes = 1;          // processes of the run on this host (ranks)
+    uint64_t memory_room_bytes = 0;  // memory_for_files_bytes(); 0 unknown
+    uint64_t folder_free_bytes = 0;  // the folder's own free space; UINT64_MAX: no size of its own
+    uint64_t reused_bytes = 0;       // what the run's names hold now: cut and given back first
 };
 
 // The note lines (each ending in '\n') for a run, in the order to print:
@@ -37,6 +47,15 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts);
 // stay 0, so no note on fitting in memory: a read run's files exist already.
 RunNoteFacts folder_note_facts(const char* program, const RunSettings& settings);
 
+// The line (ending in '\n') that refuses a write run putting more on a
+// memory-backed folder than memory can hold (memory_room_bytes plus
+// reused_bytes): it names the folder, the figures and the threads or GB
+// that fit. Empty when the run fits, the folder is not memory-backed,
+// memory is unknown, or the folder's own free space is the smaller limit
+// (the run then ends on a full disk, as on any disk). Pure.
+std::string memory_refusal_line(const RunNoteFacts& facts);
+
 // folder_note_facts with the memory available and total_bytes counting this
-// process's test files: the facts for a write run of settings.
+// process's test files: the facts for a write run of settings; for a
+// memory-backed folder also the facts memory_refusal_line needs.
 RunNoteFacts write_note_facts(const char* program, const RunSettings& settings);

@@ -21,9 +21,15 @@ void print_write_notes(const RunSettings& settings) {
     print_stderr_lines(run_notes(write_note_facts("vorlax", settings)));
 }
 
+// Refuses a run that would put more on a memory-backed folder than memory
+// can hold.
+std::string write_refusal(const RunSettings& settings) {
+    return memory_refusal_line(write_note_facts("vorlax", settings));
+}
+
 }  // namespace
 
 const ProgramInfo vorlax_program = {
     "vorlax", usage_text, vorlax_help, "vorlax (VORLAX) " VORLAX_VERSION "\n", "writing", "written", "writer",
-    writer_thread, print_write_notes, false,
+    writer_thread, print_write_notes, false, write_refusal,
 };

@@ -25,19 +25,32 @@ const HelpText read_help = {vorlax_read_help_text,
 // figures will come from memory or a compressor all the same.
 void drop_caches_and_note(const RunSettings& settings) {
     const RunNoteFacts facts = folder_note_facts("vorlax-read", settings);
-    std::string stayed_file;
+    const bool from_cache = settings.buffered && !facts.memory_backed;  // where a page left in memory matters
+    std::string stayed_file, not_dropped_file;
+    int drop_error = 0;
     for (uint32_t index = 0; index < settings.thread_count; ++index) {
         std::string name;
         int error = 0;
-        if (!test_file_name(settings.path_prefix, index, platform_max_path_bytes, &name) ||
-            !file_drop_cached_pages(name.c_str(), &error))
-            continue;  // the reader says why it cannot read the file
-        if (settings.buffered && !facts.memory_backed && stayed_file.empty() &&
-            file_cache_residency(name.c_str()) == CacheResidency::stayed)
+        if (!test_file_name(settings.path_prefix, index, platform_max_path_bytes, &name)) continue;
+        if (!file_drop_cached_pages(name.c_str(), &error)) {
+            // Noted only for a file its reader will read (through a link, for
+            // one); of the others the reader says why it cannot read them.
+            int open_error = 0;
+            const FileHandle file = from_cache && not_dropped_file.empty()
+                                        ? file_open_read(name.c_str(), true, &open_error, nullptr)
+                                        : invalid_file;
+            if (file == invalid_file) continue;
+            file_close(file);
+            not_dropped_file = name;
+            drop_error = error;
+            continue;
+        }
+        if (from_cache && stayed_file.empty() && file_cache_residency(name.c_str()) == CacheResidency::stayed)
             stayed_file = name;
     }
     // The files were written already: no note on their fitting in memory.
     print_stderr_lines(run_notes(facts));
+    std::fputs(pages_not_dropped_note("vorlax-read", not_dropped_file, drop_error).c_str(), stderr);
     std::fputs(pages_stayed_note("vorlax-read", stayed_file).c_str(), stderr);
 }
 

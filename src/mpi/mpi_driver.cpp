@@ -40,16 +40,37 @@ std::vector<std::string> all_host_names(const char* host, int ranks) {
     return hosts;
 }
 
-// This rank's notes: vorlax's for its own target, with the page cache
-// shared by every rank of its host, and whether the launcher's session
-// folder is on the file system of the test files. None for a folder that
-// is not there (same_file_system holds only for paths that exist): the
-// rank's failure line says why it wrote nothing.
-std::vector<std::string> rank_notes(const ProgramInfo& program, const RunSettings& settings,
-                                    const std::vector<std::string>& hosts, int rank) {
+// vorlax's facts for this rank's target, with the memory and page cache
+// shared by every rank of its host: the ranks of a host write alike, so
+// each counts the files (and those its names hold now) of them all.
+RunNoteFacts host_write_facts(const ProgramInfo& program, const RunSettings& settings,
+                              const std::vector<std::string>& hosts, int rank) {
     RunNoteFacts facts = write_note_facts(program.name, settings);
+    facts.processes = static_cast<uint32_t>(std::count(hosts.begin(), hosts.end(), hosts[rank]));
+    facts.total_bytes *= facts.processes;
+    facts.reused_bytes *= facts.processes;
+    return facts;
+}
+
+// Refuses the run on every rank when any rank's host would get more on a
+// memory-backed folder than its memory can hold: the lowest such rank says
+// why. Returns whether it did. Every rank joins.
+bool refuse_on_memory(RunNoteFacts facts, const char* host, int rank) {
+    facts.folder = std::string(host) + ":" + facts.folder;
+    const std::string line = memory_refusal_line(facts);
+    int mine = line.empty() ? INT_MAX : rank, lowest = INT_MAX;
+    MPI_Allreduce(&mine, &lowest, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+    if (lowest == rank) std::fputs(line.c_str(), stderr);
+    return lowest != INT_MAX;
+}
+
+// This rank's notes: vorlax's for its own target (facts from
+// host_write_facts), and whether the launcher's session folder is on the
+// file system of the test files. None for a folder that is not there
+// (same_file_system holds only for paths that exist): the rank's failure
+// line says why it wrote nothing.
+std::vector<std::string> rank_notes(const ProgramInfo& program, const RunNoteFacts& facts) {
     if (!same_file_system(facts.folder.c_str(), facts.folder.c_str())) return {};
-    facts.total_bytes *= static_cast<uint64_t>(std::count(hosts.begin(), hosts.end(), hosts[rank]));
     std::vector<std::string> notes = run_notes(facts);
     const LauncherSession session = launcher_session(
         std::getenv("OMPI_MCA_orte_top_session_dir"), std::getenv("PMIX_SERVER_TMPDIR"), std::getenv("SLURM_JOB_ID"));
@@ -148,6 +169,22 @@ bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row,
     return any_fell_short != 0;
 }
 
+// What the start gate's step between "all arrived" and "open" works on.
+struct RankStart {
+    MpiRun* run;
+    double barrier_s;  // the time this rank waited in the barrier
+};
+
+// Between every writer of this rank reaching the gate and its opening: the
+// end notices made ready, then one barrier for every rank, timed.
+void barrier_across_ranks(void* context) {
+    auto* start = static_cast<RankStart*>(context);
+    expect_end_notices(start->run);
+    const double barrier_start = MPI_Wtime();
+    MPI_Barrier(MPI_COMM_WORLD);
+    start->barrier_s = MPI_Wtime() - barrier_start;
+}
+
 // One rank's part in the run, between MPI_Init and MPI_Finalize.
 int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiRun* run, const char* host) {
     RunSettings settings;
@@ -173,14 +210,17 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
         return 2;
     }
     const std::vector<std::string> hosts = all_host_names(host, run->ranks);
+    const RunNoteFacts facts = host_write_facts(program, settings, hosts, run->rank);
+    if (refuse_on_memory(facts, host, run->rank)) return 2;
     if (run->rank == 0)
         print_stdout_line(mpi_banner(settings, static_cast<uint32_t>(run->ranks), count_hosts(hosts)));
-    print_all_notes(rank_notes(program, settings, hosts, run->rank), hosts, run->rank);
+    print_all_notes(rank_notes(program, facts), hosts, run->rank);
 
     RunCounters counters;
     counters.all_done = signal_create();
     MpiWriters writers;
-    writers.gate.open = signal_create();
+    StartGate gate;
+    gate.open = signal_create();
     const WriterHook hook = mpi_writer_hook(&writers, settings.thread_count, settings.buffered);
     const std::string message_head =
         std::string(program.name) + ": rank " + std::to_string(run->rank) + " (" + host + "): ";
@@ -188,27 +228,25 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     model.options.message_head = message_head.c_str();
     model.options.print_completion = false;
     model.options.writer_hook = &hook;
+    model.options.gate = &gate;
     std::vector<WorkerJob> jobs;
     std::vector<ThreadHandle> started = start_workers(program, settings, &counters, &jobs, model);
 
     // Files created and buffers taken on every rank, then one release for
     // all. A writer whose thread did not start has passed the gate already.
-    gate_wait_arrivals(writers.gate, static_cast<int32_t>(settings.thread_count));
     run->counters = &counters;
     run->writing_threads = &writers.writing_threads;
-    expect_end_notices(run);
-    const double barrier_start = MPI_Wtime();
-    MPI_Barrier(MPI_COMM_WORLD);
-    const double barrier_s = MPI_Wtime() - barrier_start;
-    const uint64_t start_tick = tick_ms();
-    signal_set(writers.gate.open);
+    RankStart rank_start{run, 0.0};
+    const uint64_t start_tick =
+        gate_start_clock(&gate, static_cast<int32_t>(settings.thread_count), barrier_across_ranks, &rank_start);
+    const double barrier_s = rank_start.barrier_s;
 
     run_monitor(mpi_monitor_source(run, program.progress_verb), start_tick);
     finish_end_notices(run);
     for (ThreadHandle thread : started) thread_join(thread);
     const RankRow row = rank_row(*run, writers, host, start_tick, barrier_s);
     const bool fell_short = report_run(run, settings, row, writers.outcomes);
-    signal_destroy(writers.gate.open);
+    signal_destroy(gate.open);
     signal_destroy(counters.all_done);
     return fell_short ? 1 : 0;
 }

@@ -1,23 +1,15 @@
-// What vorlax-mpi adds around every writer's block loop: a gate that holds
-// the writers of all ranks, file and buffer in hand, until the driver opens
-// it; a count of the writers still writing, which ends the rank's window;
-// the time of each writer's last block; and, for buffered runs, a timed
-// flush after it. No MPI call here: the driver does the talking.
+// What vorlax-mpi adds after every writer's block loop (the start gate that
+// holds the writers of all ranks is the workers' own, worker.h): a count of
+// the writers still writing, which ends the rank's window; the time of each
+// writer's last block; and, for buffered runs, a timed flush after it. No
+// MPI call here: the driver does the talking.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <vector>
 
-#include "platform/platform.h"
 #include "writer_thread/writer_thread.h"
-
-// Holds workers back, file and buffer in hand, until the driver opens it, so
-// that every worker (of every process of a run) starts at once.
-struct StartGate {
-    std::atomic<int32_t> arrived{0};  // workers waiting, or ended before they could
-    DoneSignal* open = nullptr;       // set once by the driver: go
-};
 
 // What a writer did, filled by it and read by the driver after joining it.
 struct WorkerOutcome {
@@ -31,21 +23,11 @@ struct WorkerOutcome {
 
 // The state the hook of one rank's writers works on.
 struct MpiWriters {
-    StartGate gate;
     std::atomic<int32_t> writing_threads{0};  // writers not yet past their last block
     bool flush_at_end = false;                // flush each file after its last block, timed
     std::vector<WorkerOutcome> outcomes;      // one per writer, by thread index
 };
 
-// Readies writers for thread_count writers (the gate closed, every one
-// counted as writing) and returns the hook that runs them; writers must
-// outlive every writer.
+// Readies writers for thread_count writers (every one counted as writing)
+// and returns the hook that runs them; writers must outlive every writer.
 WriterHook mpi_writer_hook(MpiWriters* writers, uint32_t thread_count, bool flush_at_end);
-
-// A worker at the gate: counts itself in arrived, then waits for it to open.
-void gate_pass(StartGate* gate);
-// A worker that ended before the gate (no thread, file or buffer): counts
-// itself in arrived without waiting.
-void gate_skip(StartGate* gate);
-// The driver: waits until arrivals workers have reached (or skipped) the gate.
-void gate_wait_arrivals(const StartGate& gate, int32_t arrivals);

@@ -39,6 +39,10 @@ bool platform_is_missing_file(int error);
 // True when error is how the system says a name given as a file's is a
 // folder's (file_create and file_open_read give it).
 bool platform_is_folder(int error);
+// What a name that file_open_read or file_drop_cached_pages refused as no
+// regular file is, in words ("a folder", "a FIFO", "a device"), from the
+// error they set; nullptr for any other error.
+const char* platform_not_a_file_kind(int error);
 
 // ---- Files ------------------------------------------------------------------
 
@@ -71,9 +75,11 @@ bool shared_folder_allows(uint32_t folder_mode, uint32_t folder_owner_id, uint32
 // whose and where, and *error is the system's "not permitted".
 FileHandle file_create(const char* name, bool buffered, int* error, ForeignEntry* foreign);
 
-// One synchronous write of bytes at the file's position. Returns false and
-// sets *error when nothing could be written; otherwise stores the count in
-// *written, which is below bytes for a short write (*error is then 0).
+// One synchronous write of bytes at the file's position, carried on after
+// a signal cuts it short (Linux: EINTR, or a part written) until all bytes
+// are written or the system refuses the rest. Returns false and sets *error
+// when nothing could be written; otherwise stores the count in *written,
+// which is below bytes for a short write (*error is then 0).
 bool file_write(FileHandle file, const void* data, size_t bytes, size_t* written, int* error);
 
 // Size and offset alignment in bytes that unbuffered writes to file need,
@@ -119,8 +125,10 @@ FolderCompression folder_compression(const char* folder);
 // bypass the system's file cache and, like unbuffered writes, need sizes
 // and offsets that are whole multiples of the device's sector size.
 // Returns invalid_file and sets *error on failure; a folder is a failure
-// that platform_is_folder(*error) tells, and a foreign link (above) is not
-// followed and is reported in *foreign as file_create does.
+// that platform_is_folder(*error) tells, anything else but a regular file
+// (a FIFO, never waited on; a device) one that platform_not_a_file_kind
+// names, and a foreign link (above) is not followed and is reported in
+// *foreign as file_create does.
 FileHandle file_open_read(const char* name, bool buffered, int* error, ForeignEntry* foreign);
 
 // One synchronous read of up to bytes at offset, leaving no position behind
@@ -148,7 +156,9 @@ bool file_next_hole(FileHandle file, uint64_t from_bytes, uint64_t end_bytes, By
 // Writes out name's changed pages and asks the system to drop its cached
 // ones, so the next reads come from the device. Best effort: returns false
 // and sets *error when name cannot be opened (a foreign link among the
-// reasons, as file_open_read) or the system refuses.
+// reasons, as file_open_read) or the system refuses. Neither this nor
+// file_cache_residency follows a link or waits: a link, FIFO, device or
+// folder is refused with an error platform_not_a_file_kind names.
 bool file_drop_cached_pages(const char* name, int* error);
 
 enum class CacheResidency { dropped, stayed, unknown };
@@ -168,6 +178,15 @@ void pages_free(void* pages, size_t bytes);
 // Memory the system could hand out now without swapping, page cache
 // included, in bytes; 0 when it cannot tell.
 uint64_t available_memory_bytes();
+// Bytes that files written now to a memory-backed folder could take before
+// memory runs out: the memory available, or, where less, what the memory
+// cgroup of this process (and each above it) allows beyond its use (Linux:
+// v1 memory.limit_in_bytes, v2 memory.max). Such files are charged to no
+// process and stay in memory. 0 when the system cannot tell (Windows).
+uint64_t memory_for_files_bytes();
+// Free space of the file system that holds folder, UINT64_MAX where it has
+// no size of its own (ramfs); 0 when it cannot tell.
+uint64_t folder_free_bytes(const char* folder);
 
 // ---- Threads ----------------------------------------------------------------
 

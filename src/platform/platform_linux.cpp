@@ -64,13 +64,25 @@ FileHandle file_create(const char* name, bool buffered, int* error, ForeignEntry
 }
 
 bool file_write(FileHandle file, const void* data, size_t bytes, size_t* written, int* error) {
-    ssize_t count = write(static_cast<int>(file), data, bytes);
-    if (count < 0) {
-        *written = 0;
-        *error = errno;
-        return false;
+    // A signal caught during the write (a handler installed without
+    // SA_RESTART, as MPI libraries do) ends it early: with nothing written
+    // (EINTR) it is tried again, after a part the rest follows. An error
+    // after a part (a full disk) leaves the part as a short write, as the
+    // one write it was before.
+    const auto* from = static_cast<const unsigned char*>(data);
+    size_t done = 0;
+    while (done < bytes) {
+        ssize_t count = write(static_cast<int>(file), from + done, bytes - done);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0 && done == 0) {
+            *written = 0;
+            *error = errno;
+            return false;
+        }
+        if (count <= 0) break;
+        done += static_cast<size_t>(count);
     }
-    *written = static_cast<size_t>(count);
+    *written = done;
     *error = 0;
     return true;
 }

@@ -32,3 +32,9 @@ bool mount_point_holds(const std::string& mount_point, const std::string& path);
 // options, or "" when it stores data as written (no such option, or one set
 // to no or none).
 std::string btrfs_compress_option(const std::string& options);
+
+// The folder of this process's memory cgroup, from the text of
+// /proc/self/cgroup: /sys/fs/cgroup/memory/<path> for a v1 hierarchy with
+// the memory controller, else /sys/fs/cgroup/<path> for the v2 one ("0::");
+// "" when it names neither.
+std::string memory_cgroup_folder(const std::string& proc_self_cgroup);

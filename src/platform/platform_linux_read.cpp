@@ -12,25 +12,74 @@
 
 namespace {
 
-bool is_folder(const char* name) {
+// The code that stands for a name of mode that is no regular file, which
+// platform_not_a_file_kind puts in words; 0 for a regular file.
+int not_a_file_error(mode_t mode) {
+    if (S_ISREG(mode)) return 0;
+    if (S_ISDIR(mode)) return EISDIR;
+    if (S_ISFIFO(mode)) return ESPIPE;
+    if (S_ISLNK(mode)) return ELOOP;
+    if (S_ISSOCK(mode)) return ENOTSOCK;
+    return ENODEV;  // a character or block device
+}
+
+// The code for what name is when it is no regular file (links followed),
+// or 0.
+int not_a_file_error(const char* name) {
     struct stat st;
-    return stat(name, &st) == 0 && S_ISDIR(st.st_mode);
+    return stat(name, &st) == 0 ? not_a_file_error(st.st_mode) : 0;
+}
+
+// Opens name for the cache probes: never through a link, never waiting (on
+// a FIFO with no writer) and never opening a device; in a shared folder
+// only where the guard allows it. Returns -1 with *error set otherwise.
+int open_for_probe(const char* name, int* error) {
+    struct stat st;
+    if (lstat(name, &st) != 0) {
+        *error = errno;
+        return -1;
+    }
+    if ((*error = not_a_file_error(st.st_mode)) != 0) return -1;
+    // Checked again once open: the name may have been replaced meanwhile.
+    const int fd = open_guarded(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, false, error, nullptr);
+    if (fd < 0) return -1;
+    *error = fstat(fd, &st) == 0 ? not_a_file_error(st.st_mode) : errno;
+    if (*error == 0) return fd;
+    close(fd);
+    return -1;
 }
 
 }  // namespace
 
+const char* platform_not_a_file_kind(int error) {
+    switch (error) {
+        case EISDIR: return "a folder";
+        case ESPIPE: return "a FIFO";
+        case ENODEV: return "a device";
+        case ENOTSOCK: return "a socket";
+        case ELOOP: return "a symbolic link";
+        default: return nullptr;
+    }
+}
+
 FileHandle file_open_read(const char* name, bool buffered, int* error, ForeignEntry* foreign) {
-    int fd = open_guarded(name, O_RDONLY | O_CLOEXEC | (buffered ? 0 : O_DIRECT), false, error, foreign);
-    // A folder opens for reading, or is refused O_DIRECT where its file
-    // system has no unbuffered path: either way it is no file to read. A
-    // foreign link refused above stays refused, whatever it points at.
+    // Non-blocking, so that a FIFO in the file's place is not waited on.
+    int fd = open_guarded(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | (buffered ? 0 : O_DIRECT), false, error,
+                          foreign);
+    // Only a regular file is a test file. A folder opens for reading, or is
+    // refused O_DIRECT where its file system has no unbuffered path; a
+    // device without its driver is refused: say what each is. A foreign
+    // link refused above stays refused, whatever it points at.
     struct stat st;
-    if (fd < 0 ? *error != EPERM && is_folder(name) : fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const int kind = fd < 0 ? (*error != EPERM ? not_a_file_error(name) : 0)
+                            : fstat(fd, &st) == 0 ? not_a_file_error(st.st_mode) : 0;
+    if (kind != 0) {
         if (fd >= 0) close(fd);
-        *error = EISDIR;
+        *error = kind;
         return invalid_file;
     }
     if (fd < 0) return invalid_file;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // A larger read-ahead window for the one pass from start to end.
     if (buffered) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
@@ -69,7 +118,7 @@ bool file_next_hole(FileHandle file, uint64_t from_bytes, uint64_t end_bytes, By
 
 bool file_drop_cached_pages(const char* name, int* error) {
     // A foreign link is left alone: the reader of the file says so.
-    int fd = open_guarded(name, O_RDONLY | O_CLOEXEC, false, error, nullptr);
+    int fd = open_for_probe(name, error);
     if (fd < 0) return false;
     // Dirty pages cannot be dropped: write them out first.
     int result = fdatasync(fd) == 0 ? posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) : errno;
@@ -81,7 +130,8 @@ bool file_drop_cached_pages(const char* name, int* error) {
 CacheResidency file_cache_residency(const char* name) {
     constexpr off_t window_bytes = 4 << 20;  // the first pages tell
     unsigned char held[window_bytes / 4096];
-    int fd = open(name, O_RDONLY | O_CLOEXEC);
+    int error = 0;
+    int fd = open_for_probe(name, &error);
     struct stat st;
     if (fd < 0) return CacheResidency::unknown;
     const size_t bytes = fstat(fd, &st) == 0 ? static_cast<size_t>(std::min(st.st_size, window_bytes)) : 0;

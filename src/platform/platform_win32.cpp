@@ -53,6 +53,8 @@ bool platform_is_missing_file(int error) { return error == ERROR_FILE_NOT_FOUND 
 // functions below put this code in its place.
 bool platform_is_folder(int error) { return error == ERROR_DIRECTORY; }
 
+const char* platform_not_a_file_kind(int error) { return platform_is_folder(error) ? "a folder" : nullptr; }
+
 int open_error_code(const char* name) {
     const DWORD code = GetLastError();
     const DWORD attributes = GetFileAttributesA(name);

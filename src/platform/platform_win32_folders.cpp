@@ -7,6 +7,10 @@
 // Windows has RAM disks only as third-party drivers; none can be told apart.
 bool folder_is_memory_backed(const char*) { return false; }
 
+// Asked only about memory-backed folders, which are not detected here.
+uint64_t memory_for_files_bytes() { return 0; }
+uint64_t folder_free_bytes(const char*) { return 0; }
+
 namespace {
 
 // The serial number of the volume that holds path (a file or a folder).

@@ -182,3 +182,11 @@ std::string pages_stayed_note(const char* program, const std::string& stayed_fil
     return std::string(program) + ": note: the pages of " + stayed_file +
            " stayed in memory after a flush and drop; these figures may be memory speed, not the disk's\n";
 }
+
+std::string pages_not_dropped_note(const char* program, const std::string& file, int error) {
+    if (file.empty()) return std::string();
+    const char* kind = platform_not_a_file_kind(error);
+    return std::string(program) + ": note: the cached pages of " + file + " could not be dropped (" +
+           (kind ? std::string("it is ") + kind : platform_error_text(error)) +
+           "); these figures may be memory speed, not the disk's\n";
+}

@@ -29,18 +29,16 @@ ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters) {
     FileHandle file = layout.name.empty()
                           ? invalid_file
                           : file_open_read(layout.name.c_str(), layout.buffered, &report.error, &report.foreign);
-    if (file == invalid_file) {
-        report.result = ReaderResult::open_failed;
-        return report;
-    }
-    if (!file_size_bytes(file, &report.file_bytes, &report.error)) {
+    if (file == invalid_file) report.result = ReaderResult::open_failed;
+    else if (!file_size_bytes(file, &report.file_bytes, &report.error)) {
         file_close(file);
         report.result = ReaderResult::size_failed;
-        return report;
     }
-    unsigned char* buffer = worker_take_buffer(file, layout, &report.error);
+    unsigned char* buffer = report.result == ReaderResult::completed ? worker_take_buffer(file, layout, &report.error)
+                                                                     : nullptr;
     if (!buffer) {
-        report.result = ReaderResult::buffer_failed;
+        if (report.result == ReaderResult::completed) report.result = ReaderResult::buffer_failed;
+        worker_skip_gate(layout);
         return report;
     }
 
@@ -48,6 +46,7 @@ ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters) {
     const int64_t whole_blocks =
         std::min<int64_t>(layout.block_count, static_cast<int64_t>(report.file_bytes / block_bytes));
     find_holes(file, layout, whole_blocks, &report);
+    worker_at_gate(layout);
     for (int64_t block = 0; block < whole_blocks; ++block) {
         size_t got = 0;
         int error = 0;

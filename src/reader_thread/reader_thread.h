@@ -51,7 +51,8 @@ struct ReaderReport {
 // Opens layout.name, reads the whole blocks its length holds (at most
 // layout.block_count), checks each against its pattern right after its
 // read and adds buffer_kb to counters->total_kb_written per whole block
-// read; asks the file system for holes in those blocks first. A failed
+// read; asks the file system for holes in those blocks first, then waits
+// at the start gate (if any). A failed
 // read is counted and skipped; an unbuffered read the system refuses, or
 // a file found to have another block size, ends the
 // reading. Prints the completion line to stdout when the read loop was
@@ -76,6 +77,11 @@ void reader_thread(void* job);
 // read whose file's pages stayed cached after a flush and drop
 // (stayed_file names it); empty when stayed_file is. Pure.
 std::string pages_stayed_note(const char* program, const std::string& stayed_file);
+
+// The note line (ending in '\n'), headed by program's name, for a mode B
+// read of a file whose cached pages could not be dropped, with the error
+// file_drop_cached_pages gave; empty when file is. Pure.
+std::string pages_not_dropped_note(const char* program, const std::string& file, int error);
 
 // Checks block, just read into buffer, and notes it in *report when bad.
 // Returns false when the file turns out to have another block size, so

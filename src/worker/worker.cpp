@@ -34,3 +34,23 @@ void worker_finish(RunCounters* counters, const std::string& failure_line) {
     }
     count_out(counters);
 }
+
+void worker_at_gate(const WorkerLayout& layout) {
+    StartGate* gate = layout.options.gate;
+    if (!gate) return;
+    gate->arrived.fetch_add(1);
+    while (!signal_wait_ms(gate->open, 1000)) {
+    }
+}
+
+void worker_skip_gate(const WorkerLayout& layout) {
+    if (layout.options.gate) layout.options.gate->arrived.fetch_add(1);
+}
+
+uint64_t gate_start_clock(StartGate* gate, int32_t workers, void (*between)(void* context), void* context) {
+    while (gate->arrived.load() < workers) sleep_ms(1);
+    if (between) between(context);
+    const uint64_t start_tick = tick_ms();
+    signal_set(gate->open);
+    return start_tick;
+}

@@ -2,6 +2,7 @@
 // layout of its test file, and the steps around its block loop.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,11 +13,25 @@
 
 struct WriterHook;  // writer_thread.h
 
+// The start gate of a run: every worker, file and buffer in hand, waits
+// here until the driver opens it, so that no block is done before the
+// run's clock starts. The driver:
+//     StartGate gate;  gate.open = signal_create();
+//     options.gate = &gate;  ...start the workers...
+//     const uint64_t start_tick = gate_start_clock(&gate, thread_count);
+// and a worker that ends before the gate (no thread, file or buffer) is
+// counted as arrived, so the driver never waits for it.
+struct StartGate {
+    std::atomic<int32_t> arrived{0};  // workers waiting, or ended before they could
+    DoneSignal* open = nullptr;       // set once by the driver: go
+};
+
 // What a driver sets for every worker of a run.
 struct WorkerOptions {
     const char* message_head = "";          // "<program>: ", heads its line on stderr
     bool print_completion = true;           // "thread N done! K" on stdout
     const WriterHook* writer_hook = nullptr;  // writers only: steps around the block loop
+    StartGate* gate = nullptr;              // held there before the first block; none: no wait
 };
 
 // The start argument of one worker thread (a writer or a reader).
@@ -56,3 +71,20 @@ void worker_close(FileHandle file, unsigned char* buffer, const WorkerLayout& la
 // counts the worker in failed_threads, then counts it out of active_threads,
 // setting all_done when it was the last. After this the run may end.
 void worker_finish(RunCounters* counters, const std::string& failure_line);
+
+// ---- The start gate ---------------------------------------------------------
+
+// A worker with file and buffer in hand, just before its first block:
+// counts itself in at layout's gate (if any) and waits until it opens.
+void worker_at_gate(const WorkerLayout& layout);
+
+// A worker that ends before its first block (no thread, file or buffer):
+// counts itself in at layout's gate (if any) without waiting.
+void worker_skip_gate(const WorkerLayout& layout);
+
+// The driver, after starting workers threads: waits until every one of
+// them has reached the gate or skipped it, runs between(context) (if
+// given: vorlax-mpi's barrier across ranks), takes the run's start tick,
+// opens the gate and returns the tick. No block is counted before it.
+uint64_t gate_start_clock(StartGate* gate, int32_t workers, void (*between)(void* context) = nullptr,
+                          void* context = nullptr);

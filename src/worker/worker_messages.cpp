@@ -32,8 +32,11 @@ std::string open_failure_line(const WorkerLayout& layout, WorkerRole role, int e
                format_text("thread %u: test file name too long for this system; use a shorter path",
                            layout.thread_index);
     if (foreign.kind != ForeignKind::none) return describe_foreign_entry(head, foreign);
-    if (platform_is_folder(error))
-        return head + ": is a folder, not a test file; " +
+    // A writer writes into a FIFO or device as into a file; a reader reads
+    // only what a writer left as a file.
+    const char* kind = writer ? (platform_is_folder(error) ? "a folder" : nullptr) : platform_not_a_file_kind(error);
+    if (kind)
+        return head + ": is " + kind + ", not a test file; " +
                (writer ? "remove it or give another path prefix" : "give the path prefix the files were written with");
     if (!layout.buffered && error != 0 && platform_is_unbuffered_refusal(error))
         return head + (writer ? ": cannot create for unbuffered writing: " : ": cannot open for unbuffered reading: ") +

@@ -18,7 +18,8 @@ WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters) 
     unsigned char* buffer = worker_take_buffer(file, layout, &error);
     if (!buffer) return writer_stopped_before_start(layout, WriterResult::buffer_failed, error);
     const WriterHook* hook = layout.options.writer_hook;
-    if (hook) hook->before_first_block(hook->context, layout.thread_index);
+    worker_at_gate(layout);
+    if (hook && hook->before_first_block) hook->before_first_block(hook->context, layout.thread_index);
 
     const size_t block_bytes = block_bytes_of(layout);
     WriterReport report = WriterReport{WriterResult::completed, 0, 0, 0, 0};

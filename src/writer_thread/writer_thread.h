@@ -29,7 +29,8 @@ struct WriterReport {
 // Both run on the writer's thread, but for a thread that never started.
 struct WriterHook {
     void* context;
-    // With file and buffer in hand, just before the first block.
+    // With file and buffer in hand, past the start gate, just before the
+    // first block; may be null.
     void (*before_first_block)(void* context, uint32_t thread_index);
     // Once per writer: after its last block, with file still open; or, with
     // file invalid_file, in place of the loop of a writer that cannot write
@@ -38,8 +39,8 @@ struct WriterHook {
     void (*after_last_block)(void* context, uint32_t thread_index, FileHandle file, WriterReport* report);
 };
 
-// Creates layout.name and takes the buffer, runs the hook's first step (if
-// any), then writes layout.block_count blocks, each filled with its fill
+// Creates layout.name and takes the buffer, waits at the start gate and
+// runs the hook's first step (each if any), then writes layout.block_count blocks, each filled with its fill
 // byte just before its write, adding buffer_kb to
 // counters->total_kb_written after each whole block. Stops at the first
 // failed or short write. Runs the hook's last step on every path. Prints
@@ -48,11 +49,12 @@ struct WriterHook {
 WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters);
 
 // The report of a writer that never reached its loop (result says why:
-// no file, no buffer, no thread), after the last step of layout's hook, if
-// any, has heard of it. Inline, so that the driver may tell the hook of a
+// no file, no buffer, no thread), after it is counted in at the start gate
+// and the last step of layout's hook, if any, has heard of it. Inline, so that the driver may tell the hook of a
 // thread that did not start without linking the writer into every program.
 inline WriterReport writer_stopped_before_start(const WriterLayout& layout, WriterResult result, int error) {
     WriterReport report{result, 0, 0, error, 0};
+    worker_skip_gate(layout);
     const WriterHook* hook = layout.options.writer_hook;
     if (hook) hook->after_last_block(hook->context, layout.thread_index, invalid_file, &report);
     return report;

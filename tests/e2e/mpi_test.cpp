@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "../support/scratch_dir.h"
+#include "memory_cgroup.h"
 #include "output_lines.h"
 #include "run_process.h"
 #include "version.h"
@@ -24,21 +25,27 @@ namespace {
 namespace fs = std::filesystem;
 constexpr uintmax_t one_gb = 1ull << 30;
 
+// command (which runs mpiexec) as root may, stopped after limit_s.
+ProcessResult run_mpi_command(const std::vector<std::string>& command, int limit_s = 120) {
+    // OpenMPI refuses root without these; the tests run as root in containers.
+    setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
+    setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
+    std::vector<std::string> bounded = {"timeout", "-k", "5", std::to_string(limit_s)};
+    bounded.insert(bounded.end(), command.begin(), command.end());
+    return run_process(bounded, "/");
+}
+
 // vorlax-mpi under mpiexec with ranks processes, stopped after limit_s,
 // with the NAME=VALUE words of environment added to mpiexec's.
 ProcessResult run_mpi(int ranks, const std::vector<std::string>& args, int limit_s = 240,
                       const std::vector<std::string>& environment = {}) {
-    // OpenMPI refuses root without these; the tests run as root in containers.
-    setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
-    setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
     std::vector<std::string> command = {"env"};
     command.insert(command.end(), environment.begin(), environment.end());
-    for (const std::string& word : {std::string("timeout"), std::string("-k"), std::string("5"),
-                                    std::to_string(limit_s), std::string(MPIEXEC), std::string("--oversubscribe"),
-                                    std::string("-n"), std::to_string(ranks), std::string(VORLAX_MPI_EXE)})
+    for (const std::string& word : {std::string(MPIEXEC), std::string("--oversubscribe"), std::string("-n"),
+                                    std::to_string(ranks), std::string(VORLAX_MPI_EXE)})
         command.push_back(word);
     command.insert(command.end(), args.begin(), args.end());
-    return run_process(command, "/");
+    return run_mpi_command(command, limit_s);
 }
 
 std::string rank_file(const std::string& prefix, int rank, int thread) {
@@ -212,6 +219,27 @@ TEST(MpiRun, APrefixTooLongIsRefusedNamingTheRank) {
             << result.err;
         EXPECT_EQ(result.out, "");
     }
+}
+
+// The ranks of one host share its memory: two ranks of 1 GB each on a ramfs
+// in a cgroup of 1.5 GB are refused together, before the first byte, though
+// either alone would fit.
+TEST(MpiRun, RanksOfAHostAreCountedTogetherAgainstItsMemory) {
+    MemoryCgroup cgroup("1536M");
+    if (cgroup.path().empty()) GTEST_SKIP() << cgroup.why();
+    const std::string mnt = cgroup.mount_folder();
+    std::vector<std::string> command = cgroup.confined("-t ramfs ramfs");
+    for (const char* word : {MPIEXEC, "--oversubscribe", "-n", "2", VORLAX_MPI_EXE, "B"}) command.push_back(word);
+    for (const std::string& word : {mnt + "/m", std::string("1024"), std::string("1"), std::string("1")})
+        command.push_back(word);
+    const ProcessResult result = run_mpi_command(command);
+    EXPECT_EQ(result.exit_status, 2) << "signal " << result.signal << "\n" << result.out << result.err;
+    EXPECT_EQ(count_matching(result.err, "vorlax-mpi: .*:" + mnt +
+                                             " is memory-backed: this run would put 2048 MB there \\(2 files of 2 "
+                                             "ranks on this host\\), more than the .*; use a folder on a disk"),
+              1)
+        << result.err;
+    EXPECT_EQ(result.out, "");
 }
 
 // The process, other than this one, that holds path open; 0 when none does.

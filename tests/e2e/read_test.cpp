@@ -237,4 +237,25 @@ TEST_F(ReadBack, EachKindOfDamageGetsItsLine) {
     if (!holes_seen) std::printf("this file system does not report holes: the hole lines were not checked\n");
 }
 
+// A FIFO or folder where a test file should be: named as what it is, and
+// never waited on (the FIFO has no writer; the run would hang on it).
+TEST(ReadNotAFile, AFifoOrFolderInAFilesPlaceIsNamedAndNotWaitedOn) {
+    ScratchDir scratch;
+    const std::string fifo = scratch.file("n_00.BIN"), folder = scratch.file("n_01.BIN");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    for (const char* mode : {"B", "U"}) {
+        SCOPED_TRACE(mode);
+        std::vector<std::string> command = {"timeout", "-k", "5", "60"};
+        for (const std::string& word : companion_command("vorlax-read")) command.push_back(word);
+        for (const std::string& word : {std::string(mode), scratch.file("n"), std::string("64"), std::string("2"),
+                                        std::string("1")})
+            command.push_back(word);
+        const ProcessResult result = run_process(command, scratch.path());
+        EXPECT_EQ(result.exit_status, 1) << result.err;
+        EXPECT_NE(result.err.find(fifo + ": is a FIFO, not a test file"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(folder + ": is a folder, not a test file"), std::string::npos) << result.err;
+    }
+}
+
 }  // namespace

@@ -12,7 +12,7 @@ need_packages slurmd slurmctld slurm-client munge
 # OpenMPI refuses to start as root without these two.
 export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Release -DVORLAX_MPI=ON >/dev/null
-cmake --build build/test -j "$(jobs)" --target vorlax-mpi mpi_unit_tests mpi_e2e_tests
+cmake --build build/test -j "$(jobs)" --target vorlax-mpi mpi_unit_tests mpi_writers_tests mpi_e2e_tests
 # One at a time: the runs of 3 ranks already take both cores.
 ctest --test-dir build/test --output-on-failure -L mpi
 # Network and UTS namespaces on a bridge; each case skips with its reason

@@ -17,6 +17,10 @@
 FakeScript fake_script;
 FakeLog fake_log;
 
+namespace {
+std::mutex fake_log_lock;  // many workers may log at once
+}  // namespace
+
 void fake_reset(const FakeScript& script) {
     fake_script = script;
     fake_log = FakeLog{};
@@ -38,7 +42,12 @@ bool platform_is_missing_file(int error) { return error == ENOENT; }
 
 bool platform_is_folder(int error) { return error == EISDIR; }
 
+const char* platform_not_a_file_kind(int error) {
+    return error == EISDIR ? "a folder" : error == ESPIPE ? "a FIFO" : nullptr;
+}
+
 FileHandle file_create(const char*, bool buffered, int* error, ForeignEntry*) {
+    std::lock_guard<std::mutex> hold(fake_log_lock);
     fake_log.last_open_buffered = buffered;
     if (fake_script.open_error != 0) {
         *error = fake_script.open_error;
@@ -49,6 +58,7 @@ FileHandle file_create(const char*, bool buffered, int* error, ForeignEntry*) {
 }
 
 bool file_write(FileHandle, const void* data, size_t bytes, size_t* written, int* error) {
+    std::lock_guard<std::mutex> hold(fake_log_lock);
     const auto* bytes_in = static_cast<const unsigned char*>(data);
     bool uniform = true;
     for (size_t i = 1; uniform && i < bytes; ++i) uniform = bytes_in[i] == bytes_in[0];
@@ -108,13 +118,17 @@ bool file_drop_cached_pages(const char*, int*) { return true; }
 
 CacheResidency file_cache_residency(const char*) { return CacheResidency::unknown; }
 
-void file_close(FileHandle) { --fake_log.files_open; }
+void file_close(FileHandle) {
+    std::lock_guard<std::mutex> hold(fake_log_lock);
+    --fake_log.files_open;
+}
 
 bool folder_is_memory_backed(const char*) { return false; }
 
 FolderCompression folder_compression(const char*) { return {}; }
 
 void* pages_alloc(size_t bytes, int* error) {
+    std::lock_guard<std::mutex> hold(fake_log_lock);
     if (fake_script.alloc_error != 0) {
         *error = fake_script.alloc_error;
         return nullptr;
@@ -124,14 +138,20 @@ void* pages_alloc(size_t bytes, int* error) {
 }
 
 void pages_free(void* pages, size_t) {
+    std::lock_guard<std::mutex> hold(fake_log_lock);
     --fake_log.buffers_held;
     std::free(pages);
 }
 
 uint64_t available_memory_bytes() { return 0; }
 
+uint64_t memory_for_files_bytes() { return 0; }
+
+uint64_t folder_free_bytes(const char*) { return 0; }
+
 bool thread_start(ThreadRoutine routine, void* arg, ThreadHandle* thread, int*) {
     thread->value = reinterpret_cast<uintptr_t>(new std::thread(routine, arg));
+    sleep_ms(fake_script.thread_start_delay_ms);
     return true;
 }
 

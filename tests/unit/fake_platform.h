@@ -27,9 +27,11 @@ struct FakeScript {
     int read_error = 0;
     // Holes as [start, end) byte ranges, in order: they read as zeros.
     std::vector<std::pair<uint64_t, uint64_t>> holes{};
+    // A slow system: thread_start returns this long after the thread runs.
+    uint32_t thread_start_delay_ms = 0;
 };
 
-// What the code under test did.
+// What the code under test did; safe to update from many workers at once.
 struct FakeLog {
     int64_t write_calls = 0;
     std::vector<unsigned char> fill_of_write;  // the first byte of each write

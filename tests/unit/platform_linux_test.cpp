@@ -153,4 +153,18 @@ TEST(LinuxMemory, PagesAreAlignedWritableAndMemoryIsKnown) {
     EXPECT_GT(available_memory_bytes(), 0u);
 }
 
+// The memory cgroup is the v1 hierarchy with the memory controller, where
+// there is one, else the v2 one; a path with colons stays whole.
+TEST(LinuxMemory, TheMemoryCgroupIsFoundInBothVersions) {
+    const TextCase cases[] = {
+        {"0::/user.slice/user-0.slice/session-1.scope\n", "/sys/fs/cgroup/user.slice/user-0.slice/session-1.scope"},
+        {"4:memory:/job/7\n1:cpu:/\n0::/\n", "/sys/fs/cgroup/memory/job/7"},
+        {"0::/\n9:name=systemd:/\n3:cpu,memory,pids:/a:b\n", "/sys/fs/cgroup/memory/a:b"},
+        {"5:memoryless:/x\n10::/not-unified\n", ""},
+        {"", ""},
+    };
+    for (const TextCase& c : cases) EXPECT_EQ(memory_cgroup_folder(c.given), c.expected) << c.given;
+    EXPECT_GT(memory_for_files_bytes(), 0u);
+}
+
 }  // namespace

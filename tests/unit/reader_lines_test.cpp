@@ -67,6 +67,8 @@ TEST(ReaderLines, OpenAndLengthProblemsSayWhatToTry) {
     } cases[] = {
         {"a folder in the file's place", layout_of(64, 1), open_failure(EISDIR),
          head + "is a folder, not a test file; give the path prefix the files were written with"},
+        {"a FIFO in the file's place", layout_of(64, 1), open_failure(ESPIPE),
+         head + "is a FIFO, not a test file; give the path prefix the files were written with"},
         {"missing", layout_of(64, 1), open_failure(ENOENT),
          head + "cannot open: No such file or directory; vorlax-read takes the arguments that wrote the files: the "
                 "same path prefix (here /d/r), block size and max-GB"},
@@ -186,6 +188,17 @@ TEST(ReaderLines, LastProgressLineCarriesTheTotalHoweverFastTheThreadsEnd) {
         for (size_t i = 0; i < c.mb.size(); ++i)
             EXPECT_NE(run.lines[i].find(" " + c.mb[i] + " MB read,"), std::string::npos) << run.lines[i];
     }
+}
+
+// A drop that failed is said as the pages that stayed are, with what the
+// name is when it is no file.
+TEST(ReaderLines, APageDropThatFailedIsNoted) {
+    const std::string tail = "); these figures may be memory speed, not the disk's\n";
+    EXPECT_EQ(pages_not_dropped_note("vorlax-read", "/d/r_00.BIN", EIO),
+              "vorlax-read: note: the cached pages of /d/r_00.BIN could not be dropped (Input/output error" + tail);
+    EXPECT_EQ(pages_not_dropped_note("vorlax-read", "/d/r_00.BIN", ESPIPE),
+              "vorlax-read: note: the cached pages of /d/r_00.BIN could not be dropped (it is a FIFO" + tail);
+    EXPECT_EQ(pages_not_dropped_note("vorlax-read", "", EIO), "");
 }
 
 }  // namespace

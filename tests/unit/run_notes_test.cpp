@@ -97,4 +97,50 @@ TEST(RunNotes, CompressingFileSystemsInBothModes) {
         }
 }
 
+// A run refused on a memory-backed folder says what it would put there,
+// what memory holds and what fits; the folder's own smaller size, a run
+// that fits (counting what its files hold now) or unknown memory is no
+// refusal.
+TEST(RunNotes, ARunLargerThanMemoryIsRefusedWithWhatFits) {
+    const auto facts = [](uint32_t threads, uint32_t max_gb, uint32_t processes, uint64_t room, uint64_t free,
+                          uint64_t reused) {
+        RunNoteFacts f;
+        f.folder = "/dev/shm";
+        f.memory_backed = true;
+        f.file_bytes = max_gb * gb;
+        f.thread_count = threads;
+        f.max_gb = max_gb;
+        f.processes = processes;
+        f.total_bytes = uint64_t{threads} * processes * f.file_bytes;
+        f.memory_room_bytes = room;
+        f.folder_free_bytes = free;
+        f.reused_bytes = reused;
+        return f;
+    };
+    const std::string head = "vorlax: /dev/shm is memory-backed: this run would put ";
+    const std::string why = " MB that memory can hold now (what is available, or what this process's memory cgroup "
+                            "allows), and the system would kill processes to make room; use ";
+    const struct {
+        const char* what;
+        RunNoteFacts facts;
+        std::string line;
+    } cases[] = {
+        {"threads or GB", facts(4, 2, 1, 5 * gb, UINT64_MAX, 0),
+         head + "8192 MB there (4 files), more than the 5120" + why +
+             "at most 2 threads of 2 GB, or 4 threads of at most 1 GB, or a folder on a disk\n"},
+        {"nothing fits", facts(2, 1, 1, gb / 2, 12 * gb, 0),
+         head + "2048 MB there (2 files), more than the 512" + why + "a folder on a disk\n"},
+        {"ranks of a host", facts(2, 1, 2, 5 * gb / 2, UINT64_MAX, 0),
+         head + "4096 MB there (4 files of 2 ranks on this host), more than the 2560" + why +
+             "at most 1 thread per rank of 1 GB, or a folder on a disk\n"},
+        {"fits with its old files", facts(2, 1, 1, gb, UINT64_MAX, gb), ""},
+        {"the folder is the smaller limit", facts(2, 1, 1, gb, gb / 2, 0), ""},
+        {"memory unknown", facts(2, 1, 1, 0, UINT64_MAX, 0), ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(memory_refusal_line(c.facts), c.line) << c.what;
+    RunNoteFacts on_disk = facts(2, 1, 1, gb, UINT64_MAX, 0);
+    on_disk.memory_backed = false;
+    EXPECT_EQ(memory_refusal_line(on_disk), "");
+}
+
 }  // namespace

@@ -1,7 +1,7 @@
-// The writer's hook, as vorlax-mpi fills it: the start gate, the count of
-// writers still writing, the timed flush after the last block, the silent
-// completion, the message head and each writer's outcome. Linked against
-// the scripted platform in fake_platform.cpp.
+// The writer's hook, as vorlax-mpi fills it, behind the workers' start
+// gate: the count of writers still writing, the timed flush after the last
+// block, the silent completion, the message head and each writer's outcome.
+// Linked against the scripted platform in fake_platform.cpp.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -14,7 +14,7 @@
 
 namespace {
 
-TEST(WriterGate, HoldsTheWriterWithFileAndBufferThenWritesAndReportsTheOutcome) {
+TEST(MpiWriters, HoldsTheWriterWithFileAndBufferThenWritesAndReportsTheOutcome) {
     RunSettings settings;
     settings.path_prefix = "/fake/run_r0002";
     settings.buffer_kb = 32768;  // 32 blocks, 1 GB in all
@@ -23,22 +23,24 @@ TEST(WriterGate, HoldsTheWriterWithFileAndBufferThenWritesAndReportsTheOutcome) 
     counters.all_done = signal_create();
     counters.active_threads.store(1);
     MpiWriters writers;
-    writers.gate.open = signal_create();
+    StartGate gate;
+    gate.open = signal_create();
     const WriterHook hook = mpi_writer_hook(&writers, 1, true);
     WorkerJob job{0, &settings, &counters};
     job.options.writer_hook = &hook;
+    job.options.gate = &gate;
     job.options.print_completion = false;
     ThreadHandle thread;
     int error = 0;
     testing::internal::CaptureStdout();
     ASSERT_TRUE(thread_start(writer_thread, &job, &thread, &error));
-    gate_wait_arrivals(writers.gate, 1);
+    while (gate.arrived.load() < 1) sleep_ms(1);
     // Counted in arrived after its open and allocation: safe to read here.
     EXPECT_EQ(fake_log.files_open, 1);
     EXPECT_EQ(fake_log.buffers_held, 1);
     EXPECT_EQ(fake_log.write_calls, 0);
     EXPECT_EQ(writers.writing_threads.load(), 1);
-    signal_set(writers.gate.open);
+    signal_set(gate.open);
     thread_join(thread);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     const WorkerOutcome& outcome = writers.outcomes[0];
@@ -49,13 +51,13 @@ TEST(WriterGate, HoldsTheWriterWithFileAndBufferThenWritesAndReportsTheOutcome) 
     EXPECT_EQ(fake_log.syncs, 1);
     EXPECT_EQ(writers.writing_threads.load(), 0);
     EXPECT_EQ(counters.active_threads.load(), 0);
-    signal_destroy(writers.gate.open);
+    signal_destroy(gate.open);
     signal_destroy(counters.all_done);
 }
 
 // Every way a writer may end passes the hook's last step exactly once, and
 // a writer that never reached its loop passes the gate without waiting.
-TEST(WriterGate, EveryEndReachesTheHookOnceWithItsOutcome) {
+TEST(MpiWriters, EveryEndReachesTheHookOnceWithItsOutcome) {
     const std::string flush_advice =
         "; the blocks may not have reached the disk; if the disk is full or a file size limit is reached, free "
         "space or write less; otherwise look in the system's log for the device's errors";
@@ -85,19 +87,21 @@ TEST(WriterGate, EveryEndReachesTheHookOnceWithItsOutcome) {
         SCOPED_TRACE(c.what);
         fake_reset(c.script);
         RunCounters counters;
-        MpiWriters writers;  // the gate never opens: only a writer that cannot start may pass it
+        MpiWriters writers;
+        StartGate gate;  // the gate never opens: only a writer that cannot start may pass it
         const WriterHook hook = mpi_writer_hook(&writers, 4, c.flush);
         WriterLayout layout{3, "/fake/x_03.BIN", 3, 1, true};
         layout.options.message_head = "rank 2: ";
         layout.options.writer_hook = &hook;
+        layout.options.gate = &gate;
         WriterReport report{};
         testing::internal::CaptureStdout();
         if (c.start) {
             // A writer that would wait at the gate is held by no one: open it.
-            writers.gate.open = signal_create();
-            signal_set(writers.gate.open);
+            gate.open = signal_create();
+            signal_set(gate.open);
             report = write_test_file(layout, &counters);
-            signal_destroy(writers.gate.open);
+            signal_destroy(gate.open);
         } else {
             report = writer_stopped_before_start(layout, WriterResult::not_started, EAGAIN);
         }
@@ -106,7 +110,7 @@ TEST(WriterGate, EveryEndReachesTheHookOnceWithItsOutcome) {
         EXPECT_EQ(fake_log.syncs, c.syncs);
         EXPECT_EQ(describe_writer_failure(layout, report), c.line);
         EXPECT_EQ(writers.writing_threads.load(), 3);
-        EXPECT_EQ(writers.gate.arrived.load(), 1);
+        EXPECT_EQ(gate.arrived.load(), 1);
         const WorkerOutcome& outcome = writers.outcomes[3];
         EXPECT_EQ(outcome.blocks, c.blocks);
         EXPECT_EQ(outcome.fell_short, c.result != WriterResult::completed);

@@ -1,0 +1,75 @@
+// The start gate of the workers layer, as every driver uses it, on a system
+// whose thread start is slow: the first workers are long ready before the
+// last one starts, and still no block may be counted before the clock.
+// Linked against the scripted platform in fake_platform.cpp.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "fake_platform.h"
+#include "platform/platform.h"
+#include "reader_thread/reader_thread.h"
+#include "writer_thread/writer_thread.h"
+
+namespace {
+
+// What the driver's step between "all arrived" and "open" saw.
+struct AtClock {
+    RunCounters* counters;
+    uint64_t kb_counted = 1;
+    int files_open = -1, buffers_held = -1;
+};
+
+void look_at_clock(void* raw) {
+    auto* seen = static_cast<AtClock*>(raw);
+    seen->kb_counted = seen->counters->total_kb_written.load();
+    seen->files_open = fake_log.files_open;
+    seen->buffers_held = fake_log.buffers_held;
+}
+
+TEST(StartGate, NoBlockIsCountedBeforeTheClockStarts) {
+    constexpr uint32_t workers = 3;
+    const struct {
+        const char* what;
+        ThreadRoutine routine;
+    } cases[] = {{"writers", writer_thread}, {"readers", reader_thread}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RunSettings settings;
+        settings.path_prefix = "/fake/g_";
+        settings.buffer_kb = 32768;  // 32 blocks a file
+        settings.thread_count = workers;
+        FakeScript script;
+        script.read_file_bytes = uint64_t{1} << 30;
+        script.thread_start_delay_ms = 100;  // the first worker is ready long before the last starts
+        fake_reset(script);
+        RunCounters counters;
+        counters.all_done = signal_create();
+        counters.active_threads.store(workers);
+        StartGate gate;
+        gate.open = signal_create();
+        std::vector<WorkerJob> jobs(workers, WorkerJob{0, &settings, &counters});
+        std::vector<ThreadHandle> threads(workers);
+        testing::internal::CaptureStdout();
+        for (uint32_t i = 0; i < workers; ++i) {
+            jobs[i].thread_index = i;
+            jobs[i].options.gate = &gate;
+            int error = 0;
+            ASSERT_TRUE(thread_start(c.routine, &jobs[i], &threads[i], &error));
+        }
+        AtClock seen{&counters};
+        gate_start_clock(&gate, workers, look_at_clock, &seen);
+        for (ThreadHandle thread : threads) thread_join(thread);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(seen.kb_counted, 0u);
+        EXPECT_EQ(seen.files_open, static_cast<int>(workers));  // every file and buffer in hand
+        EXPECT_EQ(seen.buffers_held, static_cast<int>(workers));
+        EXPECT_EQ(counters.total_kb_written.load(), uint64_t{workers} << 20);
+        EXPECT_EQ(counters.failed_threads.load(), 0);
+        signal_destroy(gate.open);
+        signal_destroy(counters.all_done);
+    }
+}
+
+}  // namespace
