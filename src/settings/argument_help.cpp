@@ -59,9 +59,13 @@ std::string format_number_rows(const char* const descriptions[3], const RangeWor
 }
 
 std::string format_help(const HelpText& help) {
-    static const std::string marker = "<number rows>\n";
+    static const std::string number_marker = "<number rows>\n";
+    static const std::string option_marker = "<option rows>\n";
     std::string text = help.text;
-    const size_t at = text.find(marker);
-    if (at == std::string::npos) return text;
-    return text.replace(at, marker.size(), format_number_rows(help.number_descriptions, help.number_wording));
+    const size_t at = text.find(number_marker);
+    if (at != std::string::npos)
+        text.replace(at, number_marker.size(), format_number_rows(help.number_descriptions, help.number_wording));
+    const size_t options_at = text.find(option_marker);
+    if (options_at != std::string::npos) text.replace(options_at, option_marker.size(), format_option_rows());
+    return text;
 }
