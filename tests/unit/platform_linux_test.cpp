@@ -168,3 +168,34 @@ TEST(LinuxMemory, TheMemoryCgroupIsFoundInBothVersions) {
 }
 
 }  // namespace
+
+namespace {
+
+StopReason heard_reason = StopReason::none;
+int heard_count = 0;
+
+void hear_stop(StopReason reason) {
+    heard_reason = reason;
+    ++heard_count;
+}
+
+// SIGINT and SIGTERM reach the callback with their reason, once: the first
+// gives the signal its default back, so a second one ends the process.
+TEST(LinuxStopRequests, FirstSignalIsHeardAndTheNextWouldEndTheProcess) {
+    for (const auto& [number, reason] : {std::pair<int, StopReason>{SIGINT, StopReason::interrupt},
+                                         std::pair<int, StopReason>{SIGTERM, StopReason::terminate}}) {
+        heard_reason = StopReason::none;
+        heard_count = 0;
+        watch_stop_requests(hear_stop);
+        ASSERT_EQ(raise(number), 0);
+        EXPECT_EQ(heard_reason, reason) << number;
+        EXPECT_EQ(heard_count, 1);
+        for (int other : {SIGINT, SIGTERM}) {
+            struct sigaction now {};
+            sigaction(other, nullptr, &now);
+            EXPECT_EQ(now.sa_handler, SIG_DFL) << other;
+        }
+    }
+}
+
+}  // namespace
