@@ -25,6 +25,17 @@ extern const bool platform_name_refuses_quote;
 // Where the system logs a device's errors, as a help line names it.
 extern const char* const platform_device_log;
 
+// The words the help texts use that differ between systems: each stands
+// for a marker in a help text ("<example>" and so on; see format_help).
+struct PlatformHelpWords {
+    const char* example;     // an example path prefix on a disk: "/mnt/ssd/run"
+    const char* separator;   // what ends a folder's name: "/"
+    const char* remove;      // the command that deletes files: "rm"
+    const char* bypass;      // how the system bypasses its cache: "O_DIRECT"
+    const char* docs;        // where the full documentation is; "%s" the program
+};
+extern const PlatformHelpWords platform_help_words;
+
 // One-time process setup before any thread starts (signal dispositions,
 // console modes). Safe to call more than once.
 void platform_init_process();

@@ -15,6 +15,8 @@ const size_t platform_max_path_bytes = MAX_PATH;  // 260, terminator included
 const bool platform_slash_help = true;
 const bool platform_name_refuses_quote = true;
 const char* const platform_device_log = "Event Viewer (Windows Logs, System)";
+const PlatformHelpWords platform_help_words = {"E:\\bench\\run", "\\", "del", "no buffering",
+                                               "README.md and docs\\windows.md in the .zip"};
 
 void platform_init_process() {
     // A prefix on an empty removable drive must fail the open with an error
@@ -59,7 +61,7 @@ const char* platform_not_a_file_kind(int error) { return platform_is_folder(erro
 
 bool platform_is_out_of_space(int error) {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_FILE_TOO_LARGE ||
-           error == ERROR_DISK_QUOTA_EXCEEDED;
+           error == ERROR_NOT_ENOUGH_QUOTA;
 }
 
 std::string platform_missing_drive(const char* path) {

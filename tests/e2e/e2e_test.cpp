@@ -58,10 +58,15 @@ TEST(CommandLine, UsageHelpAndVersion) {
         EXPECT_EQ(result.out, help) << ask;
     }
     EXPECT_EQ(help.rfind(usage, 0), 0u) << help;
+    // Each system's own paths, commands and documentation.
+    const bool windows = target().windows;
     for (const char* part : {"max-buf-KB", "1 to 32768", "default 64", "out of range 4", "2^20 bytes",
-                             "d/run_00.BIN", "stay on disk", "Exit status:", "\n  2  ",
-                             "man vorlax\n"})
+                             windows ? "d\\run_00.BIN" : "d/run_00.BIN", "stay on disk", "Exit status:", "\n  2  ",
+                             windows ? "del E:\\bench\\run_??.BIN" : "rm /mnt/ssd/run_??.BIN",
+                             windows ? "docs\\windows.md in the .zip\n" : "man vorlax\n"})
         EXPECT_NE(help.find(part), std::string::npos) << part;
+    for (const char* other : {windows ? "/mnt" : "E:\\", windows ? "man vorlax" : ".zip"})
+        EXPECT_EQ(help.find(other), std::string::npos) << other;
     for (const std::string& line : lines_of(help)) EXPECT_LE(line.size(), 79u) << line;
     EXPECT_TRUE(fs::is_empty(scratch.path())) << "no file may be created";
 }
