@@ -93,7 +93,7 @@ TEST(Win32WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
          "system does not accept writes that bypass the cache, use mode B"},
         {&missing_folder, {WriterResult::open_failed, 0, 0, ERROR_PATH_NOT_FOUND, 0},
          "vorlax: C:\\no-such-folder\\bench_03.BIN: cannot create: " + platform_error_text(ERROR_PATH_NOT_FOUND) +
-             "; the folder C:\\no-such-folder\\ does not exist: create it, or give a path in a folder that "
+             "; the folder C:\\no-such-folder does not exist: create it, or give a path in a folder that "
              "exists (the path is a prefix: C:\\no-such-folder\\bench gives C:\\no-such-folder\\bench_03.BIN)"},
         {&missing_drive, {WriterResult::open_failed, 0, 0, ERROR_PATH_NOT_FOUND, 0},
          "vorlax: Q:\\bench_03.BIN: cannot create: " + platform_error_text(ERROR_PATH_NOT_FOUND) +
