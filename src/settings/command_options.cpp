@@ -20,9 +20,6 @@ namespace {
 // Where a row's descriptions start, as in the rows of the numbers.
 constexpr size_t option_column = 15;
 
-// The longest part of an argument that a refusal quotes.
-constexpr size_t quoted_bytes = 60;
-
 // True when text is name, or name followed by "=" and a value where
 // with_value; names that start with / match in any case.
 bool names_option(const char* text, const char* name, bool with_value) {
@@ -34,11 +31,6 @@ bool names_option(const char* text, const char* name, bool with_value) {
         if (a != b) return false;
     }
     return text[i] == '\0' || (with_value && text[i] == '=');
-}
-
-std::string cut(const char* text) {
-    const size_t length = std::strlen(text);
-    return length > quoted_bytes ? std::string(text, quoted_bytes) + "..." : std::string(text);
 }
 
 }  // namespace
@@ -78,20 +70,20 @@ std::string command_line_refusal(const char* program, ParseOutcome outcome, int 
     const int first = first_positional_index(argc, argv);
     switch (outcome) {
         case ParseOutcome::unknown_option:
-            return head + "unknown option " + cut(argv[first]) + ": the mode, B or U, comes first; " + program +
+            return head + "unknown option " + quoted(argv[first]) + ": the mode, B or U, comes first; " + program +
                    " --help shows the usage\n";
         case ParseOutcome::too_many_arguments:
             return head + std::to_string(argc - first) + " arguments, at most 5: quote a path that has spaces\n";
         case ParseOutcome::prefix_too_long: {
             const char* prefix = argv[first + 1];
             const size_t length = std::strlen(prefix);
-            return head + "path prefix too long: " + cut(prefix) + " has " + std::to_string(length) +
+            return head + "path prefix too long: " + quoted(prefix) + " has " + std::to_string(length) +
                    " characters, so its test file names would have " + std::to_string(length + 7) +
                    ", past this system's limit of " + std::to_string(platform_max_path_bytes - 1) +
                    "; use a shorter path\n";
         }
         case ParseOutcome::quote_in_prefix:
-            return head + "the path prefix " + cut(argv[first + 1]) +
+            return head + "the path prefix " + quoted(argv[first + 1]) +
                    " holds a \", which no file name may hold: the command line read \\\" as a quote mark, "
                    "so a path that ends in \\ before its closing quote took in what followed; drop that \\, "
                    "or double it (\"E:\\with space\\\\\")\n";

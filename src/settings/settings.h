@@ -65,6 +65,14 @@ std::string command_line_refusal(const char* program, ParseOutcome outcome, int 
 // "Usage: VORLAX <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n"
 extern const char* const usage_text;
 
+// The longest part of an argument that a note or refusal quotes.
+constexpr size_t quoted_bytes = 40;
+
+// text in double quotes, on one line: control characters as escapes, and
+// cut after quoted_bytes with "..." so a huge argument gives a short line.
+// Pure.
+std::string quoted(const char* text);
+
 // True for the blanks that "%d" skips in the C locale: space and \t to \r.
 bool is_blank(char c);
 

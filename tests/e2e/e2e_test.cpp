@@ -23,7 +23,7 @@ TEST(CommandLine, UsageHelpAndVersion) {
     ScratchDir scratch;
     const std::string version = "vorlax (VORLAX) " VORLAX_VERSION "\n";
     const std::string six = "vorlax: 6 arguments, at most 5: quote a path that has spaces\n";
-    const std::string unknown = "vorlax: unknown option -x: the mode, B or U, comes first; vorlax --help shows "
+    const std::string unknown = "vorlax: unknown option \"-x\": the mode, B or U, comes first; vorlax --help shows "
                                 "the usage\n";
     struct Case {
         std::vector<std::string> args;

@@ -139,11 +139,11 @@ TEST(CommandLineRefusal, SaysWhyAndWhatToDo) {
         std::string line;
     } cases[] = {
         {{"-x"}, ParseOutcome::unknown_option,
-         "vorlax: unknown option -x: the mode, B or U, comes first; vorlax --help shows the usage\n"},
+         "vorlax: unknown option \"-x\": the mode, B or U, comes first; vorlax --help shows the usage\n"},
         {{"U", "Z:\\with", "space", "64", "1", "1"}, ParseOutcome::too_many_arguments,
          "vorlax: 6 arguments, at most 5: quote a path that has spaces\n"},
         {{"B", too_long.c_str()}, ParseOutcome::prefix_too_long,
-         "vorlax: path prefix too long: " + std::string(60, 'p') + "... has " + std::to_string(too_long.size()) +
+         "vorlax: path prefix too long: \"" + std::string(40, 'p') + "...\" has " + std::to_string(too_long.size()) +
              " characters, so its test file names would have " + std::to_string(too_long.size() + 7) +
              ", past this system's limit of " + std::to_string(platform_max_path_bytes - 1) + "; use a shorter path\n"},
         {{"B", "p"}, ParseOutcome::run, ""},
