@@ -17,8 +17,6 @@
 extern const char* const platform_default_prefix;
 // Longest file name the system accepts, terminator included.
 extern const size_t platform_max_path_bytes;
-// True where "/?" is the conventional way to ask a program for help.
-extern const bool platform_slash_help;
 
 // True where a file name may not hold a '"' (Windows).
 extern const bool platform_name_refuses_quote;
@@ -60,7 +58,8 @@ enum class StopReason : int32_t {
 
 // From now on, Ctrl-C, Ctrl-Break (Windows), SIGINT and SIGTERM (Linux) call
 // on_request with their reason, once: the first restores the default
-// disposition, so a second one ends the process at once. on_request runs in
+// disposition, so a second one ends the process at once; one the process
+// was started with ignored stays ignored. on_request runs in
 // a signal handler or the system's console thread: it may only touch
 // lock-free atomics.
 void watch_stop_requests(void (*on_request)(StopReason reason));

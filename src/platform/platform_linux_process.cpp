@@ -29,12 +29,16 @@ namespace {
 
 void (*stop_callback)(StopReason) = nullptr;
 
+// The signals watched: those the program was not started with ignored.
+const int stop_signals[] = {SIGINT, SIGTERM};
+bool watched[2] = {false, false};
+
 void on_stop_signal(int number) {
     const int saved_errno = errno;
     // The next one ends the process: a writer stuck in a write cannot
     // hold the exit up.
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    for (int i = 0; i < 2; ++i)
+        if (watched[i]) signal(stop_signals[i], SIG_DFL);
     stop_callback(number == SIGTERM ? StopReason::terminate : StopReason::interrupt);
     errno = saved_errno;
 }
@@ -51,6 +55,11 @@ void watch_stop_requests(void (*on_request)(StopReason reason)) {
     // A write in progress goes on to its end: the writer stops at the block
     // in hand, which it counts.
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A signal the program was started with ignored (a background job of a
+    // shell without job control) stays ignored, as the starter asked.
+    for (int i = 0; i < 2; ++i) {
+        struct sigaction before {};
+        if (sigaction(stop_signals[i], nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        watched[i] = sigaction(stop_signals[i], &action, nullptr) == 0;
+    }
 }

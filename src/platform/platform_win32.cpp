@@ -12,7 +12,6 @@
 
 const char* const platform_default_prefix = ".\\";
 const size_t platform_max_path_bytes = MAX_PATH;  // 260, terminator included
-const bool platform_slash_help = true;
 const bool platform_name_refuses_quote = true;
 const char* const platform_device_log = "Event Viewer (Windows Logs, System)";
 const PlatformHelpWords platform_help_words = {"E:\\bench\\run", "\\", "del", "no buffering",

@@ -84,8 +84,7 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 void watch_stop_requests(void (*on_request)(StopReason reason)) {
     stop_callback = on_request;
-    // A process started with Ctrl-C ignored (start /b, some services) gets
-    // it back: the handler below decides.
-    SetConsoleCtrlHandler(nullptr, FALSE);
+    // A process started with Ctrl-C ignored (start /b) keeps ignoring it;
+    // Ctrl-Break still reaches the handler.
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }

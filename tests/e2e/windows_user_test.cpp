@@ -121,4 +121,16 @@ TEST(Run, InterruptAndTerminateStopAtTheBlockInHand) {
     }
 }
 
+// A drive letter that names no drive is said to be so, not a folder to
+// check the rights of (Windows only: Linux has no drive letters).
+TEST(Run, MissingDriveIsNamed) {
+    if (!target().windows) GTEST_SKIP() << "drive letters are Windows's";
+    ScratchDir scratch;
+    ProcessResult result = run_vorlax({"B", "Q:\\x", "64", "1", "1"}, scratch.path());
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(without_notes(result.err).rfind("vorlax: Q:\\x_00.BIN: cannot create: ", 0), 0u) << result.err;
+    EXPECT_NE(result.err.find("; drive Q: does not exist: give a path on a drive that exists\n"), std::string::npos)
+        << result.err;
+}
+
 }  // namespace

@@ -42,7 +42,6 @@ std::string read_all(const std::string& name) {
 TEST(Win32Platform, NamesAndLimitsOfWindows) {
     EXPECT_STREQ(platform_default_prefix, ".\\");
     EXPECT_EQ(platform_max_path_bytes, 260u);
-    EXPECT_TRUE(platform_slash_help);
     EXPECT_TRUE(platform_is_unbuffered_refusal(ERROR_INVALID_PARAMETER));
     EXPECT_FALSE(platform_is_unbuffered_refusal(ERROR_DISK_FULL));
 }
