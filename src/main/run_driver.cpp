@@ -1,6 +1,7 @@
 #include "main/run_driver.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "monitor/monitor.h"
 #include "output/output.h"
@@ -83,7 +84,7 @@ std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSet
 }
 
 std::string stop_line(const char* program, StopReason reason, uint64_t total_kb, const char* verb,
-                      const RunSettings& settings) {
+                      const RunSettings& settings, int32_t stuck_threads) {
     const char* cause = reason == StopReason::terminate  ? "by SIGTERM"
                         : reason == StopReason::deadline ? "at its time limit"
                                                          : "by Ctrl-C";
@@ -91,10 +92,14 @@ std::string stop_line(const char* program, StopReason reason, uint64_t total_kb,
     test_file_name(settings.path_prefix, 0, SIZE_MAX, &first);
     test_file_name(settings.path_prefix, settings.thread_count - 1, SIZE_MAX, &last);
     const std::string files = settings.thread_count == 1 ? first : first + " to " + last;
+    const std::string stuck =
+        stuck_threads <= 0 ? std::string()
+                           : format_text("; %d %s still in a block after %.0f s, not waited for", stuck_threads,
+                                         stuck_threads == 1 ? "thread was" : "threads were", stop_grace_ms / 1000.0);
     return format_text("%s: run stopped %s: %llu MB %s; ", program, cause,
                        static_cast<unsigned long long>(total_kb / 1024u), verb) +
            (std::string(verb) == "written" ? "the test files stay as written: " : "the test files: ") + files +
-           "\n";
+           stuck + "\n";
 }
 
 int stop_exit_status(StopReason reason) {
@@ -147,9 +152,13 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     const MonitorTotals last =
         run_monitor(local_monitor_source(&run_counters, program.progress_verb), start_tick, program.last_line_if_counted);
     const StopReason stop = run_stop_reason();
+    const int32_t stuck = run_counters.active_threads.load();
     if (stop != StopReason::none)
-        print_stderr_line(stop_line(program.name, stop, last.total_kb, program.progress_verb, run_settings));
+        print_stderr_line(stop_line(program.name, stop, last.total_kb, program.progress_verb, run_settings, stuck));
     print_stdout_line("DONE!\n");
+    // Workers still in a block after a stop are not waited for: the process
+    // ends under them (their lines are out, and nothing of theirs is freed).
+    if (stuck > 0) std::_Exit(stop_exit_status(stop) >= 0 ? stop_exit_status(stop) : 1);
 
     for (ThreadHandle thread : started) thread_join(thread);
     signal_destroy(gate.open);

@@ -35,10 +35,11 @@ std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSet
                                         const WorkerJob& model = WorkerJob{0, nullptr, nullptr});
 
 // The stderr line (ending in '\n') after a run that was stopped for reason
-// with total_kb counted: the cause, the MB and verb ("written", "read") and
-// the test files, which stay. Pure.
+// with total_kb counted: the cause, the MB and verb ("written", "read"), the
+// test files, which stay, and how many threads were still in a block when
+// the run ended without them (stuck_threads, 0 for none). Pure.
 std::string stop_line(const char* program, StopReason reason, uint64_t total_kb, const char* verb,
-                      const RunSettings& settings);
+                      const RunSettings& settings, int32_t stuck_threads = 0);
 
 // The exit status of a run stopped for reason: 130 (128 + SIGINT) for an
 // interrupt, 143 (128 + SIGTERM) for a termination; -1 where the run's own

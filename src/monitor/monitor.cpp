@@ -49,6 +49,13 @@ MonitorTotals sample_counters(void* context) {
     auto* counters = static_cast<RunCounters*>(context);
     MonitorTotals totals;
     totals.running = counters->active_threads.load() != 0;
+    // Asked to stop, workers get stop_grace_ms to end their block in hand;
+    // then the run ends with what they counted, without them.
+    if (totals.running && run_stop_requested()) {
+        const uint64_t now_ms = tick_ms();
+        if (counters->stop_seen_ms == 0) counters->stop_seen_ms = now_ms;
+        if (now_ms - counters->stop_seen_ms >= stop_grace_ms) totals.running = false;
+    }
     totals.total_kb = counters->total_kb_written.load();
     return totals;
 }

@@ -41,5 +41,7 @@ struct MonitorSource {
 MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted = false);
 
 // A source over the counters of this process: waits on counters->all_done,
-// prints to stdout with a flush after each line.
+// prints to stdout with a flush after each line. Once a stop is requested
+// (run_stop_requested), workers still running stop_grace_ms after the
+// monitor first saw it count as ended: the run ends without them.
 MonitorSource local_monitor_source(RunCounters* counters, const char* verb);

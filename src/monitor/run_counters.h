@@ -19,7 +19,13 @@ struct RunCounters {
     alignas(64) std::atomic<int32_t> active_threads{0};
     std::atomic<int32_t> failed_threads{0};  // workers that fell short
     DoneSignal* all_done = nullptr;          // set when active_threads reaches 0
+    uint64_t stop_seen_ms = 0;               // the monitor's: when it first saw a stop request (0: not yet)
 };
+
+// How long after a stop request the monitor waits for workers still in a
+// block (a write to a hung device may never return) before it ends the run
+// without them.
+constexpr uint64_t stop_grace_ms = 3000;
 
 // Counts one worker out of active_threads, setting all_done when it was the
 // last. A worker's last act on shared state: the run may end right after.
