@@ -13,6 +13,12 @@ if(WIN32)
   # The .zip: vorlax.exe, vorlax-read.exe, the README and the license side by side.
   install(TARGETS vorlax vorlax-read RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
+  # The pages the README links to, in docs\ beside it, as the links expect.
+  file(READ "${PROJECT_SOURCE_DIR}/README.md" readme_text)
+  string(REGEX MATCHALL "docs/[a-z_-]+\\.md" readme_pages "${readme_text}")
+  list(REMOVE_DUPLICATES readme_pages)
+  list(TRANSFORM readme_pages PREPEND "${PROJECT_SOURCE_DIR}/")
+  install(FILES ${readme_pages} DESTINATION docs)
 else()
   install(TARGETS vorlax vorlax-read RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vorlax)
   # vorlax-mpi needs the MPI libraries: installed on request only

@@ -45,11 +45,18 @@ void check_decimal(const char* text) {
 void check_settings(int argc, const char* const* argv) {
     RunSettings settings;
     ParseOutcome outcome = parse_settings(argc, argv, &settings);
-    const bool right_count = argc >= 2 && argc <= 6;
-    require((outcome == ParseOutcome::usage) == !right_count, "usage exactly for a wrong argument count");
-    if (outcome == ParseOutcome::help || outcome == ParseOutcome::version)
-        require(argc == 2 && argv[1][0] == '-', "help and version only as the one argument");
-    if (outcome != ParseOutcome::run) return;
+    const bool leading_option = argc >= 2 && (argv[1][0] == '-' || argv[1][0] == '/');
+    require((outcome == ParseOutcome::usage) == (argc < 2), "usage alone exactly for no argument");
+    require(outcome != ParseOutcome::too_many_arguments || (argc > 6 && !leading_option),
+            "too many arguments only past five, the first no option");
+    if (outcome == ParseOutcome::help || outcome == ParseOutcome::version || outcome == ParseOutcome::unknown_option)
+        require(leading_option, "help, version and unknown options only from an argument that starts like one");
+    if (outcome != ParseOutcome::run) {
+        const std::string refusal = command_line_refusal("vorlax", outcome, argc, argv);
+        require(refusal.empty() || refusal.find('\n') == refusal.size() - 1, "a refusal is one whole line");
+        return;
+    }
+    require(!leading_option && argc <= 6, "a run only from a mode and up to four more");
 
     require(settings.buffer_kb >= 1 && settings.buffer_kb <= 32768, "buffer_kb within 1..32768");
     require(settings.thread_count >= 1 && settings.thread_count <= 99, "thread_count within 1..99");

@@ -1,9 +1,11 @@
 #include "main/run_driver.h"
 
-#include <cstdio>
+#include <cstdint>
+#include <cstdlib>
 
 #include "monitor/monitor.h"
 #include "output/output.h"
+#include "test_file/test_file.h"
 #include "worker/worker_messages.h"
 #include "writer_thread/writer_thread.h"
 
@@ -13,7 +15,7 @@ namespace {
 // never waits for it.
 void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int error) {
     const WorkerLayout layout = worker_layout(job);
-    std::fprintf(stderr, "%s\n", thread_start_failure_line(layout, program.worker_role, error).c_str());
+    print_stderr_line(thread_start_failure_line(layout, program.worker_role, error) + "\n");
     // It passes the start gate, and a writer's hook hears of it, as of any
     // worker that never reached its loop, so that nothing waits for it.
     writer_stopped_before_start(layout, WriterResult::not_started, error);
@@ -26,9 +28,15 @@ void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int e
 bool settle_command_line(const ProgramInfo& program, int argc, const char* const* argv, RunSettings* settings,
                          int* exit_status, ArgumentNotes notes) {
     const bool speak = notes != ArgumentNotes::silent;
-    switch (parse_settings(argc, argv, settings)) {
+    const ParseOutcome outcome = parse_settings(argc, argv, settings);
+    switch (outcome) {
         case ParseOutcome::usage:
-            if (speak) print_stdout_line(program.usage);
+        case ParseOutcome::unknown_option:
+        case ParseOutcome::too_many_arguments:
+            if (speak) {
+                print_stderr_line(command_line_refusal(program.name, outcome, argc, argv));
+                print_stdout_line(program.usage);
+            }
             *exit_status = 2;
             return false;
         case ParseOutcome::help:
@@ -40,11 +48,8 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
             *exit_status = 0;
             return false;
         case ParseOutcome::prefix_too_long:
-            if (speak)
-                std::fprintf(stderr,
-                             "%s: path prefix too long: the test file names would pass the system's limit "
-                             "of %zu characters; use a shorter path\n",
-                             program.name, platform_max_path_bytes - 1);
+        case ParseOutcome::quote_in_prefix:
+            if (speak) print_stderr_line(command_line_refusal(program.name, outcome, argc, argv));
             *exit_status = 2;
             return false;
         case ParseOutcome::run:
@@ -78,8 +83,39 @@ std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSet
     return started;
 }
 
-int run_program(const ProgramInfo& program, int argc, const char* const* argv) {
+std::string stop_line(const char* program, StopReason reason, uint64_t total_kb, const char* verb,
+                      const RunSettings& settings, int32_t stuck_threads) {
+    const char* cause = reason == StopReason::terminate  ? "by SIGTERM"
+                        : reason == StopReason::deadline ? "at its time limit"
+                                                         : "by Ctrl-C";
+    std::string first, last;
+    test_file_name(settings.path_prefix, 0, SIZE_MAX, &first);
+    test_file_name(settings.path_prefix, settings.thread_count - 1, SIZE_MAX, &last);
+    const std::string files = settings.thread_count == 1 ? first : first + " to " + last;
+    const std::string stuck =
+        stuck_threads <= 0 ? std::string()
+                           : format_text("; %d %s still in a block after %.0f s, not waited for", stuck_threads,
+                                         stuck_threads == 1 ? "thread was" : "threads were", stop_grace_ms / 1000.0);
+    return format_text("%s: run stopped %s: %llu MB %s; ", program, cause,
+                       static_cast<unsigned long long>(total_kb / 1024u), verb) +
+           (std::string(verb) == "written" ? "the test files stay as written: " : "the test files: ") + files +
+           stuck + "\n";
+}
+
+int stop_exit_status(StopReason reason) {
+    if (reason == StopReason::interrupt) return 130;
+    if (reason == StopReason::terminate) return 143;
+    return -1;
+}
+
+int run_program(const ProgramInfo& program, int argc, const char* const* raw_argv) {
     platform_init_process();
+    // UTF-8 from here on, whatever the system's own encoding of arguments.
+    const std::vector<std::string> arguments = platform_arguments(argc, raw_argv);
+    std::vector<const char*> argv_words;
+    for (const std::string& argument : arguments) argv_words.push_back(argument.c_str());
+    argv_words.push_back(nullptr);
+    const char* const* argv = argv_words.data();
     // The run's state lives here until every worker is joined: the settings
     // are written before the first worker starts and only read afterwards;
     // the counters change only atomically.
@@ -89,9 +125,11 @@ int run_program(const ProgramInfo& program, int argc, const char* const* argv) {
     if (!settle_command_line(program, argc, argv, &run_settings, &exit_status)) return exit_status;
     const std::string refusal = program.refusal ? program.refusal(run_settings) : std::string();
     if (!refusal.empty()) {
-        std::fputs(refusal.c_str(), stderr);
+        print_stderr_line(refusal);
         return 2;
     }
+    // Ctrl-C and SIGTERM from now on stop the workers at the block in hand.
+    watch_stop_requests(request_run_stop);
     print_banner(run_settings, program.activity);
     if (program.print_notes) program.print_notes(run_settings);
 
@@ -111,11 +149,20 @@ int run_program(const ProgramInfo& program, int argc, const char* const* argv) {
     // workers just started get a core before the monitor takes its first
     // look at the counters.
     sleep_ms(0);
-    run_monitor(local_monitor_source(&run_counters, program.progress_verb), start_tick, program.last_line_if_counted);
+    const MonitorTotals last =
+        run_monitor(local_monitor_source(&run_counters, program.progress_verb), start_tick, program.last_line_if_counted);
+    const StopReason stop = run_stop_reason();
+    const int32_t stuck = run_counters.active_threads.load();
+    if (stop != StopReason::none)
+        print_stderr_line(stop_line(program.name, stop, last.total_kb, program.progress_verb, run_settings, stuck));
     print_stdout_line("DONE!\n");
+    // Workers still in a block after a stop are not waited for: the process
+    // ends under them (their lines are out, and nothing of theirs is freed).
+    if (stuck > 0) std::_Exit(stop_exit_status(stop) >= 0 ? stop_exit_status(stop) : 1);
 
     for (ThreadHandle thread : started) thread_join(thread);
     signal_destroy(gate.open);
     signal_destroy(run_counters.all_done);
+    if (stop_exit_status(stop) >= 0) return stop_exit_status(stop);
     return run_counters.failed_threads.load() == 0 ? 0 : 1;
 }

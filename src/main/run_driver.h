@@ -34,8 +34,22 @@ std::vector<ThreadHandle> start_workers(const ProgramInfo& program, const RunSet
                                         RunCounters* counters, std::vector<WorkerJob>* jobs,
                                         const WorkerJob& model = WorkerJob{0, nullptr, nullptr});
 
+// The stderr line (ending in '\n') after a run that was stopped for reason
+// with total_kb counted: the cause, the MB and verb ("written", "read"), the
+// test files, which stay, and how many threads were still in a block when
+// the run ended without them (stuck_threads, 0 for none). Pure.
+std::string stop_line(const char* program, StopReason reason, uint64_t total_kb, const char* verb,
+                      const RunSettings& settings, int32_t stuck_threads = 0);
+
+// The exit status of a run stopped for reason: 130 (128 + SIGINT) for an
+// interrupt, 143 (128 + SIGTERM) for a termination; -1 where the run's own
+// outcome decides (none, deadline).
+int stop_exit_status(StopReason reason);
+
 // Runs program on this machine with the command line of main and returns
 // the exit status: 0 when every worker did all its blocks (or help and
 // version were asked for), 1 when any fell short, 2 for a command line that
-// cannot be run or a run the program refuses before its first byte.
+// cannot be run or a run the program refuses before its first byte, 130 or
+// 143 for a run stopped by Ctrl-C or SIGTERM. The arguments are taken as
+// UTF-8 (platform_arguments).
 int run_program(const ProgramInfo& program, int argc, const char* const* argv);

@@ -30,6 +30,9 @@ struct RunNoteFacts {
     uint64_t memory_room_bytes = 0;  // memory_for_files_bytes(); 0 unknown
     uint64_t folder_free_bytes = 0;  // the folder's own free space; UINT64_MAX: no size of its own
     uint64_t reused_bytes = 0;       // what the run's names hold now: cut and given back first
+    std::string prefix;              // the path prefix, for a write run; "" otherwise
+    bool prefix_is_folder = false;   // the prefix names an existing folder
+    const char* separator = "/";     // what ends a prefix to write inside a folder
 };
 
 // The note lines (each ending in '\n') for a run, in the order to print:
@@ -39,6 +42,8 @@ struct RunNoteFacts {
 // - mode B into a folder with a disk behind it, when total_bytes fits in
 //   available_bytes (known, above 0): the figures show the page cache until
 //   it fills.
+// - a write run whose prefix names an existing folder: where the files go
+//   (beside it) and how to write inside it (end it with separator).
 // Empty when none applies. Pure.
 std::vector<std::string> run_notes(const RunNoteFacts& facts);
 

@@ -50,8 +50,8 @@ void drop_caches_and_note(const RunSettings& settings) {
     }
     // The files were written already: no note on their fitting in memory.
     print_stderr_lines(run_notes(facts));
-    std::fputs(pages_not_dropped_note("vorlax-read", not_dropped_file, drop_error).c_str(), stderr);
-    std::fputs(pages_stayed_note("vorlax-read", stayed_file).c_str(), stderr);
+    print_stderr_line(pages_not_dropped_note("vorlax-read", not_dropped_file, drop_error));
+    print_stderr_line(pages_stayed_note("vorlax-read", stayed_file));
 }
 
 }  // namespace

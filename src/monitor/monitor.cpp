@@ -9,6 +9,8 @@ uint64_t monitor_system_clock_ms(void*) { return tick_ms(); }
 MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted) {
     uint64_t prev_tick = start_tick;
     uint64_t prev_mb = 0;
+    uint64_t printed_kb = 0;
+    bool printed = false;
     auto print_line = [&](const MonitorTotals& totals) {
         const uint64_t now = source.now_ms(source.context);
         ProgressLine line =
@@ -16,6 +18,8 @@ MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool
         source.print_line(source.context, line.text);
         prev_mb = line.mb;
         prev_tick = now;
+        printed_kb = totals.total_kb;
+        printed = true;
     };
     MonitorTotals totals = source.sample(source.context);
     // Workers that all ended before the first test still get their line.
@@ -23,6 +27,11 @@ MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool
     while (totals.running) {
         source.wait_until(source.context, prev_tick + 1000);
         totals = source.sample(source.context);
+        // The end gets a line only for news: not the total the line before
+        // held already (the last worker printed its completion and closed
+        // its file after that line), nor a first line of nothing (workers
+        // that all failed to start, however late the system let them fail).
+        if (!totals.running && (printed ? totals.total_kb == printed_kb : totals.total_kb == 0)) break;
         print_line(totals);
     }
     return totals;
@@ -40,6 +49,13 @@ MonitorTotals sample_counters(void* context) {
     auto* counters = static_cast<RunCounters*>(context);
     MonitorTotals totals;
     totals.running = counters->active_threads.load() != 0;
+    // Asked to stop, workers get stop_grace_ms to end their block in hand;
+    // then the run ends with what they counted, without them.
+    if (totals.running && run_stop_requested()) {
+        const uint64_t now_ms = tick_ms();
+        if (counters->stop_seen_ms == 0) counters->stop_seen_ms = now_ms;
+        if (now_ms - counters->stop_seen_ms >= stop_grace_ms) totals.running = false;
+    }
     totals.total_kb = counters->total_kb_written.load();
     return totals;
 }

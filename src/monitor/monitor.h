@@ -33,11 +33,15 @@ struct MonitorSource {
 
 // Prints a progress line at least once a second after start_tick while
 // workers run, and one last line, with the final total and time, as soon as
-// the last has ended. When none runs at the first test there is no line,
-// unless line_if_counted and the total is above 0: then that one last line.
+// the last has ended, unless the line before holds that total already, or
+// no line came before and the total is 0. When none runs at the first test
+// there is no line, unless line_if_counted and the total is above 0: then
+// that one last line.
 // Returns the last sample.
 MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted = false);
 
 // A source over the counters of this process: waits on counters->all_done,
-// prints to stdout with a flush after each line.
+// prints to stdout with a flush after each line. Once a stop is requested
+// (run_stop_requested), workers still running stop_grace_ms after the
+// monitor first saw it count as ended: the run ends without them.
 MonitorSource local_monitor_source(RunCounters* counters, const char* verb);

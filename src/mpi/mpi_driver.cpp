@@ -60,7 +60,7 @@ bool refuse_on_memory(RunNoteFacts facts, const char* host, int rank) {
     const std::string line = memory_refusal_line(facts);
     int mine = line.empty() ? INT_MAX : rank, lowest = INT_MAX;
     MPI_Allreduce(&mine, &lowest, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
-    if (lowest == rank) std::fputs(line.c_str(), stderr);
+    if (lowest == rank) print_stderr_line(line);
     return lowest != INT_MAX;
 }
 
@@ -204,9 +204,9 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     const int long_rank = first_rank_with_long_names(prefix, run->rank);
     if (long_rank >= 0) {
         if (run->rank == 0)
-            std::fprintf(stderr, "%s: path prefix too long on rank %d: the test file names would pass the system's "
-                                 "limit of %zu characters; use a shorter path\n",
-                         program.name, long_rank, platform_max_path_bytes - 1);
+            print_stderr_line(format_text("%s: path prefix too long on rank %d: the test file names would pass the "
+                                          "system's limit of %zu characters; use a shorter path\n",
+                                          program.name, long_rank, platform_max_path_bytes - 1));
         return 2;
     }
     const std::vector<std::string> hosts = all_host_names(host, run->ranks);

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/platform.h"
+
 std::string format_text(const char* pattern, ...) {
     char text[512];
     va_list args;
@@ -18,8 +20,10 @@ void print_stdout_line(const std::string& line) {
     std::fflush(stdout);
 }
 
+void print_stderr_line(const std::string& line) { platform_write_stderr(line); }
+
 void print_stderr_lines(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) std::fputs(line.c_str(), stderr);
+    for (const std::string& line : lines) print_stderr_line(line);
 }
 
 void print_thread_done(uint32_t thread_index, int64_t blocks) {

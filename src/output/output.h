@@ -13,8 +13,14 @@ std::string format_text(const char* pattern, ...);
 // Writes line to stdout and flushes it, so a pipe gets every line at once.
 void print_stdout_line(const std::string& line);
 
-// Writes each of lines, which end in their own line ends, to stderr: the
-// notes and the lines about the command line.
+// Writes line, which ends in its own line end, to stderr whole and at once
+// (nothing of it waits in a buffer): every line on stderr goes through here,
+// so with stdout and stderr in one file the lines stay in the order printed.
+// On a Windows console the UTF-8 text is shown as such.
+void print_stderr_line(const std::string& line);
+
+// print_stderr_line for each of lines: the notes and the lines about the
+// command line.
 void print_stderr_lines(const std::vector<std::string>& lines);
 
 // A worker's completion line, "thread <index> done! <whole blocks>", on

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // ---- Limits and capabilities of the system at hand --------------------------
 
@@ -16,12 +17,52 @@
 extern const char* const platform_default_prefix;
 // Longest file name the system accepts, terminator included.
 extern const size_t platform_max_path_bytes;
-// True where "/?" is the conventional way to ask a program for help.
-extern const bool platform_slash_help;
+
+// True where a file name may not hold a '"' (Windows).
+extern const bool platform_name_refuses_quote;
+// Where the system logs a device's errors, as a help line names it.
+extern const char* const platform_device_log;
+
+// The words the help texts use that differ between systems: each stands
+// for a marker in a help text ("<example>" and so on; see format_help).
+struct PlatformHelpWords {
+    const char* example;     // an example path prefix on a disk: "/mnt/ssd/run"
+    const char* separator;   // what ends a folder's name: "/"
+    const char* remove;      // the command that deletes files: "rm"
+    const char* bypass;      // how the system bypasses its cache: "O_DIRECT"
+    const char* docs;        // where the full documentation is; "%s" the program
+};
+extern const PlatformHelpWords platform_help_words;
 
 // One-time process setup before any thread starts (signal dispositions,
 // console modes). Safe to call more than once.
 void platform_init_process();
+
+// The command line's arguments (argv[0] included) as UTF-8: on Linux argv
+// as it is; on Windows the system's UTF-16 command line, split as the C
+// runtime splits it, so no character is lost to the ANSI code page.
+std::vector<std::string> platform_arguments(int argc, const char* const* argv);
+
+// Writes text (UTF-8, '\n' line ends) to stderr at once, unbuffered, in one
+// call where the system allows: to a Windows console as UTF-16, elsewhere
+// as UTF-8 bytes (with CR LF line ends on Windows).
+void platform_write_stderr(const std::string& text);
+
+// Why a run is asked to stop before its end.
+enum class StopReason : int32_t {
+    none = 0,
+    interrupt,  // Ctrl-C, Ctrl-Break, SIGINT: exit status 130
+    terminate,  // SIGTERM: exit status 143
+    deadline,   // the run's own time limit
+};
+
+// From now on, Ctrl-C, Ctrl-Break (Windows), SIGINT and SIGTERM (Linux) call
+// on_request with their reason, once: the first restores the default
+// disposition, so a second one ends the process at once; one the process
+// was started with ignored stays ignored. on_request runs in
+// a signal handler or the system's console thread: it may only touch
+// lock-free atomics.
+void watch_stop_requests(void (*on_request)(StopReason reason));
 
 // ---- Errors -----------------------------------------------------------------
 
@@ -43,6 +84,12 @@ bool platform_is_folder(int error);
 // regular file is, in words ("a folder", "a FIFO", "a device"), from the
 // error they set; nullptr for any other error.
 const char* platform_not_a_file_kind(int error);
+// True when error is how the system refuses a write for want of room: a
+// full disk, a quota, a file size limit.
+bool platform_is_out_of_space(int error);
+// The drive that path names ("Q:") when no such drive exists; "" when it
+// does, or path names none, or the system has no drive letters.
+std::string platform_missing_drive(const char* path);
 
 // ---- Files ------------------------------------------------------------------
 
@@ -96,6 +143,9 @@ void file_close(FileHandle file);
 // True when the file system that holds folder keeps its files in memory
 // (tmpfs, ramfs): figures measured there are memory speed, not a disk's.
 bool folder_is_memory_backed(const char* folder);
+
+// True when path names an existing folder.
+bool path_is_folder(const char* path);
 
 // True when both paths exist and lie on one file system (one mounted
 // device, one volume); false when either cannot be looked at.

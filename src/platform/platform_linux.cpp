@@ -23,7 +23,9 @@
 
 const char* const platform_default_prefix = "./";
 const size_t platform_max_path_bytes = PATH_MAX;
-const bool platform_slash_help = false;
+const bool platform_name_refuses_quote = false;
+const char* const platform_device_log = "the kernel's log (journalctl -k or dmesg)";
+const PlatformHelpWords platform_help_words = {"/mnt/ssd/run", "/", "rm", "O_DIRECT", "man %s"};
 
 void platform_init_process() {
     // A file size limit must fail the write (EFBIG) so the thread can report
@@ -55,6 +57,10 @@ bool platform_is_missing_folder(int error) { return error == ENOENT; }
 bool platform_is_missing_file(int error) { return error == ENOENT; }
 
 bool platform_is_folder(int error) { return error == EISDIR; }
+
+bool platform_is_out_of_space(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
+
+std::string platform_missing_drive(const char*) { return std::string(); }
 
 FileHandle file_create(const char* name, bool buffered, int* error, ForeignEntry* foreign) {
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC;

@@ -126,6 +126,11 @@ void compression_flags(const char* folder, bool* marked, bool* exempt) {
 
 }  // namespace
 
+bool path_is_folder(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool same_file_system(const char* path_a, const char* path_b) {
     struct stat a, b;
     return stat(path_a, &a) == 0 && stat(path_b, &b) == 0 && a.st_dev == b.st_dev;

@@ -12,7 +12,10 @@
 
 const char* const platform_default_prefix = ".\\";
 const size_t platform_max_path_bytes = MAX_PATH;  // 260, terminator included
-const bool platform_slash_help = true;
+const bool platform_name_refuses_quote = true;
+const char* const platform_device_log = "Event Viewer (Windows Logs, System)";
+const PlatformHelpWords platform_help_words = {"E:\\bench\\run", "\\", "del", "no buffering",
+                                               "README.md and docs\\windows.md in the .zip"};
 
 void platform_init_process() {
     // A prefix on an empty removable drive must fail the open with an error
@@ -21,17 +24,17 @@ void platform_init_process() {
 }
 
 std::string platform_error_text(int error) {
-    char* text = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+    wchar_t* text = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0,
+                                  nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0,
                                   nullptr);
     if (length == 0 || !text) {
         char fallback[32];
         std::snprintf(fallback, sizeof fallback, "system error %d", error);
         return fallback;
     }
-    std::string message(text, length);
+    std::string message = utf8_text(text, length);
     LocalFree(text);
     // The system's texts end in a full stop and CR LF; ours continue after
     // the reason ("...; use mode B"), so drop both.
@@ -55,9 +58,22 @@ bool platform_is_folder(int error) { return error == ERROR_DIRECTORY; }
 
 const char* platform_not_a_file_kind(int error) { return platform_is_folder(error) ? "a folder" : nullptr; }
 
+bool platform_is_out_of_space(int error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_FILE_TOO_LARGE ||
+           error == ERROR_NOT_ENOUGH_QUOTA;
+}
+
+std::string platform_missing_drive(const char* path) {
+    const char letter = path[0];
+    if (!((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')) || path[1] != ':') return {};
+    const char root[] = {letter, ':', '\\', '\0'};
+    if (GetDriveTypeA(root) != DRIVE_NO_ROOT_DIR) return {};
+    return std::string(root, 2);
+}
+
 int open_error_code(const char* name) {
     const DWORD code = GetLastError();
-    const DWORD attributes = GetFileAttributesA(name);
+    const DWORD attributes = GetFileAttributesW(wide_text(name).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
     return static_cast<int>(code);
 }
@@ -68,7 +84,7 @@ int open_error_code(const char* name) {
 // users lack. Access lists decide who may replace a file; foreign stays none.
 FileHandle file_create(const char* name, bool buffered, int* error, ForeignEntry*) {
     const DWORD flags = buffered ? FILE_ATTRIBUTE_NORMAL : (FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, flags, nullptr);
+    HANDLE file = CreateFileW(wide_text(name).c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = open_error_code(name);
         return invalid_file;

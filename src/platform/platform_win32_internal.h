@@ -8,3 +8,8 @@
 // it: ERROR_DIRECTORY where name is a folder, else the system's own
 // (GetLastError). file_create and file_open_read give it.
 int open_error_code(const char* name);
+
+// UTF-8 text as UTF-16 for the W functions; "" for text that is not UTF-8.
+std::wstring wide_text(const char* utf8);
+// length UTF-16 units of wide as UTF-8.
+std::string utf8_text(const wchar_t* wide, size_t length);

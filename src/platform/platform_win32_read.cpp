@@ -6,7 +6,7 @@
 
 FileHandle file_open_read(const char* name, bool buffered, int* error, ForeignEntry*) {
     const DWORD flags = buffered ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_FLAG_NO_BUFFERING;
-    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(wide_text(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               flags | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = open_error_code(name);

@@ -159,7 +159,7 @@ std::string describe_reader_problems(const ReaderLayout& layout, const ReaderRep
                            num(static_cast<uint64_t>(report.first_unreadable_block) * block_bytes) + ": " +
                            platform_error_text(report.read_error) +
                            "; reading went on past it; read again to tell a lasting fault from a passing one, "
-                           "and look in the system's log for the device's errors");
+                           "and look in " + platform_device_log + " for the device's errors");
     if (report.ended_at_block >= 0)
         problems.push_back("the file ended at block " + num(report.ended_at_block) +
                            " while it was read: something else cut it; read it again when nothing else uses it");

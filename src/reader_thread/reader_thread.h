@@ -40,6 +40,7 @@ struct ReaderReport {
     int64_t first_unreadable_block = -1;
     int read_error = 0;                // the code of the first failed read
     bool refused = false;              // an unbuffered read was refused: reading stopped there
+    bool stopped = false;              // the run was asked to stop before the last block
     uint32_t alignment_bytes = 0;      // what refused unbuffered reads need, 0 if unknown
     int64_t ended_at_block = -1;       // the file ended there while it was read
     uint32_t written_kb = 0;           // the file was written with this other block size

@@ -1,8 +1,10 @@
 // The help texts: the rows of their argument tables that give the numbers'
 // ranges, defaults and fallbacks, made from the table the parser reads them
 // with, and the texts put together around those rows.
+#include <cstring>
 #include <string>
 
+#include "platform/platform.h"
 #include "settings/settings.h"
 
 namespace {
@@ -40,6 +42,29 @@ std::string wrap_row(const std::string& head, const std::string& text) {
     return out + "\n";
 }
 
+// Every marker of a help text replaced by words, "<docs NAME>" by
+// words.docs for the program NAME.
+std::string with_system_words(std::string text, const PlatformHelpWords& words) {
+    const struct {
+        const char* marker;
+        const char* word;
+    } plain[] = {{"<example>", words.example}, {"<sep>", words.separator}, {"<remove>", words.remove},
+                 {"<bypass>", words.bypass}};
+    for (const auto& item : plain)
+        for (size_t at = text.find(item.marker); at != std::string::npos; at = text.find(item.marker, at))
+            text.replace(at, std::strlen(item.marker), item.word);
+    for (size_t at = text.find("<docs "); at != std::string::npos; at = text.find("<docs ", at)) {
+        const size_t end = text.find('>', at);
+        if (end == std::string::npos) break;
+        const std::string name = text.substr(at + 6, end - at - 6);
+        std::string docs = words.docs;
+        const size_t slot = docs.find("%s");
+        if (slot != std::string::npos) docs.replace(slot, 2, name);
+        text.replace(at, end + 1 - at, docs);
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string format_number_rows(const char* const descriptions[3], const RangeWording& wording) {
@@ -59,9 +84,13 @@ std::string format_number_rows(const char* const descriptions[3], const RangeWor
 }
 
 std::string format_help(const HelpText& help) {
-    static const std::string marker = "<number rows>\n";
+    static const std::string number_marker = "<number rows>\n";
+    static const std::string option_marker = "<option rows>\n";
     std::string text = help.text;
-    const size_t at = text.find(marker);
-    if (at == std::string::npos) return text;
-    return text.replace(at, marker.size(), format_number_rows(help.number_descriptions, help.number_wording));
+    const size_t at = text.find(number_marker);
+    if (at != std::string::npos)
+        text.replace(at, number_marker.size(), format_number_rows(help.number_descriptions, help.number_wording));
+    const size_t options_at = text.find(option_marker);
+    if (options_at != std::string::npos) text.replace(options_at, option_marker.size(), format_option_rows());
+    return with_system_words(text, platform_help_words);
 }

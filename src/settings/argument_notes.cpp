@@ -7,11 +7,8 @@
 
 namespace {
 
-// The longest part of an argument that a note quotes.
-constexpr size_t quoted_bytes = 40;
+}  // namespace
 
-// text in double quotes, on one line: control characters as escapes, and
-// cut after quoted_bytes with "..." so a huge argument gives a short note.
 std::string quoted(const char* text) {
     std::string out = "\"";
     size_t length = std::strlen(text);
@@ -32,6 +29,8 @@ std::string quoted(const char* text) {
     if (length > quoted_bytes) out += "...";
     return out + "\"";
 }
+
+namespace {
 
 // The unit in the name of a number argument ("KB", "GB"), or "" for a count.
 std::string unit_of(const NumberArgument& argument) {

@@ -10,11 +10,6 @@ const char* const usage_text = "Usage: VORLAX <B|U> [path] [max-buf-KB] [max-thr
 
 namespace {
 
-bool is_help_request(const char* arg) {
-    return std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0 ||
-           (platform_slash_help && std::strcmp(arg, "/?") == 0);
-}
-
 // Every thread's test file name is as long as thread 0's.
 bool prefix_fits(const char* prefix) {
     std::string name;
@@ -77,15 +72,32 @@ void read_number_argument(const NumberArgument& argument, const char* text, RunS
 ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings) {
     *settings = RunSettings{};
     settings->path_prefix = platform_default_prefix;
-    if (!argument_count_fits(argc)) return ParseOutcome::usage;
-    if (argc == 2 && is_help_request(argv[1])) return ParseOutcome::help;
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return ParseOutcome::version;
+    int position = 1;
+    while (position < argc && looks_like_option(argv[position])) {
+        const CommandOption* option = find_command_option(argv[position]);
+        if (!option) return ParseOutcome::unknown_option;
+        if (option->outcome != ParseOutcome::run) return option->outcome;
+        const char* value = nullptr;
+        if (option->takes_value) {
+            value = std::strchr(argv[position], '=');
+            if (value) ++value;
+            else if (++position < argc) value = argv[position];
+            else return ParseOutcome::unknown_option;
+        }
+        if (!option->set(value, settings)) return ParseOutcome::unknown_option;
+        ++position;
+    }
+    // The options read, the rest is read as a command line of its own.
+    argc -= position - 1;
+    argv += position - 1;
+    if (argc < 2) return ParseOutcome::usage;
+    if (!argument_count_fits(argc)) return ParseOutcome::too_many_arguments;
 
     settings->buffered = mode_letter(argv[1]) == 'B';
     if (argc > 2) settings->path_prefix = argv[2];
-    for (int position = 3; position < argc; ++position)
-        read_number_argument(number_arguments[position - 3], argv[position], settings);
+    for (int slot = 3; slot < argc; ++slot) read_number_argument(number_arguments[slot - 3], argv[slot], settings);
     if (!prefix_fits(settings->path_prefix)) return ParseOutcome::prefix_too_long;
+    if (platform_name_refuses_quote && std::strchr(settings->path_prefix, '"')) return ParseOutcome::quote_in_prefix;
     return ParseOutcome::run;
 }
 

@@ -15,15 +15,63 @@ struct RunSettings {
 
 // What the command line asks for.
 enum class ParseOutcome {
-    run,              // settings filled; start the run
-    usage,            // wrong argument count: usage text, status 2
-    help,             // -h, --help (or /? where that is the custom): usage, status 0
-    version,          // --version
-    prefix_too_long,  // the test file names would pass the system's limit
+    run,                 // settings filled; start the run
+    usage,               // no argument at all: usage text, status 2
+    help,                // -h, --help, /? and the other help forms: usage and help, status 0
+    version,             // --version, -v, /V
+    prefix_too_long,     // the test file names would pass the system's limit
+    unknown_option,      // a leading argument that starts with - or / and is no option
+    too_many_arguments,  // more than the five positional arguments
+    quote_in_prefix,     // a " in the prefix, which no file name may hold here
 };
+
+// One option taken before the positional arguments. The parser reads the
+// leading options from command_options, and --help lists them from it.
+struct CommandOption {
+    const char* names[8];  // its spellings, the rest null; "/" ones match in any case
+    bool takes_value;      // "--name VALUE" or "--name=VALUE"
+    ParseOutcome outcome;  // what asking for it gives: help, version, or run for a setting
+    // Stores value (null when takes_value is false); returns false when the
+    // value cannot be taken. Null for help and version.
+    bool (*set)(const char* value, struct RunSettings* settings);
+    const char* shown;        // how --help writes it: "-h, --help"
+    const char* description;  // what --help says it does
+};
+extern const CommandOption command_options[];
+extern const size_t command_option_count;
+
+// True for an argument in first position that is an option, never a mode:
+// one that starts with - or /.
+bool looks_like_option(const char* text);
+
+// The option of command_options that text names ("--name=value" names
+// --name when it takes a value), or null. Pure.
+const CommandOption* find_command_option(const char* text);
+
+// The index in argv of the first positional argument (the mode): 1 plus
+// the leading options and their values. Pure.
+int first_positional_index(int argc, const char* const* argv);
+
+// --help's rows for command_options: "  <shown>  <description>\n" each,
+// in the column of the number rows. Pure.
+std::string format_option_rows();
+
+// The line (ending in '\n') that explains to the user why a command line
+// of outcome cannot be run: unknown_option, too_many_arguments,
+// prefix_too_long and quote_in_prefix; "" for the others. Headed by
+// program. Pure.
+std::string command_line_refusal(const char* program, ParseOutcome outcome, int argc, const char* const* argv);
 
 // "Usage: VORLAX <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n"
 extern const char* const usage_text;
+
+// The longest part of an argument that a note or refusal quotes.
+constexpr size_t quoted_bytes = 40;
+
+// text in double quotes, on one line: control characters as escapes, and
+// cut after quoted_bytes with "..." so a huge argument gives a short line.
+// Pure.
+std::string quoted(const char* text);
 
 // True for the blanks that "%d" skips in the C locale: space and \t to \r.
 bool is_blank(char c);
@@ -101,14 +149,16 @@ struct HelpText {
 };
 
 // help.text with its "<number rows>" line replaced by the rows that
-// format_number_rows makes of help's words; the text as it is when it has no
-// such line. Pure.
+// format_number_rows makes of help's words, and its "<option rows>" line by
+// format_option_rows; the text as it is when it has neither line. Pure.
 std::string format_help(const HelpText& help);
 
-// Fills *settings from argv[1..argc-1] (argv[0], the program, is skipped).
-// Absent arguments keep the defaults; numbers out of range take their
-// fallbacks (buffer 64, threads 1, size 4); texts without digits assign
-// nothing. Pure: prints nothing. *settings is only meaningful for run.
+// Fills *settings from argv[1..argc-1] (argv[0], the program, is skipped):
+// the leading options (command_options; help and version end the reading),
+// then the mode and up to four more. Absent arguments keep the defaults;
+// numbers out of range take their fallbacks (buffer 64, threads 1, size 4);
+// texts without digits assign nothing. Pure: prints nothing. *settings is
+// only meaningful for run.
 ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings);
 
 // "VORLAX: <activity> <buffered|unbuffered> %dK buffers in %d threads up to

@@ -1,7 +1,5 @@
 #include "worker/worker.h"
 
-#include <cstdio>
-
 #include "output/output.h"
 #include "test_file/test_file.h"
 
@@ -29,7 +27,7 @@ void worker_close(FileHandle file, unsigned char* buffer, const WorkerLayout& la
 
 void worker_finish(RunCounters* counters, const std::string& failure_line) {
     if (!failure_line.empty()) {
-        std::fprintf(stderr, "%s\n", failure_line.c_str());
+        print_stderr_line(failure_line + "\n");
         counters->failed_threads.fetch_add(1);
     }
     count_out(counters);

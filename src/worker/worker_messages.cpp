@@ -38,6 +38,10 @@ std::string open_failure_line(const WorkerLayout& layout, WorkerRole role, int e
     if (kind)
         return head + ": is " + kind + ", not a test file; " +
                (writer ? "remove it or give another path prefix" : "give the path prefix the files were written with");
+    const std::string drive = platform_is_missing_file(error) ? platform_missing_drive(layout.name.c_str()) : "";
+    if (!drive.empty())
+        return head + (writer ? ": cannot create: " : ": cannot open: ") + reason + "; drive " + drive +
+               " does not exist: give a path on a drive that exists";
     if (!layout.buffered && error != 0 && platform_is_unbuffered_refusal(error))
         return head + (writer ? ": cannot create for unbuffered writing: " : ": cannot open for unbuffered reading: ") +
                reason + "; this file system does not accept " + (writer ? "writes" : "reads") +

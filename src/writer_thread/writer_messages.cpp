@@ -13,10 +13,12 @@ std::string blocks_words(int64_t blocks) {
     return format_text("%" PRId64 " %s", blocks, blocks == 1 ? "block" : "blocks");
 }
 
-// What to try after a write or a flush failed.
-const char* const device_advice =
-    "; if the disk is full or a file size limit is reached, free space or write less; otherwise look in the "
-    "system's log for the device's errors";
+// What to try after a write or a flush failed for error: room, when the
+// reason says there is none, else the device's errors.
+std::string device_advice(int error) {
+    if (platform_is_out_of_space(error)) return "; free space, or write less: fewer threads or GB";
+    return std::string("; look in ") + platform_device_log + " for the device's errors";
+}
 
 }  // namespace
 
@@ -50,14 +52,14 @@ std::string describe_writer_failure(const WriterLayout& layout, const WriterRepo
                 return head + ": unbuffered write refused after " + blocks_words(report.blocks_written) + ": " +
                        reason + "; " + unbuffered_alignment_advice(layout.buffer_kb, report.alignment_bytes);
             return head + ": write failed after " + blocks_words(report.blocks_written) + ": " + reason +
-                   device_advice;
+                   device_advice(report.error);
         case WriterResult::write_short:
             return head + ": write cut short after " + blocks_words(report.blocks_written) +
                    format_text(" (%zu of %u bytes written); the disk may be full or a file size limit reached",
                                report.last_write_bytes, layout.buffer_kb * 1024u);
         case WriterResult::flush_failed:
             return head + format_text(": flush after the last block (%" PRId64 ") failed: ", report.blocks_written) +
-                   reason + "; the blocks may not have reached the disk" + device_advice;
+                   reason + "; the blocks may not have reached the disk" + device_advice(report.error);
     }
     return std::string();
 }

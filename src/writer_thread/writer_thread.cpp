@@ -25,6 +25,7 @@ WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters) 
     WriterReport report = WriterReport{WriterResult::completed, 0, 0, 0, 0};
     int64_t block = 0;
     for (; block < layout.block_count; ++block) {
+        if (run_stop_requested()) break;
         std::memset(buffer, test_file_fill_byte(block), block_bytes);
         size_t written = 0;
         if (!file_write(file, buffer, block_bytes, &written, &error)) {

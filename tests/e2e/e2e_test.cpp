@@ -11,128 +11,44 @@
 #include "fifo_sink.h"
 #include "output_lines.h"
 #include "run_process.h"
+#include "vorlax_run.h"
 #include "version.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string usage = "Usage: VORLAX <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n";
-constexpr uintmax_t one_gb = 1ull << 30;
-
-// What differs with the system the program was built for. The same cases
-// drive the Linux program and, with VORLAX_TARGET_SYSTEM=windows, the
-// Windows one under Wine: only the system's error texts and its help switch
-// differ, and Windows ends its lines with CR LF. (Wine's texts are shorter
-// than those of Windows itself.)
-struct TargetSystem {
-    bool windows;
-    const char* no_such_folder;  // the system's reason for a missing folder
-    const char* disk_full;       // ... and for a full disk
-};
-
-const TargetSystem& target() {
-    static const TargetSystem linux_system{false, "No such file or directory", "No space left on device"};
-    static const TargetSystem windows_system{true, "Path not found", "Disk full"};
-    const char* name = std::getenv("VORLAX_TARGET_SYSTEM");
-    return name && std::string(name) == "windows" ? windows_system : linux_system;
-}
-
-// Checks that every line of text ends in CR LF and gives the text with LF
-// line ends.
-std::string from_crlf(const std::string& text, const char* stream) {
-    std::string lf;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
-            ADD_FAILURE() << stream << " has a line without CR LF: " << text;
-            return text;
-        }
-        lf += text[i];
-    }
-    return lf;
-}
-
-// The command that runs the program with args, behind the words of launcher
-// if any.
-std::vector<std::string> vorlax_args(const std::vector<std::string>& args, std::vector<std::string> launcher = {}) {
-    std::vector<std::string> command = std::move(launcher);
-    for (const std::string& word : vorlax_command()) command.push_back(word);
-    command.insert(command.end(), args.begin(), args.end());
-    return command;
-}
-
-// What a run printed, with LF line ends whatever the system.
-ProcessResult with_lf(ProcessResult result) {
-    if (target().windows) {
-        result.out = from_crlf(result.out, "stdout");
-        result.err = from_crlf(result.err, "stderr");
-    }
-    return result;
-}
-
-// Runs the program with args in cwd, behind the words of launcher if any.
-ProcessResult run_vorlax(const std::vector<std::string>& args, const std::string& cwd,
-                         std::vector<std::string> launcher = {}) {
-    return with_lf(run_process(vorlax_args(args, std::move(launcher)), cwd));
-}
-
-const std::regex banner_line(R"(VORLAX: writing (un)?buffered \d+K buffers in \d+ threads up to \d+ GB each)");
-const std::regex progress_line(R"( *\d+\.\d{3}: +(\d+) MB written, +\d+ MB/s sustained, +\d+ MB/S incremental)");
-const std::regex completion_line(R"(thread \d+ done! \d+)");
-
-// Whether out, as printed so far, holds a whole progress line.
-bool has_progress_line(const ProcessResult& so_far) {
-    for (std::string line : lines_of(so_far.out)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (std::regex_match(line, progress_line)) return true;
-    }
-    return false;
-}
-
-// Checks the shape of a run's stdout: the banner first, "DONE!" last, and
-// whole banner, progress and completion lines in between. Returns the MB
-// figure of the last progress line, or -1 when there was none.
-long long check_run_output(const std::string& out) {
-    EXPECT_TRUE(!out.empty() && out.back() == '\n') << out;
-    std::vector<std::string> lines = lines_of(out);
-    EXPECT_GE(lines.size(), 2u) << out;
-    if (lines.size() < 2) return -1;
-    EXPECT_TRUE(std::regex_match(lines.front(), banner_line)) << lines.front();
-    EXPECT_EQ(lines.back(), "DONE!");
-    long long last_mb = -1;
-    for (size_t i = 1; i + 1 < lines.size(); ++i) {
-        std::smatch match;
-        if (std::regex_match(lines[i], match, progress_line))
-            last_mb = std::stoll(match[1]);
-        else
-            EXPECT_TRUE(std::regex_match(lines[i], completion_line)) << "stray line: '" << lines[i] << "'";
-    }
-    return last_mb;
-}
 
 TEST(CommandLine, UsageHelpAndVersion) {
     ScratchDir scratch;
+    const std::string version = "vorlax (VORLAX) " VORLAX_VERSION "\n";
+    const std::string six = "vorlax: 6 arguments, at most 5: quote a path that has spaces\n";
+    const std::string unknown = "vorlax: unknown option \"-x\": the mode, B or U, comes first; vorlax --help shows "
+                                "the usage\n";
     struct Case {
         std::vector<std::string> args;
         int status;
         std::string out;
+        std::string err;
     };
     std::vector<Case> cases = {
-        {{}, 2, usage},
-        {{"U", "p", "64", "1", "1", "extra"}, 2, usage},
-        {{"--version"}, 0, "vorlax (VORLAX) " VORLAX_VERSION "\n"},
+        {{}, 2, usage, ""},
+        {{"U", "p", "64", "1", "1", "extra"}, 2, usage, six},
+        {{"--version"}, 0, version, ""},
+        {{"-v"}, 0, version, ""},
+        {{"/V"}, 0, version, ""},
+        {{"-x"}, 2, usage, unknown},
+        {{"-x", "U", "p"}, 2, usage, unknown},
     };
     for (const auto& c : cases) {
         ProcessResult result = run_vorlax(c.args, scratch.path());
         EXPECT_EQ(result.exit_status, c.status) << c.args.size() << " args";
         EXPECT_EQ(result.out, c.out);
-        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.err, c.err);
     }
     // Help: the usage line first (scripts look for it), the same text for
     // every way of asking, in lines that fit a terminal.
-    std::vector<std::string> asks = {"-h", "--help"};
-    if (target().windows) asks.push_back("/?");
+    std::vector<std::string> asks = {"-h", "--help", "/?", "-?", "/h", "/help", "-help"};
     std::string help;
     for (const std::string& ask : asks) {
         ProcessResult result = run_vorlax({ask}, scratch.path());
@@ -142,10 +58,15 @@ TEST(CommandLine, UsageHelpAndVersion) {
         EXPECT_EQ(result.out, help) << ask;
     }
     EXPECT_EQ(help.rfind(usage, 0), 0u) << help;
+    // Each system's own paths, commands and documentation.
+    const bool windows = target().windows;
     for (const char* part : {"max-buf-KB", "1 to 32768", "default 64", "out of range 4", "2^20 bytes",
-                             "d/run_00.BIN", "stay on disk", "Exit status:", "\n  2  ",
-                             "man vorlax\n"})
+                             windows ? "d\\run_00.BIN" : "d/run_00.BIN", "stay on disk", "Exit status:", "\n  2  ",
+                             windows ? "del E:\\bench\\run_??.BIN" : "rm /mnt/ssd/run_??.BIN",
+                             windows ? "docs\\windows.md in the .zip\n" : "man vorlax\n"})
         EXPECT_NE(help.find(part), std::string::npos) << part;
+    for (const char* other : {windows ? "/mnt" : "E:\\", windows ? "man vorlax" : ".zip"})
+        EXPECT_EQ(help.find(other), std::string::npos) << other;
     for (const std::string& line : lines_of(help)) EXPECT_LE(line.size(), 79u) << line;
     EXPECT_TRUE(fs::is_empty(scratch.path())) << "no file may be created";
 }

@@ -63,8 +63,7 @@ TEST(Faults, FileFaultsNameTheFileAndTheReason) {
         const char* reason;
     } cases[] = {
         {"disk full", "", [](const std::string& f) { fs::create_symlink("/dev/full", f); }, "thread 0 done! 0",
-         ": write failed after 0 blocks: No space left on device; if the disk is full or a file size limit is "
-         "reached, free space or write less; otherwise look in the system's log for the device's errors"},
+         ": write failed after 0 blocks: No space left on device; free space, or write less: fewer threads or GB"},
         {"folder in the way", "", [](const std::string& f) { fs::create_directory(f); }, "",
          ": is a folder, not a test file; remove it or give another path prefix"},
         {"missing folder", "missing/", [](const std::string&) {}, "",
@@ -103,9 +102,7 @@ TEST(Faults, FileSizeLimitKeepsEveryCountedBlock) {
         {10 * block_bytes + 1000,
          ": write cut short after 10 blocks (1000 of 65536 bytes written); the disk may be full or a file size "
          "limit reached"},
-        {10 * block_bytes, ": write failed after 10 blocks: File too large; if the disk is full or a file size limit "
-                           "is reached, free space or write less; otherwise look in the system's log for the "
-                           "device's errors"},
+        {10 * block_bytes, ": write failed after 10 blocks: File too large; free space, or write less: fewer threads or GB"},
     };
     for (const auto& c : cases) {
         ScratchDir scratch;

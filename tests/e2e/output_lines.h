@@ -37,7 +37,6 @@ inline std::string without_notes(const std::string& err) {
     return rest;
 }
 
-// What the line of a failed write ends with, after the system's reason.
-inline const std::string write_failure_advice =
-    "; if the disk is full or a file size limit is reached, free space or write less; otherwise look in the "
-    "system's log for the device's errors";
+// What the line of a write refused for want of room ends with, after the
+// system's reason.
+inline const std::string write_failure_advice = "; free space, or write less: fewer threads or GB";

@@ -103,3 +103,28 @@ TEST(ArgumentNotes, PrintedOnARunUnlessLeftOut) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stopped run: the cause, what was counted, the files that stay, and the
+// status of 128 + the signal's number.
+TEST(StoppedRun, LineAndExitStatus) {
+    RunSettings settings;
+    settings.path_prefix = "/mnt/run";
+    settings.thread_count = 3;
+    EXPECT_EQ(stop_line("vorlax", StopReason::interrupt, 5u << 20, "written", settings),
+              "vorlax: run stopped by Ctrl-C: 5120 MB written; the test files stay as written: /mnt/run_00.BIN to "
+              "/mnt/run_02.BIN\n");
+    settings.thread_count = 1;
+    EXPECT_EQ(stop_line("vorlax-read", StopReason::terminate, 1536, "read", settings),
+              "vorlax-read: run stopped by SIGTERM: 1 MB read; the test files: /mnt/run_00.BIN\n");
+    EXPECT_EQ(stop_line("vorlax", StopReason::interrupt, 0, "written", settings, 1),
+              "vorlax: run stopped by Ctrl-C: 0 MB written; the test files stay as written: /mnt/run_00.BIN; 1 thread "
+              "was still in a block after 3 s, not waited for\n");
+    EXPECT_EQ(stop_exit_status(StopReason::interrupt), 130);
+    EXPECT_EQ(stop_exit_status(StopReason::terminate), 143);
+    EXPECT_EQ(stop_exit_status(StopReason::none), -1);
+    EXPECT_EQ(stop_exit_status(StopReason::deadline), -1);
+}
+
+}  // namespace

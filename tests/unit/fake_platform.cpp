@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -28,9 +29,19 @@ void fake_reset(const FakeScript& script) {
 
 const char* const platform_default_prefix = "./";
 const size_t platform_max_path_bytes = 4096;
-const bool platform_slash_help = false;
+const bool platform_name_refuses_quote = false;
+const char* const platform_device_log = "the kernel's log (journalctl -k or dmesg)";
+const PlatformHelpWords platform_help_words = {"/mnt/ssd/run", "/", "rm", "O_DIRECT", "man %s"};
 
 void platform_init_process() {}
+
+std::vector<std::string> platform_arguments(int argc, const char* const* argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+void platform_write_stderr(const std::string& text) { std::fputs(text.c_str(), stderr); }
+
+void watch_stop_requests(void (*)(StopReason)) {}
 
 std::string platform_error_text(int error) { return std::strerror(error); }
 
@@ -45,6 +56,10 @@ bool platform_is_folder(int error) { return error == EISDIR; }
 const char* platform_not_a_file_kind(int error) {
     return error == EISDIR ? "a folder" : error == ESPIPE ? "a FIFO" : nullptr;
 }
+
+bool platform_is_out_of_space(int error) { return error == ENOSPC; }
+
+std::string platform_missing_drive(const char*) { return std::string(); }
 
 FileHandle file_create(const char*, bool buffered, int* error, ForeignEntry*) {
     std::lock_guard<std::mutex> hold(fake_log_lock);
@@ -124,6 +139,8 @@ void file_close(FileHandle) {
 }
 
 bool folder_is_memory_backed(const char*) { return false; }
+
+bool path_is_folder(const char*) { return false; }
 
 FolderCompression folder_compression(const char*) { return {}; }
 

@@ -21,7 +21,10 @@ struct ClockedRun {
     uint64_t late_ms;
     uint64_t now_ms = 0;
     std::vector<std::string> lines;
+    uint64_t count_until_ms = UINT64_MAX;  // counting stops here, the workers end at end_ms
 };
+
+uint64_t counted_ms(const ClockedRun& run) { return std::min({run.now_ms, run.end_ms, run.count_until_ms}); }
 
 bool is_running(const ClockedRun& run) { return run.now_ms < run.end_ms; }
 
@@ -34,7 +37,7 @@ MonitorSource clocked_source(ClockedRun* run, const char* verb) {
         },
         [](void* context) {
             auto* r = static_cast<ClockedRun*>(context);
-            return MonitorTotals{is_running(*r), std::min(r->now_ms, r->end_ms) * r->kb_per_ms};
+            return MonitorTotals{is_running(*r), counted_ms(*r) * r->kb_per_ms};
         },
         [](void* context, const std::string& line) { static_cast<ClockedRun*>(context)->lines.push_back(line); },
         verb};
@@ -58,6 +61,7 @@ TEST(Monitor, LinesComeEachSecondAndTheLastAtTheEndWithTheExactTotal) {
         uint64_t end_ms, kb_per_ms, late_ms;
         bool line_if_counted;
         std::vector<std::string> lines;  // time, MB and verb of each line
+        uint64_t count_until_ms = UINT64_MAX;
     } cases[] = {
         {"the first line at 1 s, the last as the last worker ends", 3500, 1024, 0, false,
          {"1.000 1000 written", "2.000 2000 written", "3.000 3000 written", "3.500 3500 written"}},
@@ -68,13 +72,17 @@ TEST(Monitor, LinesComeEachSecondAndTheLastAtTheEndWithTheExactTotal) {
          {"1.300 1300 written", "2.600 2500 written"}},
         {"none runs at the first look: no line", 0, 1024, 0, false, {}},
         {"none runs and nothing counted: no line, even for vorlax-read", 0, 0, 0, true, {}},
+        {"the last line held the final total already: the end repeats it not", 2500, 1024, 0, false,
+         {"1.000 1000 written", "2.000 1800 written"}, 1800},
+        {"workers that fail after the first look, nothing counted: no line", 300, 0, 0, false, {}},
+        {"nothing counted, the end after a line: that line is the last", 1500, 0, 0, false, {"1.000 0 written"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ClockedRun run{c.end_ms, c.kb_per_ms, c.late_ms, 0, {}};
+        ClockedRun run{c.end_ms, c.kb_per_ms, c.late_ms, 0, {}, c.count_until_ms};
         const MonitorTotals last = run_monitor(clocked_source(&run, "written"), 0, c.line_if_counted);
         EXPECT_FALSE(last.running);
-        EXPECT_EQ(last.total_kb, c.end_ms * c.kb_per_ms);
+        EXPECT_EQ(last.total_kb, std::min(c.end_ms, c.count_until_ms) * c.kb_per_ms);
         std::vector<std::string> got;
         for (const std::string& line : run.lines) got.push_back(time_and_mb(line));
         EXPECT_EQ(got, c.lines);

@@ -59,8 +59,7 @@ TEST(MpiWriters, HoldsTheWriterWithFileAndBufferThenWritesAndReportsTheOutcome) 
 // a writer that never reached its loop passes the gate without waiting.
 TEST(MpiWriters, EveryEndReachesTheHookOnceWithItsOutcome) {
     const std::string flush_advice =
-        "; the blocks may not have reached the disk; if the disk is full or a file size limit is reached, free "
-        "space or write less; otherwise look in the system's log for the device's errors";
+        "; the blocks may not have reached the disk; look in the kernel's log (journalctl -k or dmesg) for the device's errors";
     const struct {
         const char* what;
         FakeScript script;

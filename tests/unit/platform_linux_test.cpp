@@ -84,7 +84,6 @@ TEST(LinuxMountTable, BtrfsCompressOptionIsFoundUnlessTurnedOff) {
 TEST(LinuxPlatform, NamesLimitsAndErrorClasses) {
     EXPECT_STREQ(platform_default_prefix, "./");
     EXPECT_EQ(platform_max_path_bytes, static_cast<size_t>(PATH_MAX));
-    EXPECT_FALSE(platform_slash_help);
     const struct {
         int error;
         bool unbuffered_refusal;
@@ -165,6 +164,47 @@ TEST(LinuxMemory, TheMemoryCgroupIsFoundInBothVersions) {
     };
     for (const TextCase& c : cases) EXPECT_EQ(memory_cgroup_folder(c.given), c.expected) << c.given;
     EXPECT_GT(memory_for_files_bytes(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+StopReason heard_reason = StopReason::none;
+int heard_count = 0;
+
+void hear_stop(StopReason reason) {
+    heard_reason = reason;
+    ++heard_count;
+}
+
+// SIGINT and SIGTERM reach the callback with their reason, once: the first
+// gives the signal its default back, so a second one ends the process.
+TEST(LinuxStopRequests, FirstSignalIsHeardAndTheNextWouldEndTheProcess) {
+    for (const auto& [number, reason] : {std::pair<int, StopReason>{SIGINT, StopReason::interrupt},
+                                         std::pair<int, StopReason>{SIGTERM, StopReason::terminate}}) {
+        heard_reason = StopReason::none;
+        heard_count = 0;
+        signal(SIGINT, SIG_DFL);  // whatever the test runner was started with
+        signal(SIGTERM, SIG_DFL);
+        watch_stop_requests(hear_stop);
+        ASSERT_EQ(raise(number), 0);
+        EXPECT_EQ(heard_reason, reason) << number;
+        EXPECT_EQ(heard_count, 1);
+        for (int other : {SIGINT, SIGTERM}) {
+            struct sigaction now {};
+            sigaction(other, nullptr, &now);
+            EXPECT_EQ(now.sa_handler, SIG_DFL) << other;
+        }
+    }
+    // Started with SIGINT ignored (a background job), it stays ignored.
+    signal(SIGINT, SIG_IGN);
+    watch_stop_requests(hear_stop);
+    struct sigaction now {};
+    sigaction(SIGINT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_IGN);
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
 }
 
 }  // namespace

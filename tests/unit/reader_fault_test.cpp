@@ -13,7 +13,7 @@ namespace {
 TEST(ReaderFaults, FailedReadsAreSkippedAndARefusedOneStops) {
     const std::string file = "vorlax-read: /fake/r_03.BIN: ";
     const std::string again = "; reading went on past it; read again to tell a lasting fault from a passing one, "
-                              "and look in the system's log for the device's errors";
+                              "and look in the kernel's log (journalctl -k or dmesg) for the device's errors";
     const struct {
         std::vector<uint64_t> failed_blocks;
         int error;

@@ -144,3 +144,22 @@ TEST(RunNotes, ARunLargerThanMemoryIsRefusedWithWhatFits) {
 }
 
 }  // namespace
+
+namespace {
+
+// A prefix that names a folder: the files go beside it, and the note says
+// how to write inside it, with the system's separator.
+TEST(RunNotes, PrefixThatNamesAFolder) {
+    RunNoteFacts facts;
+    facts.prefix = "E:\\bench";
+    facts.prefix_is_folder = true;
+    facts.separator = "\\";
+    const std::vector<std::string> notes = run_notes(facts);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], "vorlax: note: E:\\bench is a folder, and the path is a prefix: the test files go beside "
+                        "it, E:\\bench_00.BIN and on; to write inside it, end the path with \\ (E:\\bench\\)\n");
+    facts.prefix_is_folder = false;
+    EXPECT_TRUE(run_notes(facts).empty());
+}
+
+}  // namespace

@@ -93,16 +93,83 @@ TEST(ParseSettings, PathIsBorrowedUnchangedOrDefaults) {
 }
 
 TEST(ParseSettings, OutcomesOtherThanARun) {
+    const struct {
+        std::vector<const char*> args;
+        ParseOutcome outcome;
+    } cases[] = {
+        {{}, ParseOutcome::usage},
+        {{"U", "p", "64", "1", "1", "extra"}, ParseOutcome::too_many_arguments},
+        // Every help and version form, on every system; options come first,
+        // and the first of them decides.
+        {{"-h"}, ParseOutcome::help},
+        {{"--help"}, ParseOutcome::help},
+        {{"/?"}, ParseOutcome::help},
+        {{"-?"}, ParseOutcome::help},
+        {{"/h"}, ParseOutcome::help},
+        {{"/HELP"}, ParseOutcome::help},
+        {{"-help"}, ParseOutcome::help},
+        {{"--help", "p"}, ParseOutcome::help},
+        {{"--version"}, ParseOutcome::version},
+        {{"-v"}, ParseOutcome::version},
+        {{"/V"}, ParseOutcome::version},
+        // A first argument that begins with - or / is never a mode.
+        {{"-V"}, ParseOutcome::unknown_option},
+        {{"--help=x"}, ParseOutcome::unknown_option},
+        {{"-x", "U"}, ParseOutcome::unknown_option},
+        {{"/mnt/run"}, ParseOutcome::unknown_option},
+        {{"-"}, ParseOutcome::unknown_option},
+        {{"--"}, ParseOutcome::unknown_option},
+        // After the mode, - and / are a path's, as before.
+        {{"U", "-h"}, ParseOutcome::run},
+        {{"U", "/h"}, ParseOutcome::run},
+    };
+    for (const auto& c : cases) {
+        RunSettings settings;
+        std::string words;
+        for (const char* arg : c.args) words += std::string(arg) + " ";
+        EXPECT_EQ(parse(c.args, &settings), c.outcome) << words;
+    }
+}
+
+TEST(CommandLineRefusal, SaysWhyAndWhatToDo) {
+    const std::string too_long(platform_max_path_bytes, 'p');
+    const struct {
+        std::vector<const char*> args;
+        ParseOutcome outcome;
+        std::string line;
+    } cases[] = {
+        {{"-x"}, ParseOutcome::unknown_option,
+         "vorlax: unknown option \"-x\": the mode, B or U, comes first; vorlax --help shows the usage\n"},
+        {{"U", "Z:\\with", "space", "64", "1", "1"}, ParseOutcome::too_many_arguments,
+         "vorlax: 6 arguments, at most 5: quote a path that has spaces\n"},
+        {{"B", too_long.c_str()}, ParseOutcome::prefix_too_long,
+         "vorlax: path prefix too long: \"" + std::string(40, 'p') + "...\" has " + std::to_string(too_long.size()) +
+             " characters, so its test file names would have " + std::to_string(too_long.size() + 7) +
+             ", past this system's limit of " + std::to_string(platform_max_path_bytes - 1) + "; use a shorter path\n"},
+        {{"B", "p"}, ParseOutcome::run, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv = {"vorlax"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const int argc = static_cast<int>(argv.size());
+        RunSettings settings;
+        EXPECT_EQ(parse_settings(argc, argv.data(), &settings), c.outcome) << c.line;
+        EXPECT_EQ(command_line_refusal("vorlax", c.outcome, argc, argv.data()), c.line);
+    }
+    // cmd reads \" as a quote mark: "Z:\with space\" 1024 2 1 reaches the
+    // program as one prefix with a quote in it; Windows refuses such a name.
+    const char* quoted[] = {"vorlax", "B", "Z:\\with space\" 1024 2 1"};
     RunSettings settings;
-    EXPECT_EQ(parse({}, &settings), ParseOutcome::usage);
-    EXPECT_EQ(parse({"U", "p", "64", "1", "1", "extra"}, &settings), ParseOutcome::usage);
-    EXPECT_EQ(parse({"-h"}, &settings), ParseOutcome::help);
-    EXPECT_EQ(parse({"--help"}, &settings), ParseOutcome::help);
-    EXPECT_EQ(parse({"--version"}, &settings), ParseOutcome::version);
-    EXPECT_EQ(parse({"/?"}, &settings), platform_slash_help ? ParseOutcome::help : ParseOutcome::run);
-    // With more arguments they are ordinary modes: unbuffered.
-    EXPECT_EQ(parse({"--help", "p"}, &settings), ParseOutcome::run);
-    EXPECT_FALSE(settings.buffered);
+    const ParseOutcome outcome = parse_settings(3, quoted, &settings);
+    EXPECT_EQ(outcome, platform_name_refuses_quote ? ParseOutcome::quote_in_prefix : ParseOutcome::run);
+    if (platform_name_refuses_quote) {
+        EXPECT_NE(command_line_refusal("vorlax", outcome, 3, quoted).find("drop that \\, or double it"),
+                  std::string::npos);
+    }
+    // Help lists every option of the table the parser reads.
+    const std::string rows = format_option_rows();
+    for (size_t row = 0; row < command_option_count; ++row)
+        EXPECT_NE(rows.find(command_options[row].shown), std::string::npos) << command_options[row].shown;
 }
 
 TEST(ParseSettings, PrefixMustLeaveRoomForTheLongestName) {

@@ -32,11 +32,9 @@ const Fault faults[] = {
      ": write cut short after %s (1000 of 3072 bytes written); the disk may be full or a file size "
      "limit reached"},
     {"failed", FakeWrite::failed, EIO, true, WriterResult::write_failed,
-     ": write failed after %s: Input/output error; if the disk is full or a file size limit is reached, free space or "
-     "write less; otherwise look in the system's log for the device's errors"},
+     ": write failed after %s: Input/output error; look in the kernel's log (journalctl -k or dmesg) for the device's errors"},
     {"invalid but buffered", FakeWrite::failed, EINVAL, true, WriterResult::write_failed,
-     ": write failed after %s: Invalid argument; if the disk is full or a file size limit is reached, free space or "
-     "write less; otherwise look in the system's log for the device's errors"},
+     ": write failed after %s: Invalid argument; look in the kernel's log (journalctl -k or dmesg) for the device's errors"},
     {"refused", FakeWrite::failed, EINVAL, false, WriterResult::write_failed,
      ": unbuffered write refused after %s: Invalid argument; the block size (3 KB) must be a whole "
      "multiple of the device's sector size (4096 bytes here); use such a block size, or mode B"},

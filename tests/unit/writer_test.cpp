@@ -16,9 +16,7 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
 // What a failed write's line ends with.
-const std::string device_advice =
-    "; if the disk is full or a file size limit is reached, free space or write less; otherwise look in the "
-    "system's log for the device's errors";
+const std::string device_advice = "; look in the kernel's log (journalctl -k or dmesg) for the device's errors";
 
 WriterLayout layout_for(const std::string& name, int64_t blocks, uint32_t buffer_kb, bool buffered = true) {
     return WriterLayout{3, name, blocks, buffer_kb, buffered, 0, {"vorlax: "}};
@@ -85,7 +83,8 @@ TEST(Writer, FailedWriteStopsTheLoopAndCountsNothing) {
     EXPECT_EQ(report.blocks_written, 0);
     EXPECT_EQ(counters.total_kb_written.load(), 0u);
     EXPECT_EQ(describe_writer_failure(layout, report),
-              "vorlax: /dev/full: write failed after 0 blocks: No space left on device" + device_advice);
+              "vorlax: /dev/full: write failed after 0 blocks: No space left on device; free space, or write less: "
+              "fewer threads or GB");
 }
 
 TEST(Writer, RefusedBypassIsExplainedWithTheFix) {
@@ -116,15 +115,13 @@ TEST(WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
          "vorlax: /mnt/x_03.BIN: unbuffered write refused after 5 blocks: Invalid argument; the block size "
          "(3 KB) must be a whole multiple of the device's sector size; use such a block size, or mode B"},
         {{WriterResult::write_failed, 7, 0, EIO, 0},
-         "vorlax: /mnt/x_03.BIN: write failed after 7 blocks: Input/output error; if the disk is full or a file "
-         "size limit is reached, free space or write less; otherwise look in the system's log for the device's "
-         "errors"},
+         "vorlax: /mnt/x_03.BIN: write failed after 7 blocks: Input/output error"
+         "; look in the kernel's log (journalctl -k or dmesg) for the device's errors"},
         {{WriterResult::open_failed, 0, 0, EISDIR, 0},
          "vorlax: /mnt/x_03.BIN: is a folder, not a test file; remove it or give another path prefix"},
         {{WriterResult::write_failed, 1, 0, EIO, 0},
-         "vorlax: /mnt/x_03.BIN: write failed after 1 block: Input/output error; if the disk is full or a file "
-         "size limit is reached, free space or write less; otherwise look in the system's log for the device's "
-         "errors"},
+         "vorlax: /mnt/x_03.BIN: write failed after 1 block: Input/output error"
+         "; look in the kernel's log (journalctl -k or dmesg) for the device's errors"},
         {{WriterResult::write_short, 1, 1000, 0, 0},
          "vorlax: /mnt/x_03.BIN: write cut short after 1 block (1000 of 3072 bytes written); the disk may "
          "be full or a file size limit reached"},

@@ -42,7 +42,6 @@ std::string read_all(const std::string& name) {
 TEST(Win32Platform, NamesAndLimitsOfWindows) {
     EXPECT_STREQ(platform_default_prefix, ".\\");
     EXPECT_EQ(platform_max_path_bytes, 260u);
-    EXPECT_TRUE(platform_slash_help);
     EXPECT_TRUE(platform_is_unbuffered_refusal(ERROR_INVALID_PARAMETER));
     EXPECT_FALSE(platform_is_unbuffered_refusal(ERROR_DISK_FULL));
 }
@@ -67,8 +66,10 @@ TEST(Win32Platform, ErrorTextsAreTheSystemsWithoutLineEndOrFullStop) {
 TEST(Win32WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
     const WriterLayout unbuffered{3, "E:\\bench_03.BIN", 100, 3, false, 0, {"vorlax: "}};
     const std::string invalid = platform_error_text(ERROR_INVALID_PARAMETER);
-    const std::string device_advice = "; if the disk is full or a file size limit is reached, free space or "
-                                      "write less; otherwise look in the system's log for the device's errors";
+    const std::string device_advice = "; look in Event Viewer (Windows Logs, System) for the device's errors";
+    const std::string room_advice = "; free space, or write less: fewer threads or GB";
+    const WriterLayout missing_folder{3, "C:\\no-such-folder\\bench_03.BIN", 100, 3, true, 0, {"vorlax: "}};
+    const WriterLayout missing_drive{3, "Q:\\bench_03.BIN", 100, 3, true, 0, {"vorlax: "}};
     WriterLayout buffered = unbuffered;
     buffered.buffered = true;
     const struct {
@@ -89,13 +90,16 @@ TEST(Win32WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
         {&unbuffered, {WriterResult::open_failed, 0, 0, ERROR_INVALID_PARAMETER, 0},
          "vorlax: E:\\bench_03.BIN: cannot create for unbuffered writing: " + invalid + "; this file "
          "system does not accept writes that bypass the cache, use mode B"},
-        {&buffered, {WriterResult::open_failed, 0, 0, ERROR_PATH_NOT_FOUND, 0},
-         "vorlax: E:\\bench_03.BIN: cannot create: " + platform_error_text(ERROR_PATH_NOT_FOUND) +
-             "; the folder E:\\ does not exist: create it, or give a path in a folder that exists (the path is a "
-             "prefix: E:\\bench gives E:\\bench_03.BIN)"},
+        {&missing_folder, {WriterResult::open_failed, 0, 0, ERROR_PATH_NOT_FOUND, 0},
+         "vorlax: C:\\no-such-folder\\bench_03.BIN: cannot create: " + platform_error_text(ERROR_PATH_NOT_FOUND) +
+             "; the folder C:\\no-such-folder does not exist: create it, or give a path in a folder that "
+             "exists (the path is a prefix: C:\\no-such-folder\\bench gives C:\\no-such-folder\\bench_03.BIN)"},
+        {&missing_drive, {WriterResult::open_failed, 0, 0, ERROR_PATH_NOT_FOUND, 0},
+         "vorlax: Q:\\bench_03.BIN: cannot create: " + platform_error_text(ERROR_PATH_NOT_FOUND) +
+             "; drive Q: does not exist: give a path on a drive that exists"},
         {&buffered, {WriterResult::write_failed, 7, 0, ERROR_DISK_FULL, 0},
          "vorlax: E:\\bench_03.BIN: write failed after 7 blocks: " + platform_error_text(ERROR_DISK_FULL) +
-             device_advice},
+             room_advice},
     };
     for (const auto& c : cases) EXPECT_EQ(describe_writer_failure(*c.layout, c.report), c.text);
 }

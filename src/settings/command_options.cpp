@@ -1,0 +1,93 @@
+// The options taken before the positional arguments, in the one table that
+// the parser reads them with and --help lists, and the lines that say why
+// a command line cannot be run.
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "settings/settings.h"
+
+const CommandOption command_options[] = {
+    {{"-h", "--help", "-?", "/?", "/h", "/help", "-help"}, false, ParseOutcome::help, nullptr, "-h, --help",
+     "show this help and exit; -?, /?, /h, /help and -help too"},
+    {{"--version", "-v", "/v"}, false, ParseOutcome::version, nullptr, "--version",
+     "show the version and exit; -v and /V too"},
+};
+const size_t command_option_count = sizeof command_options / sizeof command_options[0];
+
+namespace {
+
+// Where a row's descriptions start, as in the rows of the numbers.
+constexpr size_t option_column = 15;
+
+// True when text is name, or name followed by "=" and a value where
+// with_value; names that start with / match in any case.
+bool names_option(const char* text, const char* name, bool with_value) {
+    const bool any_case = name[0] == '/';
+    size_t i = 0;
+    for (; name[i] != '\0'; ++i) {
+        char a = text[i], b = name[i];
+        if (any_case && a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return text[i] == '\0' || (with_value && text[i] == '=');
+}
+
+}  // namespace
+
+bool looks_like_option(const char* text) { return text[0] == '-' || text[0] == '/'; }
+
+const CommandOption* find_command_option(const char* text) {
+    for (size_t row = 0; row < command_option_count; ++row)
+        for (const char* name : command_options[row].names)
+            if (name && names_option(text, name, command_options[row].takes_value)) return &command_options[row];
+    return nullptr;
+}
+
+int first_positional_index(int argc, const char* const* argv) {
+    int position = 1;
+    while (position < argc && looks_like_option(argv[position])) {
+        const CommandOption* option = find_command_option(argv[position]);
+        if (!option) break;
+        if (option->takes_value && !std::strchr(argv[position], '=')) ++position;
+        ++position;
+    }
+    return position;
+}
+
+std::string format_option_rows() {
+    std::string rows;
+    for (size_t row = 0; row < command_option_count; ++row) {
+        std::string head = std::string("  ") + command_options[row].shown;
+        head.append(head.size() < option_column ? option_column - head.size() : 1, ' ');
+        rows += head + command_options[row].description + "\n";
+    }
+    return rows;
+}
+
+std::string command_line_refusal(const char* program, ParseOutcome outcome, int argc, const char* const* argv) {
+    const std::string head = std::string(program) + ": ";
+    const int first = first_positional_index(argc, argv);
+    switch (outcome) {
+        case ParseOutcome::unknown_option:
+            return head + "unknown option " + quoted(argv[first]) + ": the mode, B or U, comes first; " + program +
+                   " --help shows the usage\n";
+        case ParseOutcome::too_many_arguments:
+            return head + std::to_string(argc - first) + " arguments, at most 5: quote a path that has spaces\n";
+        case ParseOutcome::prefix_too_long: {
+            const char* prefix = argv[first + 1];
+            const size_t length = std::strlen(prefix);
+            return head + "path prefix too long: " + quoted(prefix) + " has " + std::to_string(length) +
+                   " characters, so its test file names would have " + std::to_string(length + 7) +
+                   ", past this system's limit of " + std::to_string(platform_max_path_bytes - 1) +
+                   "; use a shorter path\n";
+        }
+        case ParseOutcome::quote_in_prefix:
+            return head + "the path prefix " + quoted(argv[first + 1]) +
+                   " holds a \", which no file name may hold: the command line read \\\" as a quote mark, "
+                   "so a path that ends in \\ before its closing quote took in what followed; drop that \\, "
+                   "or double it (\"E:\\with space\\\\\")\n";
+        default:
+            return std::string();
+    }
+}
