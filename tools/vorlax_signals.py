@@ -29,3 +29,8 @@ def ignore_stops() -> None:
 def stopped_status() -> int:
     """143 when SIGTERM stopped the tool, else 130 (Ctrl-C)."""
     return 143 if _stopped_by and _stopped_by[0] == signal.SIGTERM else 130
+
+
+def stopped_text() -> str:
+    """"terminated (SIGTERM)" or "interrupted (Ctrl-C)": what stopped the tool."""
+    return "terminated (SIGTERM)" if stopped_status() == 143 else "interrupted (Ctrl-C)"

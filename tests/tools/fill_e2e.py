@@ -190,7 +190,8 @@ class Fills(unittest.TestCase):
         with LoopDisk(3) as disk:
             before = disk.state()
             disk.throttle.set(20)  # 1 GB at 20 MB/s: surely still running when stopped
-            for number, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            for number, status, said in ((signal.SIGINT, 130, "interrupted (Ctrl-C)"),
+                                         (signal.SIGTERM, 143, "terminated (SIGTERM)")):
                 with self.subTest(signal=number):
                     fill = disk.start_fill("--size", "1")
                     self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
@@ -201,16 +202,18 @@ class Fills(unittest.TestCase):
                     fill.send_signal(number)
                     out, err = fill.communicate(timeout=120)
                     self.assertEqual(fill.returncode, status, err)
-                    self.assertIn("vorlax-fill: interrupted during run 1 of 1", err)
+                    self.assertIn("vorlax-fill: %s during run 1 of 1" % said, err)
                     self.assertNotIn("Traceback", err)
                     self.assertEqual(disk.state(), before)
                     with open(os.path.join(disk.out, "fill.json")) as document:
                         found = json.load(document)
-                    self.assertEqual((found["stopped"], found["runs"][0]["write"]), ("interrupted", "interrupted"))
+                    self.assertEqual((found["stopped"], found["runs"][0]["write"]), (said + " during run 1 of 1", "stopped"))
                     self.assertGreater(found["total_gb"], 0, out)
                     self.assertIn("wrote %s" % os.path.join(disk.out, "fill.json"), out)
                     with open(os.path.join(disk.out, "fill.md")) as text:
                         self.assertIn("](fill.svg)", text.read())
+                    with open(os.path.join(disk.out, "fill.svg")) as chart:
+                        self.assertIn("stopped part way: %s during run 1 of 1" % said, chart.read())
                     self.assertGreater(os.path.getsize(os.path.join(disk.out, "fill.svg")), 0)
 
     def test_notes_once_and_a_program_that_printed_nothing(self):

@@ -168,9 +168,9 @@ class Records(unittest.TestCase):
         self.assertNotIn("](", markdown(fill, plan, Settings("U", 1024, 1, 0), measured, analysis, 61.5, False, None))
         self.assertIn("| 1 | 0.00 | 39.06 | 0.0 | 20.0 | 2000 |", text)
         interrupted = json_document(fills.Fill(), plan, Settings("U", 1024, 1, 0), measured,
-                                    analyse_runs([]), 0.5, True)
+                                    analyse_runs([]), 0.5, "terminated (SIGTERM) during run 1 of 1")
         self.assertEqual((interrupted["stopped"], interrupted["phases"], interrupted["cliff"]),
-                         ("interrupted", [], None))
+                         ("terminated (SIGTERM) during run 1 of 1", [], None))
 
     def test_a_stopped_run_keeps_its_lines(self):
         # A program that prints two progress lines and waits: the fill is stopped in its run.

@@ -127,11 +127,12 @@ class Sweeps(unittest.TestCase):
                 self.assertEqual(json.load(document)["runs"][0]["read"], None)
 
     def test_ctrl_c_and_sigterm_stop_vorlax_and_keep_the_finished_runs(self):
-        for number, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+        for number, status, said in ((signal.SIGINT, 130, "interrupted (Ctrl-C)"),
+                                     (signal.SIGTERM, 143, "terminated (SIGTERM)")):
             with self.subTest(signal=number):
-                self.stop_part_way(number, status)
+                self.stop_part_way(number, status, said)
 
-    def stop_part_way(self, number, status):
+    def stop_part_way(self, number, status, said):
         with support.Scratch() as scratch:
             # A FIFO as the test file: run 1's is drained, run 2's is not, so run 2 waits in its
             # first write until the interrupt stops it, however fast the machine.
@@ -147,22 +148,22 @@ class Sweeps(unittest.TestCase):
             finally:
                 fifos.close()
             self.assertEqual(sweeping.returncode, status, err)
-            self.assertTrue(err.endswith("vorlax-sweep: interrupted during run 2 of 3; the table holds the 1 "
+            self.assertTrue(err.endswith("vorlax-sweep: " + said + " during run 2 of 3; the table holds the 1 "
                                          "finished; the stopped run's log (logs/02-B-2048K-1t.log) was removed: "
                                          "it held a run cut short\n"), err)
             self.assertNotIn("Traceback", err)
             with open(scratch.file("out/results.csv")) as table:
                 self.assertEqual(len(table.read().splitlines()), 2)
             self.assertIn("| B | 1024 | 1 | 1 | 1 |", out)
-            self.assertIn("- partial: interrupted during run 2 of 3; 1 of 3 runs done;", out)
+            self.assertIn("- partial: %s during run 2 of 3; 1 of 3 runs done;" % said, out)
             self.assertEqual(os.listdir(scratch.file("out/logs")), ["01-B-1024K-1t.log"])
             with open(scratch.file("out/results.json")) as document:
                 found = json.load(document)
             self.assertEqual((found["partial"], found["runs_done"], found["plan"]["blocks_kb"],
-                              found["plan"]["stopped"]), (True, 1, [1024, 2048, 4096], "interrupted during run 2 of 3"))
+                              found["plan"]["stopped"]), (True, 1, [1024, 2048, 4096], said + " during run 2 of 3"))
             self.assertEqual(found["plan"]["programs"]["vorlax"]["path"], support.vorlax_exe())
             with open(scratch.file("out/results.svg")) as chart:
-                self.assertIn("stopped part way: interrupted during run 2 of 3", chart.read())
+                self.assertIn("stopped part way: %s during run 2 of 3" % said, chart.read())
 
     def test_refusals_and_failures_of_the_place(self):
         with support.Scratch() as scratch:
