@@ -4,7 +4,7 @@ the checks are pure; fill_runs() runs vorlax and cleans up after it."""
 
 import os
 from dataclasses import dataclass, field
-from typing import Callable, List, Optional
+from typing import Callable, List, Optional, Tuple
 
 from vorlax_log import FULL_DISK, LogError, Run, Sample, failure_of, parse_text
 from vorlax_sweep import Pass, Settings, remove_files, run_pass, test_file_names
@@ -94,6 +94,28 @@ def duration_text(seconds: float) -> str:
     if seconds < 90 * 60:
         return "%.0f min" % (seconds / 60)
     return "%.1f h" % (seconds / 3600)
+
+
+RECENT_S = 10.0
+
+
+def recent_points(points: List[Tuple[float, float]], done_s: float, done_mb: float) -> List[Tuple[float, float]]:
+    """points (s, MB of the whole fill) with (done_s, done_mb) added and
+    those more than RECENT_S before it dropped but the last such (the
+    window's start)."""
+    points = points + [(done_s, done_mb)]
+    while len(points) > 2 and points[1][0] <= done_s - RECENT_S:
+        points = points[1:]
+    return points
+
+
+def time_left_s(points: List[Tuple[float, float]], left_mb: float) -> Optional[float]:
+    """Seconds left for left_mb at the rate of the last RECENT_S of
+    progress (recent_points()); None before two points or with no
+    progress."""
+    if len(points) < 2 or points[-1][1] <= points[0][1] or points[-1][0] <= points[0][0]:
+        return None
+    return max(0.0, left_mb) * (points[-1][0] - points[0][0]) / (points[-1][1] - points[0][1])
 
 
 def plan_text(plan: Plan, folder: str, settings: Settings) -> str:

@@ -31,6 +31,9 @@ def stopped_status() -> int:
     return 143 if _stopped_by and _stopped_by[0] == signal.SIGTERM else 130
 
 
+EXIT_HELP = "exit status: 0 done, 1 a run failed or fell short, 2 a wrong command line; 130 Ctrl-C, 143 SIGTERM"
+
+
 def stopped_text() -> str:
     """"terminated (SIGTERM)" or "interrupted (Ctrl-C)": what stopped the tool."""
     return "terminated (SIGTERM)" if stopped_status() == 143 else "interrupted (Ctrl-C)"

@@ -131,13 +131,16 @@ class Plans(unittest.TestCase):
         status.done(fills.FillRun("p", Settings("U", 1024, 1, 2), Pass(0, Sample(3000, 2048, 682, 768), "log")))
         self.assertEqual(plain.getvalue(), "vorlax-fill: run 2 of 2: 2 GB per file, 2048 MB at 682 MB/s sustained "
                                            "in 3.0 s, ok\n")
-        # Just after a cliff, the time left follows the rate now, not the average so far.
+        # After a cliff at 6 s (500 to 100 MB/s) the time left follows the last 10 s of progress on every
+        # line: it grows line by line, never holds, and from 16 s on is the slow rate's.
         screen = Terminal()
         status = fill_command().Status(10, 1, screen)
         status.start(0, Settings("U", 1024, 1, 10))
-        for second in range(1, 13):
+        for second in range(1, 21):
             status.sample(Sample(second * 1000, 500 * min(second, 6) + 100 * max(0, second - 6), 0, 0))
-        self.assertTrue(screen.getvalue().endswith("now 0 MB/s, so far 300 MB/s, 66 s left"), screen.getvalue()[-80:])
+        left = [float(line.rsplit(", ", 1)[1].split()[0]) for line in screen.getvalue().split("\r\033[K")[1:]]
+        self.assertEqual(left[5:16], sorted(set(left[5:16])), left)   # rising, no two alike
+        self.assertEqual(left[15:], [round((10240 - 3000 - 100 * n) / 100) for n in range(10, 15)], left)
 
 
 class Records(unittest.TestCase):
