@@ -5,7 +5,7 @@ the per-rank rows of vorlax-mpi summaries in a panel of their own."""
 import os
 from typing import List, Optional, Sequence
 
-from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path
+from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path, tidy
 from vorlax_log import Run, rank_rows
 
 # A run's look: colour i % 10 with marker i // 10, so that no two runs
@@ -116,7 +116,7 @@ def draw_runs(pyplot, runs: Sequence[Run], labels: Sequence[Optional[str]], widt
         figure.suptitle(title or default_title(runs))
     else:
         axes.set_title(title or default_title(runs))
-    figure.tight_layout()
+    tidy(figure)
     return figure
 
 

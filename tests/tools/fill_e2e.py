@@ -248,7 +248,8 @@ class Fills(unittest.TestCase):
             self.assertIn("vorlax-fill: run 1 met a full disk: vorlax: %s/vorlax-fill-000_00.BIN: write failed"
                           % disk.mount, err)
             self.assertIn("No space left on device", err)
-            self.assertIn("vorlax-fill: deleted the fill's files despite --keep: a run met a full disk", err)
+            self.assertIn("vorlax-fill: deleted the fill's files despite --keep: a run met a full disk, and a full "
+                          "disk is left to no one", err)
             self.assertIn("average: ", out)
             self.assertEqual((sorted(os.listdir(disk.mount)), os.path.getsize(other)),
                              (["lost+found", "other.bin"], size))
@@ -260,6 +261,23 @@ class Fills(unittest.TestCase):
                                     os.path.join(disk.out, "full.svg"))
             self.assertEqual(plot.returncode, 1, plot.stderr)
             self.assertIn("fell short: failed: full disk; drawn dotted", plot.stderr)
+
+    def test_a_disk_filled_by_something_else_between_runs_is_not_left_full(self):
+        with LoopDisk(4) as disk:
+            disk.throttle.set(30)
+            fill = disk.start_fill("--keep", env={"VORLAX_FILL_FILE_GB": "1"})
+            self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
+            # Something else takes all but 0.3 GB of what run 1 still needs: run 1 ends well, run 2 cannot start.
+            other = os.path.join(disk.mount, "other.bin")
+            stat = os.statvfs(disk.mount)
+            _run("fallocate", "-l", str(stat.f_bavail * stat.f_frsize - (1024 - int(disk.written_mb())) * MB
+                                        - 300 * MB), other)
+            out, err = fill.communicate(timeout=300)
+            self.assertEqual(fill.returncode, 1, err)
+            self.assertRegex(err, r"vorlax-fill: the free space shrank to 0\.[23]\d GB before run 2 ")
+            self.assertRegex(err, r"deleted the fill's files despite --keep: something else filled the disk to "
+                                  r"0\.[23]\d GB free, and a full disk is left to no one")
+            self.assertEqual(sorted(os.listdir(disk.mount)), ["lost+found", "other.bin"])
 
     def test_refusals_leave_the_disk_alone(self):
         with LoopDisk(3) as disk:
