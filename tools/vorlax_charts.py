@@ -94,15 +94,21 @@ def tidy(figure) -> None:
         figure.tight_layout()
 
 
+def inches(width_px: int, height_px: int, dpi: int) -> Tuple[float, float]:
+    """The figure size that saves as width_px x height_px at dpi (a hair
+    more, as matplotlib rounds the pixels down)."""
+    return (width_px + 1e-9) / dpi, (height_px + 1e-9) / dpi
+
+
 def _figure(pyplot, width_px: int, height_px: int, width_ratios: Optional[List[int]] = None, dpi: int = DPI):
     """A figure of one panel, or of panels side by side in width_ratios;
     text is sized in points, so a higher dpi draws it larger on the same
     pixels."""
     check_size(width_px, height_px, dpi)
     if width_ratios:
-        return pyplot.subplots(1, len(width_ratios), figsize=(width_px / dpi, height_px / dpi), dpi=dpi,
+        return pyplot.subplots(1, len(width_ratios), figsize=inches(width_px, height_px, dpi), dpi=dpi,
                                gridspec_kw={"width_ratios": width_ratios})
-    return pyplot.subplots(figsize=(width_px / dpi, height_px / dpi), dpi=dpi)
+    return pyplot.subplots(figsize=inches(width_px, height_px, dpi), dpi=dpi)
 
 
 def _save(pyplot, figure, path: str) -> None:

@@ -215,17 +215,28 @@ class FellShort(unittest.TestCase):
         from vorlax_charts import _pyplot
         from vorlax_log import parse_text
         from vorlax_run_chart import draw_runs
-        runs = [run for number in range(12) for run in parse_text(GOOD, "r%02d.log" % number)]
         pyplot = _pyplot()
-        figure = draw_runs(pyplot, runs, [])
-        try:
-            looks = [(line.get_color(), line.get_marker()) for line in figure.axes[0].get_lines()
-                     if line.get_label().endswith(" incremental")]
-            self.assertEqual(len(set(looks)), 12)
-            legend = figure.axes[0].get_legend()
-            self.assertGreater(legend.get_window_extent().x0, figure.axes[0].get_window_extent().x1)
-        finally:
-            pyplot.close(figure)
+        for count, size in ((12, (1000, 560)), (26, (1000, 560)), (40, (600, 400)), (26, (1600, 1200))):
+            with self.subTest(runs=count, size=size):
+                runs = [run for number in range(count) for run in parse_text(GOOD, "r%02d.log" % number)]
+                figure = draw_runs(pyplot, runs, [], *size)
+                try:
+                    looks = [(line.get_color(), line.get_marker()) for line in figure.axes[0].get_lines()
+                             if line.get_label().endswith(" incremental")]
+                    self.assertEqual(len(set(looks)), count)
+                    figure.canvas.draw()  # lays the texts out where the saved picture has them
+                    legend, whole = figure.axes[0].get_legend(), figure.bbox
+                    self.assertGreater(legend.get_window_extent().x0, figure.axes[0].get_window_extent().x1)
+                    entries = legend.get_texts()
+                    # Two entries a run, or where they cannot all fit, one a run and two for the line styles.
+                    self.assertEqual(len(entries), 2 * count if count < 40 else count + 2)
+                    for entry in entries:  # every entry seen whole: inside the figure
+                        box = entry.get_window_extent()
+                        self.assertTrue(whole.x0 <= box.x0 and box.x1 <= whole.x1 and whole.y0 <= box.y0
+                                        and box.y1 <= whole.y1, (entry.get_text(), box, whole))
+                    self.assertGreaterEqual(figure.axes[0].get_window_extent().width, whole.width / 3)
+                finally:
+                    pyplot.close(figure)
 
 
 class SweepChart(unittest.TestCase):
