@@ -287,7 +287,11 @@ class Fills(unittest.TestCase):
                 ("too little space", ["--threads", "2"], "less than one run of 2 x 1 GB"),
                 ("read-only", [], "cannot write there (read-only file system)"),
                 ("results nowhere", ["--size", "1", "--out", "/proc/vorlax-fill-out"],
-                 "/proc/vorlax-fill-out: cannot write the results there: "),
+                 "/proc/vorlax-fill-out: cannot write the results there: No such file or directory; name another "
+                 "folder with --out"),
+                ("results in a file", ["--size", "1", "--out", "/etc/hostname"],
+                 "/etc/hostname: cannot write the results there: it is a file, not a folder; name another folder "
+                 "with --out"),
             ]
             for what, args, reason in cases:
                 with self.subTest(what):

@@ -175,6 +175,16 @@ class Sweeps(unittest.TestCase):
                                     "-m", "B", "-b", "64", "-t", "1", scratch.path)
             self.assertEqual((done.returncode, done.stderr), (2, "vorlax-sweep: %s holds an earlier sweep (logs/): "
                              "name a new folder with -o, or add --force to replace it\n" % scratch.file("out")))
+            # A results' folder that cannot be written, or a file: one line with the fix, before the first run.
+            with open(scratch.file("plain"), "w"):
+                pass
+            for out, reason in (("/proc/vorlax-sweep-out", "No such file or directory"),
+                                (scratch.file("plain"), "it is a file, not a folder")):
+                done = support.run_tool("vorlax-sweep", "--vorlax", support.vorlax_exe(), "-o", out, "-m", "B",
+                                        "-b", "64", "-t", "1", scratch.path)
+                self.assertEqual((done.returncode, done.stderr, done.stdout), (2, "vorlax-sweep: %s: cannot write the "
+                                 "results there: %s; name another folder with -o\n" % (out, reason), ""))
+            os.remove(scratch.file("plain"))
             # No matplotlib: said before the first run, with --no-chart offered.
             fake = scratch.file("fake")
             os.makedirs(os.path.join(fake, "matplotlib"))
