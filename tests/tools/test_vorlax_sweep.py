@@ -227,6 +227,31 @@ class Sweeps(unittest.TestCase):
         self.assertRegex(out, r"\| B \| 1024 \| 1 \| 1 \| 1 \|  \|  \|  \| .*failed \(exit 1\): read-only "
                               r"file system \|")
         self.assertIn("wrote %s" % scratch.file("out/results.md"), out)
+        self.assertIn("vorlax-sweep: note: %s: cannot write there (read-only file system): every run will fail"
+                      % os.path.realpath(mounted), out.split("run 1 of")[0])
+        self.assertNotIn("page cache", out.split("run 1 of")[0])
+
+    def test_what_is_said_of_memory_before_the_first_run(self):
+        from vorlax_machine import Measured
+        from vorlax_sweep_chart import memory_notes
+        cases = [  # modes, threads, file system, GB free, why unwritable: the note (or none)
+            (["B", "U"], [1, 2], "ext4", 100, None, "they will show the page cache, not the disk; -s 23 or more "
+                                                     "lets every B cell reach the disk"),
+            (["B", "U"], [1, 2], "ext4", 5.5, None, "they will show the page cache, not the disk; the disk (5.5 GB "
+                                                     "free) is too small for the B cells to reach it: -s 23 would "
+                                                     "need 46 GB; U cells measure the disk"),
+            (["B"], [1], "ext4", 30, "read-only file system", "/d: cannot write there (read-only file system): "
+                                                              "every run will fail; name a folder you can write"),
+            (["B"], [1], "tmpfs", 30, None, "/d is on tmpfs, a memory-backed file system"),
+            (["U"], [1, 2], "ext4", 30, None, None),
+        ]
+        for modes, threads, fs_type, free_gb, unwritable, note in cases:
+            with self.subTest(modes=modes, fs=fs_type, free=free_gb, unwritable=unwritable):
+                measured = Measured("/d", fs_type, "/dev/sda1", "Disk X", "2026-12-07", "VORLAX 1.0.0", 1, 0, "")
+                said = memory_notes(modes, threads, 1, measured, 22.3, free_gb, unwritable)
+                self.assertEqual(len(said), int(note is not None), said)
+                if note:
+                    self.assertIn(note, said[0])
 
     def test_progress_bar_on_a_terminal(self):
         screen = Terminal()
