@@ -214,6 +214,24 @@ class Fills(unittest.TestCase):
                         self.assertIn("](fill.svg)", text.read())
                     with open(os.path.join(disk.out, "fill.svg")) as chart:
                         self.assertIn("stopped part way: %s during run 1 of 1" % said, chart.read())
+            # Stopped before the first progress line: a program that prints its banner, then waits.
+            stub = os.path.join(disk.scratch, "banner-only")
+            with open(stub, "w") as script:
+                script.write("#!/bin/sh\necho 'VORLAX: writing unbuffered 1024K buffers in 1 threads up to 1 GB "
+                             "each'\nexec sleep 600\n")
+            os.chmod(stub, 0o755)
+            fill = disk.start_fill("--size", "1", "--vorlax", stub)
+            deadline = time.monotonic() + 60
+            while "VORLAX:" not in _read(os.path.join(disk.out, "run.tmp")) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            fill.send_signal(signal.SIGINT)
+            out, err = fill.communicate(timeout=60)
+            self.assertEqual(fill.returncode, 130, err)
+            self.assertIn("nothing measured: stopped before the first progress line\n", out)
+            self.assertNotIn("phase", out)
+            self.assertNotIn("average", out)
+            with open(os.path.join(disk.out, "fill.md")) as text:
+                self.assertIn("- nothing measured: stopped before the first progress line\n", text.read())
                     self.assertGreater(os.path.getsize(os.path.join(disk.out, "fill.svg")), 0)
 
     def test_notes_once_and_a_program_that_printed_nothing(self):
