@@ -98,7 +98,8 @@ def _write_whole(path: str, text: str) -> None:
 
 
 def write_outputs(out_dir: str, fill: Fill, plan: Plan, settings: Settings, measured: Measured,
-                  analysis: Analysis, wall_s: float, interrupted: Optional[str]) -> Tuple[List[str], Optional[ToolError]]:
+                  analysis: Analysis, wall_s: float,
+                  interrupted: Optional[str]) -> Tuple[List[str], Optional[ToolError]]:
     """fill.json, the charts fill.png and fill.svg when a run has a progress
     line, then fill.md, which links the chart only when it was drawn, in
     out_dir; (their paths, the ToolError that kept the charts out or None)."""
@@ -108,8 +109,9 @@ def write_outputs(out_dir: str, fill: Fill, plan: Plan, settings: Settings, meas
     written, failure = [path], None
     if fill.samples():
         stopped = "; stopped part way: %s" % (interrupted or fill.stopped) if interrupted or fill.stopped else ""
-        title = "VORLAX fill: %s, %s%s\n%s; %s; %s" % (measured.folder, settings.label(), stopped,
-                                                       measured.disk_text(), measured.date[:16], measured.vorlax_version)
+        title = "VORLAX fill: %s, %s%s\n%s; %s; %s" % (
+            measured.folder, settings.label(), stopped, measured.disk_text(), measured.date[:16],
+            measured.vorlax_version)
         try:
             from vorlax_phase_chart import plot_phases
             for name in ("fill.png", "fill.svg"):

@@ -207,13 +207,15 @@ class Fills(unittest.TestCase):
                     self.assertEqual(disk.state(), before)
                     with open(os.path.join(disk.out, "fill.json")) as document:
                         found = json.load(document)
-                    self.assertEqual((found["stopped"], found["runs"][0]["write"]), (said + " during run 1 of 1", "stopped"))
+                    self.assertEqual((found["stopped"], found["runs"][0]["write"]), (said + " during run 1 of 1",
+                                                                                   "stopped"))
                     self.assertGreater(found["total_gb"], 0, out)
                     self.assertIn("wrote %s" % os.path.join(disk.out, "fill.json"), out)
                     with open(os.path.join(disk.out, "fill.md")) as text:
                         self.assertIn("](fill.svg)", text.read())
                     with open(os.path.join(disk.out, "fill.svg")) as chart:
                         self.assertIn("stopped part way: %s during run 1 of 1" % said, chart.read())
+                    self.assertGreater(os.path.getsize(os.path.join(disk.out, "fill.svg")), 0)
             # Stopped before the first progress line: a program that prints its banner, then waits.
             stub = os.path.join(disk.scratch, "banner-only")
             with open(stub, "w") as script:
@@ -232,7 +234,6 @@ class Fills(unittest.TestCase):
             self.assertNotIn("average", out)
             with open(os.path.join(disk.out, "fill.md")) as text:
                 self.assertIn("- nothing measured: stopped before the first progress line\n", text.read())
-                    self.assertGreater(os.path.getsize(os.path.join(disk.out, "fill.svg")), 0)
 
     def test_notes_once_and_a_program_that_printed_nothing(self):
         with LoopDisk(4) as disk:
@@ -251,51 +252,46 @@ class Fills(unittest.TestCase):
             self.assertIn("no progress line", err)
 
     def test_a_disk_that_fills_up_ends_the_fill_cleanly(self):
-        with LoopDisk(4) as disk:
-            disk.throttle.set(30)
-            fill = disk.start_fill("--keep", env={"VORLAX_FILL_FILE_GB": "1"})
-            self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
-            # Something else takes the free space; the test's own file must stay as it is.
-            other = os.path.join(disk.mount, "other.bin")
-            stat = os.statvfs(disk.mount)
-            _run("fallocate", "-l", str(stat.f_bavail * stat.f_frsize - 8 * MB), other)
-            size = os.path.getsize(other)
-            out, err = fill.communicate(timeout=300)
-            self.assertEqual(fill.returncode, 1, err)
-            self.assertNotIn("vorlax: note:", err.split("met a full disk")[1], "the failure is no note")
-            self.assertIn("vorlax-fill: run 1 met a full disk: vorlax: %s/vorlax-fill-000_00.BIN: write failed"
-                          % disk.mount, err)
-            self.assertIn("No space left on device", err)
-            self.assertIn("vorlax-fill: deleted the fill's files despite --keep: a run met a full disk, and a full "
-                          "disk is left to no one", err)
-            self.assertIn("average: ", out)
-            self.assertEqual((sorted(os.listdir(disk.mount)), os.path.getsize(other)),
-                             (["lost+found", "other.bin"], size))
-            self.assertIn("wrote %s" % os.path.join(disk.out, "fill.json"), out)
-            with open(os.path.join(disk.out, "fill.json")) as document:
-                self.assertIn("met a full disk", json.load(document)["stopped"])
-            # The loop device's full-disk log, drawn: marked as such, said, exit status 1.
-            plot = support.run_tool("vorlax-plot", os.path.join(disk.out, "fill.log"), "-o",
-                                    os.path.join(disk.out, "full.svg"))
-            self.assertEqual(plot.returncode, 1, plot.stderr)
-            self.assertIn("fell short: failed: full disk; drawn dotted", plot.stderr)
-
-    def test_a_disk_filled_by_something_else_between_runs_is_not_left_full(self):
-        with LoopDisk(4) as disk:
-            disk.throttle.set(30)
-            fill = disk.start_fill("--keep", env={"VORLAX_FILL_FILE_GB": "1"})
-            self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
-            # Something else takes all but 0.3 GB of what run 1 still needs: run 1 ends well, run 2 cannot start.
-            other = os.path.join(disk.mount, "other.bin")
-            stat = os.statvfs(disk.mount)
-            _run("fallocate", "-l", str(stat.f_bavail * stat.f_frsize - (1024 - int(disk.written_mb())) * MB
-                                        - 300 * MB), other)
-            out, err = fill.communicate(timeout=300)
-            self.assertEqual(fill.returncode, 1, err)
-            self.assertRegex(err, r"vorlax-fill: the free space shrank to 0\.[23]\d GB before run 2 ")
-            self.assertRegex(err, r"deleted the fill's files despite --keep: something else filled the disk to "
-                                  r"0\.[23]\d GB free, and a full disk is left to no one")
-            self.assertEqual(sorted(os.listdir(disk.mount)), ["lost+found", "other.bin"])
+        cases = [  # what something else leaves free of what run 1 still needs, in MB: what the fill says
+            ("in run 1", lambda still_mb: 8 - still_mb,
+             "deleted the fill's files despite --keep: a run met a full disk, and a full disk is left to no one"),
+            ("between runs", lambda still_mb: 300,  # run 1 ends well, run 2 cannot start
+             "deleted the fill's files despite --keep: something else filled the disk to 0.[23]\\d GB free, and "
+             "a full disk is left to no one"),
+        ]
+        for when, left_mb, said in cases:
+            with self.subTest(when), LoopDisk(4) as disk:
+                disk.throttle.set(30)
+                fill = disk.start_fill("--keep", env={"VORLAX_FILL_FILE_GB": "1"})
+                self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
+                # Something else takes the free space; the test's own file must stay as it is.
+                other = os.path.join(disk.mount, "other.bin")
+                stat = os.statvfs(disk.mount)
+                still_mb = 1024 - int(disk.written_mb())
+                _run("fallocate", "-l", str(stat.f_bavail * stat.f_frsize - (still_mb + left_mb(still_mb)) * MB),
+                     other)
+                size = os.path.getsize(other)
+                out, err = fill.communicate(timeout=300)
+                self.assertEqual(fill.returncode, 1, err)
+                self.assertRegex(err, "vorlax-fill: " + said)
+                self.assertEqual((sorted(os.listdir(disk.mount)), os.path.getsize(other)),
+                                 (["lost+found", "other.bin"], size))
+                self.assertIn("wrote %s" % os.path.join(disk.out, "fill.json"), out)
+                if when == "between runs":
+                    self.assertRegex(err, r"vorlax-fill: the free space shrank to 0\.[23]\d GB before run 2 ")
+                    continue
+                self.assertNotIn("vorlax: note:", err.split("met a full disk")[1], "the failure is no note")
+                self.assertIn("vorlax-fill: run 1 met a full disk: vorlax: %s/vorlax-fill-000_00.BIN: write failed"
+                              % disk.mount, err)
+                self.assertIn("No space left on device", err)
+                self.assertIn("average: ", out)
+                with open(os.path.join(disk.out, "fill.json")) as document:
+                    self.assertIn("met a full disk", json.load(document)["stopped"])
+                # The loop device's full-disk log, drawn: marked as such, said, exit status 1.
+                plot = support.run_tool("vorlax-plot", os.path.join(disk.out, "fill.log"), "-o",
+                                        os.path.join(disk.out, "full.svg"))
+                self.assertEqual(plot.returncode, 1, plot.stderr)
+                self.assertIn("fell short: failed: full disk; drawn dotted", plot.stderr)
 
     def test_refusals_leave_the_disk_alone(self):
         with LoopDisk(3) as disk:
