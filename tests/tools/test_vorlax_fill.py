@@ -191,12 +191,6 @@ class Records(unittest.TestCase):
                                     analyse_runs([]), 0.5, "terminated (SIGTERM) during run 1 of 1")
         self.assertEqual((interrupted["stopped"], interrupted["phases"], interrupted["cliff"]),
                          ("terminated (SIGTERM) during run 1 of 1", [], None))
-        # Stopped before the first progress line: nothing measured, and no phase invented.
-        text = markdown(fills.Fill(), plan, Settings("U", 1024, 1, 0), measured, analyse_runs([]), 0.5,
-                        "interrupted (Ctrl-C) during run 1 of 1", None)
-        self.assertIn("- nothing measured: stopped before the first progress line\n", text)
-        self.assertNotIn("phase", text)
-        self.assertNotIn("MB/s", text)
 
     def test_a_stopped_run_keeps_its_lines(self):
         # A program that prints two progress lines and waits: the fill is stopped in its run.
