@@ -3,6 +3,7 @@
 .png) and the bar chart of a sweep's sustained rates. The chart of runs
 against time is vorlax_run_chart."""
 
+import math
 import os
 from typing import List, Optional, Tuple
 
@@ -60,17 +61,43 @@ def check_output_path(path: str) -> str:
 
 
 MAX_PX = 10000
+MIN_WIDTH_IN, MIN_HEIGHT_IN = 5.0, 3.0   # the least the text, sized in points, needs: pixels over dpi
 
 
 def check_size(width_px: int, height_px: int, dpi: int = DPI) -> None:
-    """Raises ChartError for a picture size or a dpi out of range."""
-    if width_px < 100 or height_px < 100:
-        raise ChartError("picture size %dx%d is too small; use at least 100x100 pixels" % (width_px, height_px))
+    """Raises ChartError for a picture size or a dpi out of range, or a
+    size in inches (px / dpi) too small for the text, naming a size that
+    works."""
+    if width_px < 1 or height_px < 1:
+        raise ChartError("picture size %dx%d is too small; use at least 500x300 pixels" % (width_px, height_px))
     if width_px > MAX_PX or height_px > MAX_PX:
         raise ChartError("picture size %dx%d is too large; use at most %dx%d pixels" % (
             width_px, height_px, MAX_PX, MAX_PX))
     if not 50 <= dpi <= 1000:
         raise ChartError("--dpi %d is out of range; use 50 to 1000 (100 draws text at its usual size)" % dpi)
+    if width_px / dpi < MIN_WIDTH_IN or height_px / dpi < MIN_HEIGHT_IN:
+        fit_dpi = int(min(width_px / MIN_WIDTH_IN, height_px / MIN_HEIGHT_IN))
+        works = (width_px, height_px, fit_dpi) if fit_dpi >= 50 else (
+            max(width_px, math.ceil(MIN_WIDTH_IN * dpi)), max(height_px, math.ceil(MIN_HEIGHT_IN * dpi)), dpi)
+        raise ChartError("picture size %dx%d at --dpi %d is %.1f x %.1f inches, too small for its text (at least "
+                         "%.0f x %.0f inches: pixels over dpi); try --width %d --height %d --dpi %d" % (
+                             width_px, height_px, dpi, width_px / dpi, height_px / dpi, MIN_WIDTH_IN, MIN_HEIGHT_IN,
+                             *works))
+
+
+def tidy(figure) -> None:
+    """tight_layout without its warnings: where it cannot fit everything,
+    the figure stays as laid out, and no warning reaches the user."""
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        figure.tight_layout()
+
+
+def inches(width_px: int, height_px: int, dpi: int) -> Tuple[float, float]:
+    """The figure size that saves as width_px x height_px at dpi (a hair
+    more, as matplotlib rounds the pixels down)."""
+    return (width_px + 1e-9) / dpi, (height_px + 1e-9) / dpi
 
 
 def _figure(pyplot, width_px: int, height_px: int, width_ratios: Optional[List[int]] = None, dpi: int = DPI):
@@ -79,9 +106,9 @@ def _figure(pyplot, width_px: int, height_px: int, width_ratios: Optional[List[i
     pixels."""
     check_size(width_px, height_px, dpi)
     if width_ratios:
-        return pyplot.subplots(1, len(width_ratios), figsize=(width_px / dpi, height_px / dpi), dpi=dpi,
+        return pyplot.subplots(1, len(width_ratios), figsize=inches(width_px, height_px, dpi), dpi=dpi,
                                gridspec_kw={"width_ratios": width_ratios})
-    return pyplot.subplots(figsize=(width_px / dpi, height_px / dpi), dpi=dpi)
+    return pyplot.subplots(figsize=inches(width_px, height_px, dpi), dpi=dpi)
 
 
 def _save(pyplot, figure, path: str) -> None:
@@ -150,5 +177,5 @@ def plot_bars(names: List[str], groups: List[str], values: List[List[Optional[fl
     order = sorted(range(len(texts)), key=lambda i: texts[i] == span_label)  # the whisker last
     axes.legend([handles[i] for i in order], [texts[i] for i in order], fontsize="small")
     axes.set_title(title or "VORLAX sweep", fontsize="medium")
-    figure.tight_layout()
+    tidy(figure)
     _save(pyplot, figure, path)

@@ -4,7 +4,7 @@ the checks are pure; fill_runs() runs vorlax and cleans up after it."""
 
 import os
 from dataclasses import dataclass, field
-from typing import Callable, List, Optional
+from typing import Callable, List, Optional, Tuple
 
 from vorlax_log import FULL_DISK, LogError, Run, Sample, failure_of, parse_text
 from vorlax_sweep import Pass, Settings, remove_files, run_pass, test_file_names
@@ -30,11 +30,22 @@ class Plan:
     def total_gb(self) -> int:
         return self.threads * sum(self.run_gb)
 
+    def rounded_off_gb(self) -> float:
+        """GB the fill leaves unwritten beyond the margin and --size: vorlax
+        writes whole GB in every thread's file."""
+        wanted = (self.free_bytes - self.margin_bytes) / GIB
+        return max(0.0, min(wanted, self.size_gb or wanted) - self.total_gb())
+
     def left_free_text(self) -> str:
-        """"leaving 1.4 GB of the 7.4 GB free (at least the 1.0 GB margin)":
-        the plan line and fill.md say the same."""
-        return "leaving %.1f GB of the %.1f GB free (at least the %.1f GB margin)" % (
-            (self.free_bytes - self.total_gb() * GIB) / GIB, self.free_bytes / GIB, self.margin_bytes / GIB)
+        """"leaving 1.4 GB of the 7.4 GB free (at least the 1.0 GB margin)",
+        and the part rounded off when it is 0.1 GB or more: the plan line
+        and fill.md say the same."""
+        rounded = self.rounded_off_gb()
+        why = "; %.1f GB more, as vorlax writes whole GB in %s: a change of speed there is not seen" % (
+            rounded, "each file" if self.threads == 1 else "each of the %d threads' files" % self.threads)
+        return "leaving %.1f GB of the %.1f GB free (at least the %.1f GB margin%s)" % (
+            (self.free_bytes - self.total_gb() * GIB) / GIB, self.free_bytes / GIB, self.margin_bytes / GIB,
+            why if rounded >= 0.05 else "")
 
 
 def margin_bytes(fs_bytes: int) -> int:
@@ -65,10 +76,14 @@ def make_plan(free_bytes: int, fs_bytes: int, threads: int, block_kb: int, size_
     plan = Plan(free_bytes, margin, threads, run_sizes(total_gb, threads, max_file_gb), size_gb)
     if usable >= 2 * threads * block_kb * 1024 and plan.run_gb:
         return plan
-    if size_gb is not None and size_gb < threads <= usable // GIB:
-        raise Refusal("--size %d is less than one run of %d x 1 GB (a whole GB in each thread's file): use "
-                      "--size %d or more, or --threads %d or fewer" % (size_gb, threads, threads, size_gb))
-    fits = " or use --threads %d or fewer" % (usable // GIB) if 1 <= usable // GIB < threads else ""
+    room = usable // GIB
+
+    def fewer(count: int) -> str:
+        return "--threads 1" if count == 1 else "--threads %d or fewer" % count
+    if size_gb is not None and size_gb < threads and room >= 1:
+        raise Refusal("--size %d is less than one run of %d x 1 GB (a whole GB in each thread's file): use %s%s" % (
+            size_gb, threads, "--size %d or more, or " % threads if threads <= room else "", fewer(min(size_gb, room))))
+    fits = " or use %s" % fewer(room) if 1 <= room < threads else ""
     raise Refusal("%.2f GB free, %.2f GB of it kept free as a margin: less than one run of %d x 1 GB; "
                   "free some space%s" % (free_bytes / GIB, margin / GIB, threads, fits))
 
@@ -96,11 +111,33 @@ def duration_text(seconds: float) -> str:
     return "%.1f h" % (seconds / 3600)
 
 
+RECENT_S = 10.0
+
+
+def recent_points(points: List[Tuple[float, float]], done_s: float, done_mb: float) -> List[Tuple[float, float]]:
+    """points (s, MB of the whole fill) with (done_s, done_mb) added and
+    those more than RECENT_S before it dropped but the last such (the
+    window's start)."""
+    points = points + [(done_s, done_mb)]
+    while len(points) > 2 and points[1][0] <= done_s - RECENT_S:
+        points = points[1:]
+    return points
+
+
+def time_left_s(points: List[Tuple[float, float]], left_mb: float) -> Optional[float]:
+    """Seconds left for left_mb at the rate of the last RECENT_S of
+    progress (recent_points()); None before two points or with no
+    progress."""
+    if len(points) < 2 or points[-1][1] <= points[0][1] or points[-1][0] <= points[0][0]:
+        return None
+    return max(0.0, left_mb) * (points[-1][0] - points[0][0]) / (points[-1][1] - points[0][1])
+
+
 def plan_text(plan: Plan, folder: str, settings: Settings) -> str:
     """What the fill will do, said before the first byte."""
     total_mb = plan.total_gb() * 1024
-    less = ("; --size %d is more than that: the free space less the margin%s allows %d GB" % (
-        plan.size_gb, " and whole GB per thread's file" if plan.threads > 1 else "", plan.total_gb())
+    less = ("; --size %d is more than that: the free space less the margin, in whole GB per %s, allows %d GB" % (
+        plan.size_gb, "file" if plan.threads == 1 else "thread's file", plan.total_gb())
             if plan.size_gb is not None and plan.size_gb > plan.total_gb() else "")
     return ("will write %d GB in %s, %s, in %d run%s of vorlax %s, up to %d GB per file%s; roughly %s at "
             "1000 MB/s, %s at 100 MB/s" % (
@@ -166,7 +203,7 @@ class Fill:
     runs: List[FillRun] = field(default_factory=list)
     made: List[str] = field(default_factory=list)    # every file the fill created, in order
     stopped: Optional[str] = None                    # why it ended before the plan's end
-    full_disk: bool = False                          # a run met a full disk
+    full_disk: Optional[str] = None                  # why the disk is (nearly) full: its files go despite --keep
 
     def samples(self, reading: bool = False) -> List[Run]:
         return [r for r in ((one.read_run if reading else one.run) for one in self.runs) if r is not None]
@@ -203,7 +240,8 @@ def fill_runs(vorlax: str, folder: str, plan: Plan, settings: Settings, out_dir:
     """Writes the plan's runs in order into fill (its made files listed
     before each run starts), each run's output appended to out_dir/fill.log.
     Ends early, with fill.stopped saying why, when a run falls short (a
-    full disk) or the free space shrank below the next run."""
+    full disk) or the free space shrank below the next run; fill.full_disk
+    says why when the disk is left (nearly) full."""
     whole_log = os.path.join(out_dir, "fill.log")
     for number, size_gb in enumerate(plan.run_gb):
         prefix = prefix_of(folder, number)
@@ -212,6 +250,8 @@ def fill_runs(vorlax: str, folder: str, plan: Plan, settings: Settings, out_dir:
         if free - plan.margin_bytes // 2 < size_gb * settings.threads * GIB:
             fill.stopped = ("the free space shrank to %.2f GB before run %d (something else wrote): the fill "
                             "ends there" % (free / GIB, number + 1))
+            if free < plan.margin_bytes:
+                fill.full_disk = "something else filled the disk to %.2f GB free" % (free / GIB)
             return
         names = test_file_names(prefix, settings.threads)
         if any(os.path.lexists(name) for name in names):
@@ -232,7 +272,7 @@ def fill_runs(vorlax: str, folder: str, plan: Plan, settings: Settings, out_dir:
             reason = failure.line if failure else write.unreadable or "exit status %d" % write.exit_status
             full = failure is not None and failure.kind == FULL_DISK
             fill.stopped = "run %d %s: %s" % (number + 1, "met a full disk" if full else "failed", reason)
-            fill.full_disk = full
+            fill.full_disk = "a run met a full disk" if full else None
             return
 
 

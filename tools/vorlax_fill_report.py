@@ -28,7 +28,7 @@ def read_summary(fill: Fill) -> Optional[str]:
 
 
 def json_document(fill: Fill, plan: Plan, settings: Settings, measured: Measured, analysis: Analysis,
-                  wall_s: float, interrupted: bool) -> Dict[str, object]:
+                  wall_s: float, interrupted: Optional[str]) -> Dict[str, object]:
     """What was measured and how, each run, the chained samples and the
     analysis: phases, cliff (or None), dips."""
     seconds, total_mb = chain(samples_of(fill.samples()))
@@ -39,10 +39,10 @@ def json_document(fill: Fill, plan: Plan, settings: Settings, measured: Measured
                      "planned_gb": plan.total_gb(), "planned_runs": len(plan.run_gb),
                      "free_gb": plan.free_bytes / 2 ** 30, "margin_gb": plan.margin_bytes / 2 ** 30},
         "finished": fill.stopped is None and not interrupted,
-        "stopped": "interrupted" if interrupted else fill.stopped,
+        "stopped": interrupted or fill.stopped,
         "wall_s": wall_s,
         "runs": [{"prefix": os.path.basename(one.prefix), "size_gb": one.settings.size_gb,
-                  "write": "interrupted" if one.interrupted else write_status(one.write),
+                  "write": "stopped" if one.interrupted else write_status(one.write),
                   "exit_status": None if one.interrupted else one.write.exit_status,
                   "mb": one.write.final.total_mb if one.write.final else None,
                   "elapsed_s": one.write.final.elapsed_s if one.write.final else None,
@@ -61,7 +61,7 @@ def json_document(fill: Fill, plan: Plan, settings: Settings, measured: Measured
 
 
 def markdown(fill: Fill, plan: Plan, settings: Settings, measured: Measured, analysis: Analysis,
-             wall_s: float, interrupted: bool, picture: Optional[str] = "fill.svg") -> str:
+             wall_s: float, interrupted: Optional[str], picture: Optional[str] = "fill.svg") -> str:
     """fill.md; it shows picture (None: there is none)."""
     lines = ["# VORLAX fill of %s" % measured.folder, "",
              "- folder: %s, %s" % (measured.folder, measured.disk_text()),
@@ -72,7 +72,7 @@ def markdown(fill: Fill, plan: Plan, settings: Settings, measured: Measured, ana
                  plan.total_gb(), len(plan.run_gb), "" if len(plan.run_gb) == 1 else "s", plan.left_free_text()),
              "- written: %.1f GB in %.1f s of runs, %.1f s in all" % (analysis.total_gb, analysis.total_s, wall_s)]
     if interrupted or fill.stopped:
-        lines.append("- stopped: %s" % ("interrupted" if interrupted else fill.stopped))
+        lines.append("- stopped: %s" % (interrupted or fill.stopped))
     lines += ["", "## What the speed did", ""] + ["- " + line for line in summary_lines(analysis)]
     if read_summary(fill):
         lines += ["- " + read_summary(fill)]
@@ -98,7 +98,8 @@ def _write_whole(path: str, text: str) -> None:
 
 
 def write_outputs(out_dir: str, fill: Fill, plan: Plan, settings: Settings, measured: Measured,
-                  analysis: Analysis, wall_s: float, interrupted: bool) -> Tuple[List[str], Optional[ToolError]]:
+                  analysis: Analysis, wall_s: float,
+                  interrupted: Optional[str]) -> Tuple[List[str], Optional[ToolError]]:
     """fill.json, the charts fill.png and fill.svg when a run has a progress
     line, then fill.md, which links the chart only when it was drawn, in
     out_dir; (their paths, the ToolError that kept the charts out or None)."""
@@ -107,8 +108,10 @@ def write_outputs(out_dir: str, fill: Fill, plan: Plan, settings: Settings, meas
                                   indent=1) + "\n")
     written, failure = [path], None
     if fill.samples():
-        title = "VORLAX fill: %s, %s\n%s; %s; %s" % (measured.folder, settings.label(), measured.disk_text(),
-                                                     measured.date[:16], measured.vorlax_version)
+        stopped = "; stopped part way: %s" % (interrupted or fill.stopped) if interrupted or fill.stopped else ""
+        title = "VORLAX fill: %s, %s%s\n%s; %s; %s" % (
+            measured.folder, settings.label(), stopped, measured.disk_text(), measured.date[:16],
+            measured.vorlax_version)
         try:
             from vorlax_phase_chart import plot_phases
             for name in ("fill.png", "fill.svg"):

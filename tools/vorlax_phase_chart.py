@@ -3,13 +3,14 @@ per-interval MB/s against GB written (or seconds), each phase shaded and
 labelled with its speed, the cliff as a line with its uncertainty, the dips
 marked at their middle, and a read back of the same files as a second
 curve (a labelled marker when it has one or two samples). The axes are set
-by the write: a faster read is cut at the top."""
+by the write: a faster read is cut at the top, marked there with its
+figure. A write that fell short is dotted and says why in the legend."""
 
 from typing import Optional, Sequence
 
 import numpy
 
-from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path
+from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path, tidy
 from vorlax_log import Run
 from vorlax_phase_text import gb_text
 from vorlax_phases import Analysis, chain, interval_rates, samples_of
@@ -51,18 +52,31 @@ def _shade(axes, analysis: Analysis, x: str, top: float) -> None:
                   label="dip of 2 s or more below half the phase's speed")
 
 
+READ_COLOUR = "#2a9d4a"
+CLIPPED_LABEL = "read back above the scale: \u25b2 at the edge, its MB/s beside"
+
+
 def _draw_read(axes, where, rates, top: float) -> None:
     """The read back: a curve, or a marker with its figure for one or two
-    samples; what is above the write's top sits on the top edge."""
+    samples. What is above the write's top sits on the top edge as a
+    triangle, with its figure (the highest of each span above)."""
+    edge = top * 1.1
     if len(rates) >= 3:
-        axes.plot(where, numpy.minimum(rates, top * 1.1), color="#2a9d4a", linewidth=1, label="read back MB/s")
-        return
-    label = "read back: " + ", ".join("%.0f MB/s" % rate for rate in rates)
-    axes.plot(where, numpy.minimum(rates, top * 1.1), linestyle="none", marker="D", markersize=7, color="#2a9d4a",
-              label=label)
-    for at, rate in zip(where, rates):
-        axes.annotate("%.0f MB/s" % rate, (at, min(rate, top * 1.1)), textcoords="offset points", xytext=(0, -14),
-                      ha="center", fontsize="small", color="#2a9d4a")
+        axes.plot(where, numpy.minimum(rates, edge), color=READ_COLOUR, linewidth=1, label="read back MB/s")
+        above = numpy.concatenate(([False], rates > edge, [False]))
+        changes = numpy.flatnonzero(above[1:] != above[:-1])
+        labelled = [first + int(numpy.argmax(rates[first:stop])) for first, stop in zip(changes[0::2], changes[1::2])]
+    else:
+        axes.plot(where, numpy.minimum(rates, edge), linestyle="none", marker="D", markersize=7, color=READ_COLOUR,
+                  label="read back: " + ", ".join("%.0f MB/s" % rate for rate in rates))
+        labelled = range(len(rates))
+    for i in labelled:
+        axes.annotate("%.0f MB/s" % rates[i], (where[i], min(rates[i], edge)), textcoords="offset points",
+                      xytext=(0, -14), ha="center", fontsize="small", color=READ_COLOUR)
+    if (rates > edge).any():
+        axes.plot(where[rates > edge], [edge] * int((rates > edge).sum()), linestyle="none", marker="^",
+                  markersize=8, color=READ_COLOUR, markeredgecolor="black", markeredgewidth=0.5, zorder=6,
+                  label=CLIPPED_LABEL)
 
 
 def plot_phases(runs: Sequence[Run], analysis: Analysis, path: str, x: str = "gb",
@@ -81,7 +95,10 @@ def draw_phases(pyplot, runs: Sequence[Run], analysis: Analysis, x: str = "gb", 
     """The figure plot_phases() saves."""
     figure, axes = _figure(pyplot, width_px, height_px, dpi=dpi)
     where, rates = rate_curve(runs, x)
-    axes.plot(where, rates, color="#1f5fa0", linewidth=1, marker=".", markersize=3, label="write MB/s")
+    # A run that fell short is drawn as vorlax-plot draws it: dotted, and said in the legend.
+    short = list(dict.fromkeys(run.shortfall() for run in runs if run.shortfall()))
+    axes.plot(where, rates, color="#1f5fa0", linewidth=1, marker=".", markersize=3, linestyle=":" if short else "-",
+              label="write MB/s" + "".join(" (%s)" % note for note in short))
     top = max([float(rates.max()) if len(rates) else 1.0, 1.0])
     if read_runs:
         _draw_read(axes, *rate_curve(read_runs, x), top)
@@ -93,5 +110,5 @@ def draw_phases(pyplot, runs: Sequence[Run], analysis: Analysis, x: str = "gb", 
     axes.grid(True, alpha=0.3)
     axes.legend(fontsize="small", loc="lower left")
     axes.set_title(title or "VORLAX: the phases of a long write", fontsize="medium")
-    figure.tight_layout()
+    tidy(figure)
     return figure

@@ -14,8 +14,10 @@ def gb_text(value: float) -> str:
 def summary_lines(analysis: Analysis) -> List[str]:
     """What the tools print about an analysis, a line per finding:
     "the fast phase ended at 42.3 GB (± 3.1 GB): 2150 MB/s before, 710 MB/s
-    after", the phases, the dips and the average."""
+    after", the phases, the dips and the average; one line for no samples."""
     a = analysis
+    if not a.phases:
+        return ["nothing measured: stopped before the first progress line"]
     lines = []
     if len(a.phases) < 2:
         why = " (too short to tell: two phases need %.0f s or more)" % (2 * MIN_PHASE_S) if a.too_short else ""

@@ -212,13 +212,21 @@ def _refine(rates: numpy.ndarray, boundaries: List[int], reach: int, min_len: in
     return refined
 
 
-def _edge(rates: numpy.ndarray, min_len: int, sigma: float) -> int:
-    """The length of a short phase at the start of rates (reverse them for
-    the end), as the module's opening tells; 0 when there is none."""
+def _edge(rates: numpy.ndarray, full: numpy.ndarray, min_len: int, sigma: float) -> int:
+    """The length of a short phase at the start of rates (reverse both for
+    the end), as the module's opening tells; 0 when there is none. Only
+    full intervals (full[i]: not a run's cut-short last one) count toward
+    its MIN_EDGE, and each of them must differ from the rest's median by
+    MIN_CHANGE of the faster: one odd interval beside the level of the rest
+    is no phase."""
     n = len(rates)
     window = min(n, 3 * min_len)
-    k, _ = _best_split(rates, 0, window, MIN_EDGE)
+    k, _ = _best_split(rates, 0, window, MIN_EDGE + int(not full[0]))  # only the first can be cut short
     if k < 0 or n - k < min_len or _margin(rates[:k], rates[k:window], sigma) < 1.0:
+        return 0
+    rest = float(numpy.median(rates[k:window]))
+    own = rates[:k][full[:k]]
+    if (numpy.abs(own - rest) < MIN_CHANGE * numpy.maximum(numpy.abs(own), abs(rest))).any():
         return 0
     level = float(numpy.median(rates[:k]))
     near = numpy.concatenate(([False], numpy.abs(rates[k:] - level) <= MIN_CHANGE * abs(level), [False]))
@@ -257,8 +265,9 @@ def analyse(seconds, total_mb, min_phase_s: float = MIN_PHASE_S) -> Analysis:
     min_len = max(2, int(math.ceil(min_phase_s / usual - 1e-9)))
     sigma = max(noise_of(rates), 0.01 * abs(float(numpy.median(rates))), 1e-9)
     too_short = len(rates) < 2 * min_len
-    first = _edge(rates, min_len, sigma)
-    last = _edge(rates[first:][::-1], min_len, sigma)
+    full = lengths >= (1.0 - SHORT_INTERVAL) * usual  # a run's cut-short last interval is not
+    first = _edge(rates, full, min_len, sigma)
+    last = _edge(rates[first:][::-1], full[first:][::-1], min_len, sigma)
     middle = rates[first:len(rates) - last]
     boundaries: List[int] = []
     if len(middle) >= 2 * min_len:

@@ -144,10 +144,29 @@ def _any_read(results: List[Result]) -> bool:
     return any(result.read for result in results)
 
 
+def varying_text(lines: List[str]) -> str:
+    """Lines of one kind as one: each figure that varies between them
+    replaced by N1, N2, ..., then its range: "the test files (N1 MB in all)
+    ... (N1: 1024 to 2048; N2: 22865 to 23047)"."""
+    parts = [re.split(r"(\d+(?:\.\d+)?)", line) for line in lines]
+    if len({len(split) for split in parts}) > 1:  # not one shape: the first line, and how many others
+        return "%s` (and %d more like it)" % (lines[0], len(lines) - 1)
+    text, ranges = parts[0][:], []
+    for at in range(1, len(text), 2):
+        values = sorted(set(float(split[at]) for split in parts))
+        if len(values) > 1:
+            name = "N%d" % (len(ranges) + 1)
+            shown = ["%g" % value for value in values]
+            ranges.append("%s: %s" % (name, " or ".join(shown) if len(shown) == 2 else
+                                       "%s to %s" % (shown[0], shown[-1])))
+            text[at] = name
+    return "".join(text) + ("` (%s)" % "; ".join(ranges) if ranges else "`")
+
+
 def merged_messages(results: List[Result]) -> List[str]:
     """The programs' lines, one per kind (message_kind) with the cells that
-    gave it; where the figures in a kind's lines vary, the first line's
-    figures are listed with the others'."""
+    gave it; where the figures in a kind's lines vary, they stand as N1,
+    N2, ... with their ranges after the line."""
     said: Dict[str, Tuple[List[str], List[str]]] = {}  # kind: (lines, labels)
     for result in results:
         for message in [m for p in (result.write, result.read) if p for m in p.messages]:
@@ -158,12 +177,7 @@ def merged_messages(results: List[Result]) -> List[str]:
                 labels.append(result.settings.label())
     merged = []
     for lines, labels in said.values():
-        text = "- %s: `%s`" % (", ".join(labels), lines[0])
-        if len(lines) > 1:
-            columns = zip(*(re.findall(r"\d+(?:\.\d+)?", line) for line in lines))
-            varying = ["; ".join(dict.fromkeys(column)) for column in columns if len(set(column)) > 1]
-            text += " (its figures vary: %s)" % " / ".join(varying)
-        merged.append(text)
+        merged.append("- %s: `%s" % (", ".join(labels), varying_text(lines)))
     return merged
 
 

@@ -5,7 +5,7 @@ the per-rank rows of vorlax-mpi summaries in a panel of their own."""
 import os
 from typing import List, Optional, Sequence
 
-from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path
+from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path, tidy
 from vorlax_log import Run, rank_rows
 
 # A run's look: colour i % 10 with marker i // 10, so that no two runs
@@ -107,17 +107,40 @@ def draw_runs(pyplot, runs: Sequence[Run], labels: Sequence[Optional[str]], widt
     axes.set_xlim(left=0)
     axes.set_ylim(0, top * 1.15)  # room for the legend above the lines
     axes.grid(True, alpha=0.3)
-    if len(axes.get_legend_handles_labels()[1]) > LEGEND_INSIDE:
-        axes.legend(fontsize="x-small", loc="upper left", bbox_to_anchor=(1.01, 1.0), borderaxespad=0)
-    else:
-        axes.legend(fontsize="small", loc="best")
     if with_ranks:
         _plot_rank_bars(rank_axes, runs, legends, colours)
         figure.suptitle(title or default_title(runs))
     else:
         axes.set_title(title or default_title(runs))
-    figure.tight_layout()
+    if len(axes.get_legend_handles_labels()[1]) > LEGEND_INSIDE:
+        _legend_beside(figure, axes)
+    else:
+        axes.legend(fontsize="small", loc="best")
+        tidy(figure)
     return figure
+
+
+def _legend_beside(figure, axes) -> None:
+    """The legend beside the plot, in the first font size and number of
+    columns (smaller, then more) with which every entry lies inside the
+    figure and the plot keeps a third of its width; where none does, an
+    entry per run (its incremental line) and two for the line styles."""
+    from matplotlib.lines import Line2D
+    renderer = figure.canvas.get_renderer()
+    handles, labels = axes.get_legend_handles_labels()
+    per_run = [(h, l.replace(" incremental", "")) for h, l in zip(handles, labels) if " sustained" not in l]
+    per_run += [(Line2D([], [], color="grey", linewidth=1), "thin line: incremental MB/s"),
+                (Line2D([], [], color="grey", linewidth=2.2, linestyle="--"), "thick dashed: sustained MB/s")]
+    for entries in ((handles, labels), tuple(zip(*per_run))):
+        for size in ("x-small", "xx-small", 5):
+            for columns in (1, 2, 3, 4):
+                legend = axes.legend(*entries, fontsize=size, loc="upper left", bbox_to_anchor=(1.01, 1.0),
+                                     borderaxespad=0, ncol=columns)
+                tidy(figure)
+                box, whole = legend.get_window_extent(renderer), figure.bbox
+                if box.y0 >= whole.y0 and box.y1 <= whole.y1 and box.x1 <= whole.x1 and \
+                        axes.get_window_extent(renderer).width >= whole.width / 3:
+                    return
 
 
 def plot_runs(runs: Sequence[Run], labels: Sequence[Optional[str]], path: str, width_px: int = 1000,

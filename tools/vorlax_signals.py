@@ -1,9 +1,13 @@
 """How the tools stop: Ctrl-C and SIGTERM both raise KeyboardInterrupt in
 the tool, which stops its program and writes what it has; the exit status
 then says which stopped it (130 for Ctrl-C, 143 for SIGTERM). The start of
-the tools' common command-line module."""
+the tools' common command-line module, with the check of their results'
+folder."""
 
+import os
 import signal
+import tempfile
+from typing import Optional
 
 _stopped_by = []   # the first signal that stopped the tool
 
@@ -29,3 +33,29 @@ def ignore_stops() -> None:
 def stopped_status() -> int:
     """143 when SIGTERM stopped the tool, else 130 (Ctrl-C)."""
     return 143 if _stopped_by and _stopped_by[0] == signal.SIGTERM else 130
+
+
+EXIT_HELP = "exit status: 0 done, 1 a run failed or fell short, 2 a wrong command line; 130 Ctrl-C, 143 SIGTERM"
+
+
+def stopped_text() -> str:
+    """"terminated (SIGTERM)" or "interrupted (Ctrl-C)": what stopped the tool."""
+    return "terminated (SIGTERM)" if stopped_status() == 143 else "interrupted (Ctrl-C)"
+
+
+def out_dir_problem(out_dir: str, exists_ok: bool, option: str) -> Optional[str]:
+    """Makes out_dir (a folder that exists will do when exists_ok) and
+    proves this user can write in it; None when so, else the one line that
+    says why not and names option (--out, -o) as the fix."""
+    if os.path.lexists(out_dir) and not os.path.isdir(out_dir):
+        reason = "it is a file, not a folder"
+    else:
+        try:
+            os.makedirs(out_dir, exist_ok=exists_ok)
+            descriptor, probe = tempfile.mkstemp(dir=out_dir, prefix=".vorlax-probe-")
+            os.close(descriptor)
+            os.remove(probe)
+            return None
+        except OSError as error:
+            reason = error.strerror or str(error)
+    return "%s: cannot write the results there: %s; name another folder with %s" % (out_dir, reason, option)

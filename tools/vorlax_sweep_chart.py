@@ -42,6 +42,30 @@ def size_to_reach_disk(threads: List[int], cache_gb: float) -> int:
     return int(math.floor(cache_gb / min(threads))) + 1
 
 
+def memory_notes(modes: List[str], threads: List[int], size_gb: int, measured: Measured, cache_gb: Optional[float],
+                 free_gb: float, unwritable: Optional[str]) -> List[str]:
+    """What the sweep says before its first run: a folder it cannot write
+    (every run will fail, and nothing else matters), a memory-backed file
+    system, or the B cells that will show the page cache, with the -s that
+    reaches the disk only when the disk's free space holds it."""
+    if unwritable:
+        return ["%s: cannot write there (%s): every run will fail; name a folder you can write" % (
+            measured.folder, unwritable)]
+    if measured.fs_type in MEMORY_BACKED:
+        return ["%s is on %s, a memory-backed file system: every cell measures memory, not a disk" % (
+            measured.folder, measured.fs_type)]
+    fit = [t for t in threads if shows_memory("B", t, size_gb, measured, cache_gb)]
+    if "B" not in modes or not fit:
+        return []
+    needed = size_to_reach_disk(threads, cache_gb)
+    fix = ("-s %d or more lets every B cell reach the disk" % needed if needed * max(threads) <= free_gb else
+           "the disk (%.1f GB free) is too small for the B cells to reach it: -s %d would need %d GB; U cells "
+           "measure the disk" % (free_gb, needed, needed * max(threads)))
+    return ["the B cells with %s thread%s write %d GB or less, which fits in the memory available (%.1f GB): "
+            "they will show the page cache, not the disk; %s" % (
+                ",".join(map(str, fit)), "" if fit == [1] else "s", max(fit) * size_gb, cache_gb, fix)]
+
+
 def chart_title(measured: Measured, size_gb: int, runs_per_cell: int, reads: bool,
                 plan: Optional[SweepPlan] = None) -> str:
     what = "write and read" if reads else "write"

@@ -190,7 +190,8 @@ class Fills(unittest.TestCase):
         with LoopDisk(3) as disk:
             before = disk.state()
             disk.throttle.set(20)  # 1 GB at 20 MB/s: surely still running when stopped
-            for number, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            for number, status, said in ((signal.SIGINT, 130, "interrupted (Ctrl-C)"),
+                                         (signal.SIGTERM, 143, "terminated (SIGTERM)")):
                 with self.subTest(signal=number):
                     fill = disk.start_fill("--size", "1")
                     self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
@@ -201,17 +202,38 @@ class Fills(unittest.TestCase):
                     fill.send_signal(number)
                     out, err = fill.communicate(timeout=120)
                     self.assertEqual(fill.returncode, status, err)
-                    self.assertIn("vorlax-fill: interrupted during run 1 of 1", err)
+                    self.assertIn("vorlax-fill: %s during run 1 of 1" % said, err)
                     self.assertNotIn("Traceback", err)
                     self.assertEqual(disk.state(), before)
                     with open(os.path.join(disk.out, "fill.json")) as document:
                         found = json.load(document)
-                    self.assertEqual((found["stopped"], found["runs"][0]["write"]), ("interrupted", "interrupted"))
+                    self.assertEqual((found["stopped"], found["runs"][0]["write"]), (said + " during run 1 of 1",
+                                                                                   "stopped"))
                     self.assertGreater(found["total_gb"], 0, out)
                     self.assertIn("wrote %s" % os.path.join(disk.out, "fill.json"), out)
                     with open(os.path.join(disk.out, "fill.md")) as text:
                         self.assertIn("](fill.svg)", text.read())
+                    with open(os.path.join(disk.out, "fill.svg")) as chart:
+                        self.assertIn("stopped part way: %s during run 1 of 1" % said, chart.read())
                     self.assertGreater(os.path.getsize(os.path.join(disk.out, "fill.svg")), 0)
+            # Stopped before the first progress line: a program that prints its banner, then waits.
+            stub = os.path.join(disk.scratch, "banner-only")
+            with open(stub, "w") as script:
+                script.write("#!/bin/sh\necho 'VORLAX: writing unbuffered 1024K buffers in 1 threads up to 1 GB "
+                             "each'\nexec sleep 600\n")
+            os.chmod(stub, 0o755)
+            fill = disk.start_fill("--size", "1", "--vorlax", stub)
+            deadline = time.monotonic() + 60
+            while "VORLAX:" not in _read(os.path.join(disk.out, "run.tmp")) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            fill.send_signal(signal.SIGINT)
+            out, err = fill.communicate(timeout=60)
+            self.assertEqual(fill.returncode, 130, err)
+            self.assertIn("nothing measured: stopped before the first progress line\n", out)
+            self.assertNotIn("phase", out)
+            self.assertNotIn("average", out)
+            with open(os.path.join(disk.out, "fill.md")) as text:
+                self.assertIn("- nothing measured: stopped before the first progress line\n", text.read())
 
     def test_notes_once_and_a_program_that_printed_nothing(self):
         with LoopDisk(4) as disk:
@@ -230,33 +252,46 @@ class Fills(unittest.TestCase):
             self.assertIn("no progress line", err)
 
     def test_a_disk_that_fills_up_ends_the_fill_cleanly(self):
-        with LoopDisk(4) as disk:
-            disk.throttle.set(30)
-            fill = disk.start_fill("--keep", env={"VORLAX_FILL_FILE_GB": "1"})
-            self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
-            # Something else takes the free space; the test's own file must stay as it is.
-            other = os.path.join(disk.mount, "other.bin")
-            stat = os.statvfs(disk.mount)
-            _run("fallocate", "-l", str(stat.f_bavail * stat.f_frsize - 8 * MB), other)
-            size = os.path.getsize(other)
-            out, err = fill.communicate(timeout=300)
-            self.assertEqual(fill.returncode, 1, err)
-            self.assertNotIn("vorlax: note:", err.split("met a full disk")[1], "the failure is no note")
-            self.assertIn("vorlax-fill: run 1 met a full disk: vorlax: %s/vorlax-fill-000_00.BIN: write failed"
-                          % disk.mount, err)
-            self.assertIn("No space left on device", err)
-            self.assertIn("vorlax-fill: deleted the fill's files despite --keep: a run met a full disk", err)
-            self.assertIn("average: ", out)
-            self.assertEqual((sorted(os.listdir(disk.mount)), os.path.getsize(other)),
-                             (["lost+found", "other.bin"], size))
-            self.assertIn("wrote %s" % os.path.join(disk.out, "fill.json"), out)
-            with open(os.path.join(disk.out, "fill.json")) as document:
-                self.assertIn("met a full disk", json.load(document)["stopped"])
-            # The loop device's full-disk log, drawn: marked as such, said, exit status 1.
-            plot = support.run_tool("vorlax-plot", os.path.join(disk.out, "fill.log"), "-o",
-                                    os.path.join(disk.out, "full.svg"))
-            self.assertEqual(plot.returncode, 1, plot.stderr)
-            self.assertIn("fell short: failed: full disk; drawn dotted", plot.stderr)
+        cases = [  # what something else leaves free of what run 1 still needs, in MB: what the fill says
+            ("in run 1", lambda still_mb: 8 - still_mb,
+             "deleted the fill's files despite --keep: a run met a full disk, and a full disk is left to no one"),
+            ("between runs", lambda still_mb: 300,  # run 1 ends well, run 2 cannot start
+             "deleted the fill's files despite --keep: something else filled the disk to 0.[23]\\d GB free, and "
+             "a full disk is left to no one"),
+        ]
+        for when, left_mb, said in cases:
+            with self.subTest(when), LoopDisk(4) as disk:
+                disk.throttle.set(30)
+                fill = disk.start_fill("--keep", env={"VORLAX_FILL_FILE_GB": "1"})
+                self.assertTrue(disk.wait_written(fill, 1), "the fill never wrote")
+                # Something else takes the free space; the test's own file must stay as it is.
+                other = os.path.join(disk.mount, "other.bin")
+                stat = os.statvfs(disk.mount)
+                still_mb = 1024 - int(disk.written_mb())
+                _run("fallocate", "-l", str(stat.f_bavail * stat.f_frsize - (still_mb + left_mb(still_mb)) * MB),
+                     other)
+                size = os.path.getsize(other)
+                out, err = fill.communicate(timeout=300)
+                self.assertEqual(fill.returncode, 1, err)
+                self.assertRegex(err, "vorlax-fill: " + said)
+                self.assertEqual((sorted(os.listdir(disk.mount)), os.path.getsize(other)),
+                                 (["lost+found", "other.bin"], size))
+                self.assertIn("wrote %s" % os.path.join(disk.out, "fill.json"), out)
+                if when == "between runs":
+                    self.assertRegex(err, r"vorlax-fill: the free space shrank to 0\.[23]\d GB before run 2 ")
+                    continue
+                self.assertNotIn("vorlax: note:", err.split("met a full disk")[1], "the failure is no note")
+                self.assertIn("vorlax-fill: run 1 met a full disk: vorlax: %s/vorlax-fill-000_00.BIN: write failed"
+                              % disk.mount, err)
+                self.assertIn("No space left on device", err)
+                self.assertIn("average: ", out)
+                with open(os.path.join(disk.out, "fill.json")) as document:
+                    self.assertIn("met a full disk", json.load(document)["stopped"])
+                # The loop device's full-disk log, drawn: marked as such, said, exit status 1.
+                plot = support.run_tool("vorlax-plot", os.path.join(disk.out, "fill.log"), "-o",
+                                        os.path.join(disk.out, "full.svg"))
+                self.assertEqual(plot.returncode, 1, plot.stderr)
+                self.assertIn("fell short: failed: full disk; drawn dotted", plot.stderr)
 
     def test_refusals_leave_the_disk_alone(self):
         with LoopDisk(3) as disk:
@@ -266,7 +301,11 @@ class Fills(unittest.TestCase):
                 ("too little space", ["--threads", "2"], "less than one run of 2 x 1 GB"),
                 ("read-only", [], "cannot write there (read-only file system)"),
                 ("results nowhere", ["--size", "1", "--out", "/proc/vorlax-fill-out"],
-                 "/proc/vorlax-fill-out: cannot write the results there: "),
+                 "/proc/vorlax-fill-out: cannot write the results there: No such file or directory; name another "
+                 "folder with --out"),
+                ("results in a file", ["--size", "1", "--out", "/etc/hostname"],
+                 "/etc/hostname: cannot write the results there: it is a file, not a folder; name another folder "
+                 "with --out"),
             ]
             for what, args, reason in cases:
                 with self.subTest(what):

@@ -62,7 +62,9 @@ class Plans(unittest.TestCase):
                 self.assertLessEqual(plan.total_gb() * GIB, free * GIB - max(GIB, size * GIB // 100))
         refusals = [  # free GiB, threads, --size: what the line blames and what fits
             (1.9, 1, None, "less than one run of 1 x 1 GB; free some space$"),
-            (2.5, 2, None, "less than one run of 2 x 1 GB; free some space or use --threads 1 or fewer$"),
+            (2.5, 2, None, "less than one run of 2 x 1 GB; free some space or use --threads 1$"),
+            (2.5, 2, 1, "^--size 1 is less than one run of 2 x 1 GB .*: use --threads 1$"),
+            (8, 2, 1, "^--size 1 is less than one run of 2 x 1 GB .*: use --size 2 or more, or --threads 1$"),
             (0, 1, None, "0.00 GB free"),
             (8, 3, 2, "^--size 2 is less than one run of 3 x 1 GB .*: use --size 3 or more, or --threads 2 or fewer$"),
         ]
@@ -73,11 +75,26 @@ class Plans(unittest.TestCase):
         plan = fills.make_plan(int(300.5 * GIB), 1000 * GIB, 1, 1024)
         self.assertEqual(fills.plan_text(plan, "/mnt/ssd", Settings("U", 1024, 1, 0)),
                          "will write 290 GB in /mnt/ssd, leaving 10.5 GB of the 300.5 GB free (at least the 10.0 GB "
-                         "margin), in 5 runs of vorlax U 1024K x1, up to 63 GB per file; roughly 5 min at 1000 MB/s, "
+                         "margin; 0.5 GB more, as vorlax writes whole GB in each file: a change of speed there is "
+                         "not seen), in 5 runs of vorlax U 1024K x1, up to 63 GB per file; roughly 5 min at 1000 MB/s, "
                          "49 min at 100 MB/s")
         capped = fills.make_plan(int(10.5 * GIB), 20 * GIB, 2, 1024, 99999)
-        self.assertIn("; --size 99999 is more than that: the free space less the margin and whole GB per thread's "
-                      "file allows 8 GB;", fills.plan_text(capped, "/tmp", Settings("U", 1024, 2, 0)))
+        self.assertIn("; --size 99999 is more than that: the free space less the margin, in whole GB per thread's "
+                      "file, allows 8 GB;", fills.plan_text(capped, "/tmp", Settings("U", 1024, 2, 0)))
+        cases = [  # free GiB, threads, --size: what the plan says of the space left
+            (2.7, 1, None, "leaving 1.7 GB of the 2.7 GB free (at least the 1.0 GB margin; 0.7 GB more, as vorlax "
+                           "writes whole GB in each file: a change of speed there is not seen)"),
+            (2.7, 1, 2, "0.7 GB more, as vorlax writes whole GB in each file: a change of speed there is not seen), "
+                        "in 1 run of vorlax U 1024K x1, up to 1 GB per file; --size 2 is more than that: the free "
+                        "space less the margin, in whole GB per file, allows 1 GB;"),
+            (10.5, 4, None, "1.5 GB more, as vorlax writes whole GB in each of the 4 threads' files"),
+            (3.0, 1, None, "leaving 1.0 GB of the 3.0 GB free (at least the 1.0 GB margin), in"),
+            (10.7, 1, 3, "leaving 7.7 GB of the 10.7 GB free (at least the 1.0 GB margin), in"),
+        ]
+        for free, threads, size_gb, said in cases:
+            with self.subTest(free=free, threads=threads, size=size_gb):
+                plan = fills.make_plan(int(free * GIB), 20 * GIB, threads, 1024, size_gb)
+                self.assertIn(said, fills.plan_text(plan, "/mnt", Settings("U", 1024, threads, 0)))
 
     def test_the_system_disk_needs_a_size(self):
         cases = [  # --size, what the folder's file system holds, free GiB: the refusal or None
@@ -131,13 +148,16 @@ class Plans(unittest.TestCase):
         status.done(fills.FillRun("p", Settings("U", 1024, 1, 2), Pass(0, Sample(3000, 2048, 682, 768), "log")))
         self.assertEqual(plain.getvalue(), "vorlax-fill: run 2 of 2: 2 GB per file, 2048 MB at 682 MB/s sustained "
                                            "in 3.0 s, ok\n")
-        # Just after a cliff, the time left follows the rate now, not the average so far.
+        # After a cliff at 6 s (500 to 100 MB/s) the time left follows the last 10 s of progress on every
+        # line: it grows line by line, never holds, and from 16 s on is the slow rate's.
         screen = Terminal()
         status = fill_command().Status(10, 1, screen)
         status.start(0, Settings("U", 1024, 1, 10))
-        for second in range(1, 13):
+        for second in range(1, 21):
             status.sample(Sample(second * 1000, 500 * min(second, 6) + 100 * max(0, second - 6), 0, 0))
-        self.assertTrue(screen.getvalue().endswith("now 0 MB/s, so far 300 MB/s, 66 s left"), screen.getvalue()[-80:])
+        left = [float(line.rsplit(", ", 1)[1].split()[0]) for line in screen.getvalue().split("\r\033[K")[1:]]
+        self.assertEqual(left[5:16], sorted(set(left[5:16])), left)   # rising, no two alike
+        self.assertEqual(left[15:], [round((10240 - 3000 - 100 * n) / 100) for n in range(10, 15)], left)
 
 
 class Records(unittest.TestCase):
@@ -168,9 +188,9 @@ class Records(unittest.TestCase):
         self.assertNotIn("](", markdown(fill, plan, Settings("U", 1024, 1, 0), measured, analysis, 61.5, False, None))
         self.assertIn("| 1 | 0.00 | 39.06 | 0.0 | 20.0 | 2000 |", text)
         interrupted = json_document(fills.Fill(), plan, Settings("U", 1024, 1, 0), measured,
-                                    analyse_runs([]), 0.5, True)
+                                    analyse_runs([]), 0.5, "terminated (SIGTERM) during run 1 of 1")
         self.assertEqual((interrupted["stopped"], interrupted["phases"], interrupted["cliff"]),
-                         ("interrupted", [], None))
+                         ("terminated (SIGTERM) during run 1 of 1", [], None))
 
     def test_a_stopped_run_keeps_its_lines(self):
         # A program that prints two progress lines and waits: the fill is stopped in its run.
@@ -198,7 +218,7 @@ class Records(unittest.TestCase):
 class PlotPhases(unittest.TestCase):
     def test_what_the_fill_chart_draws(self):
         from vorlax_charts import _pyplot
-        from vorlax_phase_chart import draw_phases
+        from vorlax_phase_chart import CLIPPED_LABEL, draw_phases
         # A dip of 4 s at 40 to 44 s; the run's last interval is 0.05 s long.
         lines = ["VORLAX: writing unbuffered 1024K buffers in 1 threads up to 63 GB each"]
         mb = 0
@@ -215,7 +235,7 @@ class PlotPhases(unittest.TestCase):
         figure = draw_phases(pyplot, write, analysis, "s", read)
         try:
             axes = figure.axes[0]
-            curves = {line.get_label(): line for line in axes.get_lines()}
+            curves = {line.get_label().replace(" (incomplete)", ""): line for line in axes.get_lines()}
             # A read of one sample (2048 MB in 0.49 s) is a marker with its figure.
             self.assertIn("read back: 4180 MB/s", [t.get_text() for t in axes.get_legend().get_texts()])
             self.assertEqual(curves["read back: 4180 MB/s"].get_marker(), "D")
@@ -224,6 +244,25 @@ class PlotPhases(unittest.TestCase):
             self.assertLess(max(curves["write MB/s"].get_ydata()), 501, "no spike from the last short interval")
             dip = curves["dip of 2 s or more below half the phase's speed"]
             self.assertEqual((list(dip.get_xdata()), list(dip.get_ydata())), ([42.0], [50.0]), "at the dip's middle")
+        finally:
+            pyplot.close(figure)
+        # A read curve above the write's scale (3976 and 1260 MB/s at 5 and 12 s, 450 elsewhere): each point
+        # above is a triangle on the edge, each span's highest labelled with its figure; the axes stay the write's.
+        mb, lines = 0, ["VORLAX: reading unbuffered 1024K buffers in 1 threads up to 63 GB each"]
+        for second in range(1, 21):
+            mb += {5: 3976, 6: 1000, 12: 1260}.get(second, 450)
+            lines.append("%4d.000: %8d MB read, 1 MB/s sustained, 1 MB/S incremental" % (second, mb))
+        figure = draw_phases(pyplot, write, analysis, "s", parse_text("\n".join(lines) + "\nDONE!\n"))
+        try:
+            axes = figure.axes[0]
+            edge = [line for line in axes.get_lines() if line.get_label() == CLIPPED_LABEL]
+            self.assertEqual(len(edge), 1, [line.get_label() for line in axes.get_lines()])
+            self.assertEqual(list(edge[0].get_xdata()), [5.0, 6.0, 12.0])
+            self.assertEqual({round(y, 6) for y in edge[0].get_ydata()}, {round(axes.get_ylim()[1] / 1.15 * 1.1, 6)})
+            self.assertEqual(sorted(t.get_text() for t in axes.texts if t.get_text().endswith(" MB/s")
+                                    and getattr(t, "xy", (0,))[0] in (5.0, 6.0, 12.0)), ["1260 MB/s", "3976 MB/s"])
+            self.assertLess(axes.get_ylim()[1], 700)
+            self.assertIn(CLIPPED_LABEL, [t.get_text() for t in axes.get_legend().get_texts()])
         finally:
             pyplot.close(figure)
 

@@ -111,6 +111,27 @@ class Phases(unittest.TestCase):
                             self.assertIn("(\u00b1 %s)" % gb_text(phase.plus_minus_gb), lines[upto])
                         self.assertEqual(analysis.dips, [], "the seconds beside an edge phase are no dip")
 
+    def test_odd_last_seconds_are_no_end_phase(self):
+        # The cut-short last interval (a run's last line) never counts toward the 3 an end phase needs,
+        # and an end phase differs from the rest in each of its full intervals.
+        cases = [  # name, spans (the last is cut short: 0.4 s), the phases' speeds
+            ("one slow second, then the short last interval", [(20, 200), (1, 150), (0.4, 179)], [200]),
+            ("a slow second alone", [(20, 200), (1, 150)], [200]),
+            ("two slow seconds and the short interval", [(20, 200), (2, 150), (0.4, 150)], [200]),
+            ("a slow second among fast ones", [(20, 200), (1, 150), (2, 200), (0.4, 150)], [200]),
+            ("three slow seconds and the short interval", [(20, 200), (3, 120), (0.4, 120)], [200, 120]),
+        ]
+        for name, spans, speeds in cases:
+            with self.subTest(name):
+                seconds, total_mb = series([(s, r) for s, r in spans if s >= 1])
+                if spans[-1][0] < 1:
+                    seconds = numpy.append(seconds, seconds[-1] + spans[-1][0])
+                    total_mb = numpy.append(total_mb, total_mb[-1] + spans[-1][0] * spans[-1][1])
+                analysis = analyse(seconds, total_mb)
+                self.assertEqual([round(p.mb_s) for p in analysis.phases], speeds, summary_lines(analysis))
+                self.assertEqual(analysis.cliff is None, len(speeds) == 1)
+        self.assertEqual(summary_lines(analyse([], [])), ["nothing measured: stopped before the first progress line"])
+
     def test_dips_are_found_wherever_they_fall(self):
         for offset in (0.0, 0.25, 0.5, 0.75):
             cases = [  # seconds of the dip, found

@@ -37,6 +37,28 @@ class Pictures(unittest.TestCase):
                 measure = support.png_size if name.endswith(".png") else support.svg_size_pt
                 self.assertEqual(measure(out), size)
 
+    def test_sizes_too_small_for_the_text_are_refused_with_one_that_works(self):
+        cases = [  # --width, --height, --dpi: the size that works, said in the refusal
+            (600, 400, 600, (600, 400, 120)),
+            (100, 100, 100, (500, 300, 100)),
+            (10000, 100, 100, (10000, 300, 100)),
+            (3000, 1000, 1000, (3000, 1000, 333)),
+        ]
+        for width, height, dpi, works in cases:
+            for phases in ([], ["--phases"]):
+                with self.subTest(size=(width, height, dpi), phases=phases):
+                    out = self.scratch.file("sized.png")
+                    size = ["--width", str(width), "--height", str(height), "--dpi", str(dpi)]
+                    done = support.run_tool("vorlax-plot", self.real_log, "-o", out, *phases, *size)
+                    self.assertEqual(done.returncode, 1, done.stderr)
+                    self.assertRegex(done.stderr, r"^vorlax-plot: picture size %dx%d at --dpi %d is [\d.]+ x [\d.]+ "
+                                     r"inches, too small for its text .*; try --width %d --height %d --dpi %d\n$"
+                                     % ((width, height, dpi) + works))
+                    size = ["--width", str(works[0]), "--height", str(works[1]), "--dpi", str(works[2])]
+                    done = support.run_tool("vorlax-plot", self.real_log, "-o", out, *phases, *size)
+                    self.assertEqual((done.returncode, done.stderr), (0, ""), "no warning ever")
+                    self.assertEqual(support.png_size(out), works[:2])
+
     def test_no_warning_where_matplotlib_cannot_keep_its_config(self):
         # A user such as nobody, whose home cannot be written.
         out = self.scratch.file("homeless.svg")
@@ -127,7 +149,7 @@ class Pictures(unittest.TestCase):
             ([self.edge_log, "-o", self.scratch.file("no/such/x.png")], "cannot write: No such file"),
             ([self.edge_log, "-l", "a", "-l", "b", "-l", "c"], "3 labels for 2 runs"),
             ([self.real_log, "-l", "a", "-l", "b"], "2 labels for 1 run\n"),
-            ([self.edge_log, "--width", "10"], "too small"),
+            ([self.edge_log, "--width", "10"], "too small for its text"),
             ([self.edge_log, "--width", "100000", "--height", "100000"], "too large; use at most 10000x10000"),
             ([self.edge_log, "--dpi", "5"], "--dpi 5 is out of range"),
         ]
@@ -176,22 +198,45 @@ class FellShort(unittest.TestCase):
             self.assertEqual(lines["B 1024K x1 (one progress line) (failed: full disk)"].get_marker(), "X")
         finally:
             pyplot.close(figure)
+        # The same runs as one long write (--phases): dotted and named as the plain chart names them.
+        from vorlax_phase_chart import draw_phases
+        from vorlax_phases import analyse_runs
+        for chained, label, style in (([runs[0]], "write MB/s (failed: full disk)", ":"),
+                                      (runs[1:], "write MB/s (incomplete)", ":"), (runs[2:], "write MB/s", "-")):
+            figure = draw_phases(pyplot, chained, analyse_runs(chained))
+            try:
+                write = [line for line in figure.axes[0].get_lines() if line.get_label().startswith("write MB/s")]
+                self.assertEqual([(line.get_label(), line.get_linestyle()) for line in write], [(label, style)])
+                self.assertIn(label, [text.get_text() for text in figure.axes[0].get_legend().get_texts()])
+            finally:
+                pyplot.close(figure)
 
     def test_many_runs_never_share_a_look_and_their_legend_stands_beside(self):
         from vorlax_charts import _pyplot
         from vorlax_log import parse_text
         from vorlax_run_chart import draw_runs
-        runs = [run for number in range(12) for run in parse_text(GOOD, "r%02d.log" % number)]
         pyplot = _pyplot()
-        figure = draw_runs(pyplot, runs, [])
-        try:
-            looks = [(line.get_color(), line.get_marker()) for line in figure.axes[0].get_lines()
-                     if line.get_label().endswith(" incremental")]
-            self.assertEqual(len(set(looks)), 12)
-            legend = figure.axes[0].get_legend()
-            self.assertGreater(legend.get_window_extent().x0, figure.axes[0].get_window_extent().x1)
-        finally:
-            pyplot.close(figure)
+        for count, size in ((12, (1000, 560)), (26, (1000, 560)), (40, (600, 400)), (26, (1600, 1200))):
+            with self.subTest(runs=count, size=size):
+                runs = [run for number in range(count) for run in parse_text(GOOD, "r%02d.log" % number)]
+                figure = draw_runs(pyplot, runs, [], *size)
+                try:
+                    looks = [(line.get_color(), line.get_marker()) for line in figure.axes[0].get_lines()
+                             if line.get_label().endswith(" incremental")]
+                    self.assertEqual(len(set(looks)), count)
+                    figure.canvas.draw()  # lays the texts out where the saved picture has them
+                    legend, whole = figure.axes[0].get_legend(), figure.bbox
+                    self.assertGreater(legend.get_window_extent().x0, figure.axes[0].get_window_extent().x1)
+                    entries = legend.get_texts()
+                    # Two entries a run, or where they cannot all fit, one a run and two for the line styles.
+                    self.assertEqual(len(entries), 2 * count if count < 40 else count + 2)
+                    for entry in entries:  # every entry seen whole: inside the figure
+                        box = entry.get_window_extent()
+                        self.assertTrue(whole.x0 <= box.x0 and box.x1 <= whole.x1 and whole.y0 <= box.y0
+                                        and box.y1 <= whole.y1, (entry.get_text(), box, whole))
+                    self.assertGreaterEqual(figure.axes[0].get_window_extent().width, whole.width / 3)
+                finally:
+                    pyplot.close(figure)
 
 
 class SweepChart(unittest.TestCase):

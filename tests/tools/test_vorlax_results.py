@@ -22,17 +22,25 @@ def result(settings, repeat, *messages):
 class Tables(unittest.TestCase):
     def test_each_message_once_with_the_cells_that_gave_it(self):
         small, large = Settings("B", 64, 1, 1), Settings("B", 1024, 2, 1)
-        results = [result(small, 1, FIT % (1024, 9000), "vorlax: note: /d is memory-backed"),
-                   result(large, 1, FIT % (2048, 9000), "vorlax: note: /d is memory-backed"),
-                   result(small, 2, FIT % (1024, 9000))]
+        results = [result(small, 1, FIT % (1024, 22865), "vorlax: note: /d is memory-backed"),
+                   result(large, 1, FIT % (2048, 23047), "vorlax: note: /d is memory-backed"),
+                   result(small, 2, FIT % (1024, 22970))]
         table = vorlax_results.markdown_table(results, MEASURED, 2)
         said = table.split("What the programs said:\n\n")[1]
         self.assertIn("| runs | write MB/s | write best | write spread | status |", table)
         self.assertIn("| B | 1024 | 2 | 1 | 1* |", table, "a cell short of its planned runs is marked")
-        # Texts that differ only in their figures are one kind: said once, the varying figures listed.
+        # Texts that differ only in their figures are one kind: said once, each varying figure a placeholder
+        # with its range, the others as they are.
         self.assertEqual(said.splitlines(), [
-            "- B 64K x1, B 1024K x2: `%s` (its figures vary: 1024; 2048)" % FIT % (1024, 9000),
+            "- B 64K x1, B 1024K x2: `vorlax: note: the test files (N1 MB in all) fit in the memory available "
+            "(N2 MB)` (N1: 1024 or 2048; N2: 22865 to 23047)",
             "- B 64K x1, B 1024K x2: `vorlax: note: /d is memory-backed`"])
+        cases = [  # lines of one kind: as one
+            (["took 2.5 s at 10 MB", "took 2.5 s at 30 MB"], "took 2.5 s at N1 MB` (N1: 10 or 30)"),
+            (["a 1 b 2", "a 1 b 2 c 3"], "a 1 b 2` (and 1 more like it)"),
+        ]
+        for lines, text in cases:
+            self.assertEqual(vorlax_results.varying_text(lines), text)
 
     def test_csv_columns_are_the_json_cells_keys(self):
         results = [result(Settings("U", 4, 1, 1), 1)]

@@ -127,11 +127,12 @@ class Sweeps(unittest.TestCase):
                 self.assertEqual(json.load(document)["runs"][0]["read"], None)
 
     def test_ctrl_c_and_sigterm_stop_vorlax_and_keep_the_finished_runs(self):
-        for number, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+        for number, status, said in ((signal.SIGINT, 130, "interrupted (Ctrl-C)"),
+                                     (signal.SIGTERM, 143, "terminated (SIGTERM)")):
             with self.subTest(signal=number):
-                self.stop_part_way(number, status)
+                self.stop_part_way(number, status, said)
 
-    def stop_part_way(self, number, status):
+    def stop_part_way(self, number, status, said):
         with support.Scratch() as scratch:
             # A FIFO as the test file: run 1's is drained, run 2's is not, so run 2 waits in its
             # first write until the interrupt stops it, however fast the machine.
@@ -147,22 +148,22 @@ class Sweeps(unittest.TestCase):
             finally:
                 fifos.close()
             self.assertEqual(sweeping.returncode, status, err)
-            self.assertTrue(err.endswith("vorlax-sweep: interrupted during run 2 of 3; the table holds the 1 "
+            self.assertTrue(err.endswith("vorlax-sweep: " + said + " during run 2 of 3; the table holds the 1 "
                                          "finished; the stopped run's log (logs/02-B-2048K-1t.log) was removed: "
                                          "it held a run cut short\n"), err)
             self.assertNotIn("Traceback", err)
             with open(scratch.file("out/results.csv")) as table:
                 self.assertEqual(len(table.read().splitlines()), 2)
             self.assertIn("| B | 1024 | 1 | 1 | 1 |", out)
-            self.assertIn("- partial: interrupted during run 2 of 3; 1 of 3 runs done;", out)
+            self.assertIn("- partial: %s during run 2 of 3; 1 of 3 runs done;" % said, out)
             self.assertEqual(os.listdir(scratch.file("out/logs")), ["01-B-1024K-1t.log"])
             with open(scratch.file("out/results.json")) as document:
                 found = json.load(document)
             self.assertEqual((found["partial"], found["runs_done"], found["plan"]["blocks_kb"],
-                              found["plan"]["stopped"]), (True, 1, [1024, 2048, 4096], "interrupted during run 2 of 3"))
+                              found["plan"]["stopped"]), (True, 1, [1024, 2048, 4096], said + " during run 2 of 3"))
             self.assertEqual(found["plan"]["programs"]["vorlax"]["path"], support.vorlax_exe())
             with open(scratch.file("out/results.svg")) as chart:
-                self.assertIn("stopped part way: interrupted during run 2 of 3", chart.read())
+                self.assertIn("stopped part way: %s during run 2 of 3" % said, chart.read())
 
     def test_refusals_and_failures_of_the_place(self):
         with support.Scratch() as scratch:
@@ -174,6 +175,16 @@ class Sweeps(unittest.TestCase):
                                     "-m", "B", "-b", "64", "-t", "1", scratch.path)
             self.assertEqual((done.returncode, done.stderr), (2, "vorlax-sweep: %s holds an earlier sweep (logs/): "
                              "name a new folder with -o, or add --force to replace it\n" % scratch.file("out")))
+            # A results' folder that cannot be written, or a file: one line with the fix, before the first run.
+            with open(scratch.file("plain"), "w"):
+                pass
+            for out, reason in (("/proc/vorlax-sweep-out", "No such file or directory"),
+                                (scratch.file("plain"), "it is a file, not a folder")):
+                done = support.run_tool("vorlax-sweep", "--vorlax", support.vorlax_exe(), "-o", out, "-m", "B",
+                                        "-b", "64", "-t", "1", scratch.path)
+                self.assertEqual((done.returncode, done.stderr, done.stdout), (2, "vorlax-sweep: %s: cannot write the "
+                                 "results there: %s; name another folder with -o\n" % (out, reason), ""))
+            os.remove(scratch.file("plain"))
             # No matplotlib: said before the first run, with --no-chart offered.
             fake = scratch.file("fake")
             os.makedirs(os.path.join(fake, "matplotlib"))
@@ -216,6 +227,31 @@ class Sweeps(unittest.TestCase):
         self.assertRegex(out, r"\| B \| 1024 \| 1 \| 1 \| 1 \|  \|  \|  \| .*failed \(exit 1\): read-only "
                               r"file system \|")
         self.assertIn("wrote %s" % scratch.file("out/results.md"), out)
+        self.assertIn("vorlax-sweep: note: %s: cannot write there (read-only file system): every run will fail"
+                      % os.path.realpath(mounted), out.split("run 1 of")[0])
+        self.assertNotIn("page cache", out.split("run 1 of")[0])
+
+    def test_what_is_said_of_memory_before_the_first_run(self):
+        from vorlax_machine import Measured
+        from vorlax_sweep_chart import memory_notes
+        cases = [  # modes, threads, file system, GB free, why unwritable: the note (or none)
+            (["B", "U"], [1, 2], "ext4", 100, None, "they will show the page cache, not the disk; -s 23 or more "
+                                                     "lets every B cell reach the disk"),
+            (["B", "U"], [1, 2], "ext4", 5.5, None, "they will show the page cache, not the disk; the disk (5.5 GB "
+                                                     "free) is too small for the B cells to reach it: -s 23 would "
+                                                     "need 46 GB; U cells measure the disk"),
+            (["B"], [1], "ext4", 30, "read-only file system", "/d: cannot write there (read-only file system): "
+                                                              "every run will fail; name a folder you can write"),
+            (["B"], [1], "tmpfs", 30, None, "/d is on tmpfs, a memory-backed file system"),
+            (["U"], [1, 2], "ext4", 30, None, None),
+        ]
+        for modes, threads, fs_type, free_gb, unwritable, note in cases:
+            with self.subTest(modes=modes, fs=fs_type, free=free_gb, unwritable=unwritable):
+                measured = Measured("/d", fs_type, "/dev/sda1", "Disk X", "2026-12-07", "VORLAX 1.0.0", 1, 0, "")
+                said = memory_notes(modes, threads, 1, measured, 22.3, free_gb, unwritable)
+                self.assertEqual(len(said), int(note is not None), said)
+                if note:
+                    self.assertIn(note, said[0])
 
     def test_progress_bar_on_a_terminal(self):
         screen = Terminal()
