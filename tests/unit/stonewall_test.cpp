@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <thread>
 
 #include "fake_platform.h"
 #include "mpi/mpi_writers.h"
@@ -49,24 +50,17 @@ TEST(Stonewall, AWriterStoppedAtTheDeadlineWritesOnToTheAgreedCount) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        RunSettings settings;
-        settings.path_prefix = "/fake/run";
-        settings.buffer_kb = 32768;  // 32 blocks
         fake_reset(c.script);
         RunCounters counters;
-        counters.all_done = signal_create();
-        counters.active_threads.store(1);
         MpiWriters writers;
         const WriterHook hook = mpi_writer_hook(&writers, 1, false);
         writers.wear_out = signal_create();
-        WorkerJob job{0, &settings, &counters};
-        job.options.writer_hook = &hook;
-        job.options.print_completion = false;
+        WriterLayout layout{0, "/fake/run_00.BIN", 32, 1, true};  // 32 blocks of 1 KB
+        layout.options.writer_hook = &hook;
+        layout.options.print_completion = false;
         request_run_stop(c.reason);  // before its first block: it stops at 0
-        ThreadHandle thread;
-        int error = 0;
-        testing::internal::CaptureStderr();
-        ASSERT_TRUE(thread_start(writer_thread, &job, &thread, &error));
+        WriterReport report{};
+        std::thread writer([&] { report = write_test_file(layout, &counters); });
         if (c.reason == StopReason::deadline) {
             while (writers.at_wall.load() == 0) sleep_ms(1);
             EXPECT_EQ(fake_log.write_calls, 0);
@@ -75,17 +69,16 @@ TEST(Stonewall, AWriterStoppedAtTheDeadlineWritesOnToTheAgreedCount) {
             withdraw_run_stop(StopReason::deadline);
             signal_set(writers.wear_out);
         }
-        thread_join(thread);
-        testing::internal::GetCapturedStderr();
+        writer.join();
         withdraw_run_stop(c.reason);
         const WorkerOutcome& outcome = writers.outcomes[0];
+        EXPECT_EQ(report.blocks_written, c.blocks);
         EXPECT_EQ(outcome.blocks, c.blocks);
         EXPECT_EQ(outcome.wall_blocks, c.reason == StopReason::deadline ? 0 : -1);
         EXPECT_STREQ(outcome.failure, c.failure);
-        EXPECT_EQ(counters.total_kb_written.load(), uint64_t(c.blocks) * settings.buffer_kb);
+        EXPECT_EQ(counters.total_kb_written.load(), static_cast<uint64_t>(c.blocks));
         EXPECT_EQ(writers.writing_threads.load(), 0);
         signal_destroy(writers.wear_out);
-        signal_destroy(counters.all_done);
     }
 }
 
