@@ -125,8 +125,11 @@ StonewallFigures stonewall_figures(const std::vector<RankRow>& rows, int64_t tar
 
 std::vector<std::string> stonewall_lines(const std::vector<RankRow>& rows, uint32_t seconds, int64_t target_blocks) {
     std::vector<RankRow> wrote;
-    for (const RankRow& row : rows)
+    bool fell_short = false;
+    for (const RankRow& row : rows) {
         if (rank_wrote(row)) wrote.push_back(row);
+        fell_short = fell_short || row.fell_short;
+    }
     if (wrote.empty()) return {};
     const StonewallFigures run = stonewall_figures(wrote, target_blocks);
     if (!run.reached) return {format_text("stonewall: not reached: every rank finished before %u s\n", seconds)};
@@ -141,8 +144,9 @@ std::vector<std::string> stonewall_lines(const std::vector<RankRow>& rows, uint3
                 behind + "\n",
             format_text("wear-out: %" PRIu64 " MB in ", run.total_kb >> 10) + thousandths(run.end_ms, "s") +
                 format_text(", %" PRIu64 " MB/s (to the last rank's end, every file written on to %" PRId64
-                            " blocks)\n",
-                            mb_per_s(run.total_kb, run.end_ms), run.target_blocks)};
+                            " blocks%s)\n",
+                            mb_per_s(run.total_kb, run.end_ms), run.target_blocks,
+                            fell_short ? " but those that fell short" : "")};
 }
 
 std::string read_back_line(const RunSettings& settings, const std::string& rank0_prefix) {

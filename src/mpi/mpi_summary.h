@@ -84,7 +84,8 @@ StonewallFigures stonewall_figures(const std::vector<RankRow>& rows, int64_t tar
 
 // The two lines (each ending in '\n') that follow the summary of a run of
 // seconds: "stonewall: MB in s, MB/s ..." with how far the slowest rank was
-// behind, and "wear-out: MB in s, MB/s ..."; one line that says so when
+// behind, and "wear-out: MB in s, MB/s ..." with the blocks of every file
+// (but those of writers that fell short); one line that says so when
 // every rank ended before the deadline; none when no rank wrote.
 std::vector<std::string> stonewall_lines(const std::vector<RankRow>& rows, uint32_t seconds, int64_t target_blocks);
 

@@ -1,8 +1,8 @@
 """--seconds end to end on loop-device ext4 file systems held by the kernel's
 block-I/O throttle at rates the test sets: vorlax stops within one block of
 S; vorlax-mpi's stonewall and wear-out figures match two ranks of different
-speeds, every file holds as many blocks, and a rank killed during the
-wear-out ends the job. Needs root, loop devices, mkfs.ext4, the throttle
+speeds, every file holds as many blocks, a rank whose disk fills during the
+wear-out falls short, and a rank killed then ends the job. Needs root, loop devices, mkfs.ext4, the throttle
 and (for vorlax-mpi) mpirun; skips with the reason where one is missing.
 Run by tests/stages/10-native.sh (Seconds) and 40-mpi.sh (Stonewall)."""
 
@@ -118,23 +118,25 @@ class Stonewall(unittest.TestCase):
             self.assertEqual(os.path.getsize(os.path.join(disk.mount, "run_00.BIN")), target * MB)
         self.assertNotIn("vorlax-read", out)  # the files are shorter than max-GB
 
+    def wait_for_wear_out(self, job, disks):
+        """Until the fast rank's file has stopped growing and the slow one's
+        grows on (its 20 MB/s cannot reach the fast count before 8 s)."""
+        files = [os.path.join(disk.mount, "run_00.BIN") for disk in disks]
+        deadline = time.monotonic() + 120
+        sizes = []
+        while time.monotonic() < deadline and job.poll() is None:
+            time.sleep(0.5)
+            sizes.append([os.path.getsize(f) if os.path.exists(f) else 0 for f in files])
+            if len(sizes) > 3 and sizes[-1][0] == sizes[-3][0] > 0 and sizes[-1][1] > sizes[-3][1]:
+                self.assertLess(sizes[-1][1], sizes[-1][0], "the slow rank caught up before the test could act")
+                return
+        self.fail("never in the wear-out: %s" % sizes[-3:])
+
     def test_a_rank_killed_during_the_wear_out_ends_the_job(self):
         disks, scratch = self.two_disks()
         job = self.start(disks, scratch)
-        files = [os.path.join(disk.mount, "run_00.BIN") for disk in disks]
         try:
-            # Past the stonewall: the fast rank's file has stopped growing, the
-            # slow one's grows on (its 20 MB/s cannot reach the fast count before 8 s).
-            deadline = time.monotonic() + 120
-            sizes = []
-            while time.monotonic() < deadline and job.poll() is None:
-                time.sleep(0.5)
-                sizes.append([os.path.getsize(f) if os.path.exists(f) else 0 for f in files])
-                if len(sizes) > 3 and sizes[-1][0] == sizes[-3][0] > 0 and sizes[-1][1] > sizes[-3][1]:
-                    break
-            else:
-                self.fail("never in the wear-out: %s" % sizes[-3:])
-            self.assertLess(sizes[-1][1], sizes[-1][0], "the slow rank caught up before it could be killed")
+            self.wait_for_wear_out(job, disks)
             with open(os.path.join(scratch, "pid.1")) as pid:
                 os.kill(int(pid.read()), signal.SIGKILL)
             killed = time.monotonic()
@@ -148,6 +150,33 @@ class Stonewall(unittest.TestCase):
         self.assertRegex(out + err, r"rank 1 .*(signal 9|Killed)")
         self.assertNotIn("DONE!", out)
 
+    def test_a_rank_whose_disk_fills_during_the_wear_out_falls_short(self):
+        disks, scratch = self.two_disks()
+        job = self.start(disks, scratch)
+        try:
+            self.wait_for_wear_out(job, disks)
+            # What room is left goes to other files: the slow rank's next write finds none.
+            stat = os.statvfs(disks[1].mount)
+            size, count = stat.f_bavail * stat.f_frsize, 0
+            while size >= 4096:
+                with open(os.path.join(disks[1].mount, "filler%d" % count), "wb") as filler:
+                    try:
+                        os.posix_fallocate(filler.fileno(), 0, size)
+                        count += 1
+                    except OSError:
+                        size //= 2
+            out, err = job.communicate(timeout=60)
+        finally:
+            if job.poll() is None:
+                job.kill()
+                job.communicate()
+        self.assertEqual(job.returncode, 1, err)
+        self.assertRegex(err, r"vorlax-mpi: rank 1 \(\S+\): \S+/run_00\.BIN: write failed after \d+ blocks: No space "
+                              r"left on device")
+        self.assertRegex(out, r"\nrank 0 on \S+: \d+ MB written in [\d.]+ s, \d+ MB/s\nrank 1 on \S+: \d+ MB written "
+                              r"in [\d.]+ s, \d+ MB/s, fell short\n")
+        self.assertRegex(out, r"\nwear-out: \d+ MB in .*, every file written on to \d+ blocks but those that fell short\)\n")
+        self.assertTrue(out.endswith("DONE!\n"), out)
 
 if __name__ == "__main__":
     unittest.main()

@@ -121,7 +121,8 @@ TEST(MpiSummary, StonewallAndWearOutLines) {
         {"a rank that wrote nothing is left out; one rank is behind none",
          {failed_row(0, "a", "a write failed"), wall_row(1, "b", 300, 5000, 800, 6000)},
          {"stonewall: 300 MB in 5.000 s, 60 MB/s (all ranks until they stopped at 5 s)\n",
-          "wear-out: 800 MB in 6.000 s, 133 MB/s (to the last rank's end, every file written on to 800 blocks)\n"}},
+          "wear-out: 800 MB in 6.000 s, 133 MB/s (to the last rank's end, every file written on to 800 blocks but "
+          "those that fell short)\n"}},
         {"ranks at one count",
          {wall_row(0, "a", 500, 5001, 800, 7000), wall_row(1, "b", 500, 5002, 800, 7000)},
          {"stonewall: 1000 MB in 5.002 s, 199 MB/s (all ranks until they stopped at 5 s); no rank was behind\n",
