@@ -3,8 +3,9 @@
 # that falls short and a rank that is killed), then runs across three hosts
 # simulated on this machine, and under Slurm on a cluster of three nodes
 # simulated there too; and --seconds: two ranks on loop devices throttled to
-# different rates (the stonewall and wear-out figures, a rank killed during
-# the wear-out) and srun of a timed run on the simulated cluster.
+# different rates (the stonewall and wear-out figures, a rank whose disk
+# fills and a rank killed during the wear-out) and srun of a timed run on
+# the simulated cluster.
 set -euo pipefail
 source scripts/lib.sh
 need_packages cmake make g++ libgtest-dev libgmock-dev openmpi-bin libopenmpi-dev iproute2 util-linux python3 \
