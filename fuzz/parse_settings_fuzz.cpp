@@ -46,23 +46,29 @@ void check_settings(int argc, const char* const* argv) {
     RunSettings settings;
     ParseOutcome outcome = parse_settings(argc, argv, &settings);
     const bool leading_option = argc >= 2 && (argv[1][0] == '-' || argv[1][0] == '/');
-    require((outcome == ParseOutcome::usage) == (argc < 2), "usage alone exactly for no argument");
-    require(outcome != ParseOutcome::too_many_arguments || (argc > 6 && !leading_option),
-            "too many arguments only past five, the first no option");
-    if (outcome == ParseOutcome::help || outcome == ParseOutcome::version || outcome == ParseOutcome::unknown_option)
-        require(leading_option, "help, version and unknown options only from an argument that starts like one");
+    // The mode's place, after the leading options (--seconds S) and their values.
+    const int first = first_positional_index(argc, argv);
+    require(argc >= 2 || outcome == ParseOutcome::usage, "usage for no argument");
+    require(outcome != ParseOutcome::usage || first >= argc, "usage only where no mode follows the options");
+    require(outcome != ParseOutcome::too_many_arguments || argc - first > 5,
+            "too many arguments only past five after the options");
+    if (outcome == ParseOutcome::help || outcome == ParseOutcome::version || outcome == ParseOutcome::unknown_option ||
+        outcome == ParseOutcome::bad_option_value)
+        require(leading_option, "help, version and options only from an argument that starts like one");
     if (outcome != ParseOutcome::run) {
         const std::string refusal = command_line_refusal("vorlax", outcome, argc, argv);
         require(refusal.empty() || refusal.find('\n') == refusal.size() - 1, "a refusal is one whole line");
         return;
     }
-    require(!leading_option && argc <= 6, "a run only from a mode and up to four more");
+    require(first < argc && argc - first <= 5 && !looks_like_option(argv[first]),
+            "a run only from a mode and up to four more, after the options");
+    require(settings.seconds <= max_seconds && (settings.seconds > 0 || first == 1), "seconds only from --seconds");
 
     require(settings.buffer_kb >= 1 && settings.buffer_kb <= 32768, "buffer_kb within 1..32768");
     require(settings.thread_count >= 1 && settings.thread_count <= 99, "thread_count within 1..99");
     require(settings.max_gb >= 1 && settings.max_gb <= 63, "max_gb within 1..63");
-    require(settings.buffered == (argv[1][0] == 'b' || argv[1][0] == 'B'), "mode from the first character");
-    if (argc > 2) require(settings.path_prefix == argv[2], "prefix is the argument itself");
+    require(settings.buffered == (argv[first][0] == 'b' || argv[first][0] == 'B'), "mode from the first character");
+    if (argc > first + 1) require(settings.path_prefix == argv[first + 1], "prefix is the argument itself");
 
     std::string banner = format_banner(settings);
     char expected[200];
@@ -72,7 +78,7 @@ void check_settings(int argc, const char* const* argv) {
     require(banner == expected, "banner is one whole line with the settings");
 
     std::vector<std::string> notes = argument_notes(argc, argv, "vorlax", "writing");
-    require(notes.size() <= static_cast<size_t>(argc - 1), "at most one note per argument");
+    require(notes.size() <= static_cast<size_t>(argc - first), "at most one note per argument after the options");
     for (const std::string& note : notes) {
         require(note.rfind("vorlax: note: ", 0) == 0, "a note starts with its head");
         require(note.find('\n') == note.size() - 1, "a note is one whole line");

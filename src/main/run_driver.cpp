@@ -28,13 +28,14 @@ void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int e
 bool settle_command_line(const ProgramInfo& program, int argc, const char* const* argv, RunSettings* settings,
                          int* exit_status, ArgumentNotes notes) {
     const bool speak = notes != ArgumentNotes::silent;
-    const ParseOutcome outcome = parse_settings(argc, argv, settings);
+    const bool writing = program.help.writing;
+    const ParseOutcome outcome = parse_settings(argc, argv, settings, writing);
     switch (outcome) {
         case ParseOutcome::usage:
         case ParseOutcome::unknown_option:
         case ParseOutcome::too_many_arguments:
             if (speak) {
-                print_stderr_line(command_line_refusal(program.name, outcome, argc, argv));
+                print_stderr_line(command_line_refusal(program.name, outcome, argc, argv, writing));
                 print_stdout_line(program.usage);
             }
             *exit_status = 2;
@@ -49,7 +50,8 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
             return false;
         case ParseOutcome::prefix_too_long:
         case ParseOutcome::quote_in_prefix:
-            if (speak) print_stderr_line(command_line_refusal(program.name, outcome, argc, argv));
+        case ParseOutcome::bad_option_value:
+            if (speak) print_stderr_line(command_line_refusal(program.name, outcome, argc, argv, writing));
             *exit_status = 2;
             return false;
         case ParseOutcome::run:
@@ -149,11 +151,14 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     // workers just started get a core before the monitor takes its first
     // look at the counters.
     sleep_ms(0);
-    const MonitorTotals last =
-        run_monitor(local_monitor_source(&run_counters, program.progress_verb), start_tick, program.last_line_if_counted);
+    MonitorSource source = local_monitor_source(&run_counters, program.progress_verb);
+    if (run_settings.seconds) source.deadline_tick = start_tick + uint64_t{run_settings.seconds} * 1000u;
+    const MonitorTotals last = run_monitor(source, start_tick, program.last_line_if_counted);
+    // A run that ends at its own time limit ends as one that wrote all it had
+    // to: no stop line, unless a thread was still in a block after the grace.
     const StopReason stop = run_stop_reason();
     const int32_t stuck = run_counters.active_threads.load();
-    if (stop != StopReason::none)
+    if (stop != StopReason::none && (stop != StopReason::deadline || stuck > 0))
         print_stderr_line(stop_line(program.name, stop, last.total_kb, program.progress_verb, run_settings, stuck));
     print_stdout_line("DONE!\n");
     // Workers still in a block after a stop are not waited for: the process

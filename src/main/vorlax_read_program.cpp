@@ -18,7 +18,8 @@ namespace {
 const char* const read_usage = "Usage: vorlax-read <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n";
 const HelpText read_help = {vorlax_read_help_text,
                             {"block size in KB", "reader threads, one file each", "size of each file in GB"},
-                            {", ", " (default ", "; out of range: ", ")"}};
+                            {", ", " (default ", "; out of range: ", ")"},
+                            false};
 
 // Before any reader starts: writes out and drops every test file's cached
 // pages, so mode B reads come from the device, and says on stderr when the

@@ -24,7 +24,15 @@ MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool
     MonitorTotals totals = source.sample(source.context);
     // Workers that all ended before the first test still get their line.
     if (!totals.running && line_if_counted && totals.total_kb > 0) print_line(totals);
+    bool deadline_ahead = source.deadline_tick != 0;
     while (totals.running) {
+        if (deadline_ahead && source.deadline_tick <= prev_tick + 1000) {
+            source.wait_until(source.context, source.deadline_tick);
+            if (source.now_ms(source.context) >= source.deadline_tick) {
+                request_run_stop(StopReason::deadline);
+                deadline_ahead = false;
+            }
+        }
         source.wait_until(source.context, prev_tick + 1000);
         totals = source.sample(source.context);
         // The end gets a line only for news: not the total the line before

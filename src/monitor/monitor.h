@@ -29,6 +29,9 @@ struct MonitorSource {
     // Reads the clock the lines' times come from, in milliseconds (the
     // clock of start_tick and of wait_until's due ticks).
     uint64_t (*now_ms)(void* context) = monitor_system_clock_ms;
+    // A run for a fixed time: the tick at which the monitor asks the workers
+    // to stop (StopReason::deadline); 0 for none.
+    uint64_t deadline_tick = 0;
 };
 
 // Prints a progress line at least once a second after start_tick while
@@ -37,6 +40,8 @@ struct MonitorSource {
 // no line came before and the total is 0. When none runs at the first test
 // there is no line, unless line_if_counted and the total is above 0: then
 // that one last line.
+// With a deadline, it wakes at the deadline itself, between two lines, and
+// requests the stop there, so workers stop within one block of it.
 // Returns the last sample.
 MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted = false);
 

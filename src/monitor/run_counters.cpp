@@ -13,4 +13,9 @@ void request_run_stop(StopReason reason) {
     run_stop_request.compare_exchange_strong(none, static_cast<int32_t>(reason));
 }
 
+void withdraw_run_stop(StopReason reason) {
+    int32_t expected = static_cast<int32_t>(reason);
+    run_stop_request.compare_exchange_strong(expected, 0);
+}
+
 StopReason run_stop_reason() { return static_cast<StopReason>(run_stop_request.load()); }

@@ -40,6 +40,10 @@ extern std::atomic<int32_t> run_stop_request;
 // Lock-free, so a signal handler may call it.
 void request_run_stop(StopReason reason);
 
+// Withdraws a stop requested for reason, and only for it, so that workers
+// may write on (vorlax-mpi's wear-out after its deadline).
+void withdraw_run_stop(StopReason reason);
+
 // The reason recorded, or StopReason::none.
 StopReason run_stop_reason();
 

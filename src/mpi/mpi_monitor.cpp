@@ -1,5 +1,6 @@
 #include "mpi/mpi_monitor.h"
 
+#include "mpi/mpi_stonewall.h"
 #include "output/output.h"
 #include "platform/platform.h"
 
@@ -63,6 +64,7 @@ void expect_end_notices(MpiRun* run) {
 }
 
 void poll_ends(MpiRun* run) {
+    if (run->stonewall) stonewall_poll(run->stonewall);
     if (run->ends_heard < run->ranks - 1) {
         int arrived = 0;
         std::vector<int>& indices = run->notice_in_arrived;

@@ -12,6 +12,8 @@
 
 #include "monitor/monitor.h"
 
+struct Stonewall;  // mpi_stonewall.h
+
 struct MpiRun {
     int rank = 0;
     int ranks = 1;
@@ -25,6 +27,7 @@ struct MpiRun {
     std::vector<int> notice_in_data, notice_out_data;  // 1: the rank that ended wrote
     std::vector<int> notice_in_arrived;  // indices of the notices one poll takes in
     std::vector<double> reduction_s;  // how long each reduction took here
+    Stonewall* stonewall = nullptr;   // --seconds: moved on at every poll
 };
 
 // Posts the receives for the other ranks' end notices; before the start.
@@ -33,7 +36,7 @@ void expect_end_notices(MpiRun* run);
 // Takes in the notices that have come and, once this rank's writers have
 // all ended, sends its own (once), which says whether the rank wrote. The
 // first end it learns of, its own or another's, of a rank that wrote fixes
-// kb_at_first_end. Cheap; call it often.
+// kb_at_first_end. Moves the stonewall on, if any. Cheap; call it often.
 void poll_ends(MpiRun* run);
 
 // Waits for requests to complete without spinning a core: tests them, with

@@ -107,6 +107,48 @@ std::vector<std::string> summary_lines(const std::vector<RankRow>& rows, bool bu
     return lines;
 }
 
+StonewallFigures stonewall_figures(const std::vector<RankRow>& rows, int64_t target_blocks) {
+    StonewallFigures figures{false, 0, 0, 0, 0, 0, 0, 0, target_blocks};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const RankRow& row = rows[i];
+        figures.reached = figures.reached || row.wall_ms != 0;
+        figures.wall_kb += row.wall_kb;
+        figures.wall_ms = std::max(figures.wall_ms, row.wall_ms);
+        figures.total_kb += row.total_kb;
+        figures.end_ms = std::max(figures.end_ms, row.span_ms);
+        if (row.wall_kb < rows[figures.slowest].wall_kb) figures.slowest = i;
+        if (row.wall_kb > rows[figures.fastest].wall_kb) figures.fastest = i;
+    }
+    figures.behind_kb = rows[figures.fastest].wall_kb - rows[figures.slowest].wall_kb;
+    return figures;
+}
+
+std::vector<std::string> stonewall_lines(const std::vector<RankRow>& rows, uint32_t seconds, int64_t target_blocks) {
+    std::vector<RankRow> wrote;
+    bool fell_short = false;
+    for (const RankRow& row : rows) {
+        if (rank_wrote(row)) wrote.push_back(row);
+        fell_short = fell_short || row.fell_short;
+    }
+    if (wrote.empty()) return {};
+    const StonewallFigures run = stonewall_figures(wrote, target_blocks);
+    if (!run.reached) return {format_text("stonewall: not reached: every rank finished before %u s\n", seconds)};
+    std::string behind;
+    if (wrote.size() > 1 && run.behind_kb == 0) behind = "; no rank was behind";
+    else if (wrote.size() > 1)
+        behind = "; the slowest, " + rank_name(wrote[run.slowest]) +
+                 format_text(", was %" PRIu64 " MB behind ", run.behind_kb >> 10) + rank_name(wrote[run.fastest]);
+    return {format_text("stonewall: %" PRIu64 " MB in ", run.wall_kb >> 10) + thousandths(run.wall_ms, "s") +
+                format_text(", %" PRIu64 " MB/s (all ranks until they stopped at %u s)",
+                            mb_per_s(run.wall_kb, run.wall_ms), seconds) +
+                behind + "\n",
+            format_text("wear-out: %" PRIu64 " MB in ", run.total_kb >> 10) + thousandths(run.end_ms, "s") +
+                format_text(", %" PRIu64 " MB/s (to the last rank's end, every file written on to %" PRId64
+                            " blocks%s)\n",
+                            mb_per_s(run.total_kb, run.end_ms), run.target_blocks,
+                            fell_short ? " but those that fell short" : "")};
+}
+
 std::string read_back_line(const RunSettings& settings, const std::string& rank0_prefix) {
     return format_text("check the files with vorlax-read and each rank's prefix: vorlax-read %s ",
                        settings.buffered ? "B" : "U") +

@@ -19,6 +19,8 @@ struct RankRow {
     uint64_t barrier_us;        // how long it waited in the start barrier
     uint64_t durable_ms;        // to the end of its last flush (mode B), else 0
     uint64_t longest_flush_ms;  // its longest flush of one file
+    uint64_t wall_kb;           // --seconds: its total once all its writers had stopped at the deadline
+    uint64_t wall_ms;           // --seconds: when that was, from the start; 0 when the run ended before
     char host[256];             // its host's name, terminated
     char failure[192];          // why it wrote nothing, in a few words, terminated; empty when it wrote
 };
@@ -61,6 +63,31 @@ std::string mpi_completion_line(uint32_t rank, uint32_t thread_index, int64_t bl
 // uncertainty; and with buffered the time until the data was durable.
 // Where no rank wrote, one line says so in place of the figures.
 std::vector<std::string> summary_lines(const std::vector<RankRow>& rows, bool buffered);
+
+// The stonewall of a run for a fixed time, with its wear-out: a plain
+// record of the two figures, for the summary lines and the run record.
+struct StonewallFigures {
+    bool reached;            // a rank's writers were stopped at the deadline
+    uint64_t wall_kb;        // all ranks' KB once each had stopped (or ended)
+    uint64_t wall_ms;        // the latest of those stops, from the start
+    size_t slowest;          // row with the fewest KB at the stonewall (first of equals)
+    size_t fastest;          // row with the most
+    uint64_t behind_kb;      // how far the slowest was behind the fastest then
+    uint64_t total_kb;       // every block, the wear-out's included
+    uint64_t end_ms;         // to the end of the last rank's last block
+    int64_t target_blocks;   // the most blocks any one thread had written at the stonewall
+};
+
+// The stonewall's figures over the rows of the ranks that wrote (at least
+// one), target_blocks as the ranks agreed on it.
+StonewallFigures stonewall_figures(const std::vector<RankRow>& rows, int64_t target_blocks);
+
+// The two lines (each ending in '\n') that follow the summary of a run of
+// seconds: "stonewall: MB in s, MB/s ..." with how far the slowest rank was
+// behind, and "wear-out: MB in s, MB/s ..." with the blocks of every file
+// (but those of writers that fell short); one line that says so when
+// every rank ended before the deadline; none when no rank wrote.
+std::vector<std::string> stonewall_lines(const std::vector<RankRow>& rows, uint32_t seconds, int64_t target_blocks);
 
 // The line that says how to check the files: the vorlax-read command line
 // that reads rank 0's, whose own prefix is rank0_prefix, and that each rank's

@@ -1,5 +1,7 @@
 #include "mpi/mpi_writers.h"
 
+#include <algorithm>
+
 namespace {
 
 void after_last_block(void* context, uint32_t thread_index, FileHandle file, WriterReport* report) {
@@ -25,12 +27,31 @@ void after_last_block(void* context, uint32_t thread_index, FileHandle file, Wri
     outcome.error = report->error;
 }
 
+// A writer stopped by the deadline waits at the wall for the count that the
+// ranks agree on; a writer stopped for any other reason ends.
+int64_t blocks_after_stop(void* context, uint32_t thread_index, int64_t blocks) {
+    auto* writers = static_cast<MpiWriters*>(context);
+    if (!writers->wear_out || run_stop_reason() != StopReason::deadline) return blocks;
+    writers->outcomes[thread_index].wall_blocks = blocks;
+    writers->at_wall.fetch_add(1);
+    while (!signal_wait_ms(writers->wear_out, 1000)) {
+    }
+    return writers->wear_out_blocks.load();
+}
+
 }  // namespace
+
+int64_t most_blocks_at_wall(const std::vector<WorkerOutcome>& outcomes) {
+    int64_t most = 0;
+    for (const WorkerOutcome& outcome : outcomes) most = std::max(most, std::max(outcome.wall_blocks, outcome.blocks));
+    return most;
+}
 
 WriterHook mpi_writer_hook(MpiWriters* writers, uint32_t thread_count, bool flush_at_end) {
     writers->writing_threads.store(static_cast<int32_t>(thread_count));
     writers->flush_at_end = flush_at_end;
     writers->outcomes.assign(thread_count, WorkerOutcome{});
-    return WriterHook{writers, nullptr, after_last_block};
+    writers->at_wall.store(0);
+    return WriterHook{writers, nullptr, after_last_block, blocks_after_stop};
 }
 

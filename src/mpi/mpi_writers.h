@@ -19,6 +19,7 @@ struct WorkerOutcome {
     uint64_t flush_ms = 0;          // time its flush after the last block took
     const char* failure = nullptr;  // why it fell short, in a few words ("cannot create its test file")
     int error = 0;                  // the system's code for it, or 0
+    int64_t wall_blocks = -1;       // --seconds: whole blocks when the deadline stopped it; -1: not stopped
 };
 
 // The state the hook of one rank's writers works on.
@@ -26,7 +27,17 @@ struct MpiWriters {
     std::atomic<int32_t> writing_threads{0};  // writers not yet past their last block
     bool flush_at_end = false;                // flush each file after its last block, timed
     std::vector<WorkerOutcome> outcomes;      // one per writer, by thread index
+    // --seconds: writers stopped at the deadline wait at the wall for the
+    // count of blocks every file is to hold, then write on to it.
+    std::atomic<int32_t> at_wall{0};          // writers waiting there
+    std::atomic<int64_t> wear_out_blocks{0};  // the count, once wear_out is set
+    DoneSignal* wear_out = nullptr;           // set once by the driver: write on; null without --seconds
 };
+
+// The most whole blocks that any one of outcomes' writers had written when
+// the deadline stopped it, or in all where it had ended before; 0 for none.
+// Pure.
+int64_t most_blocks_at_wall(const std::vector<WorkerOutcome>& outcomes);
 
 // Readies writers for thread_count writers (every one counted as writing)
 // and returns the hook that runs them; writers must outlive every writer.

@@ -91,6 +91,6 @@ std::string format_help(const HelpText& help) {
     if (at != std::string::npos)
         text.replace(at, number_marker.size(), format_number_rows(help.number_descriptions, help.number_wording));
     const size_t options_at = text.find(option_marker);
-    if (options_at != std::string::npos) text.replace(options_at, option_marker.size(), format_option_rows());
+    if (options_at != std::string::npos) text.replace(options_at, option_marker.size(), format_option_rows(help.writing));
     return with_system_words(text, platform_help_words);
 }

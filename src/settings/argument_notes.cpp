@@ -71,6 +71,10 @@ std::string number_note(const std::string& head, const NumberArgument& argument,
 std::vector<std::string> argument_notes(int argc, const char* const* argv, const char* program,
                                         const char* activity) {
     std::vector<std::string> notes;
+    // The leading options read, the notes are on the rest.
+    const int options = first_positional_index(argc, argv) - 1;
+    argc -= options;
+    argv += options;
     if (!argument_count_fits(argc)) return notes;
     const std::string head = std::string(program) + ": note: ";
     std::string note = mode_note(head, argv[1], program, activity);

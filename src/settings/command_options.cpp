@@ -7,11 +7,29 @@
 #include "platform/platform.h"
 #include "settings/settings.h"
 
+namespace {
+
+// --seconds S: a whole number of seconds, 1 to max_seconds, and nothing after it.
+bool set_seconds(const char* value, RunSettings* settings) {
+    const DecimalText scan = scan_decimal(value);
+    if (!scan.found || scan.negative || scan.wrapped || *scan.rest != '\0' || scan.exact < 1 ||
+        scan.exact > max_seconds)
+        return false;
+    settings->seconds = scan.exact;
+    return true;
+}
+
+}  // namespace
+
 const CommandOption command_options[] = {
     {{"-h", "--help", "-?", "/?", "/h", "/help", "-help"}, false, ParseOutcome::help, nullptr, "-h, --help",
      "show this help and exit; -?, /?, /h, /help and -help too"},
     {{"--version", "-v", "/v"}, false, ParseOutcome::version, nullptr, "--version",
      "show the version and exit; -v and /V too"},
+    {{"--seconds"}, true, ParseOutcome::run, set_seconds, "--seconds S",
+     "write for S seconds: each thread stops at its first block\n"
+     "               boundary after S; max-GB stays the upper bound",
+     "a whole number of seconds, 1 to 1000000", true},
 };
 const size_t command_option_count = sizeof command_options / sizeof command_options[0];
 
@@ -37,17 +55,19 @@ bool names_option(const char* text, const char* name, bool with_value) {
 
 bool looks_like_option(const char* text) { return text[0] == '-' || text[0] == '/'; }
 
-const CommandOption* find_command_option(const char* text) {
+const CommandOption* find_command_option(const char* text, bool writing) {
     for (size_t row = 0; row < command_option_count; ++row)
         for (const char* name : command_options[row].names)
-            if (name && names_option(text, name, command_options[row].takes_value)) return &command_options[row];
+            if (name && (writing || !command_options[row].writers_only) &&
+                names_option(text, name, command_options[row].takes_value))
+                return &command_options[row];
     return nullptr;
 }
 
-int first_positional_index(int argc, const char* const* argv) {
+int first_positional_index(int argc, const char* const* argv, bool writing) {
     int position = 1;
     while (position < argc && looks_like_option(argv[position])) {
-        const CommandOption* option = find_command_option(argv[position]);
+        const CommandOption* option = find_command_option(argv[position], writing);
         if (!option) break;
         if (option->takes_value && !std::strchr(argv[position], '=')) ++position;
         ++position;
@@ -55,9 +75,10 @@ int first_positional_index(int argc, const char* const* argv) {
     return position;
 }
 
-std::string format_option_rows() {
+std::string format_option_rows(bool writing) {
     std::string rows;
     for (size_t row = 0; row < command_option_count; ++row) {
+        if (!writing && command_options[row].writers_only) continue;
         std::string head = std::string("  ") + command_options[row].shown;
         head.append(head.size() < option_column ? option_column - head.size() : 1, ' ');
         rows += head + command_options[row].description + "\n";
@@ -65,10 +86,27 @@ std::string format_option_rows() {
     return rows;
 }
 
-std::string command_line_refusal(const char* program, ParseOutcome outcome, int argc, const char* const* argv) {
+std::string command_line_refusal(const char* program, ParseOutcome outcome, int argc, const char* const* argv,
+                                 bool writing) {
     const std::string head = std::string(program) + ": ";
-    const int first = first_positional_index(argc, argv);
+    const int first = first_positional_index(argc, argv, writing);
     switch (outcome) {
+        case ParseOutcome::bad_option_value:
+            // The first option, in the parser's order, whose value it could not take.
+            for (int position = 1; position < argc; ++position) {
+                const CommandOption* option = find_command_option(argv[position], writing);
+                if (!option) break;
+                if (!option->takes_value) continue;
+                const char* value = std::strchr(argv[position], '=');
+                const bool joined = value != nullptr;
+                value = joined ? value + 1 : position + 1 < argc ? argv[position + 1] : nullptr;
+                RunSettings ignored;
+                if (!value || !option->set(value, &ignored))
+                    return head + option->names[0] + (value ? " " + quoted(value) : std::string(" without a value")) +
+                           ": it takes " + option->value_wanted + "\n";
+                if (!joined) ++position;
+            }
+            return std::string();
         case ParseOutcome::unknown_option:
             return head + "unknown option " + quoted(argv[first]) + ": the mode, B or U, comes first; " + program +
                    " --help shows the usage\n";

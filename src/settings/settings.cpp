@@ -69,12 +69,12 @@ void read_number_argument(const NumberArgument& argument, const char* text, RunS
     settings->*argument.field = number_in_range(argument, number) ? number : argument.fallback;
 }
 
-ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings) {
+ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings, bool writing) {
     *settings = RunSettings{};
     settings->path_prefix = platform_default_prefix;
     int position = 1;
     while (position < argc && looks_like_option(argv[position])) {
-        const CommandOption* option = find_command_option(argv[position]);
+        const CommandOption* option = find_command_option(argv[position], writing);
         if (!option) return ParseOutcome::unknown_option;
         if (option->outcome != ParseOutcome::run) return option->outcome;
         const char* value = nullptr;
@@ -82,9 +82,9 @@ ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* sett
             value = std::strchr(argv[position], '=');
             if (value) ++value;
             else if (++position < argc) value = argv[position];
-            else return ParseOutcome::unknown_option;
+            else return ParseOutcome::bad_option_value;
         }
-        if (!option->set(value, settings)) return ParseOutcome::unknown_option;
+        if (!option->set(value, settings)) return ParseOutcome::bad_option_value;
         ++position;
     }
     // The options read, the rest is read as a command line of its own.

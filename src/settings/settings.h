@@ -11,7 +11,11 @@ struct RunSettings {
     uint32_t buffer_kb = 64;      // block size, 1 to 32768
     uint32_t thread_count = 1;    // writer threads, 1 to 99
     uint32_t max_gb = 1;          // file size per thread, 1 to 63
+    uint32_t seconds = 0;         // --seconds: writers stop at a block boundary after it; 0: no time limit
 };
+
+// The longest time limit --seconds takes: about 11.5 days.
+constexpr uint32_t max_seconds = 1000000;
 
 // What the command line asks for.
 enum class ParseOutcome {
@@ -23,6 +27,7 @@ enum class ParseOutcome {
     unknown_option,      // a leading argument that starts with - or / and is no option
     too_many_arguments,  // more than the five positional arguments
     quote_in_prefix,     // a " in the prefix, which no file name may hold here
+    bad_option_value,    // an option's value is missing or not one it takes
 };
 
 // One option taken before the positional arguments. The parser reads the
@@ -36,6 +41,8 @@ struct CommandOption {
     bool (*set)(const char* value, struct RunSettings* settings);
     const char* shown;        // how --help writes it: "-h, --help"
     const char* description;  // what --help says it does
+    const char* value_wanted = nullptr;  // what its value must be, for the refusal of a wrong one
+    bool writers_only = false;           // taken and listed by the programs that write, not by vorlax-read
 };
 extern const CommandOption command_options[];
 extern const size_t command_option_count;
@@ -45,22 +52,25 @@ extern const size_t command_option_count;
 bool looks_like_option(const char* text);
 
 // The option of command_options that text names ("--name=value" names
-// --name when it takes a value), or null. Pure.
-const CommandOption* find_command_option(const char* text);
+// --name when it takes a value), or null; for a program that only reads
+// (writing false), null for the writers' own options too. Pure.
+const CommandOption* find_command_option(const char* text, bool writing = true);
 
 // The index in argv of the first positional argument (the mode): 1 plus
 // the leading options and their values. Pure.
-int first_positional_index(int argc, const char* const* argv);
+int first_positional_index(int argc, const char* const* argv, bool writing = true);
 
-// --help's rows for command_options: "  <shown>  <description>\n" each,
-// in the column of the number rows. Pure.
-std::string format_option_rows();
+// --help's rows for command_options (less the writers' own where writing is
+// false): "  <shown>  <description>\n" each, in the column of the number
+// rows, wrapped as they are. Pure.
+std::string format_option_rows(bool writing = true);
 
 // The line (ending in '\n') that explains to the user why a command line
 // of outcome cannot be run: unknown_option, too_many_arguments,
-// prefix_too_long and quote_in_prefix; "" for the others. Headed by
-// program. Pure.
-std::string command_line_refusal(const char* program, ParseOutcome outcome, int argc, const char* const* argv);
+// prefix_too_long, quote_in_prefix and bad_option_value; "" for the others.
+// Headed by program. Pure.
+std::string command_line_refusal(const char* program, ParseOutcome outcome, int argc, const char* const* argv,
+                                 bool writing = true);
 
 // "Usage: VORLAX <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n"
 extern const char* const usage_text;
@@ -146,6 +156,7 @@ struct HelpText {
     const char* text;
     const char* number_descriptions[3];
     RangeWording number_wording;
+    bool writing = true;  // lists the writers' own options
 };
 
 // help.text with its "<number rows>" line replaced by the rows that
@@ -157,9 +168,10 @@ std::string format_help(const HelpText& help);
 // the leading options (command_options; help and version end the reading),
 // then the mode and up to four more. Absent arguments keep the defaults;
 // numbers out of range take their fallbacks (buffer 64, threads 1, size 4);
-// texts without digits assign nothing. Pure: prints nothing. *settings is
-// only meaningful for run.
-ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings);
+// texts without digits assign nothing. A program that only reads (writing
+// false) takes none of the writers' own options. Pure: prints nothing.
+// *settings is only meaningful for run.
+ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings, bool writing = true);
 
 // "VORLAX: <activity> <buffered|unbuffered> %dK buffers in %d threads up to
 // %d GB each\n"; activity is "writing" for writers, "reading" for readers.

@@ -1,5 +1,6 @@
 #include "writer_thread/writer_thread.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -24,19 +25,25 @@ WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters) 
     const size_t block_bytes = block_bytes_of(layout);
     WriterReport report = WriterReport{WriterResult::completed, 0, 0, 0, 0};
     int64_t block = 0;
-    for (; block < layout.block_count; ++block) {
-        if (run_stop_requested()) break;
-        std::memset(buffer, test_file_fill_byte(block), block_bytes);
-        size_t written = 0;
-        if (!file_write(file, buffer, block_bytes, &written, &error)) {
-            report = WriterReport{WriterResult::write_failed, block, 0, error, 0};
-            break;
+    // Up to end, or to a stop; a hook may then have the writer write on.
+    for (int64_t end = layout.block_count;;) {
+        for (; block < end; ++block) {
+            if (run_stop_requested()) break;
+            std::memset(buffer, test_file_fill_byte(block), block_bytes);
+            size_t written = 0;
+            if (!file_write(file, buffer, block_bytes, &written, &error)) {
+                report = WriterReport{WriterResult::write_failed, block, 0, error, 0};
+                break;
+            }
+            if (written != block_bytes) {
+                report = WriterReport{WriterResult::write_short, block, written, 0, 0};
+                break;
+            }
+            counters->total_kb_written.fetch_add(layout.buffer_kb, std::memory_order_relaxed);
         }
-        if (written != block_bytes) {
-            report = WriterReport{WriterResult::write_short, block, written, 0, 0};
-            break;
-        }
-        counters->total_kb_written.fetch_add(layout.buffer_kb, std::memory_order_relaxed);
+        if (block == end || report.result != WriterResult::completed || !hook || !hook->blocks_after_stop) break;
+        end = std::min(hook->blocks_after_stop(hook->context, layout.thread_index, block), layout.block_count);
+        if (end <= block) break;
     }
     report.blocks_written = block;
     if (hook) hook->after_last_block(hook->context, layout.thread_index, file, &report);

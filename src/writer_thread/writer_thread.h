@@ -37,6 +37,11 @@ struct WriterHook {
     // at all (report->result says why). May flush the file, and change a
     // completed report into a flush_failed one.
     void (*after_last_block)(void* context, uint32_t thread_index, FileHandle file, WriterReport* report);
+    // Null, or: for a writer that the run's stop request stopped after
+    // blocks whole blocks, the count of blocks to end with: blocks to end
+    // there, more to write on to (up to the layout's count) once the
+    // request is withdrawn. May wait. vorlax-mpi's wear-out.
+    int64_t (*blocks_after_stop)(void* context, uint32_t thread_index, int64_t blocks) = nullptr;
 };
 
 // Creates layout.name and takes the buffer, waits at the start gate and

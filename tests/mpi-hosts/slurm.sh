@@ -5,7 +5,8 @@
 # its folder, the session folder note with the nodes' spools on the disk
 # of the test files, sbatch of docs/vorlax-mpi.sbatch, requests the cluster
 # can never hold refused at once, down ending a running srun, Ctrl-C during
-# up, the script's own messages, and a cluster that leaves nothing behind.
+# up, the script's own messages, a run for a fixed time (--seconds, on a
+# throttled loop device), and a cluster that leaves nothing behind.
 # Skips with the reason where root, Slurm or namespaces are missing.
 #
 #   tests/mpi-hosts/slurm.sh [path/to/vorlax-mpi]
@@ -36,8 +37,12 @@ work=$scratch/work
 # The cluster's folder: /run/vorlax-slurm, or a disk folder for one case.
 root=/run/vorlax-slurm
 disk_root=""
+# The timed case's loop device and the cgroup that holds the cluster to a rate.
+loop_device=""
+up_group=""
 cleanup() {
     "$simulate" down --prefix "$set_prefix" --root "$root" >/dev/null 2>&1
+    release_loop_disk
     rm -rf "$scratch"
     [ -n "$disk_root" ] && rm -rf "$disk_root"
 }
@@ -109,6 +114,69 @@ case_sbatch_of_the_docs_script() {
     check "the job ran on $hosts ranks of $hosts hosts" has_match "$scratch/job.log" ", on $hosts ranks of $hosts hosts\$"
     check "DONE! ends its output" has_line "$scratch/job.log" 'DONE!'
     check "each rank wrote into its node's folder" is_empty "$(stray_files)"
+}
+
+# An ext4 on a loop device mounted on the work folder, with the nodes'
+# folders, and a cgroup that holds writes to it to rate_mb MB/s: mounted
+# before the cluster comes up (each node's mount namespace is private from
+# then on), and the cluster started in the cgroup, so that every daemon, and
+# every rank they start, writes at that rate. Sets skip_reason and fails
+# where a piece is missing.
+make_loop_disk() {
+    local rate_mb=$1 numbers name=vorlax-stonewall-slurm-$$ limit
+    if [ -e /sys/fs/cgroup/blkio/blkio.throttle.write_bps_device ]; then
+        up_group=/sys/fs/cgroup/blkio/$name limit=blkio.throttle.write_bps_device
+    elif grep -qw io /sys/fs/cgroup/cgroup.subtree_control 2>/dev/null; then
+        up_group=/sys/fs/cgroup/$name limit=io.max
+    else
+        skip_reason="no block-I/O throttle: neither cgroup v1 blkio nor v2 io.max"
+        return 1
+    fi
+    for tool in losetup mkfs.ext4 mount; do
+        command -v "$tool" >/dev/null || { skip_reason="$tool is missing"; up_group=""; return 1; }
+    done
+    truncate -s 1G "$scratch/disk.img" && mkfs.ext4 -q -F -m 0 "$scratch/disk.img" || return 1
+    if ! loop_device=$(losetup --find --show "$scratch/disk.img" 2>/dev/null); then
+        skip_reason="losetup cannot attach a loop device here"
+        loop_device="" up_group=""
+        return 1
+    fi
+    mount "$loop_device" "$work" && mkdir "$work/n1" "$work/n2" "$work/n3" && mkdir "$up_group" || return 1
+    numbers=$(printf '%d:%d' "0x$(stat -c %t "$loop_device")" "0x$(stat -c %T "$loop_device")")
+    if [ "$limit" = io.max ]; then
+        echo "$numbers wbps=$((rate_mb << 20))" >"$up_group/$limit"
+    else
+        echo "$numbers $((rate_mb << 20))" >"$up_group/$limit"
+    fi
+}
+
+# Undoes make_loop_disk, once the cluster is down.
+release_loop_disk() {
+    if [ -n "$loop_device" ]; then
+        umount "$work" 2>/dev/null || umount -l "$work"
+        losetup --detach "$loop_device"
+        rm -f "$scratch/disk.img"
+    fi
+    [ -n "$up_group" ] && rmdir "$up_group" 2>/dev/null
+    loop_device="" up_group=""
+}
+
+# The done-when command of a run for a fixed time: each rank writes
+# unbuffered to its node's folder until 5 s, then the ranks behind write on
+# until every file holds as many blocks; rank 0 prints both figures.
+case_seconds_under_srun() {
+    run_srun seconds -N "$hosts" --mpi=pmix "$exe" --seconds 5 U "$work/{host}/run" 1024 1 8
+    check "exit status 0" status_is $? 0
+    check "the stonewall line" has_match "$scratch/seconds.out" \
+        '^stonewall: [0-9]+ MB in 5\.[0-9]{3} s, [0-9]+ MB/s \(all ranks until they stopped at 5 s\)'
+    check "the wear-out line" has_match "$scratch/seconds.out" \
+        "^wear-out: [0-9]+ MB in [0-9]+\\.[0-9]{3} s, [0-9]+ MB/s \\(to the last rank's end, every file written on to [0-9]+ blocks\\)\$"
+    local target rank
+    target=$(sed -n 's/.*every file written on to \([0-9]*\) blocks.*/\1/p' "$scratch/seconds.out")
+    for rank in $(seq 0 $((hosts - 1))); do
+        check "rank $rank's file holds the ${target:-?} blocks of every file" status_is \
+            "$(stat -c %s "$work/n$((rank + 1))/run_r000${rank}_00.BIN" 2>/dev/null || echo 0)" "$((${target:-0} << 20))"
+    done
 }
 
 # On two nodes of 2 CPUs, in folders up makes: what the cluster can never
@@ -207,9 +275,13 @@ run_case() {
     rm -rf "$work" "$scratch"/*.out "$scratch"/*.err "$scratch"/*.log && mkdir -p "$work"
     if [ ! -x "$exe" ]; then
         skip_reason="no vorlax-mpi at $exe: build it first (cmake --build build/test --target vorlax-mpi)"
+    elif [ "$name" = seconds_under_srun ] && ! make_loop_disk 30; then
+        [ -n "$skip_reason" ] || check "the throttled loop disk is made" false
     else
         [ -e "$root" ] && root_was_there=yes
-        "$simulate" up "${3:-$hosts}" --slots "${4:-1}" --prefix "$set_prefix" --root "$root" \
+        # In the case's cgroup, if any: every daemon and rank inherits it.
+        (if [ -n "$up_group" ]; then echo "$BASHPID" >"$up_group/cgroup.procs"; fi
+         exec "$simulate" up "${3:-$hosts}" --slots "${4:-1}" --prefix "$set_prefix" --root "$root") \
             >"$scratch/up.out" 2>"$scratch/up.err" || status=$?
         if [ "$status" -eq 77 ]; then
             skip_reason=$(sed -n 's/.*SKIP: //p' "$scratch/up.err" | head -n 1)
@@ -231,10 +303,11 @@ run_case() {
                 is_empty "$(ps -eo stat=,comm= | awk '$1 ~ /^Z/ && $2 ~ /^(slurmd|slurmctld|slurmstepd|munged|holder)$/')"
         fi
     fi
+    release_loop_disk
     finish_case "$name"
 }
 
-for name in srun_over_pmix node_without_folder sbatch_of_the_docs_script; do run_case "$name"; done
+for name in srun_over_pmix node_without_folder sbatch_of_the_docs_script seconds_under_srun; do run_case "$name"; done
 run_case what_never_fits_is_refused "$scratch/made/by/up" 2 2
 run_case down_ends_a_running_srun /run/vorlax-slurm 1
 case_failures=0 skip_reason=""

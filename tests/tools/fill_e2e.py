@@ -25,23 +25,28 @@ def _run(*command):
 
 
 class Throttle:
-    """A cgroup whose processes' writes to one device are held to a rate the
-    test sets (cgroup v1 blkio, else v2 io.max)."""
+    """A cgroup whose processes' writes (and reads) of one device are held to
+    rates the test sets (cgroup v1 blkio, else v2 io.max)."""
 
-    def __init__(self, device_number):
+    def __init__(self, device_number, name="fill"):
         self.device = "%d:%d" % device_number
-        name = "vorlax-fill-test-%d" % os.getpid()
+        name = "vorlax-%s-test-%d" % (name, os.getpid())
         if os.path.exists("/sys/fs/cgroup/blkio/blkio.throttle.write_bps_device"):
-            self.path, self.file, self.form = "/sys/fs/cgroup/blkio/" + name, "blkio.throttle.write_bps_device", "%s %d"
+            self.path = "/sys/fs/cgroup/blkio/" + name
+            self.files = {"w": ("blkio.throttle.write_bps_device", "%s %d"),
+                          "r": ("blkio.throttle.read_bps_device", "%s %d")}
         elif "io" in _read("/sys/fs/cgroup/cgroup.subtree_control").split():
-            self.path, self.file, self.form = "/sys/fs/cgroup/" + name, "io.max", "%s wbps=%d"
+            self.path = "/sys/fs/cgroup/" + name
+            self.files = {"w": ("io.max", "%s wbps=%d"), "r": ("io.max", "%s rbps=%d")}
         else:
             raise unittest.SkipTest("no block-I/O throttle: neither cgroup v1 blkio nor v2 io.max")
         os.mkdir(self.path)
 
-    def set(self, mb_s):
-        with open(os.path.join(self.path, self.file), "w") as limit:
-            limit.write(self.form % (self.device, int(mb_s * MB)))
+    def set(self, mb_s, direction="w"):
+        """Holds writes ("w") or reads ("r") to mb_s MB/s."""
+        name, form = self.files[direction]
+        with open(os.path.join(self.path, name), "w") as limit:
+            limit.write(form % (self.device, int(mb_s * MB)))
 
     def join(self):
         """For Popen(preexec_fn=): the new process joins the group."""
@@ -72,14 +77,14 @@ class LoopDisk:
     $TMPDIR), mounted in a scratch folder, with a throttle; all removed on
     exit."""
 
-    def __init__(self, size_gb):
-        self.size_gb = size_gb
+    def __init__(self, size_gb, name="fill"):
+        self.size_gb, self.name = size_gb, name
 
     def __enter__(self):
         if os.geteuid() != 0 or not all(shutil.which(p) for p in ("losetup", "mkfs.ext4", "mount")):
             raise unittest.SkipTest("loop devices need root, losetup, mkfs.ext4 and mount")
         base = "/dev/shm" if os.path.isdir("/dev/shm") else os.environ.get("TMPDIR", "/tmp")
-        self.scratch = tempfile.mkdtemp(prefix="vorlax-fill-e2e-", dir=base)
+        self.scratch = tempfile.mkdtemp(prefix="vorlax-%s-e2e-" % self.name, dir=base)
         self.image, self.mount, self.out = (os.path.join(self.scratch, n) for n in ("disk.img", "mnt", "out"))
         self.device = self.throttle = None
         try:
@@ -93,7 +98,7 @@ class LoopDisk:
                 raise unittest.SkipTest("losetup cannot attach a loop device here: %s" % error.stderr.strip())
             _run("mount", self.device, self.mount)
             number = os.stat(self.device).st_rdev
-            self.throttle = Throttle((os.major(number), os.minor(number)))
+            self.throttle = Throttle((os.major(number), os.minor(number)), self.name)
         except BaseException:
             self.__exit__()
             raise

@@ -22,6 +22,7 @@ struct ClockedRun {
     uint64_t now_ms = 0;
     std::vector<std::string> lines;
     uint64_t count_until_ms = UINT64_MAX;  // counting stops here, the workers end at end_ms
+    uint64_t block_ms = 0;                 // once a stop is requested, the workers end this much later
 };
 
 uint64_t counted_ms(const ClockedRun& run) { return std::min({run.now_ms, run.end_ms, run.count_until_ms}); }
@@ -33,6 +34,7 @@ MonitorSource clocked_source(ClockedRun* run, const char* verb) {
         run,
         [](void* context, uint64_t due_tick) {
             auto* r = static_cast<ClockedRun*>(context);
+            if (run_stop_requested()) r->end_ms = std::min(r->end_ms, r->now_ms + r->block_ms);
             if (is_running(*r)) r->now_ms = std::min(due_tick, r->end_ms) + r->late_ms;
         },
         [](void* context) {
@@ -103,6 +105,35 @@ TEST(Monitor, ReadersThatEndBeforeTheFirstLookStillGetTheirTotal) {
         std::vector<std::string> got;
         for (const std::string& line : run.lines) got.push_back(time_and_mb(line));
         EXPECT_EQ(got, expected) << "line_if_counted " << line_if_counted;
+    }
+}
+
+// --seconds: the monitor wakes at the deadline, between two lines, and
+// requests the stop there; the workers end with the block in hand.
+TEST(Monitor, ADeadlineStopsTheRunWithinOneBlock) {
+    const struct {
+        const char* what;
+        uint64_t deadline_ms, end_ms, late_ms;
+        std::vector<std::string> lines;
+        bool stopped;
+    } cases[] = {
+        {"between two lines", 2500, 10000, 0, {"1.000 1000 written", "2.000 2000 written", "2.540 2540 written"}, true},
+        {"on a line's tick", 2000, 10000, 0, {"1.000 1000 written", "2.000 2000 written", "2.040 2040 written"}, true},
+        {"a late wake", 1500, 10000, 100, {"1.100 1100 written", "1.740 1640 written"}, true},
+        {"the run ends first", 5000, 1500, 0, {"1.000 1000 written", "1.500 1500 written"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClockedRun run{c.end_ms, 1024, c.late_ms, 0, {}};
+        run.block_ms = 40;
+        MonitorSource source = clocked_source(&run, "written");
+        source.deadline_tick = c.deadline_ms;
+        run_monitor(source, 0);
+        std::vector<std::string> got;
+        for (const std::string& line : run.lines) got.push_back(time_and_mb(line));
+        EXPECT_EQ(got, c.lines);
+        EXPECT_EQ(run_stop_reason(), c.stopped ? StopReason::deadline : StopReason::none);
+        withdraw_run_stop(StopReason::deadline);
     }
 }
 

@@ -98,6 +98,46 @@ TEST(MpiSummary, RanksThatWroteNothingAreNamedAndLeftOutOfTheFigures) {
     EXPECT_EQ(none, expected_none);
 }
 
+RankRow wall_row(uint32_t rank, const char* host, uint64_t wall_mb, uint64_t wall_ms, uint64_t mb, uint64_t span_ms) {
+    RankRow r = row(rank, host, mb, span_ms, 0);
+    r.wall_kb = wall_mb << 10;
+    r.wall_ms = wall_ms;
+    return r;
+}
+
+// The two figures of a run for a fixed time, in the summary's units: whole
+// MB, thousandths of seconds, whole MB/s.
+TEST(MpiSummary, StonewallAndWearOutLines) {
+    const struct {
+        const char* what;
+        std::vector<RankRow> rows;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"a fast and a slow rank",
+         {wall_row(0, "a", 800, 5010, 800, 5010), wall_row(1, "b", 200, 5040, 800, 9000)},
+         {"stonewall: 1000 MB in 5.040 s, 198 MB/s (all ranks until they stopped at 5 s); the slowest, rank 1 on b, "
+          "was 600 MB behind rank 0 on a\n",
+          "wear-out: 1600 MB in 9.000 s, 177 MB/s (to the last rank's end, every file written on to 800 blocks)\n"}},
+        {"a rank that wrote nothing is left out; one rank is behind none",
+         {failed_row(0, "a", "a write failed"), wall_row(1, "b", 300, 5000, 800, 6000)},
+         {"stonewall: 300 MB in 5.000 s, 60 MB/s (all ranks until they stopped at 5 s)\n",
+          "wear-out: 800 MB in 6.000 s, 133 MB/s (to the last rank's end, every file written on to 800 blocks but "
+          "those that fell short)\n"}},
+        {"ranks at one count",
+         {wall_row(0, "a", 500, 5001, 800, 7000), wall_row(1, "b", 500, 5002, 800, 7000)},
+         {"stonewall: 1000 MB in 5.002 s, 199 MB/s (all ranks until they stopped at 5 s); no rank was behind\n",
+          "wear-out: 1600 MB in 7.000 s, 228 MB/s (to the last rank's end, every file written on to 800 blocks)\n"}},
+        {"every rank finished first",
+         {wall_row(0, "a", 0, 0, 800, 4000), wall_row(1, "b", 0, 0, 800, 4500)},
+         {"stonewall: not reached: every rank finished before 5 s\n"}},
+        {"no rank wrote", {failed_row(0, "a", "")}, {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(stonewall_lines(c.rows, 5, 800), c.lines) << c.what;
+    const StonewallFigures figures = stonewall_figures(cases[0].rows, 800);
+    EXPECT_EQ(figures.slowest, 1u);
+    EXPECT_EQ(figures.behind_kb, 600u << 10);
+}
+
 TEST(MpiSummary, ReadBackLineQuotesAPrefixTheShellWouldSplit) {
     RunSettings settings;
     settings.buffered = true;

@@ -172,6 +172,54 @@ TEST(CommandLineRefusal, SaysWhyAndWhatToDo) {
         EXPECT_NE(rows.find(command_options[row].shown), std::string::npos) << command_options[row].shown;
 }
 
+// --seconds S: a whole number of seconds from 1 to max_seconds, before the
+// mode, for the programs that write; its refusal names the value it wants.
+TEST(ParseSettings, SecondsOption) {
+    const std::string wanted = ": it takes a whole number of seconds, 1 to 1000000\n";
+    const struct {
+        std::vector<const char*> args;
+        bool writing;
+        ParseOutcome outcome;
+        uint32_t seconds;
+        std::string refusal;
+    } cases[] = {
+        {{"--seconds", "5", "U", "p", "1024", "2", "8"}, true, ParseOutcome::run, 5, ""},
+        {{"--seconds=300", "B"}, true, ParseOutcome::run, 300, ""},
+        {{"--seconds", "1000000", "U"}, true, ParseOutcome::run, 1000000, ""},
+        {{"U", "p", "64"}, true, ParseOutcome::run, 0, ""},
+        {{"--seconds", "0", "U"}, true, ParseOutcome::bad_option_value, 0, "vorlax: --seconds \"0\"" + wanted},
+        {{"--seconds", "1000001", "U"}, true, ParseOutcome::bad_option_value, 0,
+         "vorlax: --seconds \"1000001\"" + wanted},
+        {{"--seconds", "5s", "U"}, true, ParseOutcome::bad_option_value, 0, "vorlax: --seconds \"5s\"" + wanted},
+        {{"--seconds=-5", "U"}, true, ParseOutcome::bad_option_value, 0, "vorlax: --seconds \"-5\"" + wanted},
+        {{"--seconds", "U"}, true, ParseOutcome::bad_option_value, 0, "vorlax: --seconds \"U\"" + wanted},
+        {{"--seconds"}, true, ParseOutcome::bad_option_value, 0, "vorlax: --seconds without a value" + wanted},
+        {{"--seconds=", "U"}, true, ParseOutcome::bad_option_value, 0, "vorlax: --seconds \"\"" + wanted},
+        // vorlax-read takes it not: reading has no deadline.
+        {{"--seconds", "5", "U"}, false, ParseOutcome::unknown_option, 0,
+         "vorlax: unknown option \"--seconds\": the mode, B or U, comes first; vorlax --help shows the usage\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv = {"vorlax"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const int argc = static_cast<int>(argv.size());
+        RunSettings settings;
+        const ParseOutcome outcome = parse_settings(argc, argv.data(), &settings, c.writing);
+        EXPECT_EQ(outcome, c.outcome) << c.refusal;
+        if (outcome == ParseOutcome::run) {
+            EXPECT_EQ(settings.seconds, c.seconds);
+        }
+        EXPECT_EQ(command_line_refusal("vorlax", outcome, argc, argv.data(), c.writing), c.refusal);
+    }
+    // The options before the mode get no notes; the arguments after them do.
+    const char* line[] = {"vorlax", "--seconds", "5", "U", "p", "4M"};
+    EXPECT_EQ(argument_notes(6, line, "vorlax", "writing"),
+              std::vector<std::string>{"vorlax: note: max-buf-KB \"4M\" read as 4 (KB); sizes are whole KB, no "
+                                       "suffixes\n"});
+    EXPECT_EQ(format_option_rows(false).find("--seconds"), std::string::npos);
+    EXPECT_NE(format_option_rows(true).find("--seconds S  write for S seconds"), std::string::npos);
+}
+
 TEST(ParseSettings, PrefixMustLeaveRoomForTheLongestName) {
     RunSettings settings;
     // prefix + "_00.BIN" + terminator is exactly the limit: accepted.
