@@ -104,11 +104,13 @@ def need(data, key, kinds, where, optional=True):
 
 
 def _check_each(items, where, fields: Dict[str, str]) -> None:
+    """Each of items is an object whose keys have their kinds; a kind
+    ending in "!" is required."""
     for number, item in enumerate(items or []):
         if not isinstance(item, dict):
             raise RecordError("%s[%d] is not an object" % (where, number))
         for key, kinds in fields.items():
-            need(item, key, kinds, "%s[%d]." % (where, number))
+            need(item, key, kinds.rstrip("!"), "%s[%d]." % (where, number), optional=not kinds.endswith("!"))
 
 
 def _check_run(data) -> None:
@@ -122,7 +124,7 @@ def _check_run(data) -> None:
             need(part, name, "text|number|bool", key + ".")
     _check_each(need(data, "threads", "list", ""), "threads",
                 {"index": "number", "blocks": "number", "mb": "number", "result": "text|number", "reason": "text"})
-    _check_each(need(data, "ranks", "list", ""), "ranks", {"host": "text", "threads": "list"})
+    _check_each(need(data, "ranks", "list", ""), "ranks", {"host": "text", "threads": "list!"})
     for rank, item in enumerate(data.get("ranks") or []):
         _check_each(item["threads"], "ranks[%d].threads" % rank, {"index": "number", "mb": "number"})
     latency = need(data, "latency", "object", "") or {}
@@ -133,7 +135,7 @@ def _check_run(data) -> None:
     need(stalls, "count", "number", "latency.stalls.")
     need(stalls, "total_s", "number", "latency.stalls.")
     _check_each(need(stalls, "longest", "list", "latency.stalls."), "latency.stalls.longest",
-                {"at_s": "number", "ms": "number", "thread": "number"})
+                {"at_s": "number!", "ms": "number!", "thread": "number!"})
     need(data, "samples", "list", "", optional=False)
 
 
@@ -146,12 +148,12 @@ def _check_fill(data) -> None:
         need(data, key, "number", "")
     need(data, "read", "text", "")
     _check_each(need(data, "phases", "list", ""), "phases",
-                {"start_gb": "number", "end_gb": "number", "start_s": "number", "end_s": "number", "mb_s": "number"})
+                {"start_gb": "number!", "end_gb": "number!", "start_s": "number!", "end_s": "number!", "mb_s": "number!"})
     cliff = need(data, "cliff", "object", "")
     for key in ("gb", "plus_minus_gb", "from_mb_s", "to_mb_s"):
         need(cliff or {}, key, "number", "cliff.", optional=cliff is None)
     _check_each(need(data, "dips", "list", ""), "dips",
-                {"start_gb": "number", "start_s": "number", "seconds": "number", "mb_s": "number",
+                {"start_gb": "number!", "start_s": "number!", "seconds": "number!", "mb_s": "number!",
                  "slowest_ms": "number", "slowest_at_s": "number"})
     _check_each(need(data, "runs", "list", ""), "runs", {"write": "text", "exit_status": "number"})
     rates_of(need(data, "read_samples", "list", "") or [])
@@ -161,7 +163,7 @@ def _check_sweep(data) -> None:
     measured = need(data, "measured", "object", "") or {}
     for name in measured:
         need(measured, name, "text|number|bool", "measured.")
-    cell_keys = {"mode": "text", "block_kb": "number", "threads": "number", "size_gb": "number", "runs": "number"}
+    cell_keys = {"mode": "text!", "block_kb": "number!", "threads": "number!", "size_gb": "number", "runs": "number"}
     cell_keys.update({"%s_%s" % (kind, key): "number" for kind in ("write", "read")
                       for key in ("median_mbps", "best_mbps", "spread_pct")})
     _check_each(data["cells"], "cells", cell_keys)
@@ -169,7 +171,7 @@ def _check_sweep(data) -> None:
         for key in cell:
             if key.endswith("_ms"):
                 need(cell, key, "number", "cells[%d]." % number)
-    _check_each(need(data, "runs", "list", ""), "runs", {"mode": "text", "block_kb": "number", "threads": "number",
+    _check_each(need(data, "runs", "list", ""), "runs", {"mode": "text!", "block_kb": "number!", "threads": "number!",
                                                           "size_gb": "number", "write": "object", "read": "object"})
     for number, run in enumerate(data.get("runs") or []):
         for kind in ("write", "read"):
@@ -241,6 +243,19 @@ def rates_spread(mb_s: Sequence[float]) -> Optional[float]:
         return None
     quartiles = statistics.quantiles(mb_s, n=4)
     return (quartiles[2] - quartiles[0]) / statistics.median(mb_s)
+
+
+def phase_spread(rates: Rates, phases: Sequence[Dict]) -> Optional[float]:
+    """rates_spread() of each rate as a share of its phase's median, so that
+    a fill's change of speed is not counted as its noise."""
+    if not phases:
+        return rates_spread(rates.mb_s)
+    shares = []
+    for seconds, mb_s in zip(rates.seconds, rates.mb_s):
+        phase = next((p for p in phases if p["start_s"] < seconds <= p["end_s"]), phases[-1])
+        if phase["mb_s"]:
+            shares.append(mb_s / phase["mb_s"])
+    return rates_spread(shares)
 
 
 def verdict(base: float, other: float, base_spread: Optional[float], other_spread: Optional[float],

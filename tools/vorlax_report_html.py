@@ -68,9 +68,12 @@ def _latency_panel(record: Record) -> str:
     stalls = (latency.get("stalls") or {}).get("longest") or []
     marks = [(s["at_s"], s["ms"], "stall: %s at %.1f s (thread %d)" % (ms_text(s["ms"]), s["at_s"], s["thread"]))
              for s in stalls]
-    return "<h3>The slowest block of each second</h3>\n" + time_chart(
+    threshold_ms = (latency.get("stalls") or {}).get("threshold_ms") or (
+        record.data.get("settings") or {}).get("stall_ms") or 100
+    return "<h3>The slowest block of each interval</h3>\n" + time_chart(
         [("slowest block", rates.seconds, rates.max_ms)], "seconds", "ms (log)", 240, marks=marks, log_y=True,
-        label="slowest block per second, ms") + _stall_text(latency)
+        level=(threshold_ms, "stall: %s or more" % ms_text(threshold_ms)),
+        label="slowest block per interval, ms") + _stall_text(latency)
 
 
 def _stall_text(latency) -> str:
@@ -79,8 +82,10 @@ def _stall_text(latency) -> str:
         return ""
     if not stalls.get("count"):
         return "<p>No stalls.</p>"
-    return "<p>%s, %.2f s in all; marked in red.</p>" % (escape(plural(int(stalls["count"]), "stall")),
-                                                          stalls.get("total_s") or 0.0)
+    longest = (stalls.get("longest") or [{}])[0]
+    return "<p>%s, %.2f s in all; the longest %s at %.1f s; marked in red.</p>" % (
+        escape(plural(int(stalls["count"]), "stall")), stalls.get("total_s") or 0.0, ms_text(longest.get("ms")),
+        longest.get("at_s") or 0.0)
 
 
 def _threads(record: Record) -> str:

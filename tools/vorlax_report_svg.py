@@ -100,15 +100,16 @@ def _legend(names: Sequence[str]) -> List[str]:
 
 
 def time_chart(series, x_label: str, y_label: str, height: int = 300, spans=(), marks=(), top_ticks=(),
-               log_y: bool = False, y_floor: Optional[float] = None, label: str = "chart") -> str:
+               log_y: bool = False, level: Optional[Tuple[float, str]] = None, label: str = "chart") -> str:
     """series: (name, xs, ys) drawn as envelopes; spans: (x0, x1, fill,
     title) shaded; marks: (x, y, title) red dots with a line down; top_ticks:
-    (x, text) of a second axis on top. Values None are gaps."""
+    (x, text) of a second axis on top; level: (y, text) a dashed line across.
+    Values None are left out."""
     xs_all = [x for _, xs, _ in series for x in xs]
     ys_all = [y for _, _, ys in series for y in ys if y is not None] + [m[1] for m in marks]
     x_range = (min(xs_all + [0.0]), max(xs_all + [1.0]))
     low = min(ys_all) if log_y and ys_all else 0.0
-    high = max(ys_all + [y_floor or 0.0, 1e-9]) * (1.5 if log_y else 1.08)
+    high = max(ys_all + [level[0] if level else 0.0, 1e-9]) * (1.5 if log_y else 1.08)
     frame = Frame(height, x_range, (low * 0.7 if log_y else low, high), log_y)
     out = _open(frame, label, "time")
     for x0, x1, fill, title in spans:
@@ -119,6 +120,11 @@ def time_chart(series, x_label: str, y_label: str, height: int = 300, spans=(), 
         out.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="#555"/><text class="top" x="%.1f" y="%d" '
                    'text-anchor="middle">%s</text>' % (frame.x(x), TOP - 4, frame.x(x), TOP, frame.x(x), TOP - 7,
                                                        escape(text)))
+    if level:
+        out.append('<line x1="%d" y1="%.1f" x2="%d" y2="%.1f" stroke="#d62728" stroke-dasharray="6,3"/><text '
+                   'x="%d" y="%.1f" text-anchor="end" class="level">%s</text>' % (
+                       LEFT, frame.y(level[0]), LEFT + frame.width_px, frame.y(level[0]), LEFT + frame.width_px - 4,
+                       frame.y(level[0]) - 4, escape(level[1])))
     for number, (name, xs, ys) in enumerate(series):
         points = envelope(xs, ys, frame.x0, frame.x1, frame.width_px)
         out.append(_polyline(frame, points, COLOURS[number % len(COLOURS)], name))

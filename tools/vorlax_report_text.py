@@ -7,7 +7,7 @@ import shlex
 import statistics
 from typing import Dict, List, Optional, Sequence, Tuple
 
-from vorlax_report import Record, rates_spread, relative_spread, verdict
+from vorlax_report import Record, phase_spread, rates_spread, relative_spread, verdict
 
 MODES = {"U": "unbuffered", "B": "buffered"}
 
@@ -165,7 +165,7 @@ Figure = Tuple[str, Optional[float], Optional[float], bool, object]
 
 def figures(record: Record) -> List[Figure]:
     data, rates = record.data, record.rates
-    spread = rates_spread(rates.mb_s)
+    spread = phase_spread(rates, data.get("phases") or []) if record.kind == "fill" else rates_spread(rates.mb_s)
     if record.kind == "run":
         latency = data.get("latency") or {}
         rows = [("MB/s", run_mb_s(record), spread, True, mb_s_text),

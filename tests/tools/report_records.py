@@ -33,13 +33,14 @@ def run_record(mb_s=500.0, seconds=30, stall_at_s=12, program="vorlax", model=MO
         samples.append([second + 0.001 * rng.randint(0, 9), round(total), 1503.0 if stalled else
                         round(rng.uniform(2.5, 4.0), 2)])
     stalls = [{"at_s": stall_at_s - 1.5, "ms": 1503.0, "thread": 0, "block": 300}] if stall_at_s else []
-    threads = [{"index": n, "result": "done", "blocks": int(total / 2), "mb": round(total / 2), "reason": None}
+    threads = [{"index": n, "result": "completed", "blocks": int(total / 2), "mb": round(total / 2), "reason": None}
                for n in range(2)]
     record = {
         "record_version": 1, "program": program, "version": "1.4.0",
         "command": [program, "--json", "r.json", "U", "/mnt/test/t", str(block_kb), "2", "8"],
         "started": "2026-12-07T08:10:00Z",
-        "settings": {"mode": "U", "path_prefix": "/mnt/test/t", "block_kb": block_kb, "threads": 2, "file_gb": 8},
+        "settings": {"mode": "U", "path_prefix": "/mnt/test/t", "block_kb": block_kb, "threads": 2, "file_gb": 8,
+                     "stall_ms": 100},
         "machine": {"system": "Linux", "kernel": "6.1.0-28-amd64", "cpu": "Intel(R) Xeon(R) <b>CPU</b>", "cores": 2,
                     "memory_mb": 24000},
         "target": {"file_system": "ext4", "device": "/dev/vdb1", "model": model, "free_mb": 90000},
@@ -50,23 +51,23 @@ def run_record(mb_s=500.0, seconds=30, stall_at_s=12, program="vorlax", model=MO
                     "p99_9_ms": 31.2, "max_ms": 1503.0 if stall_at_s else 4.0,
                     "max_at_s": stall_at_s - 1.5 if stall_at_s else 1.0, "max_thread": 0, "max_block": 300,
                     "histogram": [[0.5, 10], [3.3, 1000], [1510.0, 1]],
-                    "stalls": {"count": len(stalls), "total_s": 1.5 if stalls else 0.0, "longest": stalls}}}
+                    "stalls": {"threshold_ms": 100, "count": len(stalls), "total_s": 1.5 if stalls else 0.0, "longest": stalls}}}
     if program == "vorlax-mpi":
-        record["ranks"] = [{"rank": n, "host": "node%d" % n, "threads": threads} for n in range(2)]
+        record["ranks"] = [{"rank": n, "host": "node%d" % n, "mb": round(total), "threads": threads} for n in range(2)]
         del record["threads"]
     return record
 
 
 def fill_document(hours=0.05, fast_mb_s=900.0, slow_mb_s=300.0, seed=2):
     """A fill of hours at one sample a second: fast for its first third,
-    then slow, with a dip of 6 s at two thirds; analysed by the fill's own
+    then slow, with a dip of 3 s at two thirds; analysed by the fill's own
     code."""
     rng = random.Random(seed)
     count = int(hours * 3600)
     seconds, total_mb, total = [], [], 0.0
     for n in range(1, count + 1):
         rate = fast_mb_s if n < count / 3 else slow_mb_s
-        if 2 * count // 3 <= n < 2 * count // 3 + 6:
+        if 2 * count // 3 <= n < 2 * count // 3 + 3:
             rate = slow_mb_s * 0.1
         total += rate * rng.uniform(0.95, 1.05)
         seconds.append(float(n))
