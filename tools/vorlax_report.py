@@ -14,6 +14,7 @@ from typing import Dict, List, Optional, Sequence, Tuple
 from vorlax_log import ToolError
 
 RUN_PROGRAMS = ("vorlax", "vorlax-read", "vorlax-mpi")
+NUMBERS = (int, float)
 
 
 class RecordError(ToolError):
@@ -37,6 +38,7 @@ class Record:
     path: str
     data: Dict[str, object]
     rates: Rates           # empty for a sweep
+    read_rates: Rates = field(default_factory=Rates)   # a fill's read-back
 
     @property
     def name(self) -> str:
@@ -70,9 +72,10 @@ def parse_text(text: str, path: str) -> Record:
     try:
         CHECKS[kind](data)
         rates = Rates() if kind == "sweep" else rates_of(data["samples"])
+        read_rates = rates_of(data.get("read_samples") or []) if kind == "fill" else Rates()
     except RecordError as error:
         raise RecordError("%s: %s" % (path, error))
-    return Record(kind, path, data, rates)
+    return Record(kind, path, data, rates, read_rates)
 
 
 def load(path: str) -> Record:
@@ -156,7 +159,7 @@ def _check_fill(data) -> None:
                 {"start_gb": "number!", "start_s": "number!", "seconds": "number!", "mb_s": "number!",
                  "slowest_ms": "number", "slowest_at_s": "number"})
     _check_each(need(data, "runs", "list", ""), "runs", {"write": "text", "exit_status": "number"})
-    rates_of(need(data, "read_samples", "list", "") or [])
+    need(data, "read_samples", "list", "")
 
 
 def _check_sweep(data) -> None:
@@ -189,16 +192,20 @@ def rates_of(samples: Sequence) -> Rates:
     rates = Rates()
     last_s = last_mb = 0.0
     for number, sample in enumerate(samples):
-        if not isinstance(sample, list) or len(sample) < 2 or not all(_is_number(v) for v in sample[:2]) or (
-                len(sample) > 2 and sample[2] is not None and not _is_number(sample[2])):
+        try:
+            seconds, mb = float(sample[0]), float(sample[1])
+            slowest = sample[2] if len(sample) > 2 else None
+            if type(sample) is not list or type(sample[0]) not in NUMBERS or type(sample[1]) not in NUMBERS or not (
+                    math.isfinite(seconds) and math.isfinite(mb)) or not (slowest is None or _is_number(slowest)):
+                raise ValueError
+        except (TypeError, ValueError, IndexError, KeyError):
             raise RecordError("samples[%d] is not [seconds, MB(, slowest ms)]" % number)
-        seconds, mb = float(sample[0]), float(sample[1])
         if seconds <= last_s:
             continue
         rates.seconds.append(seconds)
         rates.gb.append(mb / 1024.0)
         rates.mb_s.append((mb - last_mb) / (seconds - last_s))
-        rates.max_ms.append(None if len(sample) < 3 or sample[2] is None else float(sample[2]))
+        rates.max_ms.append(None if slowest is None else float(slowest))
         last_s, last_mb = seconds, mb
     return rates
 
@@ -214,18 +221,19 @@ def envelope(xs: Sequence[float], ys: Sequence[Optional[float]], x_low: float, x
         return points
     width = (x_high - x_low) / columns or 1.0
     out: List[Tuple[float, float]] = []
-    column_of = None
-    low = high = None
-    for x, y in points:
-        column = min(columns - 1, max(0, int((x - x_low) / width)))
+    column_of = -1
+    low = high = points[0]
+    for point in points:
+        column = min(columns - 1, max(0, int((point[0] - x_low) / width)))
         if column != column_of:
-            if low is not None:
-                out += sorted({low, high}, key=lambda p: p[0])
-            column_of, low, high = column, (x, y), (x, y)
-        else:
-            low = min(low, (x, y), key=lambda p: p[1])
-            high = max(high, (x, y), key=lambda p: p[1])
-    out += sorted({low, high}, key=lambda p: p[0])
+            if column_of >= 0:
+                out += [low, high] if low[0] < high[0] else [high, low] if high[0] < low[0] else [low]
+            column_of, low, high = column, point, point
+        elif point[1] < low[1]:
+            low = point
+        elif point[1] > high[1]:
+            high = point
+    out += [low, high] if low[0] < high[0] else [high, low] if high[0] < low[0] else [low]
     return out
 
 

@@ -113,10 +113,8 @@ def _fill_chart(record: Record) -> str:
             gb_text(cliff["gb"]), gb_text(cliff["plus_minus_gb"]))))
     spans += [(d["start_s"], d["start_s"] + d["seconds"], "#f4b6b6", _dip_text(d)) for d in data.get("dips") or []]
     series = [("write", rates.seconds, rates.mb_s)]
-    if data.get("read_samples"):
-        from vorlax_report import rates_of
-        read = rates_of(data["read_samples"])
-        series.append(("read back", read.seconds, read.mb_s))
+    if record.read_rates.seconds:
+        series.append(("read back", record.read_rates.seconds, record.read_rates.mb_s))
     return time_chart(series, "seconds of runs (GB written on top)", "MB/s", spans=spans,
                       top_ticks=_gb_ticks(record), label="MB/s over the fill")
 
