@@ -70,7 +70,7 @@ changelog_version=$(sed -n '1s/^vorlax (\([^)]*\)).*/\1/p' cmake/debian/changelo
     { echo "cmake/debian/changelog: the latest entry is $changelog_version, the project $version"; exit 1; }
 
 # The build folder holds the tools beside the programs, as the README's build leaves them.
-for tool in vorlax-plot vorlax-sweep vorlax-fill; do
+for tool in vorlax-plot vorlax-sweep vorlax-fill vorlax-report; do
     build/package/$tool --help >/dev/null || { echo "build/package/$tool does not run"; exit 1; }
 done
 
@@ -99,7 +99,7 @@ for needed in python3 python3-numpy python3-matplotlib "vorlax (= $version)"; do
         { echo "vorlax-tools does not depend on $needed"; exit 1; }
 done
 declare -A owner=([vorlax]=vorlax [vorlax-read]=vorlax [vorlax-plot]=vorlax-tools [vorlax-sweep]=vorlax-tools
-                  [vorlax-fill]=vorlax-tools [vorlax-mpi]=vorlax-mpi)
+                  [vorlax-fill]=vorlax-tools [vorlax-report]=vorlax-tools [vorlax-mpi]=vorlax-mpi)
 for program in "${!owner[@]}"; do
     expected=${owner[$program]}
     [ -n "${deb[$expected]:-}" ] || expected=""  # no vorlax-mpi package: its page is in none
@@ -163,6 +163,7 @@ exec 3<&-
 /usr/bin/vorlax-plot "$scratch/installed.log" -o "$scratch/installed.png"
 /usr/bin/vorlax-sweep --help >/dev/null
 /usr/bin/vorlax-fill --help >/dev/null
+/usr/bin/vorlax-report --help >/dev/null
 /usr/bin/vorlax-plot --phases "$scratch/installed.log" -o "$scratch/phases.svg" >/dev/null
 $sudo dpkg -r "${installing[@]}" >/dev/null
 package_installed_here=""
