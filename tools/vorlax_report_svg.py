@@ -54,7 +54,9 @@ class Frame:
 
     def y_ticks(self) -> List[float]:
         if self.log_y:
-            return [10.0 ** n for n in range(math.ceil(self.y0), math.floor(self.y1) + 1)]
+            steps = (1, 2, 5) if self.y1 - self.y0 < 2.5 else (1,)
+            return [m * 10.0 ** n for n in range(math.floor(self.y0), math.ceil(self.y1) + 1) for m in steps
+                    if self.y0 - 1e-9 <= math.log10(m * 10.0 ** n) <= self.y1 + 1e-9]
         return nice_ticks(self.y0, self.y1)
 
 
