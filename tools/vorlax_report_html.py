@@ -203,7 +203,8 @@ def record_section(record: Record, number: int) -> str:
 
 def comparison_section(records: Sequence[Record]) -> str:
     names = [record.name for record in records]
-    out = ["<section>", "<h2>Comparison of %s</h2>" % escape(", ".join(names))]
+    out = ["<section>", "<h2>Comparison of %s</h2>" % escape(", ".join(names)), "<ul>%s</ul>" % "".join(
+        "<li><b>%s</b>: %s</li>" % (escape(r.name), escape(headline(r))) for r in records)]
     rows = differing(records)
     out.append("<p>Settings that differ:</p>" + table(["setting"] + names, [[n] + v for n, v in rows], range(99))
                if rows else "<p>The records have the same settings.</p>")
