@@ -151,7 +151,7 @@ def _check_fill(data) -> None:
         need(data, key, "number", "")
     need(data, "read", "text", "")
     _check_each(need(data, "phases", "list", ""), "phases",
-                {"start_gb": "number!", "end_gb": "number!", "start_s": "number!", "end_s": "number!", "mb_s": "number!"})
+                {key: "number!" for key in ("start_gb", "end_gb", "start_s", "end_s", "mb_s")})
     cliff = need(data, "cliff", "object", "")
     for key in ("gb", "plus_minus_gb", "from_mb_s", "to_mb_s"):
         need(cliff or {}, key, "number", "cliff.", optional=cliff is None)

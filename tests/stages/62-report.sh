@@ -63,7 +63,9 @@ else
     run_a="$scratch/run.json" run_b="$scratch/run-b.json"
 fi
 # The headline figure of a record: its MB/s as the page writes it.
-figure() { /usr/bin/python3 -c 'import json, sys; print("{:,.0f} MB/s".format(json.load(open(sys.argv[1]))["mb_s"]))' "$1"; }
+figure() {
+    /usr/bin/python3 -c 'import json, sys; print("{:,.0f} MB/s".format(json.load(open(sys.argv[1]))["mb_s"]))' "$1"
+}
 
 "$report" "$run_a" -o "$scratch/run.html" >/dev/null
 "$report" "$scratch/fill.json" -o "$scratch/fill.html" >/dev/null

@@ -51,7 +51,8 @@ def run_record(mb_s=500.0, seconds=30, stall_at_s=12, program="vorlax", model=MO
                     "p99_9_ms": 31.2, "max_ms": 1503.0 if stall_at_s else 4.0,
                     "max_at_s": stall_at_s - 1.5 if stall_at_s else 1.0, "max_thread": 0, "max_block": 300,
                     "histogram": [[0.5, 10], [3.3, 1000], [1510.0, 1]],
-                    "stalls": {"threshold_ms": 100, "count": len(stalls), "total_s": 1.5 if stalls else 0.0, "longest": stalls}}}
+                    "stalls": {"threshold_ms": 100, "count": len(stalls), "total_s": 1.5 if stalls else 0.0,
+                               "longest": stalls}}}
     if program == "vorlax-mpi":
         record["ranks"] = [{"rank": n, "host": "node%d" % n, "mb": round(total), "threads": threads} for n in range(2)]
         del record["threads"]

@@ -110,7 +110,8 @@ class Inputs(unittest.TestCase):
             text = html.read()
         for expected in ("unbuffered 1024 KB \u00d7 2 threads on ext4", "read back: unbuffered", "on 2 ranks",
                          "node1", "fill of /mnt/test", "the fast phase ended at", "its slowest block took 1412 ms",
-                         "every byte read back and checked: pass", "sweep of /mnt/test on ext4", ": 4 cells; the fastest write 912 MB/s", "875\u2013948",
+                         "every byte read back and checked: pass", "sweep of /mnt/test on ext4",
+                         ": 4 cells; the fastest write 912 MB/s", "875\u2013948",
                          "1 stall, 1.50 s in all", "<title>all &lt;kinds&gt;</title>"):
             self.assertTrue(expected in text, expected)
         self.assertNotIn("NaN", text)
