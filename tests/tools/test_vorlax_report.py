@@ -14,6 +14,7 @@ from vorlax_report_html import page
 from vorlax_report_text import comparison, differing
 
 EXAMPLE = os.path.join(support.ROOT, "tests", "tools", "data", "record-vorlax.json")
+SCHEMA = os.path.join(support.ROOT, "docs", "record.schema.json")
 
 
 def record(document, name="r.json"):
@@ -116,6 +117,19 @@ class Inputs(unittest.TestCase):
             self.assertTrue(expected in text, expected)
         self.assertNotIn("NaN", text)
         self.assertEqual(text.count("<svg"), 9 + (2 if os.path.exists(EXAMPLE) else 0))
+
+    def test_the_run_records_made_here_fit_the_schema(self):
+        try:
+            import jsonschema
+        except ImportError:
+            self.skipTest("no jsonschema (Debian: python3-jsonschema)")
+        if not os.path.exists(SCHEMA):
+            self.skipTest("no %s" % SCHEMA)
+        with open(SCHEMA) as schema:
+            schema = json.load(schema)
+        for name in ("run.json", "read.json", "mpi.json"):
+            with open(self.paths[name]) as made:
+                jsonschema.validate(json.load(made), schema)
 
     def test_texts_from_records_are_escaped(self):
         text = page([record(run_record()), record(fill_document()), record(sweep_document())], "t", "m")
