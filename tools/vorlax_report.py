@@ -156,8 +156,7 @@ def _check_fill(data) -> None:
     for key in ("gb", "plus_minus_gb", "from_mb_s", "to_mb_s"):
         need(cliff or {}, key, "number", "cliff.", optional=cliff is None)
     _check_each(need(data, "dips", "list", ""), "dips",
-                {"start_gb": "number!", "start_s": "number!", "seconds": "number!", "mb_s": "number!",
-                 "slowest_ms": "number", "slowest_at_s": "number"})
+                {"start_gb": "number!", "start_s": "number!", "seconds": "number!", "mb_s": "number!"})
     _check_each(need(data, "runs", "list", ""), "runs", {"write": "text", "exit_status": "number"})
     need(data, "read_samples", "list", "")
 
@@ -183,6 +182,21 @@ def _check_sweep(data) -> None:
 
 
 CHECKS = {"run": _check_run, "fill": _check_fill, "sweep": _check_sweep}
+
+
+DIP_SLOWEST = (("slowest_ms",), ("slowest_block_ms",), ("max_ms",), ("slowest", "ms"), ("slowest_block", "ms"))
+
+
+def dip_slowest_ms(dip: Dict) -> Optional[float]:
+    """A fill's dip's slowest block in ms, under the names a fill may give
+    it; None when it has none (runs not timed) or it is not a number."""
+    for path in DIP_SLOWEST:
+        value = dip
+        for key in path:
+            value = value.get(key) if isinstance(value, dict) else None
+        if _is_number(value):
+            return float(value)
+    return None
 
 
 def rates_of(samples: Sequence) -> Rates:

@@ -6,10 +6,10 @@ import bisect
 from html import escape
 from typing import List, Optional, Sequence
 
-from vorlax_report import Record
+from vorlax_report import Record, dip_slowest_ms
 from vorlax_report_svg import block_chart, nice_ticks, time_chart
 from vorlax_report_text import (comparison, differing, gb_text, headline, mb_s_text, ms_text, notes_of, plural,
-                                settings_rows)
+                                settings_rows, sweep_latency)
 
 STYLE = """
 body { font: 15px/1.45 "DejaVu Sans", Arial, sans-serif; color: #222; max-width: 1000px; margin: 1em auto;
@@ -122,9 +122,15 @@ def _fill_chart(record: Record) -> str:
 def _dip_text(dip) -> str:
     text = "dip at %s (%.0f s in), %.0f s at %s" % (gb_text(dip["start_gb"]), dip["start_s"], dip["seconds"],
                                                     mb_s_text(dip["mb_s"]))
-    if dip.get("slowest_ms") is not None:
-        text += "; its slowest block took %s" % ms_text(dip["slowest_ms"])
+    if dip_slowest_ms(dip) is not None:
+        text += "; its slowest block took %s" % ms_text(dip_slowest_ms(dip))
     return text
+
+
+def _plus_minus(phase) -> str:
+    """The uncertainty of where a phase ended, where the fill gives one."""
+    value = phase.get("plus_minus_gb")
+    return "%.2f" % value if isinstance(value, (int, float)) and value else ""
 
 
 def _fill_body(record: Record) -> List[str]:
@@ -132,13 +138,13 @@ def _fill_body(record: Record) -> List[str]:
     out = [_fill_chart(record), _latency_panel(record)]
     out.append("<p><b>Read back:</b> %s</p>" % escape(data.get("read") or "not read back"))
     if data.get("phases"):
-        out += ["<h3>Phases</h3>", table(["phase", "from GB", "to GB", "from s", "to s", "MB/s"], [
-            (n, "%.2f" % p["start_gb"], "%.2f" % p["end_gb"], "%.1f" % p["start_s"], "%.1f" % p["end_s"],
-             "%.0f" % p["mb_s"]) for n, p in enumerate(data["phases"], 1)], ())]
+        out += ["<h3>Phases</h3>", table(["phase", "from GB", "to GB", "\u00b1 GB", "from s", "to s", "MB/s"], [
+            (n, "%.2f" % p["start_gb"], "%.2f" % p["end_gb"], _plus_minus(p), "%.1f" % p["start_s"],
+             "%.1f" % p["end_s"], "%.0f" % p["mb_s"]) for n, p in enumerate(data["phases"], 1)], ())]
     if data.get("dips"):
         out += ["<h3>Dips</h3>", table(["at GB", "at s", "seconds", "MB/s", "slowest block"], [
             ("%.2f" % d["start_gb"], "%.1f" % d["start_s"], "%.1f" % d["seconds"], "%.0f" % d["mb_s"],
-             ms_text(d.get("slowest_ms"))) for d in data["dips"]], ())]
+             ms_text(dip_slowest_ms(d))) for d in data["dips"]], ())]
     return out
 
 
@@ -168,15 +174,15 @@ def _worst_best(record: Record, cell, kind: str, median: float):
 
 def _sweep_body(record: Record) -> List[str]:
     cells = record.data["cells"]
-    latency_keys = sorted({key for cell in cells for key in cell if key.endswith("_ms")})
+    latency_keys, latency = sweep_latency(record)
     head = ["mode", "block KB", "threads", "GB each", "runs", "write MB/s", "worst\u2013best"]
     rows = []
-    for cell in cells:
+    for cell, figures in zip(cells, latency):
         worst, best = _worst_best(record, cell, "write", cell.get("write_median_mbps") or 0)
         row = [cell["mode"], cell["block_kb"], cell["threads"], cell.get("size_gb"), cell.get("runs"),
                cell.get("write_median_mbps"), "%g\u2013%g" % (worst, best) if cell.get("write_median_mbps") else ""]
         row += [cell.get("read_median_mbps"), cell.get("read_verdict")]
-        rows.append(row + [ms_text(cell.get(key)) for key in latency_keys])
+        rows.append(row + [ms_text(figures.get(key)) for key in latency_keys])
     head += ["read MB/s", "check"] + [key.replace("_ms", "").replace("_", " ") for key in latency_keys]
     return ["<h3>The cells</h3>", table(head, rows, (0, 8)),
             "<h3>MB/s against block size (median, whiskers from the worst to the best run)</h3>",

@@ -182,6 +182,33 @@ def figures(record: Record) -> List[Figure]:
             ("MB/s after the cliff", cliff.get("to_mb_s"), spread, True, mb_s_text)]
 
 
+LATENCY_KEYS = ("median_ms", "p99_ms", "p99_9_ms", "max_ms")
+
+
+def sweep_latency(record: Record) -> Tuple[List[str], List[Dict[str, float]]]:
+    """The latency columns of a sweep's cells and each cell's figures: the
+    cells' own "..._ms" figures where the sweep gives them, else the median
+    over the cell's runs of each run's "latency" ("write_p99_ms")."""
+    cells = record.data["cells"]
+    keys = sorted({key for cell in cells for key in cell if key.endswith("_ms") and cell[key] is not None})
+    if keys:
+        return keys, [{key: cell.get(key) for key in keys} for cell in cells]
+    values = []
+    for cell in cells:
+        runs = [run for run in record.data.get("runs") or [] if (run["mode"], run["block_kb"], run["threads"]) ==
+                (cell["mode"], cell["block_kb"], cell["threads"])]
+        figures = {}
+        for kind in ("write", "read"):
+            for key in LATENCY_KEYS:
+                found = [((run.get(kind) or {}).get("latency") or {}).get(key) for run in runs]
+                found = [value for value in found if isinstance(value, (int, float)) and not isinstance(value, bool)]
+                if found:
+                    figures["%s_%s" % (kind, key)] = statistics.median(found)
+        values.append(figures)
+    keys = ["%s_%s" % (kind, key) for kind in ("write", "read") for key in LATENCY_KEYS]
+    return [key for key in keys if any(key in figures for figures in values)], values
+
+
 def _sweep_figures(record: Record) -> Dict[str, Figure]:
     """Per cell and pass, "U 1024K x2 write": its median and the spread of
     its repeats (their worst to best)."""

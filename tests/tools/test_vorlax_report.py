@@ -131,6 +131,17 @@ class Inputs(unittest.TestCase):
             with open(self.paths[name]) as made:
                 jsonschema.validate(json.load(made), schema)
 
+    def test_a_sweeps_latency_from_its_cells_or_its_runs(self):
+        by_runs = sweep_document()
+        for number, run in enumerate(by_runs["runs"]):
+            run["write"]["latency"] = {"median_ms": 1.0 + number % 3, "p99_ms": 9.5}
+        by_cells = sweep_document()
+        by_cells["cells"][0]["write_p99_ms"] = 12.25
+        for document, expected in ((by_runs, "<td>2.00 ms</td><td>9.50 ms</td>"), (by_cells, "<td>12.2 ms</td>")):
+            text = page([record(document)], "t", "m")
+            self.assertIn(expected, text)
+            self.assertIn("write p99", text)
+
     def test_texts_from_records_are_escaped(self):
         text = page([record(run_record()), record(fill_document()), record(sweep_document())], "t", "m")
         self.assertNotIn("<script", text)
