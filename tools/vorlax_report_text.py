@@ -60,7 +60,7 @@ def headline(record: Record) -> str:
             what += " on %s" % plural(len(data["ranks"]), "rank")
         verb = {"vorlax-read": "read back: ", "vorlax-mpi": "MPI: "}.get(data["program"], "")
         text = "%s%s%s: %s" % (verb, what, _where(target.get("file_system"), target.get("device"),
-                                                    target.get("model")), mb_s_text(run_mb_s(record)))
+                                                    target.get("model")), mb_s_text(run_mb_s(record)) or "no progress line")
         latency = data.get("latency") or {}
         if latency.get("median_ms") is not None:
             text += "; the median block %s, the slowest %s" % (ms_text(latency["median_ms"]),
