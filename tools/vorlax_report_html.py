@@ -25,7 +25,7 @@ code, .notes { font-family: "DejaVu Sans Mono", monospace; font-size: .85em; whi
 footer { margin-top: 3em; color: #777; font-size: .8em; }
 @media print { body { max-width: none; } svg.chart, table { page-break-inside: avoid; } }
 """
-POLICY = "default-src 'none'; style-src 'unsafe-inline'; img-src data:"
+POLICY = "default-src 'none'; style-src 'unsafe-inline'"
 PHASE_FILLS = ["#dbe9f6", "#f6ecd5"]
 
 
