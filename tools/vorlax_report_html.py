@@ -6,7 +6,8 @@ import bisect
 from html import escape
 from typing import List, Optional, Sequence
 
-from vorlax_report import Record, dip_slowest_ms
+from vorlax_cli import write_whole
+from vorlax_report import Record, RecordError, dip_slowest_ms, load
 from vorlax_report_svg import block_chart, nice_ticks, time_chart
 from vorlax_report_text import (comparison, differing, gb_text, headline, mb_s_text, ms_text, notes_of, plural,
                                 settings_rows, sweep_latency)
@@ -247,3 +248,19 @@ def page(records: Sequence[Record], title: str, made_by: str) -> str:
     parts += [record_section(record, number) for number, record in enumerate(records, 1)]
     parts.append("<footer>%s</footer>\n</body>\n</html>\n" % escape(made_by))
     return "\n".join(parts)
+
+
+def write_report(paths: Sequence[str], output: str, title: Optional[str] = None) -> int:
+    """Reads the records at paths and writes their page to output, whole or
+    not at all; returns how many records it shows. RecordError for a record
+    that cannot be shown, ToolError for a page that cannot be written."""
+    records = [load(path) for path in paths]
+    title = title or "VORLAX report: %s" % ", ".join(record.name for record in records)
+    try:
+        text = page(records, title, "made by vorlax-report from %s" % ", ".join(record.path for record in records))
+    except (ArithmeticError, LookupError, TypeError, ValueError) as error:
+        # The checks on reading let only what the page shows through; this is the net under them.
+        raise RecordError("%s: a record holds what the page cannot show (%s: %s)" % (
+            ", ".join(paths), type(error).__name__, error))
+    write_whole(output, text)
+    return len(records)
