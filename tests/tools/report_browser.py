@@ -12,6 +12,7 @@ import base64
 import io
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -19,7 +20,6 @@ import tempfile
 import time
 import urllib.request
 from html import unescape
-import re
 
 import websocket
 from PIL import Image
@@ -94,7 +94,6 @@ def check_page(browser, path, texts, scripts):
     browser.call("Emulation.setScriptExecutionDisabled", value=not scripts)
     browser.call("Page.navigate", url=url)
     browser.wait_for("Page.loadEventFired")
-    browser.call("Runtime.evaluate", expression="1") if scripts else None
     label = "%s (scripts %s)" % (os.path.basename(path), "on" if scripts else "off")
     for event in browser.events:
         method, params = event.get("method"), event.get("params", {})
