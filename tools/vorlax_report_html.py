@@ -6,11 +6,12 @@ import bisect
 from html import escape
 from typing import List, Optional, Sequence
 
-from vorlax_cli import write_whole
+from vorlax_log import ToolError
 from vorlax_report import Record, RecordError, dip_slowest_ms, load
 from vorlax_report_svg import block_chart, nice_ticks, time_chart
 from vorlax_report_text import (comparison, differing, gb_text, headline, mb_s_text, ms_text, notes_of, plural,
                                 settings_rows, sweep_latency)
+from vorlax_signals import write_whole
 
 STYLE = """
 body { font: 15px/1.45 "DejaVu Sans", Arial, sans-serif; color: #222; max-width: 1000px; margin: 1em auto;
@@ -262,5 +263,8 @@ def write_report(paths: Sequence[str], output: str, title: Optional[str] = None)
         # The checks on reading let only what the page shows through; this is the net under them.
         raise RecordError("%s: a record holds what the page cannot show (%s: %s)" % (
             ", ".join(paths), type(error).__name__, error))
-    write_whole(output, text)
+    try:
+        write_whole(output, text)
+    except OSError as error:
+        raise ToolError("cannot write %s: %s; is its folder there and writable?" % (output, error.strerror or error))
     return len(records)

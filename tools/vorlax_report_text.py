@@ -82,6 +82,8 @@ def headline(record: Record) -> str:
         return text
     best = max(data["cells"], key=lambda cell: cell.get("write_median_mbps") or 0, default=None)
     text = "sweep of %s%s: %s" % (measured.get("folder", "?"), where, plural(len(data["cells"]), "cell"))
+    if data.get("partial"):
+        text += " (partial: %s done)" % plural(int(data.get("runs_done") or 0), "run")
     if best and best.get("write_median_mbps") is not None:
         text += "; the fastest write %s at %s" % (mb_s_text(best["write_median_mbps"]), _what(best))
     return text
@@ -112,7 +114,18 @@ def settings_rows(record: Record) -> List[Tuple[str, str]]:
             rows += sorted((data.get(part) or {}).items())
     else:
         rows += sorted((data.get("measured") or {}).items()) + sorted((data.get("settings") or {}).items())
-    return [(name.replace("_", " "), str(value)) for name, value in rows if value is not None and value != ""]
+        plan = data.get("plan") if isinstance(data.get("plan"), dict) else {}
+        rows += [("command", command_text(plan["command"]) if isinstance(plan.get("command"), list) else None)]
+        rows += sorted((key, ", ".join(str(v) for v in value) if isinstance(value, list) else value)
+                       for key, value in plan.items() if key != "command" and not isinstance(value, dict))
+    return [(name.replace("_", " "), value_text(value)) for name, value in rows if value is not None and value != ""]
+
+
+def value_text(value) -> str:
+    """A setting as text: a fraction with 4 figures, a large one whole."""
+    if isinstance(value, float):
+        return "{:,.0f}".format(value) if abs(value) >= 1000 else "{:.4g}".format(value)
+    return str(value)
 
 
 def notes_of(record: Record) -> List[str]:
