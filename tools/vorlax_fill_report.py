@@ -93,13 +93,20 @@ def markdown(fill: Fill, plan: Plan, settings: Settings, measured: Measured, ana
 def write_outputs(out_dir: str, fill: Fill, plan: Plan, settings: Settings, measured: Measured,
                   analysis: Analysis, wall_s: float,
                   interrupted: Optional[str]) -> Tuple[List[str], Optional[ToolError]]:
-    """fill.json, the charts fill.png and fill.svg when a run has a progress
-    line, then fill.md, which links the chart only when it was drawn, in
-    out_dir; (their paths, the ToolError that kept the charts out or None)."""
+    """fill.json, its page report.html, the charts fill.png and fill.svg
+    when a run has a progress line, then fill.md, which links the chart only
+    when it was drawn, in out_dir; (their paths, the ToolError that kept the
+    page or the charts out or None)."""
     path = os.path.join(out_dir, "fill.json")
     write_whole(path, json.dumps(json_document(fill, plan, settings, measured, analysis, wall_s, interrupted),
                                   indent=1) + "\n")
     written, failure = [path], None
+    try:
+        from vorlax_report_html import write_report
+        write_report([path], os.path.join(out_dir, "report.html"), "VORLAX fill of %s" % measured.folder)
+        written.append(os.path.join(out_dir, "report.html"))
+    except ToolError as error:
+        failure = error
     if fill.samples():
         stopped = "; stopped part way: %s" % (interrupted or fill.stopped) if interrupted or fill.stopped else ""
         title = "VORLAX fill: %s, %s%s\n%s; %s; %s" % (

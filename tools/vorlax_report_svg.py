@@ -130,6 +130,9 @@ def time_chart(series, x_label: str, y_label: str, height: int = 300, spans=(), 
     for number, (name, xs, ys) in enumerate(series):
         points = envelope(xs, ys, frame.x0, frame.x1, frame.width_px)
         out.append(_polyline(frame, points, COLOURS[number % len(COLOURS)], name))
+        if len(points) < 3:  # a line of one or two points is hard to see: each is a dot too
+            out += ['<circle cx="%.1f" cy="%.1f" r="4" fill="%s"/>' % (
+                frame.x(x), frame.y(y), COLOURS[number % len(COLOURS)]) for x, y in points]
     for x, y, title in marks:
         out.append('<g class="stall"><line x1="%.1f" y1="%.1f" x2="%.1f" y2="%d" stroke="#d62728" '
                    'stroke-dasharray="3,2"/><circle cx="%.1f" cy="%.1f" r="4" fill="#d62728"/><title>%s</title></g>'

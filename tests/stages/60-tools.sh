@@ -43,7 +43,7 @@ mkdir "$sweep_base/target"
 start=$(date +%s)
 tools/vorlax-sweep --quick --vorlax "$VORLAX_EXE" -o "$scratch/sweep" "$sweep_base/target" >/dev/null
 echo "quick sweep took $(( $(date +%s) - start )) s"
-for made in results.md results.csv results.json results.svg; do
+for made in results.md results.csv results.json report.html results.svg; do
     [ -s "$scratch/sweep/$made" ] || { echo "vorlax-sweep left no $made"; exit 1; }
 done
 [ "$(wc -l < "$scratch/sweep/results.csv")" -eq 5 ] || { echo "expected 4 rows:"; cat "$scratch/sweep/results.csv"; exit 1; }

@@ -1,5 +1,6 @@
-# vorlax-report in a real browser: the pages of a run, a fill, a sweep and
-# two comparisons load in headless Chromium with no console error and no
+# vorlax-report in a real browser: the pages of a run, a fill, a sweep, two
+# comparisons and the report.html that a real vorlax-fill and vorlax-sweep
+# leave load in headless Chromium with no console error and no
 # request outside the file, hold their headline figures, and show charts
 # with ink in a 1280x900 screenshot, with scripts on and off
 # (tests/tools/report_browser.py, over the DevTools protocol). The runs are
@@ -9,20 +10,22 @@
 # exit 2. Skips with the reason where Chromium cannot start.
 set -euo pipefail
 source scripts/lib.sh
-need_packages cmake make g++ python3 python3-numpy python3-pil python3-websocket chromium
+need_packages cmake make g++ python3 python3-numpy python3-matplotlib python3-pil python3-websocket chromium
 
 scratch_base=/dev/shm
 [ -d "$scratch_base" ] || scratch_base="${TMPDIR:-/tmp}"
 scratch=$(mktemp -d "$scratch_base/vorlax-report-XXXXXX")
+# vorlax-fill refuses memory-backed folders: its fill of 1 GB goes to a disk.
+disk=$(mktemp -d "${TMPDIR:-/var/tmp}/vorlax-report-disk-XXXXXX")
 drain=""
 cleanup() {
     [ -z "$drain" ] || kill "$drain" 2>/dev/null || true
-    rm -rf "$scratch"
+    rm -rf "$scratch" "$disk"
 }
 trap cleanup EXIT
 
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/test -j "$(jobs)" --target vorlax
+cmake --build build/test -j "$(jobs)" --target vorlax vorlax-read
 vorlax="$PWD/build/test/vorlax"
 report=tools/vorlax-report
 
@@ -73,6 +76,17 @@ figure() {
 "$report" "$run_a" "$run_b" -o "$scratch/runs.html" >/dev/null
 "$report" "$scratch/results.json" "$scratch/results-b.json" -o "$scratch/sweeps.html" >/dev/null
 
+echo "--- vorlax-fill (1 GB on $disk) and vorlax-sweep --quick leave report.html"
+tools/vorlax-fill --size 1 --read --vorlax "$vorlax" --out "$scratch/fill-out" "$disk" >/dev/null
+# Older kernels refuse O_DIRECT on tmpfs: the sweep's unbuffered cells go to the disk there.
+sweep_base=$scratch
+if ! dd if=/dev/zero of="$scratch/direct-probe" bs=4096 count=1 oflag=direct status=none 2>/dev/null; then
+    sweep_base=$disk
+fi
+rm -f "$scratch/direct-probe"
+mkdir "$sweep_base/target"
+tools/vorlax-sweep --quick --vorlax "$vorlax" -o "$scratch/sweep-out" "$sweep_base/target" >/dev/null
+
 echo "--- the pages in headless Chromium, scripts on and off"
 status=0
 /usr/bin/python3 -B tests/tools/report_browser.py \
@@ -80,7 +94,9 @@ status=0
     "$scratch/fill.html" "the fast phase ended at" "every byte read back and checked: pass" -- \
     "$scratch/sweep.html" "the fastest write 912 MB/s" $'875\u2013948' -- \
     "$scratch/runs.html" "$(figure "$run_a")" "$(figure "$run_b")" "against the first" -- \
-    "$scratch/sweeps.html" "faster" "U 1024K x2 write" || status=$?
+    "$scratch/sweeps.html" "faster" "U 1024K x2 write" -- \
+    "$scratch/fill-out/report.html" "fill of $disk" "every byte read back and checked: pass" -- \
+    "$scratch/sweep-out/report.html" "sweep of $sweep_base/target" ": 4 cells" || status=$?
 if [ "$status" -eq 77 ]; then
     echo "SKIP: the browser checks (chromium cannot start here)"
 elif [ "$status" -ne 0 ]; then
