@@ -185,7 +185,7 @@ def _sweep_body(record: Record) -> List[str]:
                cell.get("write_median_mbps"), "%g\u2013%g" % (worst, best) if cell.get("write_median_mbps") else ""]
         row += [cell.get("read_median_mbps"), cell.get("read_verdict")]
         rows.append(row + [ms_text(figures.get(key)) for key in latency_keys])
-    head += ["read MB/s", "check"] + [key.replace("_ms", "").replace("_", " ") for key in latency_keys]
+    head += ["read MB/s", "check"] + [key[:-3].replace("p99_9", "p99.9").replace("_", " ") for key in latency_keys]
     return ["<h3>The cells</h3>", table(head, rows, (0, 8)),
             "<h3>MB/s against block size (median, whiskers from the worst to the best run)</h3>",
             block_chart(_sweep_lines([record]))]

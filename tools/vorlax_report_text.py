@@ -203,7 +203,8 @@ def sweep_latency(record: Record) -> Tuple[List[str], List[Dict[str, float]]]:
     cells' own "..._ms" figures where the sweep gives them, else the median
     over the cell's runs of each run's "latency" ("write_p99_ms")."""
     cells = record.data["cells"]
-    keys = sorted({key for cell in cells for key in cell if key.endswith("_ms") and cell[key] is not None})
+    keys = list(dict.fromkeys(key for cell in cells for key in cell
+                              if key.endswith("_ms") and cell[key] is not None))
     if keys:
         return keys, [{key: cell.get(key) for key in keys} for cell in cells]
     values = []
