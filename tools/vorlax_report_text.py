@@ -59,8 +59,8 @@ def headline(record: Record) -> str:
         if data.get("ranks"):
             what += " on %s" % plural(len(data["ranks"]), "rank")
         verb = {"vorlax-read": "read back: ", "vorlax-mpi": "MPI: "}.get(data["program"], "")
-        text = "%s%s%s: %s" % (verb, what, _where(target.get("file_system"), target.get("device"),
-                                                    target.get("model")), mb_s_text(run_mb_s(record)) or "no progress line")
+        where = _where(target.get("file_system"), target.get("device"), target.get("model"))
+        text = "%s%s%s: %s" % (verb, what, where, mb_s_text(run_mb_s(record)) or "no progress line")
         latency = data.get("latency") or {}
         if latency.get("median_ms") is not None:
             text += "; the median block %s, the slowest %s" % (ms_text(latency["median_ms"]),
