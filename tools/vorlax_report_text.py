@@ -18,10 +18,10 @@ def mb_s_text(value: Optional[float]) -> str:
 
 
 def ms_text(value: Optional[float]) -> str:
-    """Three figures as vorlax gives them: "0.61 ms", "10.9 ms", "1503 ms"."""
+    """As vorlax gives them: "0.613 ms", "9.81 ms", "10.9 ms", "1503 ms"."""
     if value is None:
         return ""
-    return "%.*f ms" % (2 if value < 10 else 1 if value < 100 else 0, value)
+    return "%.*f ms" % (3 if value < 1 else 2 if value < 10 else 1 if value < 100 else 0, value)
 
 
 def gb_text(value: Optional[float]) -> str:
