@@ -4,8 +4,8 @@
 #
 #   vorlax        vorlax, vorlax-read, their man pages, README.md and docs/
 #                 in /usr/share/doc/vorlax (the README's links resolve there)
-#   vorlax-tools  vorlax-plot, vorlax-sweep, vorlax-fill, their modules and
-#                 pages; needs python3, numpy, matplotlib and vorlax
+#   vorlax-tools  vorlax-plot, vorlax-sweep, vorlax-fill, vorlax-report, their
+#                 modules and pages; needs python3, numpy, matplotlib and vorlax
 #   vorlax-mpi    vorlax-mpi and its page, when the build has it; needs Open MPI
 include(GNUInstallDirs)
 
@@ -74,7 +74,8 @@ every block.")
   set(CPACK_DEBIAN_TOOLS_DESCRIPTION "Charts, sweeps and disk fills for vorlax
 vorlax-plot draws saved vorlax runs; vorlax-sweep runs a matrix of settings
 and tabulates it; vorlax-fill writes a disk's free space and reports the
-phases of the write speed, such as the size of its fast cache.")
+phases of the write speed, such as the size of its fast cache; vorlax-report
+turns their records into one self-contained HTML page.")
   set(CPACK_DEBIAN_MPI_DESCRIPTION "Sequential write speed of many hosts at once, under MPI
 vorlax-mpi runs vorlax's writers on every rank of an MPI job, started by
 mpirun or by Slurm's srun, and prints one progress line a second over all

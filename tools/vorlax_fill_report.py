@@ -11,6 +11,7 @@ from vorlax_machine import Measured
 from vorlax_phase_text import summary_lines
 from vorlax_phases import Analysis, chain, samples_of
 from vorlax_sweep import Settings, read_verdict, write_status
+from vorlax_signals import write_whole
 
 
 def read_summary(fill: Fill) -> Optional[str]:
@@ -89,24 +90,23 @@ def markdown(fill: Fill, plan: Plan, settings: Settings, measured: Measured, ana
     return "\n".join(lines) + "\n"
 
 
-def _write_whole(path: str, text: str) -> None:
-    """Writes path through a temporary name, so that it is whole or absent."""
-    temporary = path + ".tmp"
-    with open(temporary, "w") as out:
-        out.write(text)
-    os.replace(temporary, path)
-
-
 def write_outputs(out_dir: str, fill: Fill, plan: Plan, settings: Settings, measured: Measured,
                   analysis: Analysis, wall_s: float,
                   interrupted: Optional[str]) -> Tuple[List[str], Optional[ToolError]]:
-    """fill.json, the charts fill.png and fill.svg when a run has a progress
-    line, then fill.md, which links the chart only when it was drawn, in
-    out_dir; (their paths, the ToolError that kept the charts out or None)."""
+    """fill.json, its page report.html, the charts fill.png and fill.svg
+    when a run has a progress line, then fill.md, which links the chart only
+    when it was drawn, in out_dir; (their paths, the ToolError that kept the
+    page or the charts out or None)."""
     path = os.path.join(out_dir, "fill.json")
-    _write_whole(path, json.dumps(json_document(fill, plan, settings, measured, analysis, wall_s, interrupted),
+    write_whole(path, json.dumps(json_document(fill, plan, settings, measured, analysis, wall_s, interrupted),
                                   indent=1) + "\n")
     written, failure = [path], None
+    try:
+        from vorlax_report_html import write_report
+        write_report([path], os.path.join(out_dir, "report.html"), "VORLAX fill of %s" % measured.folder)
+        written.append(os.path.join(out_dir, "report.html"))
+    except ToolError as error:
+        failure = error
     if fill.samples():
         stopped = "; stopped part way: %s" % (interrupted or fill.stopped) if interrupted or fill.stopped else ""
         title = "VORLAX fill: %s, %s%s\n%s; %s; %s" % (
@@ -122,5 +122,5 @@ def write_outputs(out_dir: str, fill: Fill, plan: Plan, settings: Settings, meas
             failure = error
     picture = "fill.svg" if os.path.join(out_dir, "fill.svg") in written else None
     path = os.path.join(out_dir, "fill.md")
-    _write_whole(path, markdown(fill, plan, settings, measured, analysis, wall_s, interrupted, picture))
+    write_whole(path, markdown(fill, plan, settings, measured, analysis, wall_s, interrupted, picture))
     return written + [path], failure

@@ -259,9 +259,9 @@ RESULT_NAMES = ("results.md", "results.csv", "results.json")
 
 def write_outputs(results: List[Result], measured: Measured, runs_per_cell: int, out_dir: str,
                   chart_name: Optional[str], plan: Optional[SweepPlan] = None) -> List[str]:
-    """Writes results.md, results.csv, results.json and the chart (unless
-    chart_name is None) into out_dir; returns their paths (no chart when no
-    run was tried)."""
+    """Writes results.md, results.csv, results.json, its page report.html
+    and the chart (unless chart_name is None) into out_dir; returns their
+    paths (no chart when no run was tried)."""
     texts = (("results.md", markdown_table(results, measured, runs_per_cell, plan)),
              ("results.csv", csv_table(results)),
              ("results.json", json.dumps(json_document(results, measured, out_dir, plan), indent=1) + "\n"))
@@ -271,6 +271,9 @@ def write_outputs(results: List[Result], measured: Measured, runs_per_cell: int,
         with open(path, "w") as table:
             table.write(text)
         written.append(path)
+    from vorlax_report_html import write_report
+    write_report([written[-1]], os.path.join(out_dir, "report.html"), "VORLAX sweep of %s" % measured.folder)
+    written.append(os.path.join(out_dir, "report.html"))
     if chart_name and results:
         from vorlax_sweep_chart import draw_chart
         path = os.path.join(out_dir, chart_name)

@@ -2,12 +2,16 @@
 the tool, which stops its program and writes what it has; the exit status
 then says which stopped it (130 for Ctrl-C, 143 for SIGTERM). The start of
 the tools' common command-line module, with the check of their results'
-folder."""
+folder, the writing of a file whole and the ending of a tool on a
+ToolError (one line on stderr and its exit status)."""
 
 import os
 import signal
+import sys
 import tempfile
 from typing import Optional
+
+from vorlax_log import ToolError
 
 _stopped_by = []   # the first signal that stopped the tool
 
@@ -59,3 +63,31 @@ def out_dir_problem(out_dir: str, exists_ok: bool, option: str) -> Optional[str]
         except OSError as error:
             reason = error.strerror or str(error)
     return "%s: cannot write the results there: %s; name another folder with %s" % (out_dir, reason, option)
+
+
+def write_whole(path: str, text: str) -> None:
+    """Writes path through a temporary name beside it, so that it is whole
+    or absent; OSError as open and write give it."""
+    temporary = path + ".tmp"
+    try:
+        with open(temporary, "w", encoding="utf-8") as out:
+            out.write(text)
+        os.replace(temporary, path)
+    except OSError:
+        if os.path.exists(temporary):
+            os.remove(temporary)
+        raise
+
+
+def run_tool(program: str, main, argv) -> int:
+    """main(argv)'s exit status, with the stops caught: a ToolError as
+    "program: reason" on stderr and its exit_status (1 unless it has one),
+    Ctrl-C 130, SIGTERM 143."""
+    catch_stops()
+    try:
+        return main(argv)
+    except ToolError as error:
+        print("%s: %s" % (program, error), file=sys.stderr)
+        return getattr(error, "exit_status", 1)
+    except KeyboardInterrupt:
+        return stopped_status()

@@ -43,7 +43,7 @@ mkdir "$sweep_base/target"
 start=$(date +%s)
 tools/vorlax-sweep --quick --vorlax "$VORLAX_EXE" -o "$scratch/sweep" "$sweep_base/target" >/dev/null
 echo "quick sweep took $(( $(date +%s) - start )) s"
-for made in results.md results.csv results.json results.svg; do
+for made in results.md results.csv results.json report.html results.svg; do
     [ -s "$scratch/sweep/$made" ] || { echo "vorlax-sweep left no $made"; exit 1; }
 done
 [ "$(wc -l < "$scratch/sweep/results.csv")" -eq 5 ] || { echo "expected 4 rows:"; cat "$scratch/sweep/results.csv"; exit 1; }
@@ -70,7 +70,7 @@ changelog_version=$(sed -n '1s/^vorlax (\([^)]*\)).*/\1/p' cmake/debian/changelo
     { echo "cmake/debian/changelog: the latest entry is $changelog_version, the project $version"; exit 1; }
 
 # The build folder holds the tools beside the programs, as the README's build leaves them.
-for tool in vorlax-plot vorlax-sweep vorlax-fill; do
+for tool in vorlax-plot vorlax-sweep vorlax-fill vorlax-report; do
     build/package/$tool --help >/dev/null || { echo "build/package/$tool does not run"; exit 1; }
 done
 
@@ -99,7 +99,7 @@ for needed in python3 python3-numpy python3-matplotlib "vorlax (= $version)"; do
         { echo "vorlax-tools does not depend on $needed"; exit 1; }
 done
 declare -A owner=([vorlax]=vorlax [vorlax-read]=vorlax [vorlax-plot]=vorlax-tools [vorlax-sweep]=vorlax-tools
-                  [vorlax-fill]=vorlax-tools [vorlax-mpi]=vorlax-mpi)
+                  [vorlax-fill]=vorlax-tools [vorlax-report]=vorlax-tools [vorlax-mpi]=vorlax-mpi)
 for program in "${!owner[@]}"; do
     expected=${owner[$program]}
     [ -n "${deb[$expected]:-}" ] || expected=""  # no vorlax-mpi package: its page is in none
@@ -163,6 +163,7 @@ exec 3<&-
 /usr/bin/vorlax-plot "$scratch/installed.log" -o "$scratch/installed.png"
 /usr/bin/vorlax-sweep --help >/dev/null
 /usr/bin/vorlax-fill --help >/dev/null
+/usr/bin/vorlax-report --help >/dev/null
 /usr/bin/vorlax-plot --phases "$scratch/installed.log" -o "$scratch/phases.svg" >/dev/null
 $sudo dpkg -r "${installing[@]}" >/dev/null
 package_installed_here=""

@@ -216,6 +216,7 @@ class Fills(unittest.TestCase):
                                                                                    "stopped"))
                     self.assertGreater(found["total_gb"], 0, out)
                     self.assertIn("wrote %s" % os.path.join(disk.out, "fill.json"), out)
+                    self.assertIn(os.path.join(disk.out, "report.html"), out)
                     with open(os.path.join(disk.out, "fill.md")) as text:
                         self.assertIn("](fill.svg)", text.read())
                     with open(os.path.join(disk.out, "fill.svg")) as chart:

@@ -55,6 +55,8 @@ class Sweeps(unittest.TestCase):
                 document = json.load(document)
             with open(os.path.join(out, "results.md")) as table:
                 markdown = table.read()
+            with open(os.path.join(out, "report.html")) as page:
+                self.assertIn("sweep of %s" % os.path.realpath(target), page.read())
             self.assertEqual(done.stdout.split("\nwrote ")[0], markdown)
             # Runs round by round; each run's figures are its logs' last lines.
             runs = document["runs"]

@@ -1,0 +1,297 @@
+"""What a report is made of: the records read and checked (a `--json`
+record of vorlax, vorlax-read or vorlax-mpi, a fill's fill.json, a sweep's
+results.json), the rates over time, the figures compared with their
+verdicts, and the envelope that bounds a long series. Pure Python: nothing
+here draws or writes."""
+
+import json
+import math
+import os
+import statistics
+from dataclasses import dataclass, field
+from typing import Dict, List, Optional, Sequence, Tuple
+
+from vorlax_log import ToolError
+
+RUN_PROGRAMS = ("vorlax", "vorlax-read", "vorlax-mpi")
+NUMBERS = (int, float)
+
+
+class RecordError(ToolError):
+    """A record that cannot be read or is not one the report knows."""
+    exit_status = 2
+
+
+@dataclass
+class Rates:
+    """A rate over time: at the end of each interval, its second, the GB
+    done so far, its MB/s and its slowest block (None when not timed)."""
+    seconds: List[float] = field(default_factory=list)
+    gb: List[float] = field(default_factory=list)
+    mb_s: List[float] = field(default_factory=list)
+    max_ms: List[Optional[float]] = field(default_factory=list)
+
+
+@dataclass
+class Record:
+    kind: str              # "run", "fill" or "sweep"
+    path: str
+    data: Dict[str, object]
+    rates: Rates           # empty for a sweep
+    read_rates: Rates = field(default_factory=Rates)   # a fill's read-back
+
+    @property
+    def name(self) -> str:
+        return os.path.basename(self.path)
+
+
+def _reject_constant(text: str):
+    raise ValueError("%s is not a number JSON allows" % text)
+
+
+def parse_text(text: str, path: str) -> Record:
+    """The Record in a file's text; RecordError naming the file and the
+    first thing wrong (not JSON, truncated, a key missing or of the wrong
+    type, NaN)."""
+    try:
+        data = json.loads(text, parse_constant=_reject_constant)
+    except ValueError as error:
+        raise RecordError("%s: not a whole JSON record (%s); is it a --json record, fill.json or results.json?"
+                          % (path, error))
+    if not isinstance(data, dict):
+        raise RecordError("%s: a record is a JSON object, this is a %s" % (path, type(data).__name__))
+    if data.get("program") in RUN_PROGRAMS:
+        kind = "run"
+    elif isinstance(data.get("cells"), list) and "runs" in data:
+        kind = "sweep"
+    elif "samples" in data and "planned_gb" in (data.get("settings") or {}):
+        kind = "fill"
+    else:
+        raise RecordError("%s: not a record of vorlax, vorlax-read, vorlax-mpi, vorlax-fill or vorlax-sweep"
+                          % path)
+    try:
+        CHECKS[kind](data)
+        rates = Rates() if kind == "sweep" else rates_of(data["samples"])
+        read_rates = rates_of(data.get("read_samples") or []) if kind == "fill" else Rates()
+    except RecordError as error:
+        raise RecordError("%s: %s" % (path, error))
+    return Record(kind, path, data, rates, read_rates)
+
+
+def load(path: str) -> Record:
+    try:
+        with open(path, encoding="utf-8") as source:
+            text = source.read()
+    except (OSError, UnicodeDecodeError) as error:
+        raise RecordError("%s: cannot read it (%s)" % (path, getattr(error, "strerror", None) or error))
+    return parse_text(text, path)
+
+
+def _is_number(value) -> bool:
+    return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
+
+
+def need(data, key, kinds, where, optional=True):
+    """data[key] when it has one of kinds ("number", "text", "list",
+    "object"); None when absent or null and optional; RecordError otherwise."""
+    value = data.get(key) if isinstance(data, dict) else None
+    if value is None:
+        if optional:
+            return None
+        raise RecordError("%s%s is missing" % (where, key))
+    tests = {"number": _is_number, "text": lambda v: isinstance(v, str), "list": lambda v: isinstance(v, list),
+             "object": lambda v: isinstance(v, dict), "bool": lambda v: isinstance(v, bool)}
+    if not any(tests[kind](value) for kind in kinds.split("|")):
+        raise RecordError("%s%s is not a %s" % (where, key, kinds.replace("|", " or ")))
+    return value
+
+
+def _check_each(items, where, fields: Dict[str, str]) -> None:
+    """Each of items is an object whose keys have their kinds; a kind
+    ending in "!" is required."""
+    for number, item in enumerate(items or []):
+        if not isinstance(item, dict):
+            raise RecordError("%s[%d] is not an object" % (where, number))
+        for key, kinds in fields.items():
+            need(item, key, kinds.rstrip("!"), "%s[%d]." % (where, number), optional=not kinds.endswith("!"))
+
+
+def _check_run(data) -> None:
+    for key, kinds in (("version", "text"), ("started", "text"), ("command", "list|text"), ("notes", "text|list"),
+                       ("total_mb", "number"), ("seconds", "number"), ("mb_s", "number"), ("stopped", "text"),
+                       ("exit_status", "number")):
+        need(data, key, kinds, "")
+    for key in ("settings", "machine", "target"):
+        part = need(data, key, "object", "") or {}
+        for name, value in part.items():
+            need(part, name, "text|number|bool", key + ".")
+    _check_each(need(data, "threads", "list", ""), "threads",
+                {"index": "number", "blocks": "number", "mb": "number", "result": "text|number", "reason": "text"})
+    _check_each(need(data, "ranks", "list", ""), "ranks", {"host": "text", "threads": "list!"})
+    for rank, item in enumerate(data.get("ranks") or []):
+        _check_each(item["threads"], "ranks[%d].threads" % rank, {"index": "number", "mb": "number"})
+    latency = need(data, "latency", "object", "") or {}
+    for key in ("blocks", "min_ms", "median_ms", "p90_ms", "p99_ms", "p99_9_ms", "max_ms", "max_at_s",
+                "max_thread", "max_block"):
+        need(latency, key, "number", "latency.")
+    stalls = need(latency, "stalls", "object", "latency.") or {}
+    need(stalls, "count", "number", "latency.stalls.")
+    need(stalls, "total_s", "number", "latency.stalls.")
+    _check_each(need(stalls, "longest", "list", "latency.stalls."), "latency.stalls.longest",
+                {"at_s": "number!", "ms": "number!", "thread": "number!"})
+    need(data, "samples", "list", "", optional=False)
+
+
+def _check_fill(data) -> None:
+    for key in ("measured", "settings"):
+        part = need(data, key, "object", "") or {}
+        for name, value in part.items():
+            need(part, name, "text|number|bool", key + ".")
+    for key in ("total_gb", "total_s", "average_mb_s", "median_mb_s"):
+        need(data, key, "number", "")
+    need(data, "read", "text", "")
+    _check_each(need(data, "phases", "list", ""), "phases",
+                {key: "number!" for key in ("start_gb", "end_gb", "start_s", "end_s", "mb_s")})
+    cliff = need(data, "cliff", "object", "")
+    for key in ("gb", "plus_minus_gb", "from_mb_s", "to_mb_s"):
+        need(cliff or {}, key, "number", "cliff.", optional=cliff is None)
+    _check_each(need(data, "dips", "list", ""), "dips",
+                {"start_gb": "number!", "start_s": "number!", "seconds": "number!", "mb_s": "number!"})
+    _check_each(need(data, "runs", "list", ""), "runs", {"write": "text", "exit_status": "number"})
+    need(data, "read_samples", "list", "")
+
+
+def _check_sweep(data) -> None:
+    measured = need(data, "measured", "object", "") or {}
+    for name in measured:
+        need(measured, name, "text|number|bool", "measured.")
+    cell_keys = {"mode": "text!", "block_kb": "number!", "threads": "number!", "size_gb": "number", "runs": "number"}
+    cell_keys.update({"%s_%s" % (kind, key): "number" for kind in ("write", "read")
+                      for key in ("median_mbps", "best_mbps", "spread_pct")})
+    _check_each(data["cells"], "cells", cell_keys)
+    for number, cell in enumerate(data["cells"]):
+        for key in cell:
+            if key.endswith("_ms"):
+                need(cell, key, "number", "cells[%d]." % number)
+    _check_each(need(data, "runs", "list", ""), "runs", {"mode": "text!", "block_kb": "number!", "threads": "number!",
+                                                          "size_gb": "number", "write": "object", "read": "object"})
+    for number, run in enumerate(data.get("runs") or []):
+        for kind in ("write", "read"):
+            if run.get(kind):
+                need(run[kind], "sustained_mbps", "number", "runs[%d].%s." % (number, kind))
+
+
+CHECKS = {"run": _check_run, "fill": _check_fill, "sweep": _check_sweep}
+
+
+DIP_SLOWEST = (("slowest_ms",), ("slowest_block_ms",), ("max_ms",), ("slowest", "ms"), ("slowest_block", "ms"))
+
+
+def dip_slowest_ms(dip: Dict) -> Optional[float]:
+    """A fill's dip's slowest block in ms, under the names a fill may give
+    it; None when it has none (runs not timed) or it is not a number."""
+    for path in DIP_SLOWEST:
+        value = dip
+        for key in path:
+            value = value.get(key) if isinstance(value, dict) else None
+        if _is_number(value):
+            return float(value)
+    return None
+
+
+def rates_of(samples: Sequence) -> Rates:
+    """The rate of each interval between cumulative samples [seconds, MB
+    (, slowest block ms)], the first from 0 s and 0 MB; samples no later
+    than the one before are left out."""
+    rates = Rates()
+    last_s = last_mb = 0.0
+    for number, sample in enumerate(samples):
+        try:
+            seconds, mb = float(sample[0]), float(sample[1])
+            slowest = sample[2] if len(sample) > 2 else None
+            if type(sample) is not list or type(sample[0]) not in NUMBERS or type(sample[1]) not in NUMBERS or not (
+                    math.isfinite(seconds) and math.isfinite(mb)) or not (slowest is None or _is_number(slowest)):
+                raise ValueError
+        except (TypeError, ValueError, IndexError, KeyError):
+            raise RecordError("samples[%d] is not [seconds, MB(, slowest ms)]" % number)
+        if seconds <= last_s:
+            continue
+        rates.seconds.append(seconds)
+        rates.gb.append(mb / 1024.0)
+        rates.mb_s.append((mb - last_mb) / (seconds - last_s))
+        rates.max_ms.append(None if slowest is None else float(slowest))
+        last_s, last_mb = seconds, mb
+    return rates
+
+
+def envelope(xs: Sequence[float], ys: Sequence[Optional[float]], x_low: float, x_high: float,
+             columns: int) -> List[Tuple[float, float]]:
+    """The points to draw of a series over `columns` pixel columns from
+    x_low to x_high: every point when there are no more than two a column,
+    else per column its minimum and maximum, in the order they came (at
+    most 2 * columns points). None values are left out."""
+    points = [(x, y) for x, y in zip(xs, ys) if y is not None]
+    if len(points) <= 2 * columns:
+        return points
+    width = (x_high - x_low) / columns or 1.0
+    out: List[Tuple[float, float]] = []
+    column_of = -1
+    low = high = points[0]
+    for point in points:
+        column = min(columns - 1, max(0, int((point[0] - x_low) / width)))
+        if column != column_of:
+            if column_of >= 0:
+                out += [low, high] if low[0] < high[0] else [high, low] if high[0] < low[0] else [low]
+            column_of, low, high = column, point, point
+        elif point[1] < low[1]:
+            low = point
+        elif point[1] > high[1]:
+            high = point
+    out += [low, high] if low[0] < high[0] else [high, low] if high[0] < low[0] else [low]
+    return out
+
+
+def relative_spread(values: Sequence[float]) -> Optional[float]:
+    """(best - worst) / median of repeats, as a share; None under two."""
+    if len(values) < 2 or not statistics.median(values):
+        return None
+    return (max(values) - min(values)) / statistics.median(values)
+
+
+def rates_spread(mb_s: Sequence[float]) -> Optional[float]:
+    """The spread of per-second rates as a share of their median: the
+    middle half, (third quartile - first) / median; None under four."""
+    if len(mb_s) < 4 or not statistics.median(mb_s):
+        return None
+    quartiles = statistics.quantiles(mb_s, n=4)
+    return (quartiles[2] - quartiles[0]) / statistics.median(mb_s)
+
+
+def phase_spread(rates: Rates, phases: Sequence[Dict]) -> Optional[float]:
+    """rates_spread() of each rate as a share of its phase's median, so that
+    a fill's change of speed is not counted as its noise."""
+    if not phases:
+        return rates_spread(rates.mb_s)
+    shares = []
+    for seconds, mb_s in zip(rates.seconds, rates.mb_s):
+        phase = next((p for p in phases if p["start_s"] < seconds <= p["end_s"]), phases[-1])
+        if phase["mb_s"]:
+            shares.append(mb_s / phase["mb_s"])
+    return rates_spread(shares)
+
+
+def verdict(base: float, other: float, base_spread: Optional[float], other_spread: Optional[float],
+            higher_is_better: bool = True) -> str:
+    """"faster" or "slower" (other against base) only where their ratio is
+    further from 1 than the larger of the two spreads (shares); "within the
+    noise" otherwise, and where no spread is known ("no spread known")."""
+    spreads = [s for s in (base_spread, other_spread) if s is not None]
+    if not spreads:
+        return "no spread known"
+    if not base or not other:
+        return "within the noise" if base == other else ("faster" if (other > base) == higher_is_better
+                                                          else "slower")
+    change = other / base - 1.0
+    if abs(change) <= max(spreads):
+        return "within the noise"
+    return "faster" if (change > 0) == higher_is_better else "slower"
