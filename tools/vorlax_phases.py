@@ -8,7 +8,9 @@ docs/fill.md gives the method and its limits in full; in short:
    3 sigma^2 log n, sides of 8 s or more; sigma from the raw rates' MAD of
    successive differences); neighbours closer than 10 % of the faster (or
    their noise) are merged, and each boundary moves to the best split of
-   the raw rates nearby. numpy's cumulative sums make each level one pass.
+   the raw rates nearby; numpy's cumulative sums make each level one
+   pass. A span below half of two neighbours at one level (one of them
+   longer than it) is joined with them: a dip, however long.
 2. Before that, the first and last 3 minimum phases are searched for a
    short phase (a cache that fills in seconds): 3 intervals or more at the
    edge, distinct from the rest, beside 8 s or more of it, whose level the
@@ -149,6 +151,26 @@ def _edge(rates: numpy.ndarray, full: numpy.ndarray, min_len: int, sigma: float)
     return 0 if back >= MIN_EDGE else k
 
 
+def _join_dips(rates: numpy.ndarray, edges: List[int], sigma: float) -> List[int]:
+    """Edges (span starts, then the end) with each low span and its two
+    neighbours made one span: a span whose median is under DIP_FRACTION of
+    theirs, between neighbours at one level (margin() under 1) of which one
+    lasts longer than it, is a dip of that phase however long, never two
+    phases more. A phase that starts low (a cliff's first seconds) is not
+    joined: its neighbours differ."""
+    edges, i = list(edges), 1
+    while i + 2 < len(edges):
+        left, low, right = (rates[a:b] for a, b in zip(edges[i - 1:i + 2], edges[i:i + 3]))
+        level = float(numpy.median(numpy.concatenate((left, right))))
+        if (numpy.median(low) < DIP_FRACTION * level and len(low) < max(len(left), len(right))
+                and margin(left, right, sigma) < 1.0):
+            del edges[i:i + 2]
+            i = 1
+        else:
+            i += 1
+    return edges
+
+
 def _dips(rates, lengths, starts_s, starts_mb, edges, medians) -> List[Dip]:
     """Spans of MIN_DIP_S or more whose rates stay under DIP_FRACTION of
     their phase's median, with their phase on both sides."""
@@ -190,7 +212,8 @@ def analyse(seconds, total_mb, min_phase_s: float = MIN_PHASE_S) -> Analysis:
         boundaries = merge_close(middle, boundaries, sigma)
         boundaries = refine(middle, boundaries, half, min_len)
     boundaries = [first] * bool(first) + [first + b for b in boundaries] + [len(rates) - last] * bool(last)
-    edges = [0] + boundaries + [len(rates)]
+    edges = _join_dips(rates, [0] + boundaries + [len(rates)], sigma)
+    boundaries = edges[1:-1]
     medians = [float(numpy.median(rates[a:b])) for a, b in zip(edges[:-1], edges[1:])]
     phases = [Phase(starts_mb[a] / 1024.0, ends_mb[b - 1] / 1024.0, float(starts_s[a]), float(ends_s[b - 1]), m)
               for a, b, m in zip(edges[:-1], edges[1:], medians)]
