@@ -28,7 +28,8 @@ from typing import Dict, List, Optional, Sequence, Tuple
 
 import numpy
 
-from vorlax_segments import MIN_CHANGE, best_split, margin, merge_close, noise_of, refine, segment, smooth
+from vorlax_segments import (MIN_CHANGE, best_split, margin, medians_apart, merge_close, noise_of, refine, segment,
+                             smooth)
 
 MIN_PHASE_S = 8.0
 SMOOTH_S = 5.0            # the running median hides spans up to this long
@@ -152,20 +153,28 @@ def _edge(rates: numpy.ndarray, full: numpy.ndarray, min_len: int, sigma: float)
 
 
 def _join_dips(rates: numpy.ndarray, edges: List[int], sigma: float) -> List[int]:
-    """Edges (span starts, then the end) with each low span and its two
-    neighbours made one span: a span whose median is under DIP_FRACTION of
+    """Edges (span starts, then the end) with each low stretch and its two
+    neighbours made one span: up to 3 spans (a long dip can be cut in
+    pieces of a minimum phase) whose rates' median is under DIP_FRACTION of
     theirs, between neighbours at one level (margin() under 1) of which one
-    lasts longer than it, is a dip of that phase however long, never two
+    lasts longer than it, are a dip of that phase however long, never
     phases more. A phase that starts low (a cliff's first seconds) is not
     joined: its neighbours differ."""
     edges, i = list(edges), 1
+    medians = [float(numpy.median(rates[a:b])) for a, b in zip(edges[:-1], edges[1:])]
     while i + 2 < len(edges):
-        left, low, right = (rates[a:b] for a, b in zip(edges[i - 1:i + 2], edges[i:i + 3]))
-        level = float(numpy.median(numpy.concatenate((left, right))))
-        if (numpy.median(low) < DIP_FRACTION * level and len(low) < max(len(left), len(right))
-                and margin(left, right, sigma) < 1.0):
-            del edges[i:i + 2]
-            i = 1
+        for j in range(i + 1, min(i + 4, len(edges) - 1)):  # spans i to j - 1 low, span j the right side
+            # A union's median lies between its parts': skip what cannot be low at no cost.
+            if min(medians[i:j]) >= DIP_FRACTION * max(medians[i - 1], medians[j]):
+                continue
+            left, low, right = rates[edges[i - 1]:edges[i]], rates[edges[i]:edges[j]], rates[edges[j]:edges[j + 1]]
+            if (len(low) < max(len(left), len(right))
+                    and medians_apart(medians[i - 1], medians[j], len(left), len(right), sigma) < 1.0
+                    and numpy.median(low) < DIP_FRACTION * numpy.median(numpy.concatenate((left, right)))):
+                del edges[i:j + 1]
+                medians[i - 1:j + 1] = [float(numpy.median(rates[edges[i - 1]:edges[i]]))]
+                i = max(1, i - 2)  # the joined span may be the level beside a low stretch before it
+                break
         else:
             i += 1
     return edges

@@ -57,8 +57,12 @@ def margin(left: numpy.ndarray, right: numpy.ndarray, sigma: float) -> float:
     """How far apart the medians of two spans are, in units of what counts
     as a change (MIN_CHANGE of the faster, or what their noise explains):
     under 1 is no change."""
-    a, b = float(numpy.median(left)), float(numpy.median(right))
-    noise = 4.0 * 1.2533 * sigma * math.sqrt(1.0 / len(left) + 1.0 / len(right))
+    return medians_apart(float(numpy.median(left)), float(numpy.median(right)), len(left), len(right), sigma)
+
+
+def medians_apart(a: float, b: float, left_n: int, right_n: int, sigma: float) -> float:
+    """margin() of two spans of left_n and right_n rates whose medians are a and b."""
+    noise = 4.0 * 1.2533 * sigma * math.sqrt(1.0 / left_n + 1.0 / right_n)
     needed = max(MIN_CHANGE * max(abs(a), abs(b)), noise)
     return abs(a - b) / needed if needed > 0 else math.inf
 

@@ -173,6 +173,8 @@ class Phases(unittest.TestCase):
         cases = [  # name, spans, the phases' speeds, (start s, seconds) of each dip
             ("two dips in one phase", [(20, 2000), (20, 400), (8, 20), (20, 400), (15, 30), (20, 400)],
              [2000, 400], [(40, 8), (68, 15)]),
+            ("a long dip the segmentation cuts in two", [(200, 600), (12, 100), (200, 600), (12, 100), (200, 600)],
+             [600], [(200, 12), (412, 12)]),
             ("a throttled disk under load", [(14, 150), (8, 40), (8, 10), (13, 40)], [150, 40], [(22, 8)]),
             ("right after a cliff: the new phase's start", [(30, 250), (4, 20), (60, 80)], [250, 80], []),
             ("right after a cliff, long: a phase", [(30, 250), (8, 20), (60, 80)], [250, 20, 80], []),
