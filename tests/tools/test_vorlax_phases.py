@@ -37,6 +37,15 @@ def change_gb(spans, upto):
 
 
 class Phases(unittest.TestCase):
+    def phases_of(self, spans, seed, speeds):
+        """The analysis of spans with 5 % noise and its summary, once its phases are checked to have speeds."""
+        analysis = analyse(*series(spans, 0.05, seed))
+        lines = summary_lines(analysis)
+        self.assertEqual(len(analysis.phases), len(speeds), lines)
+        for phase, speed in zip(analysis.phases, speeds):
+            self.assertAlmostEqual(phase.mb_s, speed, delta=0.06 * speed)
+        return analysis, lines
+
     def test_no_change_is_reported_as_none(self):
         cases = [  # name, spans, noise, seeds
             ("flat", [(120, 500)], 0.0, [0]),
@@ -99,11 +108,7 @@ class Phases(unittest.TestCase):
             for where, spans, speeds in cases:
                 for seed in range(3):
                     with self.subTest(where, seconds=length, seed=seed):
-                        analysis = analyse(*series(spans, 0.05, seed))
-                        lines = summary_lines(analysis)
-                        self.assertEqual(len(analysis.phases), len(speeds), lines)
-                        for phase, speed in zip(analysis.phases, speeds):
-                            self.assertAlmostEqual(phase.mb_s, speed, delta=0.06 * speed)
+                        analysis, lines = self.phases_of(spans, seed, speeds)
                         for upto, phase in enumerate(analysis.phases[:-1], 1):
                             true_gb = change_gb(spans, upto)
                             self.assertLessEqual(abs(phase.end_gb - true_gb), phase.plus_minus_gb + 1e-9, lines)
@@ -189,11 +194,7 @@ class Phases(unittest.TestCase):
         for name, spans, speeds, dips in cases:
             for seed in range(3):
                 with self.subTest(name, spans=spans, seed=seed):
-                    analysis = analyse(*series(spans, 0.05, seed))
-                    lines = summary_lines(analysis)
-                    self.assertEqual(len(analysis.phases), len(speeds), lines)
-                    for phase, speed in zip(analysis.phases, speeds):
-                        self.assertAlmostEqual(phase.mb_s, speed, delta=0.06 * speed)
+                    analysis, lines = self.phases_of(spans, seed, speeds)
                     self.assertEqual([(round(d.start_s), round(d.seconds)) for d in analysis.dips], dips, lines)
                     self.assertEqual(analysis.cliff.gb if analysis.cliff else None,
                                      analysis.phases[0].end_gb if len(speeds) > 1 else None)
