@@ -8,7 +8,9 @@ docs/fill.md gives the method and its limits in full; in short:
    3 sigma^2 log n, sides of 8 s or more; sigma from the raw rates' MAD of
    successive differences); neighbours closer than 10 % of the faster (or
    their noise) are merged, and each boundary moves to the best split of
-   the raw rates nearby. numpy's cumulative sums make each level one pass.
+   the raw rates nearby; numpy's cumulative sums make each level one
+   pass. A span below half of two neighbours at one level (one of them
+   longer than it) is joined with them: a dip, however long.
 2. Before that, the first and last 3 minimum phases are searched for a
    short phase (a cache that fills in seconds): 3 intervals or more at the
    edge, distinct from the rest, beside 8 s or more of it, whose level the
@@ -26,9 +28,11 @@ from typing import Dict, List, Optional, Sequence, Tuple
 
 import numpy
 
+from vorlax_segments import (MIN_CHANGE, best_split, margin, medians_apart, merge_close, noise_of, refine, segment,
+                             smooth)
+
 MIN_PHASE_S = 8.0
 SMOOTH_S = 5.0            # the running median hides spans up to this long
-MIN_CHANGE = 0.10          # smallest change of speed reported, of the faster rate
 DIP_FRACTION = 0.5         # a dip is below this share of its phase's median
 MIN_DIP_S = 2.0
 MIN_EDGE = 3               # intervals a phase at the start or the end lasts at least
@@ -125,93 +129,6 @@ def interval_rates(seconds, total_mb) -> Tuple[numpy.ndarray, numpy.ndarray, num
     return ends_s, ends_mb, rates, usual
 
 
-def noise_of(rates: numpy.ndarray) -> float:
-    """Robust standard deviation of the rates' noise."""
-    if len(rates) < 3:
-        return 0.0
-    return 1.4826 * float(numpy.median(numpy.abs(numpy.diff(rates)))) / math.sqrt(2.0)
-
-
-def _smooth(rates: numpy.ndarray, width: int) -> numpy.ndarray:
-    half = width // 2
-    padded = numpy.pad(rates, half, mode="edge")
-    return numpy.median(numpy.lib.stride_tricks.sliding_window_view(padded, width), axis=1)
-
-
-def _best_split(values: numpy.ndarray, start: int, end: int, min_len: int) -> Tuple[int, float]:
-    """The split k of values[start:end] (both sides >= min_len) that most
-    reduces the squared error, and that reduction; (-1, 0) when none."""
-    n = end - start
-    if n < 2 * min_len:
-        return -1, 0.0
-    part = values[start:end]
-    sums = numpy.cumsum(part)
-    left_n = numpy.arange(min_len, n - min_len + 1)
-    left = sums[left_n - 1]
-    total = sums[-1]
-    right_n = n - left_n
-    gains = (left / left_n - (total - left) / right_n) ** 2 * left_n * right_n / n
-    best = int(numpy.argmax(gains))
-    return start + int(left_n[best]), float(gains[best])
-
-
-def _segment(values: numpy.ndarray, min_len: int, penalty: float) -> List[int]:
-    """Boundaries (indices where a new span starts) by binary segmentation."""
-    boundaries, pending = [], [(0, len(values))]
-    while pending:
-        start, end = pending.pop()
-        split, gain = _best_split(values, start, end, min_len)
-        if split > 0 and gain > penalty:
-            boundaries.append(split)
-            pending += [(start, split), (split, end)]
-    return sorted(boundaries)
-
-
-def _margin(left: numpy.ndarray, right: numpy.ndarray, sigma: float) -> float:
-    """How far apart the medians of two spans are, in units of what counts
-    as a change (MIN_CHANGE of the faster, or what their noise explains):
-    under 1 is no change."""
-    a, b = float(numpy.median(left)), float(numpy.median(right))
-    noise = 4.0 * 1.2533 * sigma * math.sqrt(1.0 / len(left) + 1.0 / len(right))
-    needed = max(MIN_CHANGE * max(abs(a), abs(b)), noise)
-    return abs(a - b) / needed if needed > 0 else math.inf
-
-
-def _merge_close(rates: numpy.ndarray, boundaries: List[int], sigma: float) -> List[int]:
-    """Drops the boundary between the two closest neighbours while they
-    differ by less than MIN_CHANGE of the faster or than their noise."""
-    boundaries = list(boundaries)
-    while boundaries:
-        edges = [0] + boundaries + [len(rates)]
-        closest, closest_margin = None, 0.0
-        for i, split in enumerate(boundaries):
-            margin = _margin(rates[edges[i]:split], rates[split:edges[i + 2]], sigma)
-            if margin < 1.0 and (closest is None or margin < closest_margin):
-                closest, closest_margin = i, margin
-        if closest is None:
-            return boundaries
-        del boundaries[closest]
-    return boundaries
-
-
-def _refine(rates: numpy.ndarray, boundaries: List[int], reach: int, min_len: int) -> List[int]:
-    """Each boundary moved, within reach, to the best split of the raw rates
-    between its neighbours."""
-    refined = []
-    for i, split in enumerate(boundaries):
-        start = refined[-1] if refined else 0
-        end = boundaries[i + 1] if i + 1 < len(boundaries) else len(rates)
-        low, high = max(start + 1, split - reach), min(end - 1, split + reach)
-        best, best_cost = split, math.inf
-        for k in range(low, high + 1):
-            left, right = rates[start:k], rates[k:end]
-            cost = float(((left - left.mean()) ** 2).sum() + ((right - right.mean()) ** 2).sum())
-            if cost < best_cost:
-                best, best_cost = k, cost
-        refined.append(best if min(best - start, end - best) >= min(min_len, split - start, end - split) else split)
-    return refined
-
-
 def _edge(rates: numpy.ndarray, full: numpy.ndarray, min_len: int, sigma: float) -> int:
     """The length of a short phase at the start of rates (reverse both for
     the end), as the module's opening tells; 0 when there is none. Only
@@ -221,8 +138,8 @@ def _edge(rates: numpy.ndarray, full: numpy.ndarray, min_len: int, sigma: float)
     is no phase."""
     n = len(rates)
     window = min(n, 3 * min_len)
-    k, _ = _best_split(rates, 0, window, MIN_EDGE + int(not full[0]))  # only the first can be cut short
-    if k < 0 or n - k < min_len or _margin(rates[:k], rates[k:window], sigma) < 1.0:
+    k, _ = best_split(rates, 0, window, MIN_EDGE + int(not full[0]))  # only the first can be cut short
+    if k < 0 or n - k < min_len or margin(rates[:k], rates[k:window], sigma) < 1.0:
         return 0
     rest = float(numpy.median(rates[k:window]))
     own = rates[:k][full[:k]]
@@ -233,6 +150,34 @@ def _edge(rates: numpy.ndarray, full: numpy.ndarray, min_len: int, sigma: float)
     changes = numpy.flatnonzero(near[1:] != near[:-1])
     back = (changes[1::2] - changes[0::2]).max(initial=0)
     return 0 if back >= MIN_EDGE else k
+
+
+def _join_dips(rates: numpy.ndarray, edges: List[int], sigma: float) -> List[int]:
+    """Edges (span starts, then the end) with each low stretch and its two
+    neighbours made one span: up to 3 spans (a long dip can be cut in
+    pieces of a minimum phase) whose rates' median is under DIP_FRACTION of
+    theirs, between neighbours at one level (margin() under 1) of which one
+    lasts longer than it, are a dip of that phase however long, never
+    phases more. A phase that starts low (a cliff's first seconds) is not
+    joined: its neighbours differ."""
+    edges, i = list(edges), 1
+    medians = [float(numpy.median(rates[a:b])) for a, b in zip(edges[:-1], edges[1:])]
+    while i + 2 < len(edges):
+        for j in range(i + 1, min(i + 4, len(edges) - 1)):  # spans i to j - 1 low, span j the right side
+            # A union's median lies between its parts': skip what cannot be low at no cost.
+            if min(medians[i:j]) >= DIP_FRACTION * max(medians[i - 1], medians[j]):
+                continue
+            left, low, right = rates[edges[i - 1]:edges[i]], rates[edges[i]:edges[j]], rates[edges[j]:edges[j + 1]]
+            if (len(low) < max(len(left), len(right))
+                    and medians_apart(medians[i - 1], medians[j], len(left), len(right), sigma) < 1.0
+                    and numpy.median(low) < DIP_FRACTION * numpy.median(numpy.concatenate((left, right)))):
+                del edges[i:j + 1]
+                medians[i - 1:j + 1] = [float(numpy.median(rates[edges[i - 1]:edges[i]]))]
+                i = max(1, i - 2)  # the joined span may be the level beside a low stretch before it
+                break
+        else:
+            i += 1
+    return edges
 
 
 def _dips(rates, lengths, starts_s, starts_mb, edges, medians) -> List[Dip]:
@@ -272,11 +217,12 @@ def analyse(seconds, total_mb, min_phase_s: float = MIN_PHASE_S) -> Analysis:
     boundaries: List[int] = []
     if len(middle) >= 2 * min_len:
         half = min(int(math.ceil(SMOOTH_S / usual - 1e-9)), min_len - 1)
-        boundaries = _segment(_smooth(middle, 2 * half + 1), min_len, 3.0 * sigma ** 2 * math.log(len(middle)))
-        boundaries = _merge_close(middle, boundaries, sigma)
-        boundaries = _refine(middle, boundaries, half, min_len)
+        boundaries = segment(smooth(middle, 2 * half + 1), min_len, 3.0 * sigma ** 2 * math.log(len(middle)))
+        boundaries = merge_close(middle, boundaries, sigma)
+        boundaries = refine(middle, boundaries, half, min_len)
     boundaries = [first] * bool(first) + [first + b for b in boundaries] + [len(rates) - last] * bool(last)
-    edges = [0] + boundaries + [len(rates)]
+    edges = _join_dips(rates, [0] + boundaries + [len(rates)], sigma)
+    boundaries = edges[1:-1]
     medians = [float(numpy.median(rates[a:b])) for a, b in zip(edges[:-1], edges[1:])]
     phases = [Phase(starts_mb[a] / 1024.0, ends_mb[b - 1] / 1024.0, float(starts_s[a]), float(ends_s[b - 1]), m)
               for a, b, m in zip(edges[:-1], edges[1:], medians)]

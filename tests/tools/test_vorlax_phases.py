@@ -37,6 +37,15 @@ def change_gb(spans, upto):
 
 
 class Phases(unittest.TestCase):
+    def phases_of(self, spans, seed, speeds):
+        """The analysis of spans with 5 % noise and its summary, once its phases are checked to have speeds."""
+        analysis = analyse(*series(spans, 0.05, seed))
+        lines = summary_lines(analysis)
+        self.assertEqual(len(analysis.phases), len(speeds), lines)
+        for phase, speed in zip(analysis.phases, speeds):
+            self.assertAlmostEqual(phase.mb_s, speed, delta=0.06 * speed)
+        return analysis, lines
+
     def test_no_change_is_reported_as_none(self):
         cases = [  # name, spans, noise, seeds
             ("flat", [(120, 500)], 0.0, [0]),
@@ -99,11 +108,7 @@ class Phases(unittest.TestCase):
             for where, spans, speeds in cases:
                 for seed in range(3):
                     with self.subTest(where, seconds=length, seed=seed):
-                        analysis = analyse(*series(spans, 0.05, seed))
-                        lines = summary_lines(analysis)
-                        self.assertEqual(len(analysis.phases), len(speeds), lines)
-                        for phase, speed in zip(analysis.phases, speeds):
-                            self.assertAlmostEqual(phase.mb_s, speed, delta=0.06 * speed)
+                        analysis, lines = self.phases_of(spans, seed, speeds)
                         for upto, phase in enumerate(analysis.phases[:-1], 1):
                             true_gb = change_gb(spans, upto)
                             self.assertLessEqual(abs(phase.end_gb - true_gb), phase.plus_minus_gb + 1e-9, lines)
@@ -168,6 +173,31 @@ class Phases(unittest.TestCase):
                                            delta=0.03 * change_gb(spans, longest_span))
                     self.assertAlmostEqual(longest.mb_s, spans[longest_span][1], delta=0.05 * spans[longest_span][1])
                     self.assertIn("%d dip" % count, "\n".join(summary_lines(analysis)))
+
+    def test_a_low_span_its_level_resumes_after_is_a_dip_however_long(self):
+        cases = [  # name, spans, the phases' speeds, (start s, seconds) of each dip
+            ("two dips in one phase", [(20, 2000), (20, 400), (8, 20), (20, 400), (15, 30), (20, 400)],
+             [2000, 400], [(40, 8), (68, 15)]),
+            ("a long dip the segmentation cuts in two", [(200, 600), (12, 100), (200, 600), (12, 100), (200, 600)],
+             [600], [(200, 12), (412, 12)]),
+            ("a throttled disk under load", [(14, 150), (8, 40), (8, 10), (13, 40)], [150, 40], [(22, 8)]),
+            ("right after a cliff: the new phase's start", [(30, 250), (4, 20), (60, 80)], [250, 80], []),
+            ("right after a cliff, long: a phase", [(30, 250), (8, 20), (60, 80)], [250, 20, 80], []),
+            ("after the new phase has settled", [(30, 250), (10, 80), (8, 20), (60, 80)], [250, 80], [(40, 8)]),
+            ("a different level after it: phases", [(30, 800), (10, 100), (30, 600)], [800, 100, 600], []),
+            ("as long as the level around it: a phase", [(20, 800), (20, 100), (20, 800)], [800, 100, 800], []),
+        ]
+        for seconds in (4, 8, 15):
+            cases += [("in a slow phase", [(20, 2000), (30, 400), (seconds, 20), (30, 400)], [2000, 400],
+                       [(50, seconds)]),
+                      ("in a fast phase", [(30, 800), (seconds, 100), (30, 800)], [800], [(30, seconds)])]
+        for name, spans, speeds, dips in cases:
+            for seed in range(3):
+                with self.subTest(name, spans=spans, seed=seed):
+                    analysis, lines = self.phases_of(spans, seed, speeds)
+                    self.assertEqual([(round(d.start_s), round(d.seconds)) for d in analysis.dips], dips, lines)
+                    self.assertEqual(analysis.cliff.gb if analysis.cliff else None,
+                                     analysis.phases[0].end_gb if len(speeds) > 1 else None)
 
     def test_chained_runs_are_one_series(self):
         # Three runs of 20 s, each ending with a short last interval; the cache runs out in the second.
