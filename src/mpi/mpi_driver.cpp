@@ -132,7 +132,7 @@ RankRow rank_row(const MpiRun& run, const MpiWriters& writers, const char* host,
     }
     row.rank = static_cast<uint32_t>(run.rank);
     row.fell_short = run.counters->failed_threads.load() > 0 ? 1u : 0u;
-    row.total_kb = run.counters->total_kb_written.load();
+    row.total_kb = run_total_kb(*run.counters);
     row.kb_at_first_end = run.kb_at_first_end;
     row.barrier_us = static_cast<uint64_t>(barrier_s * 1e6);
     for (const WorkerOutcome& outcome : writers.outcomes) {

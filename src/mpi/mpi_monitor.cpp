@@ -18,7 +18,7 @@ bool all_ended(const MpiRun& run) { return run.ended && run.ends_heard == run.ra
 void note_first_end(MpiRun* run) {
     if (run->first_end_known) return;
     run->first_end_known = true;
-    run->kb_at_first_end = run->counters->total_kb_written.load();
+    run->kb_at_first_end = run_total_kb(*run->counters);
 }
 
 void wait_for_ends(void* context, uint64_t due_tick) {
@@ -37,7 +37,7 @@ MonitorTotals sample_all_ranks(void* context) {
     // ended is final.
     uint64_t mine[2];
     mine[0] = static_cast<uint64_t>(run->writing_threads->load());
-    mine[1] = run->counters->total_kb_written.load();
+    mine[1] = run_total_kb(*run->counters);
     uint64_t sums[2] = {0, 0};
     const double started = MPI_Wtime();
     MPI_Request request;
@@ -80,7 +80,7 @@ void poll_ends(MpiRun* run) {
         run->ended = true;
         // A rank that could not write a block ends at once; the window in
         // which all ranks write ends with the first rank that wrote.
-        const bool wrote = run->counters->total_kb_written.load() > 0;
+        const bool wrote = run_total_kb(*run->counters) > 0;
         if (wrote) note_first_end(run);
         run->notices_out.clear();
         run->notices_out.reserve(run->ranks);
