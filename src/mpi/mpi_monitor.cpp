@@ -39,12 +39,15 @@ MonitorTotals sample_all_ranks(void* context) {
     mine[0] = static_cast<uint64_t>(run->writing_threads->load());
     mine[1] = run_total_kb(*run->counters);
     uint64_t sums[2] = {0, 0};
+    const uint64_t my_slowest = run->timed ? take_interval_max_ns(run->counters) : 0;
+    uint64_t slowest = 0;
     const double started = MPI_Wtime();
-    MPI_Request request;
-    MPI_Iallreduce(mine, sums, 2, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD, &request);
-    wait_requests(run, &request, 1);
+    MPI_Request requests[2];
+    MPI_Iallreduce(mine, sums, 2, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD, &requests[0]);
+    if (run->timed) MPI_Iallreduce(&my_slowest, &slowest, 1, MPI_UINT64_T, MPI_MAX, MPI_COMM_WORLD, &requests[1]);
+    wait_requests(run, requests, run->timed ? 2 : 1);
     run->reduction_s.push_back(MPI_Wtime() - started);
-    return MonitorTotals{sums[0] != 0, sums[1]};
+    return MonitorTotals{sums[0] != 0, sums[1], slowest};
 }
 
 void print_on_rank_0(void* context, const std::string& line) {
