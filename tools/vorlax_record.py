@@ -1,0 +1,74 @@
+"""Reads the run record that vorlax, vorlax-read and vorlax-mpi write with
+--json (docs/record.md) into the Run the log reader gives, with each
+progress line's slowest block and the run's latency: what a tool draws or
+tabulates from a log, it takes from a record alike."""
+
+import json
+from typing import Dict, List, Optional, Tuple
+
+from vorlax_log import LogError, Run, Sample
+
+RECORD_VERSIONS = (1,)
+
+
+def looks_like_record(text: str) -> bool:
+    """True for text that is a JSON object rather than a log."""
+    return text.lstrip().startswith("{")
+
+
+def samples_of(record_samples: List[list]) -> List[Sample]:
+    """The progress lines' figures, with their rates as vorlax computes them:
+    whole MB/s, truncated, an interval of 0 ms counted as 1 ms."""
+    samples, prev_ms, prev_mb = [], 0, 0
+    for seconds, mb, _ in record_samples:
+        ms = int(round(seconds * 1000))
+        samples.append(Sample(ms, mb, mb * 1000 // max(ms, 1), (mb - prev_mb) * 1000 // max(ms - prev_ms, 1)))
+        prev_ms, prev_mb = ms, mb
+    return samples
+
+
+def run_of_record(record: Dict, source: str) -> Run:
+    """The Run of a parsed record; raises LogError for one that is not a
+    VORLAX record of a version this tool reads."""
+    if not isinstance(record, dict) or record.get("record_version") not in RECORD_VERSIONS:
+        raise LogError("%s: not a VORLAX run record of version %s (record_version %r)"
+                       % (source, " or ".join(map(str, RECORD_VERSIONS)),
+                          record.get("record_version") if isinstance(record, dict) else None))
+    try:
+        settings = record["settings"]
+        ranks = record.get("ranks")
+        run = Run(source, settings["mode"] == "B", int(settings["block_kb"]), int(settings["threads"]),
+                  int(settings["file_gb"]), reading=record["program"] == "vorlax-read",
+                  ranks=len(ranks) if ranks is not None else None,
+                  hosts=len({rank["host"] for rank in ranks}) if ranks is not None else None)
+        run.samples = samples_of(record["samples"])
+        run.max_ms = [sample[2] for sample in record["samples"]]
+        run.messages = record["notes"].splitlines()
+        workers = record.get("threads") or [t for rank in ranks or [] for t in rank["threads"]]
+        run.messages += [worker["reason"] for worker in workers if worker["reason"]]
+        run.latency = record["latency"]
+        run.done = record["stopped"] is None
+    except (KeyError, TypeError, ValueError, AttributeError) as error:
+        raise LogError("%s: not a whole VORLAX run record: %s %s" % (source, type(error).__name__, error)) from None
+    return run
+
+
+def run_of_text(text: str, source: str) -> Run:
+    try:
+        record = json.loads(text)
+    except ValueError as error:
+        raise LogError("%s: not a VORLAX run record: %s" % (source, error)) from None
+    return run_of_record(record, source)
+
+
+def slowest_block(run: Run, start_s: float, end_s: float) -> Optional[Tuple[float, float]]:
+    """(ms, at_s) of the slowest block seen between start_s and end_s: a
+    listed stall that began there, else the slowest of the progress lines
+    that end there (at_s is then the line's time); None for a log or a span
+    without timed blocks."""
+    stalls = [(s["ms"], s["at_s"]) for s in ((run.latency or {}).get("stalls") or {}).get("longest", [])
+              if start_s <= s["at_s"] <= end_s]
+    lines = [(ms, sample.elapsed_s) for sample, ms in zip(run.samples, run.max_ms)
+             if ms is not None and start_s < sample.elapsed_s <= end_s]
+    found = stalls + lines
+    return max(found, key=lambda one: one[0]) if found else None  # a stall first: it tells when
