@@ -1,9 +1,11 @@
 // Win32 implementation of the facts a run record holds: GetSystemInfo,
-// GlobalMemoryStatusEx, RtlGetVersion, the processor's name in the
-// registry, and the volume that holds a folder.
+// GlobalMemoryStatusEx, RtlGetVersion, the processor's brand string
+// (cpuid), and the volume that holds a folder.
 #include "platform/platform.h"
 
 #include <windows.h>
+
+#include <cpuid.h>
 
 #include <cstdio>
 
@@ -25,13 +27,17 @@ std::string kernel_version() {
     return text;
 }
 
+// The processor's brand string, from the CPU itself (cpuid), so that no
+// library beyond kernel32 is needed.
 std::string processor_name() {
-    char name[256];
-    DWORD bytes = sizeof name;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0",
-                     "ProcessorNameString", RRF_RT_REG_SZ, nullptr, name, &bytes) != ERROR_SUCCESS)
-        return std::string();
-    std::string text = name;
+    unsigned int words[12] = {};
+    unsigned int top = __get_cpuid_max(0x80000000u, nullptr);
+    if (top < 0x80000004u) return std::string();
+    for (unsigned int leaf = 0; leaf < 3; ++leaf)
+        __get_cpuid(0x80000002u + leaf, &words[leaf * 4], &words[leaf * 4 + 1], &words[leaf * 4 + 2],
+                    &words[leaf * 4 + 3]);
+    std::string text(reinterpret_cast<const char*>(words), sizeof words);
+    text = text.c_str();  // up to its terminator
     const size_t first = text.find_first_not_of(' ');
     return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
