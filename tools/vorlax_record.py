@@ -61,6 +61,16 @@ def run_of_text(text: str, source: str) -> Run:
     return run_of_record(record, source)
 
 
+def latency_of_file(path: str) -> Optional[dict]:
+    """The "latency" of the record at path; None when there is no such
+    file or it is not a record this tool reads."""
+    try:
+        with open(path) as text:
+            return run_of_text(text.read(), path).latency
+    except (OSError, LogError):
+        return None
+
+
 def slowest_block(run: Run, start_s: float, end_s: float) -> Optional[Tuple[float, float]]:
     """(ms, at_s) of the slowest block seen between start_s and end_s: a
     listed stall that began there, else the slowest of the progress lines
