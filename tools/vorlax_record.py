@@ -6,7 +6,7 @@ tabulates from a log, it takes from a record alike."""
 import json
 from typing import Dict, List, Optional, Tuple
 
-from vorlax_log import LogError, Run, Sample
+from vorlax_log import Completion, LogError, Run, Sample
 
 RECORD_VERSIONS = (1,)
 
@@ -44,8 +44,13 @@ def run_of_record(record: Dict, source: str) -> Run:
         run.samples = samples_of(record["samples"])
         run.max_ms = [sample[2] for sample in record["samples"]]
         run.messages = record["notes"].splitlines()
-        workers = record.get("threads") or [t for rank in ranks or [] for t in rank["threads"]]
-        run.messages += [worker["reason"] for worker in workers if worker["reason"]]
+        workers = [(None, t) for t in record.get("threads") or []] + [
+            (rank["rank"], t) for rank in ranks or [] for t in rank["threads"]]
+        run.messages += [worker["reason"] for _, worker in workers if worker["reason"]]
+        # A record tells each worker's blocks, not when it ended: its completion stands at the last line.
+        end_ms = run.samples[-1].elapsed_ms if run.samples else 0
+        run.completions = [Completion(worker["index"], worker["blocks"], end_ms, rank) for rank, worker in workers
+                           if worker["result"] != "not_started"]
         run.latency = record["latency"]
         run.done = record["stopped"] is None
     except (KeyError, TypeError, ValueError, AttributeError) as error:

@@ -176,7 +176,6 @@ def run_pass(program: str, prefix: str, settings: Settings, log_path: str,
             process.terminate()
             process.wait()
             raise
-    try:
     latency = latency_of_file(record_path) if record_path else None
     try:
         return Pass(exit_status, parser.finish()[-1].final(), log_path, parser.messages, latency=latency)

@@ -165,7 +165,7 @@ class Sweeps(unittest.TestCase):
                 self.assertEqual(len(table.read().splitlines()), 2)
             self.assertIn("| B | 1024 | 1 | 1 | 1 |", out)
             self.assertIn("- partial: %s during run 2 of 3; 1 of 3 runs done;" % said, out)
-            self.assertEqual(os.listdir(scratch.file("out/logs")), ["01-B-1024K-1t.log"])
+            self.assertEqual(sorted(os.listdir(scratch.file("out/logs"))), ["01-B-1024K-1t.json", "01-B-1024K-1t.log"])
             with open(scratch.file("out/results.json")) as document:
                 found = json.load(document)
             self.assertEqual((found["partial"], found["runs_done"], found["plan"]["blocks_kb"],
