@@ -78,12 +78,41 @@ def latency_of_file(path: str) -> Optional[dict]:
 
 def slowest_block(run: Run, start_s: float, end_s: float) -> Optional[Tuple[float, float]]:
     """(ms, at_s) of the slowest block seen between start_s and end_s: a
-    listed stall that began there, else the slowest of the progress lines
-    that end there (at_s is then the line's time); None for a log or a span
-    without timed blocks."""
+    listed stall that lasted into that span, else the slowest of the
+    progress lines that end there (at_s is then the line's time); None for
+    a log or a span without timed blocks."""
     stalls = [(s["ms"], s["at_s"]) for s in ((run.latency or {}).get("stalls") or {}).get("longest", [])
-              if start_s <= s["at_s"] <= end_s]
+              if s["at_s"] <= end_s and s["at_s"] + s["ms"] / 1000 >= start_s]
     lines = [(ms, sample.elapsed_s) for sample, ms in zip(run.samples, run.max_ms)
              if ms is not None and start_s < sample.elapsed_s <= end_s]
     found = stalls + lines
     return max(found, key=lambda one: one[0]) if found else None  # a stall first: it tells when
+
+
+def attach_record(run: Run, path: str) -> None:
+    """Gives run, read from a log, the slowest block of each progress line
+    and the latency of the record the same run wrote to path (--json); a
+    missing or unreadable record, or one of other lines, leaves it alone."""
+    try:
+        with open(path) as text:
+            recorded = run_of_text(text.read(), path)
+    except (OSError, LogError):
+        return
+    if len(recorded.samples) == len(run.samples):
+        run.max_ms, run.latency = recorded.max_ms, recorded.latency
+
+
+def name_slowest_blocks(dips, runs: List[Run]) -> None:
+    """Sets each dip's slowest_ms and slowest_at_s (seconds on the chained
+    time of runs, as vorlax_phases.chain counts it) to the slowest block
+    that its span saw, where the runs have records; None elsewhere."""
+    for dip in dips:
+        found, offset_s = [], 0.0
+        for run in runs:
+            one = slowest_block(run, dip.start_s - offset_s, dip.start_s + dip.seconds - offset_s)
+            if one:
+                found.append((one[0], round(one[1] + offset_s, 3)))
+            if run.samples:
+                offset_s += run.samples[-1].elapsed_s
+        best = max(found, key=lambda one: one[0]) if found else (None, None)
+        dip.slowest_ms, dip.slowest_at_s = best

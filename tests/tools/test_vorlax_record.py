@@ -7,7 +7,9 @@ import unittest
 import support
 from test_record import EXAMPLE
 from vorlax_log import LogError, parse_file, parse_text
-from vorlax_record import run_of_text, slowest_block
+from vorlax_phase_text import summary_lines, time_text
+from vorlax_phases import Analysis, Dip
+from vorlax_record import name_slowest_blocks, run_of_text, slowest_block
 from test_vorlax_log import GOOD
 
 
@@ -28,12 +30,24 @@ class RecordAsRun(unittest.TestCase):
     def test_the_slowest_block_of_a_span(self):
         run, = parse_file(EXAMPLE)
         cases = [((1.5, 3.5), (1503.1, 2.04)),   # the listed stall, where it began
-                 ((3.5, 4.0), (93.5, 4.0)),      # no stall: the slowest progress line's
+                 ((3.0, 3.5), (1503.1, 2.04)),   # ... also when it began before the span and lasted into it
+                 ((3.6, 4.0), (93.5, 4.0)),      # no stall: the slowest progress line's
                  ((11.0, 19.0), None)]
         for span, expected in cases:
             self.assertEqual(slowest_block(run, *span), expected, span)
         log_run, = parse_text(GOOD)
         self.assertIsNone(slowest_block(log_run, 0, 100))
+
+    def test_each_dip_named_by_its_slowest_block_across_chained_runs(self):
+        first, = parse_file(EXAMPLE)
+        second, = parse_file(EXAMPLE)  # the same run again, 10.7 s later on the chained time
+        dips = [Dip(0.2, 2.5, 1.0, 40), Dip(1.2, 10.7 + 2.5, 1.0, 40), Dip(0.5, 5.5, 1.0, 40), Dip(3, 30, 1, 40)]
+        name_slowest_blocks(dips, [first, second])
+        self.assertEqual([(d.slowest_ms, d.slowest_at_s) for d in dips],
+                         [(1503.1, 2.04), (1503.1, 12.74), (95.3, 6.0), (None, None)])
+        self.assertEqual([time_text(ms) for ms in (1503.1, 94.4, 12.0, 0.613)], ["1.5 s", "94 ms", "12 ms", "0.61 ms"])
+        a = Analysis([], None, dips[:1], 1.0, 10.7, 95, 95, 1.0)
+        self.assertIn("the dip at 0.20 GB: its slowest write took 1.5 s", summary_lines(a))
 
     def test_what_is_not_a_record_it_reads(self):
         with open(EXAMPLE) as text:
