@@ -90,10 +90,50 @@ def plot_phases(runs: Sequence[Run], analysis: Analysis, path: str, x: str = "gb
     _save(pyplot, figure, path)
 
 
+def _plot_chained_latency(axes, runs: Sequence[Run], x: str) -> None:
+    """The records' slowest block of each progress line, runs chained as
+    the analysis chains them, on a log axis; stalls as red crosses where
+    they began, and the stall threshold."""
+    xs, ms, stall_xs, stall_ms, thresholds = [], [], [], [], set()
+    offset_s = offset_mb = 0.0
+    for run in runs:
+        def place(seconds, run=run):
+            before = [s for s in run.samples if s.elapsed_s <= seconds]
+            mb = before[-1].total_mb if before else 0
+            return (offset_mb + mb) / 1024.0 if x == "gb" else offset_s + seconds
+        for sample, slowest in zip(run.samples, run.max_ms):
+            if slowest is not None:
+                xs.append(place(sample.elapsed_s))
+                ms.append(slowest)
+        stalls = (run.latency or {}).get("stalls") or {}
+        for stall in stalls.get("longest") or []:
+            stall_xs.append(place(stall["at_s"]))
+            stall_ms.append(stall["ms"])
+        if "threshold_ms" in stalls:
+            thresholds.add(stalls["threshold_ms"])
+        if run.samples:
+            offset_s, offset_mb = offset_s + run.samples[-1].elapsed_s, offset_mb + run.samples[-1].total_mb
+    axes.plot(xs, ms, color="#1f5fa0", linewidth=1, marker=".", markersize=3, label="slowest write of each second")
+    axes.plot(stall_xs, stall_ms, linestyle="none", marker="x", markersize=7, color="red", zorder=5)
+    for threshold in thresholds:
+        axes.axhline(threshold, color="red", linewidth=0.8, linestyle=":",
+                     label="stall: %g ms or more (\u00d7 where one began)" % threshold)
+    axes.set_yscale("log")
+    axes.set_ylabel("slowest block (ms)")
+    axes.grid(True, which="both", alpha=0.3)
+    axes.legend(fontsize="x-small", loc="upper left")
+
+
 def draw_phases(pyplot, runs: Sequence[Run], analysis: Analysis, x: str = "gb", read_runs: Sequence[Run] = (),
                 width_px: int = 1000, height_px: int = 560, title: Optional[str] = None, dpi: int = DPI):
-    """The figure plot_phases() saves."""
-    figure, axes = _figure(pyplot, width_px, height_px, dpi=dpi)
+    """The figure plot_phases() saves; with the runs' records, a latency
+    panel under the rate."""
+    latency_axes = None
+    if any(ms is not None for run in runs for ms in run.max_ms):
+        from vorlax_run_chart import latency_figure
+        figure, axes, _, latency_axes = latency_figure(pyplot, width_px, height_px, False, dpi)
+    else:
+        figure, axes = _figure(pyplot, width_px, height_px, dpi=dpi)
     where, rates = rate_curve(runs, x)
     # A run that fell short is drawn as vorlax-plot draws it: dotted, and said in the legend.
     short = list(dict.fromkeys(run.shortfall() for run in runs if run.shortfall()))
@@ -104,6 +144,10 @@ def draw_phases(pyplot, runs: Sequence[Run], analysis: Analysis, x: str = "gb", 
         _draw_read(axes, *rate_curve(read_runs, x), top)
     _shade(axes, analysis, x, top)
     axes.set_xlabel("GB written (GB = 2^30 bytes)" if x == "gb" else "elapsed time (s), runs back to back")
+    if latency_axes is not None:
+        _plot_chained_latency(latency_axes, runs, x)
+        latency_axes.set_xlabel(axes.get_xlabel())
+        axes.set_xlabel("")
     axes.set_ylabel("MB/s (MB = 2^20 bytes)")
     axes.set_xlim(left=0)
     axes.set_ylim(0, top * 1.15)

@@ -63,7 +63,7 @@ def _plot_rank_bars(axes, runs: Sequence[Run], legends: List[str], colours: List
     axes.set_title("per rank", fontsize="medium")
 
 
-def _latency_figure(pyplot, width_px: int, height_px: int, with_ranks: bool, dpi: int):
+def latency_figure(pyplot, width_px: int, height_px: int, with_ranks: bool, dpi: int):
     """The rate's panel over a lower latency panel that shares its x axis,
     and the ranks' panel beside both when with_ranks: (figure, axes,
     rank_axes or None, latency_axes)."""
@@ -122,7 +122,7 @@ def draw_runs(pyplot, runs: Sequence[Run], labels: Sequence[Optional[str]], widt
     with_ranks = any(rank_rows(run) for run in runs)
     with_latency = any(ms is not None for run in runs for ms in run.max_ms)
     if with_latency:
-        figure, axes, rank_axes, latency_axes = _latency_figure(pyplot, width_px, height_px, with_ranks, dpi)
+        figure, axes, rank_axes, latency_axes = latency_figure(pyplot, width_px, height_px, with_ranks, dpi)
     elif with_ranks:
         figure, (axes, rank_axes) = _figure(pyplot, width_px, height_px, [3, 1], dpi)
     else:

@@ -68,6 +68,10 @@ class RecordAsRun(unittest.TestCase):
             done = support.run_tool("vorlax-plot", EXAMPLE, "-o", out)
             self.assertEqual((done.returncode, done.stderr), (0, ""))
             self.assertEqual(support.png_size(out), (1000, 560))
+            # The phases' chart (vorlax-fill's, and --phases) carries the latency panel too.
+            done = support.run_tool("vorlax-plot", "--phases", EXAMPLE, EXAMPLE, "-o", out)
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            self.assertEqual(support.png_size(out), (1000, 560))
             bad = scratch.file("bad.json")
             with open(bad, "w") as text:
                 text.write('{"record_version": 7}')
