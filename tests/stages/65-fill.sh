@@ -17,9 +17,13 @@ export VORLAX_EXE="$PWD/build/test/vorlax"
 status=${PIPESTATUS[0]}
 /usr/bin/python3 -B -m unittest discover -v -s tests/tools -p latency_e2e.py 2>&1 | tail -n 20
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-# Nothing left attached or mounted by the test.
+# Nothing left attached or mounted by the test (a detach may take a moment to show).
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+    losetup -a | grep -q -e "vorlax-fill-e2e-" -e "vorlax-latency-e2e-" || break
+    sleep 0.5
+done
 ! losetup -a | grep -q -e "vorlax-fill-e2e-" -e "vorlax-latency-e2e-" ||
-    { echo "a loop device of the test is still attached"; exit 1; }
+    { echo "a loop device of the test is still attached"; losetup -a; exit 1; }
 ! ls -d /dev/shm/vorlax-fill-e2e-* /dev/shm/vorlax-latency-e2e-* 2>/dev/null ||
     { echo "the test left its scratch folder"; exit 1; }
 exit "$status"
