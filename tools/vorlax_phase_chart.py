@@ -92,36 +92,21 @@ def plot_phases(runs: Sequence[Run], analysis: Analysis, path: str, x: str = "gb
 
 def _plot_chained_latency(axes, runs: Sequence[Run], x: str) -> None:
     """The records' slowest block of each progress line, runs chained as
-    the analysis chains them, on a log axis; stalls as red crosses where
-    they began, and the stall threshold."""
-    xs, ms, stall_xs, stall_ms, thresholds = [], [], [], [], set()
+    the analysis chains them, and their stalls."""
+    from vorlax_run_chart import draw_latency, latency_points
+    lines, stalls, thresholds = [], [], []
     offset_s = offset_mb = 0.0
     for run in runs:
-        def place(seconds, run=run):
+        def place(seconds, run=run, offset_s=offset_s, offset_mb=offset_mb):
             before = [s for s in run.samples if s.elapsed_s <= seconds]
             mb = before[-1].total_mb if before else 0
             return (offset_mb + mb) / 1024.0 if x == "gb" else offset_s + seconds
-        for sample, slowest in zip(run.samples, run.max_ms):
-            if slowest is not None:
-                xs.append(place(sample.elapsed_s))
-                ms.append(slowest)
-        stalls = (run.latency or {}).get("stalls") or {}
-        for stall in stalls.get("longest") or []:
-            stall_xs.append(place(stall["at_s"]))
-            stall_ms.append(stall["ms"])
-        if "threshold_ms" in stalls:
-            thresholds.add(stalls["threshold_ms"])
+        more_lines, more_stalls, threshold = latency_points(run, place)
+        lines, stalls = lines + more_lines, stalls + more_stalls
+        thresholds.append(threshold)
         if run.samples:
             offset_s, offset_mb = offset_s + run.samples[-1].elapsed_s, offset_mb + run.samples[-1].total_mb
-    axes.plot(xs, ms, color="#1f5fa0", linewidth=1, marker=".", markersize=3, label="slowest write of each second")
-    axes.plot(stall_xs, stall_ms, linestyle="none", marker="x", markersize=7, color="red", zorder=5)
-    for threshold in thresholds:
-        axes.axhline(threshold, color="red", linewidth=0.8, linestyle=":",
-                     label="stall: %g ms or more (\u00d7 where one began)" % threshold)
-    axes.set_yscale("log")
-    axes.set_ylabel("slowest block (ms)")
-    axes.grid(True, which="both", alpha=0.3)
-    axes.legend(fontsize="x-small", loc="upper left")
+    draw_latency(axes, [(lines, "#1f5fa0", "slowest write of each second")], stalls, thresholds)
 
 
 def draw_phases(pyplot, runs: Sequence[Run], analysis: Analysis, x: str = "gb", read_runs: Sequence[Run] = (),

@@ -76,38 +76,47 @@ def latency_figure(pyplot, width_px: int, height_px: int, with_ranks: bool, dpi:
     return figure, axes, figure.add_subplot(grid[:, 1]) if with_ranks else None, latency_axes
 
 
-def _plot_latency(axes, runs: Sequence[Run], legends: List[str], colours: List[str], x: str) -> None:
-    """Each record's slowest block of every progress line, on a log axis,
-    in its run's colour; its listed stalls as red crosses at the time they
-    began (x "gb": at the GB written then), and the stall threshold."""
-    thresholds = set()
-    for number, run in enumerate(runs):
-        timed = [(sample, ms) for sample, ms in zip(run.samples, run.max_ms) if ms is not None]
-        if not timed:
-            continue
+def latency_points(run: Run, place):
+    """([(x, ms)] of run's timed progress lines, [(x, ms)] of its listed
+    stalls where they began, its stall threshold or None); place maps a
+    time in the run (s) to x."""
+    stalls = (run.latency or {}).get("stalls") or {}
+    return ([(place(s.elapsed_s), ms) for s, ms in zip(run.samples, run.max_ms) if ms is not None],
+            [(place(s["at_s"]), s["ms"]) for s in stalls.get("longest") or []], stalls.get("threshold_ms"))
 
-        def place(seconds, run=run):
-            if x != "gb":
-                return seconds
-            before = [s for s in run.samples if s.elapsed_s <= seconds]
-            return (before[-1].total_mb if before else 0) / 1024.0
-        axes.plot([place(s.elapsed_s) for s, _ in timed], [ms for _, ms in timed],
-                  color=colours[number % len(colours)], linewidth=1, marker=".", markersize=4,
-                  label=legends[number] + " slowest block")
-        stalls = (run.latency or {}).get("stalls") or {}
-        longest = stalls.get("longest") or []
-        if longest:
-            axes.plot([place(s["at_s"]) for s in longest], [s["ms"] for s in longest], linestyle="none",
-                      marker="x", markersize=7, color="red", zorder=5)
-        if "threshold_ms" in stalls:
-            thresholds.add(stalls["threshold_ms"])
-    for threshold in thresholds:
+
+def draw_latency(axes, series, stalls, thresholds) -> None:
+    """The latency panel: each (points, colour, label) of series as a line
+    on a log axis, stalls as red crosses, each stall threshold dotted."""
+    for points, colour, label in series:
+        axes.plot([p[0] for p in points], [p[1] for p in points], color=colour, linewidth=1, marker=".",
+                  markersize=4, label=label)
+    if stalls:
+        axes.plot([p[0] for p in stalls], [p[1] for p in stalls], linestyle="none", marker="x", markersize=7,
+                  color="red", zorder=5)
+    for threshold in sorted(set(thresholds) - {None}):
         axes.axhline(threshold, color="red", linewidth=0.8, linestyle=":",
                      label="stall: %g ms or more (\u00d7 where one began)" % threshold)
     axes.set_yscale("log")
     axes.set_ylabel("slowest block (ms)")
     axes.grid(True, which="both", alpha=0.3)
     axes.legend(fontsize="x-small", loc="upper left")
+
+
+def _plot_latency(axes, runs: Sequence[Run], legends: List[str], colours: List[str], x: str) -> None:
+    """Each record's slowest block of every progress line in its run's
+    colour, its stalls where they began (x "gb": at the GB written then)."""
+    series, stalls, thresholds = [], [], []
+    for number, run in enumerate(runs):
+        def place(seconds, run=run):
+            before = [s for s in run.samples if s.elapsed_s <= seconds]
+            return seconds if x != "gb" else (before[-1].total_mb if before else 0) / 1024.0
+        lines, marks, threshold = latency_points(run, place)
+        if lines:
+            series.append((lines, colours[number % len(colours)], legends[number] + " slowest block"))
+        stalls += marks
+        thresholds.append(threshold)
+    draw_latency(axes, series, stalls, thresholds)
 
 
 def default_title(runs: Sequence[Run]) -> str:
