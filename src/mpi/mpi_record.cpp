@@ -18,6 +18,8 @@ struct ThreadWire {
 
 MpiRunTimes gather_rank_records(const RunCounters& counters, const RunSettings& settings, uint64_t origin_ns,
                                 int rank, int ranks, const std::vector<std::string>& hosts) {
+    MpiRunTimes out;
+    if (!times_blocks(settings)) return out;  // every rank has the same command line
     const uint32_t threads = settings.thread_count;
     std::vector<ThreadWire> mine(threads), all(rank == 0 ? threads * static_cast<size_t>(ranks) : 0);
     for (uint32_t i = 0; i < threads; ++i) {
@@ -28,18 +30,17 @@ MpiRunTimes gather_rank_records(const RunCounters& counters, const RunSettings& 
     }
     const int wire_bytes = static_cast<int>(threads * sizeof(ThreadWire));
     MPI_Gather(mine.data(), wire_bytes, MPI_BYTE, all.data(), wire_bytes, MPI_BYTE, 0, MPI_COMM_WORLD);
-    MpiRunTimes out;
-    if (times_blocks(settings)) {
-        std::unique_ptr<BlockTimes> own(new BlockTimes);
-        merge_block_times(counters, threads, origin_ns, static_cast<uint32_t>(rank), own.get());
-        std::unique_ptr<BlockTimes[]> every(new BlockTimes[rank == 0 ? ranks : 0]);
-        MPI_Gather(own.get(), sizeof(BlockTimes), MPI_BYTE, every.get(), sizeof(BlockTimes), MPI_BYTE, 0,
-                   MPI_COMM_WORLD);
-        if (rank == 0) {
-            out.merged.reset(new BlockTimes);
-            block_times_reset(out.merged.get(), own->stall_ns);
-            for (int r = 0; r < ranks; ++r) block_times_merge(out.merged.get(), every[r]);
-        }
+    // Each rank's times merged, then gathered and merged on rank 0: the
+    // stall lists are no MPI operation, so the reduction is done by hand.
+    std::unique_ptr<BlockTimes> own(new BlockTimes);
+    merge_block_times(counters, threads, origin_ns, static_cast<uint32_t>(rank), own.get());
+    std::unique_ptr<BlockTimes[]> every(new BlockTimes[rank == 0 ? ranks : 0]);
+    MPI_Gather(own.get(), sizeof(BlockTimes), MPI_BYTE, every.get(), sizeof(BlockTimes), MPI_BYTE, 0,
+               MPI_COMM_WORLD);
+    if (rank == 0) {
+        out.merged.reset(new BlockTimes);
+        block_times_reset(out.merged.get(), own->stall_ns);
+        for (int r = 0; r < ranks; ++r) block_times_merge(out.merged.get(), every[r]);
     }
     for (int r = 0; rank == 0 && r < ranks; ++r) {
         RankRecord record{static_cast<uint32_t>(r), hosts[r], 0, {}};

@@ -20,8 +20,9 @@ struct MpiRunTimes {
     std::vector<RankRecord> ranks;
 };
 
-// Gathers onto rank 0 every rank's workers (result, blocks, reason) and,
-// when settings time blocks, its merged block times (start times relative
-// to its own origin_ns). Every rank joins.
+// When settings time blocks (--latency, --json): gathers onto rank 0 every
+// rank's workers (result, blocks, reason) and its merged block times
+// (start times relative to its own origin_ns). Every rank joins; nothing
+// is sent otherwise.
 MpiRunTimes gather_rank_records(const RunCounters& counters, const RunSettings& settings, uint64_t origin_ns,
                                 int rank, int ranks, const std::vector<std::string>& hosts);
