@@ -51,16 +51,6 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
             if (speak) print_stdout_line(program.version_line);
             *exit_status = 0;
             return false;
-        case ParseOutcome::bad_option:
-            if (speak) {
-                std::fprintf(stderr,
-                             "%s: --json needs a file name and --stall-ms a whole number of ms from 1 to "
-                             "3600000; give them before the mode\n",
-                             program.name);
-                print_stdout_line(program.usage);
-            }
-            *exit_status = 2;
-            return false;
         case ParseOutcome::prefix_too_long:
         case ParseOutcome::quote_in_prefix:
         case ParseOutcome::bad_option_value:
@@ -71,8 +61,7 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
             break;
     }
     // The notes speak of the positional arguments, after the options.
-    RunSettings options;
-    const int option_count = read_run_options(argc, argv, &options);
+    const int option_count = first_positional_index(argc, argv) - 1;
     if (notes == ArgumentNotes::print)
         print_stderr_lines(argument_notes(argc - option_count, argv + option_count, program.name, program.activity));
     return true;

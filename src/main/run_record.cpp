@@ -51,6 +51,16 @@ std::vector<ThreadRecord> thread_records(const RunCounters& counters, uint32_t t
     return threads;
 }
 
+const char* stop_reason_name(StopReason reason) {
+    switch (reason) {
+        case StopReason::none: return nullptr;
+        case StopReason::interrupt: return "interrupt";
+        case StopReason::terminate: return "terminate";
+        case StopReason::deadline: return "deadline";
+    }
+    return nullptr;
+}
+
 void print_latency_lines(const RunSettings& settings, const BlockTimes& times, bool with_rank) {
     if (!settings.latency) return;
     print_stdout_line(format_latency_line(times, with_rank) + format_stall_line(times, with_rank));

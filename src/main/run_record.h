@@ -27,6 +27,10 @@ RunRecord begin_record(const char* program, int argc, const char* const* argv, c
 // block_kb to make their MB of.
 std::vector<ThreadRecord> thread_records(const RunCounters& counters, uint32_t thread_count, uint32_t block_kb);
 
+// How the record names why a run stopped: null for none, "interrupt",
+// "terminate", "deadline".
+const char* stop_reason_name(StopReason reason);
+
 // Prints the two --latency lines on stdout when settings ask for them.
 void print_latency_lines(const RunSettings& settings, const BlockTimes& times, bool with_rank);
 
