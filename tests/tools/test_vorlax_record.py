@@ -8,7 +8,7 @@ import support
 from test_record import EXAMPLE
 from vorlax_log import LogError, parse_file, parse_text
 from vorlax_phase_text import summary_lines, time_text
-from vorlax_phases import Analysis, Dip
+from vorlax_phases import Dip, analyse_runs
 from vorlax_record import name_slowest_blocks, run_of_text, slowest_block
 from test_vorlax_log import GOOD
 
@@ -46,7 +46,8 @@ class RecordAsRun(unittest.TestCase):
         self.assertEqual([(d.slowest_ms, d.slowest_at_s) for d in dips],
                          [(1503.1, 2.04), (1503.1, 12.74), (95.3, 6.0), (None, None)])
         self.assertEqual([time_text(ms) for ms in (1503.1, 94.4, 12.0, 0.613)], ["1.5 s", "94 ms", "12 ms", "0.61 ms"])
-        a = Analysis([], None, dips[:1], 1.0, 10.7, 95, 95, 1.0)
+        a = analyse_runs([first, second])
+        a.dips = dips[:1]
         self.assertIn("the dip at 0.20 GB: its slowest write took 1.5 s", summary_lines(a))
 
     def test_what_is_not_a_record_it_reads(self):
