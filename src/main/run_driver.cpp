@@ -60,10 +60,8 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
         case ParseOutcome::run:
             break;
     }
-    // The notes speak of the positional arguments, after the options.
-    const int option_count = first_positional_index(argc, argv) - 1;
     if (notes == ArgumentNotes::print)
-        print_stderr_lines(argument_notes(argc - option_count, argv + option_count, program.name, program.activity));
+        print_stderr_lines(argument_notes(argc, argv, program.name, program.activity));
     return true;
 }
 
