@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     MPI_Barrier(MPI_COMM_WORLD);
     const std::clock_t cpu_start = std::clock();
     for (int i = 0; i < samples; ++i) {
-        counters.total_kb_written.fetch_add(1024);
+        add_block_kb(&counters.slots[0], 1024);
         source.sample(source.context);
         sleep_ms(pause_ms);
     }

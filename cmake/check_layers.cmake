@@ -15,6 +15,8 @@ set(VORLAX_LAYERS
   block_check     1
   monitor         1
   output          1
+  latency         1
+  record          1
   worker          2
   writer_thread   2
   reader_thread   2

@@ -7,6 +7,7 @@ from dataclasses import dataclass, field
 from typing import Callable, List, Optional, Tuple
 
 from vorlax_log import FULL_DISK, LogError, Run, Sample, failure_of, parse_text
+from vorlax_record import attach_record
 from vorlax_sweep import Pass, Settings, remove_files, run_pass, test_file_names
 
 GIB = 1 << 30
@@ -229,6 +230,11 @@ def _logged(program: str, prefix: str, settings: Settings, log_path: str, whole_
         run = parse_text(text, whole_log)[-1]
     except LogError:
         run = None
+    record_path = os.path.splitext(log_path)[0] + ".json"  # run_pass's --json record
+    if run is not None:
+        attach_record(run, record_path)
+    if os.path.exists(record_path):
+        os.remove(record_path)
     if done is None:
         return Pass(130, run.final() if run else None, log_path, run.messages if run else []), run, True
     return done, run, False

@@ -8,7 +8,7 @@ from typing import Dict, List, Optional, Tuple
 from vorlax_fill import Fill, Plan
 from vorlax_log import ToolError
 from vorlax_machine import Measured
-from vorlax_phase_text import summary_lines
+from vorlax_phase_text import summary_lines, time_text
 from vorlax_phases import Analysis, chain, samples_of
 from vorlax_sweep import Settings, read_verdict, write_status
 from vorlax_signals import write_whole
@@ -82,8 +82,10 @@ def markdown(fill: Fill, plan: Plan, settings: Settings, measured: Measured, ana
         lines += ["| %d | %.2f | %.2f | %.1f | %.1f | %.0f |" % (n, p.start_gb, p.end_gb, p.start_s, p.end_s, p.mb_s)
                   for n, p in enumerate(analysis.phases, 1)]
     if analysis.dips:
-        lines += ["", "| dip at GB | at s | seconds | MB/s |", "|---:|---:|---:|---:|"]
-        lines += ["| %.2f | %.1f | %.1f | %.0f |" % (d.start_gb, d.start_s, d.seconds, d.mb_s) for d in analysis.dips]
+        lines += ["", "| dip at GB | at s | seconds | MB/s | slowest write |", "|---:|---:|---:|---:|---:|"]
+        lines += ["| %.2f | %.1f | %.1f | %.0f | %s |" % (d.start_gb, d.start_s, d.seconds, d.mb_s,
+                                                        "" if d.slowest_ms is None else time_text(d.slowest_ms))
+                  for d in analysis.dips]
     lines += ["", "![MB/s against GB written](%s)" % picture] if picture else []
     lines += ["", "Every run's output is in fill.log%s." % (", the reads' in fill-read.log" if read_summary(fill)
                                                           else "")]

@@ -110,6 +110,8 @@ class Run:
     messages: List[str] = field(default_factory=list)   # stderr lines, when mixed in
     summary: List[str] = field(default_factory=list)    # vorlax-mpi's closing lines, as they are
     done: bool = False          # DONE! was seen
+    max_ms: List[Optional[float]] = field(default_factory=list)  # a record's: each line's slowest block
+    latency: Optional[dict] = None  # a record's "latency" (docs/record.md); None for a log
 
     @property
     def mode(self) -> str:
@@ -284,18 +286,21 @@ def parse_text(text: str, source: str = "<stdin>") -> List[Run]:
 
 
 def parse_file(path: str) -> List[Run]:
-    """parse_text of a file's content; "-" reads stdin. Raises LogError for
-    a file that cannot be read, too."""
+    """parse_text of a file's content, or the run of a run record (--json);
+    "-" reads stdin. Raises LogError for a file that cannot be read, too."""
     try:
         if path == "-":
-            return parse_text(sys.stdin.buffer.read().decode("utf-8", "replace"), "<stdin>")
-        with open(path, "rb") as log:
-            data = log.read()
-        if b"\x00" in data:
-            raise LogError("%s: binary data, not a VORLAX log (saved program output is text)" % path)
-        return parse_text(data.decode("utf-8", "replace"), path)
+            text, path = sys.stdin.buffer.read().decode("utf-8", "replace"), "<stdin>"
+        else:
+            with open(path, "rb") as log:
+                data = log.read()
+            if b"\x00" in data:
+                raise LogError("%s: binary data, not a VORLAX log (saved program output is text)" % path)
+            text = data.decode("utf-8", "replace")
     except OSError as error:
         raise LogError("%s: cannot read: %s" % (path, error.strerror or error)) from None
+    from vorlax_record import looks_like_record, run_of_text  # a record is read as a run, too
+    return [run_of_text(text, path)] if looks_like_record(text) else parse_text(text, path)
 
 
 def _check_has_samples(run: Optional[Run], source: str) -> None:

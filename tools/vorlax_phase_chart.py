@@ -90,10 +90,35 @@ def plot_phases(runs: Sequence[Run], analysis: Analysis, path: str, x: str = "gb
     _save(pyplot, figure, path)
 
 
+def _plot_chained_latency(axes, runs: Sequence[Run], x: str) -> None:
+    """The records' slowest block of each progress line, runs chained as
+    the analysis chains them, and their stalls."""
+    from vorlax_run_chart import draw_latency, latency_points
+    lines, stalls, thresholds = [], [], []
+    offset_s = offset_mb = 0.0
+    for run in runs:
+        def place(seconds, run=run, offset_s=offset_s, offset_mb=offset_mb):
+            before = [s for s in run.samples if s.elapsed_s <= seconds]
+            mb = before[-1].total_mb if before else 0
+            return (offset_mb + mb) / 1024.0 if x == "gb" else offset_s + seconds
+        more_lines, more_stalls, threshold = latency_points(run, place)
+        lines, stalls = lines + more_lines, stalls + more_stalls
+        thresholds.append(threshold)
+        if run.samples:
+            offset_s, offset_mb = offset_s + run.samples[-1].elapsed_s, offset_mb + run.samples[-1].total_mb
+    draw_latency(axes, [(lines, "#1f5fa0", "slowest write of each second")], stalls, thresholds)
+
+
 def draw_phases(pyplot, runs: Sequence[Run], analysis: Analysis, x: str = "gb", read_runs: Sequence[Run] = (),
                 width_px: int = 1000, height_px: int = 560, title: Optional[str] = None, dpi: int = DPI):
-    """The figure plot_phases() saves."""
-    figure, axes = _figure(pyplot, width_px, height_px, dpi=dpi)
+    """The figure plot_phases() saves; with the runs' records, a latency
+    panel under the rate."""
+    latency_axes = None
+    if any(ms is not None for run in runs for ms in run.max_ms):
+        from vorlax_run_chart import latency_figure
+        figure, axes, _, latency_axes = latency_figure(pyplot, width_px, height_px, False, dpi)
+    else:
+        figure, axes = _figure(pyplot, width_px, height_px, dpi=dpi)
     where, rates = rate_curve(runs, x)
     # A run that fell short is drawn as vorlax-plot draws it: dotted, and said in the legend.
     short = list(dict.fromkeys(run.shortfall() for run in runs if run.shortfall()))
@@ -104,6 +129,10 @@ def draw_phases(pyplot, runs: Sequence[Run], analysis: Analysis, x: str = "gb", 
         _draw_read(axes, *rate_curve(read_runs, x), top)
     _shade(axes, analysis, x, top)
     axes.set_xlabel("GB written (GB = 2^30 bytes)" if x == "gb" else "elapsed time (s), runs back to back")
+    if latency_axes is not None:
+        _plot_chained_latency(latency_axes, runs, x)
+        latency_axes.set_xlabel(axes.get_xlabel())
+        axes.set_xlabel("")
     axes.set_ylabel("MB/s (MB = 2^20 bytes)")
     axes.set_xlim(left=0)
     axes.set_ylim(0, top * 1.15)

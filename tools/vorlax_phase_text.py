@@ -11,6 +11,13 @@ def gb_text(value: float) -> str:
     return "%.1f GB" % value if value >= 0.95 or value == 0 else "%.2f GB" % value
 
 
+def time_text(ms: float) -> str:
+    """"1.4 s" from 1000 ms on, else "94 ms", "0.61 ms"."""
+    if ms >= 999.5:
+        return "%.1f s" % (ms / 1000)
+    return "%.0f ms" % ms if ms >= 9.95 else "%.2g ms" % ms
+
+
 def summary_lines(analysis: Analysis) -> List[str]:
     """What the tools print about an analysis, a line per finding:
     "the fast phase ended at 42.3 GB (± 3.1 GB): 2150 MB/s before, 710 MB/s
@@ -41,6 +48,8 @@ def summary_lines(analysis: Analysis) -> List[str]:
                      "(%.0f s in), at %.0f MB/s" % (
                          len(a.dips), "" if len(a.dips) == 1 else "s", MIN_DIP_S, longest.seconds,
                          gb_text(longest.start_gb), longest.start_s, longest.mb_s))
+        lines += ["the dip at %s: its slowest write took %s" % (gb_text(dip.start_gb), time_text(dip.slowest_ms))
+                  for dip in a.dips if dip.slowest_ms is not None]
     else:
         lines.append("no dip of %.0f s or more below half the phase's speed" % MIN_DIP_S)
     lines.append("average: %.0f MB/s (%s in %.1f s)" % (a.average_mb_s, gb_text(a.total_gb), a.total_s))

@@ -64,6 +64,8 @@ class Dip:
     start_s: float
     seconds: float
     mb_s: float            # its own rate: MB over seconds
+    slowest_ms: Optional[float] = None    # its slowest block, where runs have records (vorlax_record)
+    slowest_at_s: Optional[float] = None  # when that block began
 
 
 @dataclass

@@ -66,6 +66,13 @@ class Cell:
     def read(self) -> Figures:
         return Figures([r.read.final.sustained_mbps for r in self.results if r.read and r.read.ok()])
 
+    def write_latency_ms(self, key: str) -> Optional[float]:
+        """The median over the good writes of their records' key
+        ("median_ms", "p99_ms"...); None without records."""
+        values = [r.write.latency[key] for r in self.results
+                  if r.write.ok() and r.write.latency and r.write.latency.get(key) is not None]
+        return float("%.3g" % statistics.median(values)) if values else None
+
     def write_failed(self) -> int:
         return sum(1 for r in self.results if not r.write.ok())
 
@@ -98,10 +105,13 @@ def cells(results: List[Result]) -> List[Cell]:
 
 
 def figure_text(value: Optional[float]) -> str:
-    """Whole numbers without decimals, halves (a median of two) with one; "" for none."""
+    """Whole numbers without decimals, halves (a median of two) with one,
+    times under 10 ms with their three digits; "" for none."""
     if value is None:
         return ""
-    return "%d" % value if value == int(value) else "%.1f" % value
+    if value == int(value):
+        return "%d" % value
+    return "%g" % value if value < 10 else "%.1f" % value
 
 
 @dataclass
@@ -117,6 +127,9 @@ class CellRow:
     write_median_mbps: Optional[float]
     write_best_mbps: Optional[int]
     write_spread_pct: Optional[int]
+    write_p50_ms: Optional[float]    # per block, from the runs' records: medians over the cell's runs
+    write_p99_ms: Optional[float]
+    write_p99_9_ms: Optional[float]
     write_failed: int
     read_median_mbps: Optional[float]
     read_best_mbps: Optional[int]
@@ -128,7 +141,8 @@ def cell_row(cell: Cell) -> CellRow:
     s, write, read = cell.settings, cell.write(), cell.read()
     verdict = cell.verdict()
     return CellRow(s.mode, s.block_kb, s.threads, s.size_gb, len(cell.results), write.median(), write.best(),
-                   _whole(write.spread_pct()), cell.write_failed(), read.median(), read.best(),
+                   _whole(write.spread_pct()), cell.write_latency_ms("median_ms"), cell.write_latency_ms("p99_ms"),
+                   cell.write_latency_ms("p99_9_ms"), cell.write_failed(), read.median(), read.best(),
                    _whole(read.spread_pct()), None if verdict == "not read" else verdict)
 
 
@@ -201,7 +215,8 @@ def markdown_table(results: List[Result], measured: Measured, runs_per_cell: int
         lines.append("- partial: %s; %d of %d runs done; cells marked * have fewer runs than planned, and cells "
                      "not reached are missing; %s" % (plan.stopped, len(results), plan.planned_runs(), plan.cut_log))
     lines.append("")
-    head = ["mode", "block KB", "threads", "GB each", "runs", "write MB/s", "write best", "write spread"]
+    head = ["mode", "block KB", "threads", "GB each", "runs", "write MB/s", "write best", "write spread",
+            "block ms: median", "99 %", "99.9 %"]
     head += ["read MB/s", "read best", "read spread", "check"] if reads else []
     rule = ["---" if name in ("mode", "check") else "---:" for name in head] + ["---"]
     lines += ["| %s | status |" % " | ".join(head), "|%s|" % "|".join(rule)]
@@ -210,7 +225,8 @@ def markdown_table(results: List[Result], measured: Measured, runs_per_cell: int
         if len(cell.results) < runs_per_cell:
             row["runs"] += "*"
         fields = [row[key] for key in ("mode", "block_kb", "threads", "size_gb", "runs", "write_median_mbps",
-                                       "write_best_mbps")] + [_pct(row["write_spread_pct"])]
+                                       "write_best_mbps")] + [_pct(row["write_spread_pct"])] + [
+            row[key] for key in ("write_p50_ms", "write_p99_ms", "write_p99_9_ms")]
         if reads:
             fields += [row["read_median_mbps"], row["read_best_mbps"], _pct(row["read_spread_pct"]), cell.verdict()]
         lines.append("| %s | %s |" % (" | ".join(fields), cell.status()))

@@ -5,7 +5,7 @@ the per-rank rows of vorlax-mpi summaries in a panel of their own."""
 import os
 from typing import List, Optional, Sequence
 
-from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path, tidy
+from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path, check_size, tidy
 from vorlax_log import Run, rank_rows
 
 # A run's look: colour i % 10 with marker i // 10, so that no two runs
@@ -63,6 +63,62 @@ def _plot_rank_bars(axes, runs: Sequence[Run], legends: List[str], colours: List
     axes.set_title("per rank", fontsize="medium")
 
 
+def latency_figure(pyplot, width_px: int, height_px: int, with_ranks: bool, dpi: int):
+    """The rate's panel over a lower latency panel that shares its x axis,
+    and the ranks' panel beside both when with_ranks: (figure, axes,
+    rank_axes or None, latency_axes)."""
+    check_size(width_px, height_px, dpi)
+    figure = pyplot.figure(figsize=(width_px / dpi, height_px / dpi), dpi=dpi)
+    grid = figure.add_gridspec(2, 2 if with_ranks else 1, height_ratios=[3, 1.4],
+                               width_ratios=[3, 1] if with_ranks else None)
+    axes = figure.add_subplot(grid[0, 0])
+    latency_axes = figure.add_subplot(grid[1, 0], sharex=axes)
+    return figure, axes, figure.add_subplot(grid[:, 1]) if with_ranks else None, latency_axes
+
+
+def latency_points(run: Run, place):
+    """([(x, ms)] of run's timed progress lines, [(x, ms)] of its listed
+    stalls where they began, its stall threshold or None); place maps a
+    time in the run (s) to x."""
+    stalls = (run.latency or {}).get("stalls") or {}
+    return ([(place(s.elapsed_s), ms) for s, ms in zip(run.samples, run.max_ms) if ms is not None],
+            [(place(s["at_s"]), s["ms"]) for s in stalls.get("longest") or []], stalls.get("threshold_ms"))
+
+
+def draw_latency(axes, series, stalls, thresholds) -> None:
+    """The latency panel: each (points, colour, label) of series as a line
+    on a log axis, stalls as red crosses, each stall threshold dotted."""
+    for points, colour, label in series:
+        axes.plot([p[0] for p in points], [p[1] for p in points], color=colour, linewidth=1, marker=".",
+                  markersize=4, label=label)
+    if stalls:
+        axes.plot([p[0] for p in stalls], [p[1] for p in stalls], linestyle="none", marker="x", markersize=7,
+                  color="red", zorder=5)
+    for threshold in sorted(set(thresholds) - {None}):
+        axes.axhline(threshold, color="red", linewidth=0.8, linestyle=":",
+                     label="stall: %g ms or more (\u00d7 where one began)" % threshold)
+    axes.set_yscale("log")
+    axes.set_ylabel("slowest block (ms)")
+    axes.grid(True, which="both", alpha=0.3)
+    axes.legend(fontsize="x-small", loc="upper left")
+
+
+def _plot_latency(axes, runs: Sequence[Run], legends: List[str], colours: List[str], x: str) -> None:
+    """Each record's slowest block of every progress line in its run's
+    colour, its stalls where they began (x "gb": at the GB written then)."""
+    series, stalls, thresholds = [], [], []
+    for number, run in enumerate(runs):
+        def place(seconds, run=run):
+            before = [s for s in run.samples if s.elapsed_s <= seconds]
+            return seconds if x != "gb" else (before[-1].total_mb if before else 0) / 1024.0
+        lines, marks, threshold = latency_points(run, place)
+        if lines:
+            series.append((lines, colours[number % len(colours)], legends[number] + " slowest block"))
+        stalls += marks
+        thresholds.append(threshold)
+    draw_latency(axes, series, stalls, thresholds)
+
+
 def default_title(runs: Sequence[Run]) -> str:
     kinds = sorted({"reads" if run.reading else "writes" for run in runs}, reverse=True)
     return "VORLAX: sequential " + " and ".join(kinds)
@@ -73,7 +129,10 @@ def draw_runs(pyplot, runs: Sequence[Run], labels: Sequence[Optional[str]], widt
     """The figure plot_runs() saves."""
     legends = unique_labels(list(runs), list(labels))
     with_ranks = any(rank_rows(run) for run in runs)
-    if with_ranks:
+    with_latency = any(ms is not None for run in runs for ms in run.max_ms)
+    if with_latency:
+        figure, axes, rank_axes, latency_axes = latency_figure(pyplot, width_px, height_px, with_ranks, dpi)
+    elif with_ranks:
         figure, (axes, rank_axes) = _figure(pyplot, width_px, height_px, [3, 1], dpi)
     else:
         figure, axes = _figure(pyplot, width_px, height_px, dpi=dpi)
@@ -101,12 +160,17 @@ def draw_runs(pyplot, runs: Sequence[Run], labels: Sequence[Optional[str]], widt
             axes.plot(done_s, [0] * len(done_s), linestyle="none", marker="^", markersize=9, color=colour,
                       markeredgecolor="black", markeredgewidth=0.5, clip_on=False, zorder=5,
                       transform=axes.get_xaxis_transform())
-    axes.set_xlabel(("GB written (GB = 2^30 bytes)" if x == "gb" else "elapsed time (s)") + "; \u25b2 a thread done")
+    x_label = ("GB written (GB = 2^30 bytes)" if x == "gb" else "elapsed time (s)") + "; \u25b2 a thread done"
+    axes.set_xlabel(x_label)
     axes.set_ylabel("MB/s (MB = 2^20 bytes)")
     top = max([max(s.incremental_mbps, s.sustained_mbps) for run in runs for s in run.samples] + [1])
     axes.set_xlim(left=0)
     axes.set_ylim(0, top * 1.15)  # room for the legend above the lines
     axes.grid(True, alpha=0.3)
+    if with_latency:
+        _plot_latency(latency_axes, runs, legends, colours, x)
+        axes.set_xlabel("")
+        latency_axes.set_xlabel(x_label)
     if with_ranks:
         _plot_rank_bars(rank_axes, runs, legends, colours)
         figure.suptitle(title or default_title(runs))

@@ -10,6 +10,7 @@ from dataclasses import dataclass, field
 from typing import Callable, List, Optional
 
 from vorlax_log import LogError, LogParser, Sample, ToolError, failure_of, run_label
+from vorlax_record import latency_of_file
 
 PREFIX_NAME = "vorlax-sweep"
 
@@ -44,6 +45,7 @@ class Pass:
     log_path: str
     messages: List[str] = field(default_factory=list)   # the program's stderr lines
     unreadable: Optional[str] = None  # why its log gave no run (LogError), None when it did
+    latency: Optional[dict] = None  # its record's block times (docs/record.md), when it wrote one
 
     def ok(self) -> bool:
         return self.exit_status == 0 and self.final is not None
@@ -135,15 +137,32 @@ def log_name(cell_number: int, settings: Settings, repeat: int, runs: int, readi
                                         "-r%d" % repeat if runs > 1 else "", "-read" if reading else "")
 
 
+_TAKES_RECORDS = {}
+
+
+def takes_records(program: str) -> bool:
+    """True when program's --help offers --json (an older build does not)."""
+    if program not in _TAKES_RECORDS:
+        try:
+            help_text = subprocess.run([program, "--help"], capture_output=True, text=True, timeout=60).stdout
+        except (OSError, subprocess.SubprocessError):
+            help_text = ""
+        _TAKES_RECORDS[program] = "--json" in help_text
+    return _TAKES_RECORDS[program]
+
+
 def run_pass(program: str, prefix: str, settings: Settings, log_path: str,
              on_sample: Callable[[Sample], None]) -> Pass:
     """Runs program once with the cell's arguments, stdout and stderr
     together into log_path, calling on_sample for each progress line as it
-    arrives. A Ctrl-C (KeyboardInterrupt) stops the program before it is
-    passed on."""
+    arrives; where program takes --json, its run record goes beside the log
+    (.json for .log) and its block times into the Pass. A Ctrl-C
+    (KeyboardInterrupt) stops the program before it is passed on."""
     parser = LogParser(log_path)
+    record_path = os.path.splitext(log_path)[0] + ".json" if takes_records(program) else None
+    options = ["--json", record_path] if record_path else []
     with open(log_path, "w") as log:
-        process = subprocess.Popen([program] + settings.arguments(prefix), stdout=subprocess.PIPE,
+        process = subprocess.Popen([program] + options + settings.arguments(prefix), stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, text=True, errors="replace")
         try:
             for line in process.stdout:
@@ -157,10 +176,11 @@ def run_pass(program: str, prefix: str, settings: Settings, log_path: str,
             process.terminate()
             process.wait()
             raise
+    latency = latency_of_file(record_path) if record_path else None
     try:
-        return Pass(exit_status, parser.finish()[-1].final(), log_path, parser.messages)
+        return Pass(exit_status, parser.finish()[-1].final(), log_path, parser.messages, latency=latency)
     except LogError as error:
-        return Pass(exit_status, None, log_path, parser.messages, str(error))
+        return Pass(exit_status, None, log_path, parser.messages, str(error), latency)
 
 
 def run_cell(vorlax: str, vorlax_read: Optional[str], prefix: str, settings: Settings, repeat: int,

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "main/run_record.h"
 #include "monitor/monitor.h"
 #include "output/output.h"
 #include "test_file/test_file.h"
@@ -19,6 +20,8 @@ void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int e
     // It passes the start gate, and a writer's hook hears of it, as of any
     // worker that never reached its loop, so that nothing waits for it.
     writer_stopped_before_start(layout, WriterResult::not_started, error);
+    job.counters->slots[job.thread_index].result = "not_started";
+    job.counters->slots[job.thread_index].reason = thread_start_failure_line(layout, program.worker_role, error);
     job.counters->failed_threads.fetch_add(1);
     count_out(job.counters);
 }
@@ -132,6 +135,8 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     }
     // Ctrl-C and SIGTERM from now on stop the workers at the block in hand.
     watch_stop_requests(request_run_stop);
+    RunRecord record = begin_record(program.name, argc, argv, run_settings);
+    std::unique_ptr<BlockTimes[]> times = give_block_times(run_settings, &run_counters);
     print_banner(run_settings, program.activity);
     if (program.print_notes) program.print_notes(run_settings);
 
@@ -147,27 +152,43 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     std::vector<ThreadHandle> started = start_workers(program, run_settings, &run_counters, &jobs, model);
 
     const uint64_t start_tick = gate_start_clock(&gate, static_cast<int32_t>(run_settings.thread_count));
+    const uint64_t start_ns = gate.start_ns;
     // Gives up the rest of this time slice, so that on a busy machine the
     // workers just started get a core before the monitor takes its first
     // look at the counters.
     sleep_ms(0);
     MonitorSource source = local_monitor_source(&run_counters, program.progress_verb);
     if (run_settings.seconds) source.deadline_tick = start_tick + uint64_t{run_settings.seconds} * 1000u;
-    const MonitorTotals last = run_monitor(source, start_tick, program.last_line_if_counted);
+    const MonitorTotals last = run_monitor(source, start_tick, program.last_line_if_counted, &record.samples);
     // A run that ends at its own time limit ends as one that wrote all it had
     // to: no stop line, unless a thread was still in a block after the grace.
     const StopReason stop = run_stop_reason();
     const int32_t stuck = run_counters.active_threads.load();
     if (stop != StopReason::none && (stop != StopReason::deadline || stuck > 0))
         print_stderr_line(stop_line(program.name, stop, last.total_kb, program.progress_verb, run_settings, stuck));
+    // The workers that counted themselves out have final times; one still
+    // in its block after a stop (stuck) is taken as far as it got.
+    std::unique_ptr<BlockTimes> merged(times ? new BlockTimes : nullptr);
+    if (merged) merge_block_times(run_counters, run_settings.thread_count, start_ns, 0, merged.get());
+    if (merged) print_latency_lines(run_settings, *merged, false);
+    // The record, as much as there is, with the run's exit status.
+    auto recorded = [&](int status) {
+        record.threads = thread_records(run_counters, run_settings.thread_count, run_settings.buffer_kb);
+        record.total_mb = last.total_kb / 1024u;
+        record.seconds = record.samples.empty() ? 0 : record.samples.back().seconds;
+        record.stopped = stop_reason_name(stop);
+        record.times = merged.get();
+        finish_record(run_settings, &record, &status);
+        return status;
+    };
     print_stdout_line("DONE!\n");
     // Workers still in a block after a stop are not waited for: the process
     // ends under them (their lines are out, and nothing of theirs is freed).
-    if (stuck > 0) std::_Exit(stop_exit_status(stop) >= 0 ? stop_exit_status(stop) : 1);
+    if (stuck > 0) std::_Exit(recorded(stop_exit_status(stop) >= 0 ? stop_exit_status(stop) : 1));
 
     for (ThreadHandle thread : started) thread_join(thread);
     signal_destroy(gate.open);
     signal_destroy(run_counters.all_done);
-    if (stop_exit_status(stop) >= 0) return stop_exit_status(stop);
-    return run_counters.failed_threads.load() == 0 ? 0 : 1;
+    return recorded(stop_exit_status(stop) >= 0 ? stop_exit_status(stop)
+                    : run_counters.failed_threads.load() == 0 ? 0 : 1);
 }

@@ -6,7 +6,8 @@
 
 uint64_t monitor_system_clock_ms(void*) { return tick_ms(); }
 
-MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted) {
+MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted,
+                          std::vector<SampleRecord>* samples) {
     uint64_t prev_tick = start_tick;
     uint64_t prev_mb = 0;
     uint64_t printed_kb = 0;
@@ -16,6 +17,9 @@ MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool
         ProgressLine line =
             format_progress(ProgressSample{start_tick, now, prev_tick, totals.total_kb, prev_mb}, source.verb);
         source.print_line(source.context, line.text);
+        if (samples)
+            samples->push_back(SampleRecord{static_cast<double>(now - start_tick) / 1000.0, line.mb,
+                                            totals.interval_max_ns});
         prev_mb = line.mb;
         prev_tick = now;
         printed_kb = totals.total_kb;
@@ -64,7 +68,8 @@ MonitorTotals sample_counters(void* context) {
         if (counters->stop_seen_ms == 0) counters->stop_seen_ms = now_ms;
         if (now_ms - counters->stop_seen_ms >= stop_grace_ms) totals.running = false;
     }
-    totals.total_kb = counters->total_kb_written.load();
+    totals.total_kb = run_total_kb(*counters);
+    totals.interval_max_ns = take_interval_max_ns(counters);
     return totals;
 }
 

@@ -4,13 +4,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "monitor/run_counters.h"
+#include "record/record.h"
 
 // One look at the run.
 struct MonitorTotals {
     bool running;       // some worker has not ended yet
     uint64_t total_kb;  // KB in whole blocks; final once running is false
+    uint64_t interval_max_ns = 0;  // the slowest block since the last look; 0: none, or not timed
 };
 
 // The clock a source reads unless it names its own: tick_ms().
@@ -42,8 +45,9 @@ struct MonitorSource {
 // that one last line.
 // With a deadline, it wakes at the deadline itself, between two lines, and
 // requests the stop there, so workers stop within one block of it.
-// Returns the last sample.
-MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted = false);
+// Returns the last sample. With samples, adds one for each line printed.
+MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted = false,
+                          std::vector<SampleRecord>* samples = nullptr);
 
 // A source over the counters of this process: waits on counters->all_done,
 // prints to stdout with a flush after each line. Once a stop is requested

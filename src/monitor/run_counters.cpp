@@ -19,3 +19,18 @@ void withdraw_run_stop(StopReason reason) {
 }
 
 StopReason run_stop_reason() { return static_cast<StopReason>(run_stop_request.load()); }
+
+uint64_t run_total_kb(const RunCounters& counters) {
+    uint64_t total = 0;
+    for (const WorkerSlot& slot : counters.slots) total += slot.kb.load(std::memory_order_relaxed);
+    return total;
+}
+
+uint64_t take_interval_max_ns(RunCounters* counters) {
+    uint64_t slowest = 0;
+    for (WorkerSlot& slot : counters->slots) {
+        const uint64_t ns = slot.interval_max_ns.exchange(0, std::memory_order_relaxed);
+        if (ns > slowest) slowest = ns;
+    }
+    return slowest;
+}

@@ -3,6 +3,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+
+#include "latency/latency.h"
 
 #include "platform/platform.h"
 
@@ -12,10 +15,25 @@
 static_assert(std::atomic<uint64_t>::is_always_lock_free, "64-bit atomics must be lock-free");
 static_assert(std::atomic<int32_t>::is_always_lock_free, "32-bit atomics must be lock-free");
 
-// The total sits on a cache line of its own: workers add to it once per
-// block, while the monitor only reads it once a second.
+// Most workers a run has (max-threads' upper end).
+constexpr uint32_t max_worker_slots = 99;
+
+// What one worker shares, on a cache line of its own: it alone adds to kb,
+// once per block, and raises interval_max_ns, while the monitor only reads
+// them once a second. The rest is written by the worker before it counts
+// itself out, and read after it has.
+struct WorkerSlot {
+    alignas(64) std::atomic<uint64_t> kb{0};       // KB in its whole blocks (read, for readers)
+    std::atomic<uint64_t> interval_max_ns{0};      // its slowest block since the monitor's last look
+    BlockTimes* times = nullptr;                   // its blocks' times; null when blocks are not timed
+    const char* result = "running";                // how it ended: "completed", "write_failed"...; still in a block
+    int64_t blocks = 0;                            // its whole blocks
+    std::string reason;                            // its line on stderr, if any
+};
+
+// One slot per worker, each on its own cache line; the monitor sums them.
 struct RunCounters {
-    alignas(64) std::atomic<uint64_t> total_kb_written{0};  // KB in whole blocks of all workers (read, for readers)
+    WorkerSlot slots[max_worker_slots];
     alignas(64) std::atomic<int32_t> active_threads{0};
     std::atomic<int32_t> failed_threads{0};  // workers that fell short
     DoneSignal* all_done = nullptr;          // set when active_threads reaches 0
@@ -49,3 +67,24 @@ StopReason run_stop_reason();
 
 // True once a stop is requested; the workers' test, once per block.
 inline bool run_stop_requested() { return run_stop_request.load(std::memory_order_relaxed) != 0; }
+
+// Adds one block's KB to slot: a load and a store, as the slot has one writer.
+inline void add_block_kb(WorkerSlot* slot, uint32_t kb) {
+    slot->kb.store(slot->kb.load(std::memory_order_relaxed) + kb, std::memory_order_relaxed);
+}
+
+// Counts one block that began at start_ns and ended at end_ns in the
+// slot's times and its interval maximum. Only for a slot with times.
+inline void note_block_time(WorkerSlot* slot, uint64_t start_ns, uint64_t end_ns, int64_t block, uint32_t thread) {
+    const uint64_t ns = end_ns - start_ns;
+    block_times_add(slot->times, start_ns, ns, block, thread);
+    if (ns > slot->interval_max_ns.load(std::memory_order_relaxed))
+        slot->interval_max_ns.store(ns, std::memory_order_relaxed);
+}
+
+// The KB of all workers' whole blocks.
+uint64_t run_total_kb(const RunCounters& counters);
+
+// The slowest block of any worker since the last call (0: none), and
+// starts the next interval.
+uint64_t take_interval_max_ns(RunCounters* counters);

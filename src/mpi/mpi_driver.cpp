@@ -9,13 +9,16 @@
 #include <vector>
 
 #include "main/run_driver.h"
+#include "main/run_record.h"
 #include "mpi/mpi_monitor.h"
 #include "main/run_notes.h"
 #include "mpi/mpi_names.h"
 #include "mpi/mpi_notes.h"
 #include "mpi/mpi_stonewall.h"
+#include "mpi/mpi_record.h"
 #include "mpi/mpi_summary.h"
 #include "mpi/mpi_writers.h"
+#include "latency/latency_lines.h"
 #include "output/output.h"
 #include "test_file/test_file.h"
 
@@ -132,7 +135,7 @@ RankRow rank_row(const MpiRun& run, const MpiWriters& writers, const char* host,
     }
     row.rank = static_cast<uint32_t>(run.rank);
     row.fell_short = run.counters->failed_threads.load() > 0 ? 1u : 0u;
-    row.total_kb = run.counters->total_kb_written.load();
+    row.total_kb = run_total_kb(*run.counters);
     row.kb_at_first_end = run.kb_at_first_end;
     row.barrier_us = static_cast<uint64_t>(barrier_s * 1e6);
     for (const WorkerOutcome& outcome : writers.outcomes) {
@@ -150,7 +153,7 @@ RankRow rank_row(const MpiRun& run, const MpiWriters& writers, const char* host,
 // the completion lines, the summary and DONE!. Returns whether any rank fell
 // short.
 bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row,
-                const std::vector<WorkerOutcome>& outcomes) {
+                const std::vector<WorkerOutcome>& outcomes, const std::string& before_done) {
     const size_t ranks = static_cast<size_t>(run->ranks);
     std::vector<RankRow> rows(run->rank == 0 ? ranks : 0);
     std::vector<int64_t> blocks, all_blocks(run->rank == 0 ? ranks * outcomes.size() : 0);
@@ -173,7 +176,7 @@ bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row,
             for (const std::string& line : stonewall_lines(rows, settings.seconds, run->stonewall->target)) text += line;
         // vorlax-read takes files of max-GB: those of a run for a fixed time are shorter.
         if (!run->stonewall) text += read_back_line(settings, settings.path_prefix);
-        print_stdout_line(text + "DONE!\n");
+        print_stdout_line(text + before_done + "DONE!\n");
     }
     return any_fell_short != 0;
 }
@@ -222,12 +225,16 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     const std::vector<std::string> hosts = all_host_names(host, run->ranks);
     const RunNoteFacts facts = host_write_facts(program, settings, hosts, run->rank);
     if (refuse_on_memory(facts, host, run->rank)) return 2;
+    RunRecord record = begin_record(program.name, argc, argv, settings);
+    record.per_rank = true;
     if (run->rank == 0)
         print_stdout_line(mpi_banner(settings, static_cast<uint32_t>(run->ranks), count_hosts(hosts)));
     print_all_notes(rank_notes(program, facts), hosts, run->rank);
 
     RunCounters counters;
     counters.all_done = signal_create();
+    const std::unique_ptr<BlockTimes[]> times = give_block_times(settings, &counters);
+    run->timed = times != nullptr;
     MpiWriters writers;
     StartGate gate;
     gate.open = signal_create();
@@ -255,19 +262,32 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     const uint64_t start_tick =
         gate_start_clock(&gate, static_cast<int32_t>(settings.thread_count), barrier_across_ranks, &rank_start);
     const double barrier_s = rank_start.barrier_s;
+    const uint64_t start_ns = gate.start_ns;
 
     MonitorSource source = mpi_monitor_source(run, program.progress_verb);
     stonewall.start_tick = start_tick;
     if (settings.seconds) source.deadline_tick = start_tick + uint64_t{settings.seconds} * 1000u;
-    run_monitor(source, start_tick);
+    const MonitorTotals last = run_monitor(source, start_tick, false, &record.samples);
     if (run->stonewall) stonewall_close(run->stonewall, run);
     finish_end_notices(run);
     for (ThreadHandle thread : started) thread_join(thread);
     const RankRow row = rank_row(*run, writers, host, start_tick, barrier_s);
-    const bool fell_short = report_run(run, settings, row, writers.outcomes);
+    MpiRunTimes gathered = gather_rank_records(counters, settings, start_ns, run->rank, run->ranks, hosts);
+    std::string latency_lines;
+    if (gathered.merged && settings.latency)
+        latency_lines = format_latency_line(*gathered.merged, true) + format_stall_line(*gathered.merged, true);
+    const bool fell_short = report_run(run, settings, row, writers.outcomes, latency_lines);
     signal_destroy(gate.open);
     signal_destroy(counters.all_done);
-    return fell_short ? 1 : 0;
+    int status = fell_short ? 1 : 0;
+    if (run->rank == 0) {
+        record.ranks = std::move(gathered.ranks);
+        record.total_mb = last.total_kb / 1024u;
+        record.seconds = record.samples.empty() ? 0 : record.samples.back().seconds;
+        record.times = gathered.merged.get();
+        finish_record(settings, &record, &status);
+    }
+    return status;
 }
 
 }  // namespace

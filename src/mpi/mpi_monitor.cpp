@@ -18,7 +18,7 @@ bool all_ended(const MpiRun& run) { return run.ended && run.ends_heard == run.ra
 void note_first_end(MpiRun* run) {
     if (run->first_end_known) return;
     run->first_end_known = true;
-    run->kb_at_first_end = run->counters->total_kb_written.load();
+    run->kb_at_first_end = run_total_kb(*run->counters);
 }
 
 void wait_for_ends(void* context, uint64_t due_tick) {
@@ -37,14 +37,17 @@ MonitorTotals sample_all_ranks(void* context) {
     // ended is final.
     uint64_t mine[2];
     mine[0] = static_cast<uint64_t>(run->writing_threads->load());
-    mine[1] = run->counters->total_kb_written.load();
+    mine[1] = run_total_kb(*run->counters);
     uint64_t sums[2] = {0, 0};
+    const uint64_t my_slowest = run->timed ? take_interval_max_ns(run->counters) : 0;
+    uint64_t slowest = 0;
     const double started = MPI_Wtime();
-    MPI_Request request;
-    MPI_Iallreduce(mine, sums, 2, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD, &request);
-    wait_requests(run, &request, 1);
+    MPI_Request requests[2];
+    MPI_Iallreduce(mine, sums, 2, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD, &requests[0]);
+    if (run->timed) MPI_Iallreduce(&my_slowest, &slowest, 1, MPI_UINT64_T, MPI_MAX, MPI_COMM_WORLD, &requests[1]);
+    wait_requests(run, requests, run->timed ? 2 : 1);
     run->reduction_s.push_back(MPI_Wtime() - started);
-    return MonitorTotals{sums[0] != 0, sums[1]};
+    return MonitorTotals{sums[0] != 0, sums[1], slowest};
 }
 
 void print_on_rank_0(void* context, const std::string& line) {
@@ -80,7 +83,7 @@ void poll_ends(MpiRun* run) {
         run->ended = true;
         // A rank that could not write a block ends at once; the window in
         // which all ranks write ends with the first rank that wrote.
-        const bool wrote = run->counters->total_kb_written.load() > 0;
+        const bool wrote = run_total_kb(*run->counters) > 0;
         if (wrote) note_first_end(run);
         run->notices_out.clear();
         run->notices_out.reserve(run->ranks);

@@ -18,6 +18,7 @@ struct MpiRun {
     int rank = 0;
     int ranks = 1;
     RunCounters* counters = nullptr;
+    bool timed = false;  // the writers time their blocks: each sample takes the slowest of every rank too
     const std::atomic<int32_t>* writing_threads = nullptr;  // this rank's writers not yet past their last block
     bool ended = false;            // every writer of this rank is past its last block
     int ends_heard = 0;            // notices of other ranks' ends received

@@ -6,7 +6,7 @@
 namespace {
 
 void take_stock(Stonewall* wall) {
-    wall->wall_kb = wall->counters->total_kb_written.load();
+    wall->wall_kb = run_total_kb(*wall->counters);
     wall->mine = most_blocks_at_wall(wall->writers->outcomes);
     MPI_Iallreduce(&wall->mine, &wall->target, 1, MPI_INT64_T, MPI_MAX, wall->comm, &wall->request);
     wall->phase = Stonewall::Phase::agreeing;

@@ -20,11 +20,22 @@ void print_stdout_line(const std::string& line) {
     std::fflush(stdout);
 }
 
-void print_stderr_line(const std::string& line) { platform_write_stderr(line); }
+namespace {
+
+std::string notes_printed;  // only the thread that starts the run prints notes
+
+}  // namespace
+
+void print_stderr_line(const std::string& line) {
+    platform_write_stderr(line);
+    if (line.find(": note: ") != std::string::npos) notes_printed += line;
+}
 
 void print_stderr_lines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) print_stderr_line(line);
 }
+
+std::string printed_notes() { return notes_printed; }
 
 void print_thread_done(uint32_t thread_index, int64_t blocks) {
     std::printf("thread %u done! %" PRId64 "\n", thread_index, blocks);

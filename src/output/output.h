@@ -23,6 +23,10 @@ void print_stderr_line(const std::string& line);
 // command line.
 void print_stderr_lines(const std::vector<std::string>& lines);
 
+// The note lines (those holding ": note: ") print_stderr_lines has printed
+// so far, for the run record.
+std::string printed_notes();
+
 // A worker's completion line, "thread <index> done! <whole blocks>", on
 // stdout with a flush.
 void print_thread_done(uint32_t thread_index, int64_t blocks);

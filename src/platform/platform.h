@@ -255,6 +255,9 @@ void thread_join(ThreadHandle thread);
 
 // Milliseconds from a fixed, arbitrary origin; never goes back, does not wrap.
 uint64_t tick_ms();
+// Nanoseconds on the monotonic clock (CLOCK_MONOTONIC,
+// QueryPerformanceCounter), from an arbitrary origin: for timing blocks.
+uint64_t tick_ns();
 // Suspends the calling thread; 0 gives up the rest of its time slice.
 void sleep_ms(uint32_t ms);
 
@@ -269,3 +272,30 @@ void signal_set(DoneSignal* signal);
 // Returns true once the signal is set, false when timeout_ms passed first.
 bool signal_wait_ms(DoneSignal* signal, uint32_t timeout_ms);
 void signal_destroy(DoneSignal* signal);
+
+// ---- Facts for the run record -----------------------------------------------
+
+// The machine, as far as the system tells: an empty text or 0 is unknown.
+struct MachineFacts {
+    std::string system;   // "Linux", "Windows"
+    std::string kernel;   // the kernel's release, "6.1.0-27-amd64"
+    std::string cpu;      // the processor's model name
+    uint32_t cores = 0;   // logical processors online
+    uint64_t memory_mb = 0;
+};
+MachineFacts machine_facts();
+
+// Where the files of a folder go: an empty text is unknown.
+struct TargetFacts {
+    std::string file_system;  // "ext4", "NTFS"
+    std::string device;       // "/dev/nvme0n1p2", "C:"
+    std::string model;        // the disk's model, where the system names it
+    bool free_known = false;
+    uint64_t free_mb = 0;     // free space the running user may fill
+};
+TargetFacts target_facts(const char* folder);
+
+// Puts the file from in place of to (which may exist) in one step, so a
+// reader of to sees the old file or the new, never part of one. Returns
+// false and sets *error on failure.
+bool file_replace(const char* from, const char* to, int* error);

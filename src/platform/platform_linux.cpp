@@ -213,6 +213,12 @@ uint64_t tick_ms() {
     return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
+uint64_t tick_ns() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
 void sleep_ms(uint32_t ms) {
     if (ms == 0) {
         sched_yield();

@@ -26,14 +26,6 @@ namespace {
 constexpr long tmpfs_magic = 0x01021994, ramfs_magic = 0x858458f6;
 constexpr long btrfs_magic = 0x9123683e, f2fs_magic = static_cast<long>(0xf2f52010), zfs_magic = 0x2fc12fc1;
 
-// A mount as /proc/self/mountinfo lists it.
-struct Mount {
-    std::string mount_point;
-    std::string file_system;
-    std::string source;
-    std::string options;  // the file system's own, such as compress=zstd:3
-};
-
 bool is_octal(char c) { return c >= '0' && c <= '7'; }
 
 }  // namespace
@@ -59,8 +51,6 @@ bool mount_point_holds(const std::string& mount_point, const std::string& path) 
     return path.compare(0, mount_point.size(), mount_point) == 0 &&
            (path.size() == mount_point.size() || path[mount_point.size()] == '/');
 }
-
-namespace {
 
 // The mount that holds folder: the deepest mount point above it, the last
 // listed where mounts are stacked. false when it cannot be found.
@@ -88,8 +78,6 @@ bool mount_of(const char* folder, Mount* found) {
     }
     return any;
 }
-
-}  // namespace
 
 // The compress or compress-force option of a btrfs mount's options, or ""
 // when it stores data as written.

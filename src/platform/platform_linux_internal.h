@@ -38,3 +38,19 @@ std::string btrfs_compress_option(const std::string& options);
 // the memory controller, else /sys/fs/cgroup/<path> for the v2 one ("0::");
 // "" when it names neither.
 std::string memory_cgroup_folder(const std::string& proc_self_cgroup);
+
+// A mount as /proc/self/mountinfo lists it.
+struct Mount {
+    std::string mount_point;
+    std::string file_system;
+    std::string source;
+    std::string options;  // the file system's own, such as compress=zstd:3
+};
+
+// The mount that holds folder: the deepest mount point above it, the last
+// listed where mounts are stacked. false when it cannot be found.
+bool mount_of(const char* folder, Mount* found);
+
+// The value of the first "key : value" line of /proc/cpuinfo's text whose
+// key is key, or "" when none.
+std::string cpuinfo_value(const std::string& text, const char* key);

@@ -195,6 +195,18 @@ void thread_join(ThreadHandle thread) {
 
 uint64_t tick_ms() { return GetTickCount64(); }
 
+uint64_t tick_ns() {
+    static const uint64_t per_second = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<uint64_t>(frequency.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const uint64_t counts = static_cast<uint64_t>(now.QuadPart);
+    return counts / per_second * 1000000000u + counts % per_second * 1000000000u / per_second;
+}
+
 void sleep_ms(uint32_t ms) { Sleep(ms); }
 
 // As on Linux: a flag behind a lock, and a condition to wait on for it.

@@ -190,3 +190,13 @@ std::string pages_not_dropped_note(const char* program, const std::string& file,
            (kind ? std::string("it is ") + kind : platform_error_text(error)) +
            "); these figures may be memory speed, not the disk's\n";
 }
+
+const char* reader_result_name(const ReaderReport& report) {
+    switch (report.result) {
+        case ReaderResult::completed: return "completed";
+        case ReaderResult::open_failed: return "open_failed";
+        case ReaderResult::size_failed: return "size_failed";
+        case ReaderResult::buffer_failed: return "buffer_failed";
+    }
+    return "completed";
+}

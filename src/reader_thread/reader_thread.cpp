@@ -22,6 +22,47 @@ void find_holes(FileHandle file, const ReaderLayout& layout, int64_t whole_block
     }
 }
 
+// The block loop: one read, one add and one check per block; timed, the
+// read's time too. Notes in *report what it finds.
+template <bool timed>
+void read_blocks(FileHandle file, unsigned char* buffer, const ReaderLayout& layout, int64_t whole_blocks,
+                 WorkerSlot* slot, ReaderReport* report) {
+    const size_t block_bytes = block_bytes_of(layout);
+    for (int64_t block = 0; block < whole_blocks; ++block) {
+        if (run_stop_requested()) {
+            report->stopped = true;
+            break;
+        }
+        size_t got = 0;
+        int error = 0;
+        uint64_t start_ns = 0;
+        if constexpr (timed) start_ns = tick_ns();
+        const bool read = file_read_at(file, buffer, block_bytes, static_cast<uint64_t>(block) * block_bytes, &got,
+                                       &error);
+        if constexpr (timed) note_block_time(slot, start_ns, tick_ns(), block, layout.thread_index);
+        if (!read) {
+            if (!layout.buffered && platform_is_unbuffered_refusal(error)) {
+                report->refused = true;
+                report->read_error = error;
+                report->alignment_bytes = file_unbuffered_alignment_bytes(file);
+                break;
+            }
+            if (report->unreadable_blocks++ == 0) {
+                report->first_unreadable_block = block;
+                report->read_error = error;
+            }
+            continue;
+        }
+        if (got != block_bytes) {
+            report->ended_at_block = block;
+            break;
+        }
+        ++report->blocks_read;
+        add_block_kb(slot, layout.buffer_kb);
+        if (!check_read_block(file, buffer, layout, block, report)) break;
+    }
+}
+
 }  // namespace
 
 ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters) {
@@ -47,34 +88,12 @@ ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters) {
         std::min<int64_t>(layout.block_count, static_cast<int64_t>(report.file_bytes / block_bytes));
     find_holes(file, layout, whole_blocks, &report);
     worker_at_gate(layout);
-    for (int64_t block = 0; block < whole_blocks; ++block) {
-        if (run_stop_requested()) {
-            report.stopped = true;
-            break;
-        }
-        size_t got = 0;
-        int error = 0;
-        if (!file_read_at(file, buffer, block_bytes, static_cast<uint64_t>(block) * block_bytes, &got, &error)) {
-            if (!layout.buffered && platform_is_unbuffered_refusal(error)) {
-                report.refused = true;
-                report.read_error = error;
-                report.alignment_bytes = file_unbuffered_alignment_bytes(file);
-                break;
-            }
-            if (report.unreadable_blocks++ == 0) {
-                report.first_unreadable_block = block;
-                report.read_error = error;
-            }
-            continue;
-        }
-        if (got != block_bytes) {
-            report.ended_at_block = block;
-            break;
-        }
-        ++report.blocks_read;
-        counters->total_kb_written.fetch_add(layout.buffer_kb, std::memory_order_relaxed);
-        if (!check_read_block(file, buffer, layout, block, &report)) break;
-    }
+    WorkerSlot* slot = &counters->slots[layout.thread_index];
+    // Timed or not is chosen here, once: the untimed loop has no trace of it.
+    if (slot->times)
+        read_blocks<true>(file, buffer, layout, whole_blocks, slot, &report);
+    else
+        read_blocks<false>(file, buffer, layout, whole_blocks, slot, &report);
     worker_close(file, buffer, layout, report.blocks_read);
     return report;
 }
@@ -92,5 +111,6 @@ void reader_thread(void* raw_job) {
     // A read stopped early is short by request: only damage found before
     // the stop is worth a line.
     const bool damaged = report.bad_blocks != 0 || report.unreadable_blocks != 0 || report.hole_count != 0;
-    worker_finish(job->counters, report.stopped && !damaged ? std::string() : describe_reader_problems(layout, report));
+    worker_finish(job->counters, layout.thread_index, reader_result_name(report), report.blocks_read,
+                  report.stopped && !damaged ? std::string() : describe_reader_problems(layout, report));
 }

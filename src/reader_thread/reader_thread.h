@@ -51,7 +51,7 @@ struct ReaderReport {
 
 // Opens layout.name, reads the whole blocks its length holds (at most
 // layout.block_count), checks each against its pattern right after its
-// read and adds buffer_kb to counters->total_kb_written per whole block
+// read and adds buffer_kb to its slot of counters per whole block
 // read; asks the file system for holes in those blocks first, then waits
 // at the start gate (if any). A failed
 // read is counted and skipped; an unbuffered read the system refuses, or
@@ -68,6 +68,11 @@ bool reader_report_clean(const ReaderLayout& layout, const ReaderReport& report)
 // one): "<message_head><name>: <problem>[; <problem>...]", each problem in
 // words a person can act on.
 std::string describe_reader_problems(const ReaderLayout& layout, const ReaderReport& report);
+
+// How a report is named in the run record: "completed" for a reader that
+// read and checked its file, even when it found bad blocks (its reason
+// says so); "open_failed", "size_failed", "buffer_failed" otherwise.
+const char* reader_result_name(const ReaderReport& report);
 
 // Thread routine; job is a WorkerJob. Runs read_test_file for the job's
 // test file, reports problems on stderr and counts the thread in

@@ -19,6 +19,25 @@ bool set_seconds(const char* value, RunSettings* settings) {
     return true;
 }
 
+bool set_latency(const char*, RunSettings* settings) {
+    settings->latency = true;
+    return true;
+}
+
+bool set_json(const char* path, RunSettings* settings) {
+    settings->json_path = path;
+    return *path != '\0';
+}
+
+// A whole number of ms from 1 to an hour, and nothing after it.
+bool set_stall_ms(const char* text, RunSettings* settings) {
+    const DecimalText scan = scan_decimal(text);
+    if (!scan.found || scan.negative || scan.wrapped || *scan.rest || scan.exact == 0 || scan.exact > 3600000)
+        return false;
+    settings->stall_ms = scan.exact;
+    return true;
+}
+
 }  // namespace
 
 const CommandOption command_options[] = {
@@ -30,6 +49,12 @@ const CommandOption command_options[] = {
      "write for S seconds: each thread stops at its first block\n"
      "               boundary after S; max-GB stays the upper bound",
      "a whole number of seconds, 1 to 1000000", true},
+    {{"--latency"}, false, ParseOutcome::run, set_latency, "--latency",
+     "time every block; print its percentiles and stalls before DONE!"},
+    {{"--json"}, true, ParseOutcome::run, set_json, "--json FILE",
+     "write a record of the run to FILE as JSON (--json=FILE too)", "a file name"},
+    {{"--stall-ms"}, true, ParseOutcome::run, set_stall_ms, "--stall-ms N",
+     "a block of N ms or more is a stall (1 to 3600000, default 100)", "a whole number of ms, 1 to 3600000"},
 };
 const size_t command_option_count = sizeof command_options / sizeof command_options[0];
 

@@ -12,7 +12,13 @@ struct RunSettings {
     uint32_t thread_count = 1;    // writer threads, 1 to 99
     uint32_t max_gb = 1;          // file size per thread, 1 to 63
     uint32_t seconds = 0;         // --seconds: writers stop at a block boundary after it; 0: no time limit
+    bool latency = false;         // --latency: the percentile and stall lines before DONE!
+    const char* json_path = nullptr;  // --json FILE: the run record goes there
+    uint32_t stall_ms = 100;      // --stall-ms N: a block this slow is a stall
 };
+
+// Whether the run times every block: with --latency or --json.
+inline bool times_blocks(const RunSettings& settings) { return settings.latency || settings.json_path; }
 
 // The longest time limit --seconds takes: about 11.5 days.
 constexpr uint32_t max_seconds = 1000000;

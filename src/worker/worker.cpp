@@ -25,7 +25,12 @@ void worker_close(FileHandle file, unsigned char* buffer, const WorkerLayout& la
     file_close(file);
 }
 
-void worker_finish(RunCounters* counters, const std::string& failure_line) {
+void worker_finish(RunCounters* counters, uint32_t thread_index, const char* result, int64_t blocks,
+                   const std::string& failure_line) {
+    WorkerSlot& slot = counters->slots[thread_index];
+    slot.result = result;
+    slot.blocks = blocks;
+    slot.reason = failure_line;
     if (!failure_line.empty()) {
         print_stderr_line(failure_line + "\n");
         counters->failed_threads.fetch_add(1);
@@ -49,6 +54,7 @@ uint64_t gate_start_clock(StartGate* gate, int32_t workers, void (*between)(void
     while (gate->arrived.load() < workers) sleep_ms(1);
     if (between) between(context);
     const uint64_t start_tick = tick_ms();
+    gate->start_ns = tick_ns();
     signal_set(gate->open);
     return start_tick;
 }

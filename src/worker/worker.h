@@ -24,6 +24,7 @@ struct WriterHook;  // writer_thread.h
 struct StartGate {
     std::atomic<int32_t> arrived{0};  // workers waiting, or ended before they could
     DoneSignal* open = nullptr;       // set once by the driver: go
+    uint64_t start_ns = 0;            // tick_ns() at the start tick, for the blocks' start times
 };
 
 // What a driver sets for every worker of a run.
@@ -67,10 +68,13 @@ unsigned char* worker_take_buffer(FileHandle file, const WorkerLayout& layout, i
 // when the layout asks for it, then frees buffer and closes file.
 void worker_close(FileHandle file, unsigned char* buffer, const WorkerLayout& layout, int64_t blocks);
 
-// A worker's last steps: prints failure_line (unless empty) on stderr and
-// counts the worker in failed_threads, then counts it out of active_threads,
-// setting all_done when it was the last. After this the run may end.
-void worker_finish(RunCounters* counters, const std::string& failure_line);
+// A worker's last steps: keeps result (its name in the run record), its
+// whole blocks and failure_line in its slot, prints failure_line (unless
+// empty) on stderr and counts the worker in failed_threads, then counts it
+// out of active_threads, setting all_done when it was the last. After this
+// the run may end.
+void worker_finish(RunCounters* counters, uint32_t thread_index, const char* result, int64_t blocks,
+                   const std::string& failure_line);
 
 // ---- The start gate ---------------------------------------------------------
 

@@ -35,6 +35,19 @@ const char* writer_failure_words(WriterResult result) {
     return nullptr;
 }
 
+const char* writer_result_name(WriterResult result) {
+    switch (result) {
+        case WriterResult::completed: return "completed";
+        case WriterResult::open_failed: return "open_failed";
+        case WriterResult::buffer_failed: return "buffer_failed";
+        case WriterResult::write_failed: return "write_failed";
+        case WriterResult::write_short: return "write_short";
+        case WriterResult::flush_failed: return "flush_failed";
+        case WriterResult::not_started: return "not_started";
+    }
+    return "completed";
+}
+
 std::string describe_writer_failure(const WriterLayout& layout, const WriterReport& report) {
     const std::string head = worker_head(layout);
     const std::string reason = report.error ? platform_error_text(report.error) : std::string();

@@ -47,7 +47,7 @@ struct WriterHook {
 // Creates layout.name and takes the buffer, waits at the start gate and
 // runs the hook's first step (each if any), then writes layout.block_count blocks, each filled with its fill
 // byte just before its write, adding buffer_kb to
-// counters->total_kb_written after each whole block. Stops at the first
+// its slot of counters after each whole block. Stops at the first
 // failed or short write. Runs the hook's last step on every path. Prints
 // the completion line to stdout when the write loop was reached and
 // print_completion is set. Does not touch active_threads.
@@ -72,6 +72,9 @@ std::string describe_writer_failure(const WriterLayout& layout, const WriterRepo
 // Why a writer ended as it did, in a few words for a summary line: "cannot
 // create its test file", "a write failed"...; nullptr for completed.
 const char* writer_failure_words(WriterResult result);
+
+// How result is named in the run record: "completed", "write_failed"...
+const char* writer_result_name(WriterResult result);
 
 // Thread routine; job is a WorkerJob. Runs write_test_file for the job's
 // test file with the job's options, reports a failure on stderr and counts

@@ -9,7 +9,7 @@
 set -euo pipefail
 source scripts/lib.sh
 need_packages cmake make g++ libgtest-dev libgmock-dev openmpi-bin libopenmpi-dev iproute2 util-linux python3 \
-    e2fsprogs mount
+    e2fsprogs mount python3-jsonschema
 # Slurm for tests/mpi-hosts/slurm.sh; recommends left out, as need_packages does.
 need_packages slurmd slurmctld slurm-client munge
 
@@ -19,6 +19,10 @@ cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Release -DVORLAX_MPI=ON >/dev/null
 cmake --build build/test -j "$(jobs)" --target vorlax-mpi mpi_unit_tests mpi_writers_tests mpi_e2e_tests
 # One at a time: the runs of 3 ranks already take both cores.
 ctest --test-dir build/test --output-on-failure -L mpi
+# The run record of 2 ranks, validated against its schema.
+cmake --build build/test -j "$(jobs)" --target vorlax
+VORLAX_EXE="$PWD/build/test/vorlax" VORLAX_MPI_EXE="$PWD/build/test/vorlax-mpi" \
+    /usr/bin/python3 -B -m unittest discover -s tests/tools -p test_record.py -k mpi
 # The stonewall with wear-out on two throttled loop devices; skips with the
 # reason where root, loop devices or the throttle are missing.
 VORLAX_MPI_EXE="$PWD/build/test/vorlax-mpi" \

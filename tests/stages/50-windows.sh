@@ -13,7 +13,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
     unset VORLAX_APT_UPDATED  # the package lists must be read again
 fi
-need_packages cmake make g++ file unzip libgtest-dev googletest \
+need_packages cmake make g++ file unzip libgtest-dev googletest python3 python3-jsonschema \
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine32 wine64
 
 for bits in 32 64; do
@@ -141,3 +141,20 @@ for program in vorlax vorlax-read; do
 done
 set +f
 echo "same stdout and exit status for $same command lines"
+
+echo "--- --latency and --json under Wine: the two lines in place and a record the schema takes"
+for program in vorlax vorlax-read; do
+    (cd "$compare_dir" && "$wine_bin" "$root/build/win$bits/$program.exe" --latency --json=r.json B run 1024 1 1 \
+        >record.out 2>/dev/null)
+    tr -d '\r' <"$compare_dir/record.out" | tail -n 3 | cut -c1-18 | tr '\n' '|' |
+        grep -qx -e 'latency per block:|no stalls of 100 m|DONE!|' -e 'latency per block:|stalls of 100 ms o|DONE!|' ||
+        { echo "$program.exe: no latency lines before DONE!"; cat "$compare_dir/record.out"; exit 1; }
+    /usr/bin/python3 -c '
+import json, sys, jsonschema
+with open(sys.argv[1]) as schema, open(sys.argv[2]) as record:
+    run = json.load(record)
+    jsonschema.Draft7Validator(json.load(schema)).validate(run)
+assert run["program"] == sys.argv[3] and run["machine"]["system"] == "Windows" and run["latency"]["blocks"] == 1024
+' docs/record.schema.json "$compare_dir/r.json" "$program"
+done
+echo "the records of vorlax.exe and vorlax-read.exe hold to docs/record.schema.json"

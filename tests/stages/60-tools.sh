@@ -5,7 +5,7 @@
 # the file utility for it).
 set -euo pipefail
 source scripts/lib.sh
-need_packages cmake make g++ python3 python3-matplotlib python3-numpy groff-base man-db dpkg-dev file lintian
+need_packages cmake make g++ python3 python3-matplotlib python3-numpy python3-jsonschema groff-base man-db dpkg-dev file lintian
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -179,6 +179,9 @@ class Fills(unittest.TestCase):
             self.assertEqual(len(dips), 1, out)
             self.assertGreaterEqual(dips[0]["seconds"], 2)
             self.assertLess(dips[0]["mb_s"], slow / 2)
+            # Its slowest write, from the runs' records: 1 MB at 5 MB/s takes 200 ms, give or take the throttle's slices.
+            self.assertGreater(dips[0]["slowest_ms"], 100, out)
+            self.assertRegex(out, r"\nthe dip at [\d.]+ GB: its slowest write took [\d.]+ (ms|s)\n")
             # Three runs chained in order, read back and checked, drawn; the disk as it was.
             with open(os.path.join(disk.out, "fill.log")) as log:
                 banners = [line for line in log if line.startswith("VORLAX: ")]

@@ -221,7 +221,7 @@ class Phases(unittest.TestCase):
         self.assertEqual(sorted(document["phases"][0]), ["end_gb", "end_s", "mb_s", "plus_minus_gb", "plus_minus_s",
                                                          "start_gb", "start_s"])
         self.assertEqual(sorted(document["cliff"]), ["from_mb_s", "gb", "plus_minus_gb", "to_mb_s"])
-        self.assertEqual(sorted(document["dips"][0]), ["mb_s", "seconds", "start_gb", "start_s"])
+        self.assertEqual(sorted(document["dips"][0]), ["mb_s", "seconds", "slowest_at_s", "slowest_ms", "start_gb", "start_s"])
         lines = summary_lines(analysis)
         self.assertEqual(lines[0], "the fast phase ended at 58.6 GB (\u00b1 2.0 GB): 2000 MB/s before, 500 MB/s after")
         self.assertEqual(lines[-2], "1 dip of 2 s or more below half the phase's speed; the longest 3 s at 73.2 GB "

@@ -27,7 +27,7 @@ class Tables(unittest.TestCase):
                    result(small, 2, FIT % (1024, 22970))]
         table = vorlax_results.markdown_table(results, MEASURED, 2)
         said = table.split("What the programs said:\n\n")[1]
-        self.assertIn("| runs | write MB/s | write best | write spread | status |", table)
+        self.assertIn("| runs | write MB/s | write best | write spread | block ms: median | 99 % | 99.9 % | status |", table)
         self.assertIn("| B | 1024 | 2 | 1 | 1* |", table, "a cell short of its planned runs is marked")
         # Texts that differ only in their figures are one kind: said once, each varying figure a placeholder
         # with its range, the others as they are.

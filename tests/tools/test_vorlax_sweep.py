@@ -81,8 +81,15 @@ class Sweeps(unittest.TestCase):
                                            100 * (max(values) - min(values)) / statistics.median(values), delta=0.5)
                 self.assertEqual(line, [cell["mode"], "1024", "1", "1", "2"] + [
                     vorlax_results.figure_text(cell[key]) + ("%" if key.endswith("pct") else "") for key in
-                    ("write_median_mbps", "write_best_mbps", "write_spread_pct", "read_median_mbps",
-                     "read_best_mbps", "read_spread_pct")] + ["pass", "ok"])
+                    ("write_median_mbps", "write_best_mbps", "write_spread_pct", "write_p50_ms", "write_p99_ms",
+                     "write_p99_9_ms", "read_median_mbps", "read_best_mbps", "read_spread_pct")] + ["pass", "ok"])
+                # Block times from each run's record beside its log: the median of the runs' percentiles.
+                for key, name in (("write_p50_ms", "median_ms"), ("write_p99_9_ms", "p99_9_ms")):
+                    values = []
+                    for run in mine:
+                        with open(os.path.join(out, os.path.splitext(run["write"]["log"])[0] + ".json")) as text:
+                            values.append(json.load(text)["latency"][name])
+                    self.assertAlmostEqual(cell[key], statistics.median(values), delta=0.01 * cell[key])
             # What was measured, in all three places.
             measured = document["measured"]
             self.assertEqual((measured["folder"], measured["cores"]), (os.path.realpath(target), os.cpu_count()))
@@ -108,21 +115,21 @@ class Sweeps(unittest.TestCase):
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertIn("vorlax-sweep: note: no vorlax-read beside %s/vorlax: writes only" % alone, done.stderr)
             self.assertIn("- reads: not measured: no vorlax-read beside", done.stdout)
-            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \| \d+ \| \d+ \|  \| ok \|")
+            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \| \d+ \| \d+ \|  \| [\d.]+ \| [\d.]+ \| [\d.]+ \| ok \|")
             self.assertEqual(os.path.getsize(scratch.file("vorlax-sweep_00.BIN")), 1 << 30)
             self.assertEqual(support.png_size(scratch.file("out/bars.png")), (1000, 560))
             # A read that finds something wrong: fail, and the sweep fails.
             done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--vorlax-read", support.STUB_READ,
                          scratch.path, env={"VORLAX_STUB_READ_FAIL": "1"})
             self.assertEqual(done.returncode, 1)
-            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \| \d+ \| \d+ \|  \|  \|  \|  \| fail \| ok \|")
+            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \| \d+ \| \d+ \|  \|( [\d.]+ \|){3}  \|  \|  \| fail \| ok \|")
             self.assertIn("vorlax-read: %s: block 3" % scratch.file("vorlax-sweep_00.BIN"), done.stdout)
             # A write that fails is not read back.
             os.symlink("/dev/full", scratch.file("vorlax-sweep_00.BIN"))
             done = sweep(scratch, "-m", "B", "-b", "64", "-t", "1", "--vorlax-read", support.STUB_READ,
                          scratch.path)
             self.assertEqual(done.returncode, 1)
-            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \|  \|  \|  \| failed \(exit 1\): full disk \|")
+            self.assertRegex(done.stdout, r"\| B \| 64 \| 1 \| 1 \| 1 \|  \|  \|  \|  \|  \|  \| failed \(exit 1\): full disk \|")
             self.assertIn("write failed after 0 blocks: No space left on device", done.stdout)
             self.assertFalse(os.path.lexists(scratch.file("vorlax-sweep_00.BIN")))
             with open(scratch.file("out/results.json")) as document:
@@ -158,7 +165,7 @@ class Sweeps(unittest.TestCase):
                 self.assertEqual(len(table.read().splitlines()), 2)
             self.assertIn("| B | 1024 | 1 | 1 | 1 |", out)
             self.assertIn("- partial: %s during run 2 of 3; 1 of 3 runs done;" % said, out)
-            self.assertEqual(os.listdir(scratch.file("out/logs")), ["01-B-1024K-1t.log"])
+            self.assertEqual(sorted(os.listdir(scratch.file("out/logs"))), ["01-B-1024K-1t.json", "01-B-1024K-1t.log"])
             with open(scratch.file("out/results.json")) as document:
                 found = json.load(document)
             self.assertEqual((found["partial"], found["runs_done"], found["plan"]["blocks_kb"],

@@ -183,6 +183,17 @@ uint64_t tick_ms() {
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+uint64_t tick_ns() { return tick_ms() * 1000000u; }
+
+MachineFacts machine_facts() { return {}; }
+
+TargetFacts target_facts(const char*) { return {}; }
+
+bool file_replace(const char*, const char*, int* error) {
+    *error = EACCES;
+    return false;
+}
+
 void sleep_ms(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 struct DoneSignal {

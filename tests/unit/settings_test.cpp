@@ -220,6 +220,48 @@ TEST(ParseSettings, SecondsOption) {
     EXPECT_NE(format_option_rows(true).find("--seconds S  write for S seconds"), std::string::npos);
 }
 
+TEST(ParseSettings, TimingOptionsBeforeTheMode) {
+    const struct {
+        std::vector<const char*> args;
+        ParseOutcome outcome;
+        bool latency;
+        const char* json;
+        uint32_t stall_ms;
+        std::string refusal;
+    } cases[] = {
+        {{"--latency", "U"}, ParseOutcome::run, true, nullptr, 100, ""},
+        {{"--json", "r.json", "B", "p"}, ParseOutcome::run, false, "r.json", 100, ""},
+        {{"--json=r.json", "U"}, ParseOutcome::run, false, "r.json", 100, ""},
+        {{"--stall-ms=1", "--latency", "--stall-ms", "3600000", "U"}, ParseOutcome::run, true, nullptr, 3600000, ""},
+        // After the mode they are a path and numbers, as before.
+        {{"U", "--latency"}, ParseOutcome::run, false, nullptr, 100, ""},
+        {{"--json"}, ParseOutcome::bad_option_value, false, nullptr, 100,
+         "vorlax: --json without a value: it takes a file name\n"},
+        {{"--json=", "U"}, ParseOutcome::bad_option_value, false, nullptr, 100,
+         "vorlax: --json \"\": it takes a file name\n"},
+        {{"--stall-ms", "0", "U"}, ParseOutcome::bad_option_value, false, nullptr, 100,
+         "vorlax: --stall-ms \"0\": it takes a whole number of ms, 1 to 3600000\n"},
+        {{"--stall-ms=12x", "U"}, ParseOutcome::bad_option_value, false, nullptr, 100,
+         "vorlax: --stall-ms \"12x\": it takes a whole number of ms, 1 to 3600000\n"},
+        {{"--stall-ms", "-5", "U"}, ParseOutcome::bad_option_value, false, nullptr, 100, ""},
+        {{"--stall-ms", "3600001", "U"}, ParseOutcome::bad_option_value, false, nullptr, 100, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv = {"vorlax"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const int argc = static_cast<int>(argv.size());
+        RunSettings settings;
+        ASSERT_EQ(parse_settings(argc, argv.data(), &settings), c.outcome) << c.args[0];
+        if (c.outcome == ParseOutcome::run) {
+            EXPECT_EQ(settings.latency, c.latency) << c.args[0];
+            EXPECT_STREQ(settings.json_path ? settings.json_path : "", c.json ? c.json : "") << c.args[0];
+            EXPECT_EQ(settings.stall_ms, c.stall_ms) << c.args[0];
+        } else if (!c.refusal.empty()) {
+            EXPECT_EQ(command_line_refusal("vorlax", c.outcome, argc, argv.data()), c.refusal);
+        }
+    }
+}
+
 TEST(ParseSettings, PrefixMustLeaveRoomForTheLongestName) {
     RunSettings settings;
     // prefix + "_00.BIN" + terminator is exactly the limit: accepted.

@@ -23,7 +23,7 @@ struct AtClock {
 
 void look_at_clock(void* raw) {
     auto* seen = static_cast<AtClock*>(raw);
-    seen->kb_counted = seen->counters->total_kb_written.load();
+    seen->kb_counted = run_total_kb(*seen->counters);
     seen->files_open = fake_log.files_open;
     seen->buffers_held = fake_log.buffers_held;
 }
@@ -65,7 +65,7 @@ TEST(StartGate, NoBlockIsCountedBeforeTheClockStarts) {
         EXPECT_EQ(seen.kb_counted, 0u);
         EXPECT_EQ(seen.files_open, static_cast<int>(workers));  // every file and buffer in hand
         EXPECT_EQ(seen.buffers_held, static_cast<int>(workers));
-        EXPECT_EQ(counters.total_kb_written.load(), uint64_t{workers} << 20);
+        EXPECT_EQ(run_total_kb(counters), uint64_t{workers} << 20);
         EXPECT_EQ(counters.failed_threads.load(), 0);
         signal_destroy(gate.open);
         signal_destroy(counters.all_done);

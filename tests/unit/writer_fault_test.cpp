@@ -67,7 +67,7 @@ TEST(WriterFaults, AccountsForWholeBlocksOnlyAtTheFirstSecondAndLastBlock) {
             EXPECT_EQ(GetCapturedStdout(), "thread 3 done! " + std::to_string(at) + "\n");
             EXPECT_EQ(report.result, fault.result);
             EXPECT_EQ(report.blocks_written, at);
-            EXPECT_EQ(counters.total_kb_written.load(), static_cast<uint64_t>(at) * buffer_kb);
+            EXPECT_EQ(run_total_kb(counters), static_cast<uint64_t>(at) * buffer_kb);
             EXPECT_EQ(describe_writer_failure(layout, report), expected_line(fault.what, at));
 
             // One write per block up to the faulty one, each filled with its own byte.
@@ -90,7 +90,7 @@ TEST(WriterFaults, NoFaultWritesEveryBlock) {
     WriterReport report = write_test_file(WriterLayout{3, file_name, block_count, buffer_kb, false, 0, {"vorlax: "}}, &counters);
     EXPECT_EQ(GetCapturedStdout(), "thread 3 done! 300\n");
     EXPECT_EQ(report.result, WriterResult::completed);
-    EXPECT_EQ(counters.total_kb_written.load(), 900u);
+    EXPECT_EQ(run_total_kb(counters), 900u);
     EXPECT_EQ(fake_log.write_calls, block_count);
 }
 

@@ -38,7 +38,7 @@ TEST(Writer, WritesEveryBlockWithItsPatternAndCountsIt) {
         EXPECT_EQ(GetCapturedStdout(), "thread 3 done! 300\n");
         EXPECT_EQ(report.result, WriterResult::completed);
         EXPECT_EQ(report.blocks_written, 300);
-        EXPECT_EQ(counters.total_kb_written.load(), 1200u);
+        EXPECT_EQ(run_total_kb(counters), 1200u);
         std::string data = read_whole_file(name);
         ASSERT_EQ(data.size(), 300u * 4096u);
         EXPECT_EQ(first_bad_block(data, 4096), -1);
@@ -81,7 +81,7 @@ TEST(Writer, FailedWriteStopsTheLoopAndCountsNothing) {
     EXPECT_EQ(GetCapturedStdout(), "thread 3 done! 0\n");
     EXPECT_EQ(report.result, WriterResult::write_failed);
     EXPECT_EQ(report.blocks_written, 0);
-    EXPECT_EQ(counters.total_kb_written.load(), 0u);
+    EXPECT_EQ(run_total_kb(counters), 0u);
     EXPECT_EQ(describe_writer_failure(layout, report),
               "vorlax: /dev/full: write failed after 0 blocks: No space left on device; free space, or write less: "
               "fewer threads or GB");

@@ -114,7 +114,7 @@ TEST(Win32Writer, WritesEveryBlockInBothModesAndCutsOldFiles) {
         WriterReport report = write_test_file(WriterLayout{3, name, 300, 4, buffered, 0, {"vorlax: "}}, &counters);
         EXPECT_EQ(GetCapturedStdout(), "thread 3 done! 300\n");
         EXPECT_EQ(report.result, WriterResult::completed);
-        EXPECT_EQ(counters.total_kb_written.load(), 1200u);
+        EXPECT_EQ(run_total_kb(counters), 1200u);
         std::string data = read_all(name);
         ASSERT_EQ(data.size(), 300u * 4096u) << name;
         for (size_t block = 0; block < 300; ++block)

@@ -1,0 +1,77 @@
+#include "main/run_record.h"
+
+#include <cstdio>
+
+#include "output/output.h"
+#include "latency/latency_lines.h"
+#include "test_file/test_file.h"
+
+std::unique_ptr<BlockTimes[]> give_block_times(const RunSettings& settings, RunCounters* counters) {
+    if (!times_blocks(settings)) return nullptr;
+    std::unique_ptr<BlockTimes[]> times(new BlockTimes[settings.thread_count]);
+    for (uint32_t i = 0; i < settings.thread_count; ++i) {
+        block_times_reset(&times[i], uint64_t{settings.stall_ms} * 1000000u);
+        counters->slots[i].times = &times[i];
+    }
+    return times;
+}
+
+void merge_block_times(const RunCounters& counters, uint32_t thread_count, uint64_t origin_ns, uint32_t rank,
+                       BlockTimes* into) {
+    block_times_reset(into, thread_count && counters.slots[0].times ? counters.slots[0].times->stall_ns : 0);
+    for (uint32_t i = 0; i < thread_count; ++i)
+        if (counters.slots[i].times) block_times_merge(into, *counters.slots[i].times);
+    block_times_rebase(into, origin_ns, rank);
+}
+
+RunRecord begin_record(const char* program, int argc, const char* const* argv, const RunSettings& settings) {
+    RunRecord record;
+    record.program = program;
+    record.command.assign(argv, argv + argc);
+    record.started = utc_text(std::time(nullptr));
+    record.settings = settings;
+    record.stall_ms = settings.stall_ms;
+    if (settings.json_path) {
+        record.machine = machine_facts();
+        record.target = target_facts(prefix_folder(settings.path_prefix).c_str());
+    }
+    return record;
+}
+
+std::vector<ThreadRecord> thread_records(const RunCounters& counters, uint32_t thread_count, uint32_t block_kb) {
+    std::vector<ThreadRecord> threads;
+    for (uint32_t i = 0; i < thread_count; ++i) {
+        const WorkerSlot& slot = counters.slots[i];
+        // A worker still in its block (a stop that did not wait for it) has counted only its KB.
+        const int64_t blocks = std::string(slot.result) == "running"
+                                   ? static_cast<int64_t>(slot.kb.load() / block_kb) : slot.blocks;
+        threads.push_back(ThreadRecord{i, slot.result, blocks, static_cast<uint64_t>(blocks) * block_kb / 1024u,
+                                       slot.reason});
+    }
+    return threads;
+}
+
+const char* stop_reason_name(StopReason reason) {
+    switch (reason) {
+        case StopReason::none: return nullptr;
+        case StopReason::interrupt: return "interrupt";
+        case StopReason::terminate: return "terminate";
+        case StopReason::deadline: return "deadline";
+    }
+    return nullptr;
+}
+
+void print_latency_lines(const RunSettings& settings, const BlockTimes& times, bool with_rank) {
+    if (!settings.latency) return;
+    print_stdout_line(format_latency_line(times, with_rank) + format_stall_line(times, with_rank));
+}
+
+void finish_record(const RunSettings& settings, RunRecord* record, int* exit_status) {
+    if (!settings.json_path) return;
+    record->notes = printed_notes();
+    record->exit_status = *exit_status;
+    std::string failure;
+    if (write_record_file(settings.json_path, format_record(*record), &failure)) return;
+    std::fprintf(stderr, "%s: %s\n", record->program, failure.c_str());
+    if (*exit_status == 0) *exit_status = 1;
+}

@@ -1,0 +1,40 @@
+// What --latency and --json add to a run: every worker's block times, the
+// two lines before "DONE!", and the run record. Shared by every program.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "monitor/run_counters.h"
+#include "record/record.h"
+#include "settings/settings.h"
+
+// One BlockTimes per worker of settings, each set in its slot of
+// *counters, when the run times its blocks; null (and the slots without)
+// when it does not.
+std::unique_ptr<BlockTimes[]> give_block_times(const RunSettings& settings, RunCounters* counters);
+
+// Sums the times of the first thread_count workers of counters into *into
+// (reset first), start times made relative to origin_ns and put on rank.
+void merge_block_times(const RunCounters& counters, uint32_t thread_count, uint64_t origin_ns, uint32_t rank,
+                       BlockTimes* into);
+
+// The record's part known at the start: program, command, start time,
+// settings, machine and target (free space now).
+RunRecord begin_record(const char* program, int argc, const char* const* argv, const RunSettings& settings);
+
+// One record of each of the first thread_count workers of counters, with
+// block_kb to make their MB of.
+std::vector<ThreadRecord> thread_records(const RunCounters& counters, uint32_t thread_count, uint32_t block_kb);
+
+// How the record names why a run stopped: null for none, "interrupt",
+// "terminate", "deadline".
+const char* stop_reason_name(StopReason reason);
+
+// Prints the two --latency lines on stdout when settings ask for them.
+void print_latency_lines(const RunSettings& settings, const BlockTimes& times, bool with_rank);
+
+// Writes record to settings.json_path when given, after taking the notes
+// printed so far and *exit_status; a failure is one line on stderr and
+// makes a status of 0 into 1.
+void finish_record(const RunSettings& settings, RunRecord* record, int* exit_status);

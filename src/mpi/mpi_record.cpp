@@ -1,0 +1,56 @@
+#include "mpi/mpi_record.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "main/run_record.h"
+
+namespace {
+
+// One worker as it travels to rank 0.
+struct ThreadWire {
+    char result[24];
+    int64_t blocks;
+    char reason[456];
+};
+
+}  // namespace
+
+MpiRunTimes gather_rank_records(const RunCounters& counters, const RunSettings& settings, uint64_t origin_ns,
+                                int rank, int ranks, const std::vector<std::string>& hosts) {
+    MpiRunTimes out;
+    if (!times_blocks(settings)) return out;  // every rank has the same command line
+    const uint32_t threads = settings.thread_count;
+    std::vector<ThreadWire> mine(threads), all(rank == 0 ? threads * static_cast<size_t>(ranks) : 0);
+    for (uint32_t i = 0; i < threads; ++i) {
+        const WorkerSlot& slot = counters.slots[i];
+        std::snprintf(mine[i].result, sizeof mine[i].result, "%s", slot.result);
+        mine[i].blocks = slot.blocks;
+        std::snprintf(mine[i].reason, sizeof mine[i].reason, "%s", slot.reason.c_str());
+    }
+    const int wire_bytes = static_cast<int>(threads * sizeof(ThreadWire));
+    MPI_Gather(mine.data(), wire_bytes, MPI_BYTE, all.data(), wire_bytes, MPI_BYTE, 0, MPI_COMM_WORLD);
+    // Each rank's times merged, then gathered and merged on rank 0: the
+    // stall lists are no MPI operation, so the reduction is done by hand.
+    std::unique_ptr<BlockTimes> own(new BlockTimes);
+    merge_block_times(counters, threads, origin_ns, static_cast<uint32_t>(rank), own.get());
+    std::unique_ptr<BlockTimes[]> every(new BlockTimes[rank == 0 ? ranks : 0]);
+    MPI_Gather(own.get(), sizeof(BlockTimes), MPI_BYTE, every.get(), sizeof(BlockTimes), MPI_BYTE, 0,
+               MPI_COMM_WORLD);
+    if (rank == 0) {
+        out.merged.reset(new BlockTimes);
+        block_times_reset(out.merged.get(), own->stall_ns);
+        for (int r = 0; r < ranks; ++r) block_times_merge(out.merged.get(), every[r]);
+    }
+    for (int r = 0; rank == 0 && r < ranks; ++r) {
+        RankRecord record{static_cast<uint32_t>(r), hosts[r], 0, {}};
+        for (uint32_t i = 0; i < threads; ++i) {
+            const ThreadWire& wire = all[static_cast<size_t>(r) * threads + i];
+            const uint64_t mb = static_cast<uint64_t>(wire.blocks) * settings.buffer_kb / 1024u;
+            record.threads.push_back(ThreadRecord{i, wire.result, wire.blocks, mb, wire.reason});
+            record.mb += mb;
+        }
+        out.ranks.push_back(record);
+    }
+    return out;
+}

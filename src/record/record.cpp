@@ -1,0 +1,144 @@
+#include "record/record.h"
+
+#include "output/output.h"
+#include "record/json_text.h"
+#include "version.h"
+
+namespace {
+
+std::string key(const char* name) { return std::string("\"") + name + "\": "; }
+
+std::string thread_object(const ThreadRecord& thread) {
+    return "{" + key("index") + json_count(thread.index) + ", " + key("result") + json_string(thread.result) +
+           ", " + key("blocks") + json_count(static_cast<uint64_t>(thread.blocks)) + ", " + key("mb") +
+           json_count(thread.mb) + ", " + key("reason") + json_string_or_null(thread.reason) + "}";
+}
+
+std::string thread_list(const std::vector<ThreadRecord>& threads, const char* indent) {
+    std::string out = "[";
+    for (size_t i = 0; i < threads.size(); ++i)
+        out += std::string(i ? "," : "") + "\n" + indent + "  " + thread_object(threads[i]);
+    return out + (threads.empty() ? "]" : std::string("\n") + indent + "]");
+}
+
+std::string who(const TimedBlock& block, bool per_rank) {
+    return (per_rank ? key("rank") + json_count(block.rank) + ", " : std::string()) + key("thread") +
+           json_count(block.thread) + ", " + key("block") + json_count(static_cast<uint64_t>(block.block));
+}
+
+std::string seconds_of(uint64_t ns) { return json_number(static_cast<double>(ns) / 1e9, 3); }
+
+std::string latency_object(const BlockTimes* times, uint32_t stall_ms, bool per_rank) {
+    BlockTimes none;
+    if (!times) {
+        block_times_reset(&none, uint64_t(stall_ms) * 1000000u);
+        times = &none;
+    }
+    const LatencyHistogram& h = times->histogram;
+    const bool any = h.blocks > 0;
+    auto percentile = [&](double fraction) { return json_ms(latency_percentile_ns(h, fraction), !any); };
+    const TimedBlock& slowest = times->slowest;
+    std::string out = "{\n    " + key("blocks") + json_count(h.blocks) + ",\n    " + key("min_ms") +
+                      json_ms(h.min_ns, !any) + ", " + key("median_ms") + percentile(0.5) + ", " + key("p90_ms") +
+                      percentile(0.9) + ", " + key("p99_ms") + percentile(0.99) + ", " + key("p99_9_ms") +
+                      percentile(0.999) + ", " + key("max_ms") + json_ms(h.max_ns, !any) + ",\n    " +
+                      key("max_at_s") + (any ? seconds_of(slowest.start_ns) : "null") + ", " + key("max_thread") +
+                      (any ? json_count(slowest.thread) : "null") + ", " +
+                      (per_rank ? key("max_rank") + (any ? json_count(slowest.rank) : "null") + ", " : "") +
+                      key("max_block") + (any ? json_count(static_cast<uint64_t>(slowest.block)) : "null") +
+                      ",\n    " + key("histogram") + "[";
+    bool first = true;
+    for (uint32_t bucket = 0; bucket < latency_bucket_count; ++bucket) {
+        if (!h.counts[bucket]) continue;
+        // The last bucket has no upper edge of its own: the measured maximum bounds it.
+        const uint64_t upper = bucket + 1 < latency_bucket_count ? latency_bucket_high_ns(bucket) + 1 : h.max_ns;
+        out += std::string(first ? "" : ", ") + "[" + json_ms(upper, false) + ", " + json_count(h.counts[bucket]) + "]";
+        first = false;
+    }
+    const StallList& stalls = times->stalls;
+    out += "],\n    " + key("stalls") + "{" + key("threshold_ms") + json_count(stall_ms) + ", " + key("count") +
+           json_count(stalls.count) + ", " + key("total_s") + seconds_of(stalls.total_ns) + ", " + key("longest") +
+           "[";
+    first = true;
+    for (const TimedBlock& stall : stalls_longest_first(stalls)) {
+        out += std::string(first ? "\n      " : ",\n      ") + "{" + key("at_s") + seconds_of(stall.start_ns) + ", " +
+               key("ms") + json_ms(stall.ns, false) + ", " + who(stall, per_rank) + "}";
+        first = false;
+    }
+    return out + (first ? "]}\n  }" : "\n    ]}\n  }");
+}
+
+}  // namespace
+
+std::string utc_text(std::time_t when) {
+    char text[32] = "1970-01-01T00:00:00Z";
+    if (const std::tm* parts = std::gmtime(&when)) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", parts);
+    return text;
+}
+
+std::string format_record(const RunRecord& record) {
+    const RunSettings& settings = record.settings;
+    std::string command = "[";
+    for (size_t i = 0; i < record.command.size(); ++i) command += (i ? ", " : "") + json_string(record.command[i]);
+    command += "]";
+    const MachineFacts& machine = record.machine;
+    const TargetFacts& target = record.target;
+    std::string samples = "[";
+    for (size_t i = 0; i < record.samples.size(); ++i) {
+        const SampleRecord& sample = record.samples[i];
+        samples += std::string(i ? "," : "") + "\n    [" + json_number(sample.seconds, 3) + ", " +
+                   json_count(sample.mb) + ", " + json_ms(sample.max_ns, true) + "]";
+    }
+    samples += record.samples.empty() ? "]" : "\n  ]";
+    std::string workers;
+    if (record.per_rank) {
+        workers = key("ranks") + "[";
+        for (size_t i = 0; i < record.ranks.size(); ++i) {
+            const RankRecord& rank = record.ranks[i];
+            workers += std::string(i ? "," : "") + "\n    {" + key("rank") + json_count(rank.rank) + ", " +
+                       key("host") + json_string(rank.host) + ", " + key("mb") + json_count(rank.mb) + ", " +
+                       key("threads") + thread_list(rank.threads, "    ") + "}";
+        }
+        workers += record.ranks.empty() ? "]" : "\n  ]";
+    } else {
+        workers = key("threads") + thread_list(record.threads, "  ");
+    }
+    const double rate = record.seconds > 0 ? static_cast<double>(record.total_mb) / record.seconds : 0;
+    return "{\n  " + key("record_version") + json_count(record_format_version) + ",\n  " + key("program") +
+           json_string(record.program) + ",\n  " + key("version") + json_string(VORLAX_VERSION) + ",\n  " +
+           key("command") + command + ",\n  " + key("started") + json_string(record.started) + ",\n  " +
+           key("settings") + "{" + key("mode") + (settings.buffered ? "\"B\"" : "\"U\"") + ", " +
+           key("path_prefix") + json_string(settings.path_prefix ? settings.path_prefix : "") + ", " +
+           key("block_kb") + json_count(settings.buffer_kb) + ", " + key("threads") +
+           json_count(settings.thread_count) + ", " + key("file_gb") + json_count(settings.max_gb) + ", " +
+           key("stall_ms") + json_count(record.stall_ms) + "},\n  " + key("machine") + "{" + key("system") +
+           json_string_or_null(machine.system) + ", " + key("kernel") + json_string_or_null(machine.kernel) + ", " +
+           key("cpu") + json_string_or_null(machine.cpu) + ", " + key("cores") +
+           (machine.cores ? json_count(machine.cores) : "null") + ", " + key("memory_mb") +
+           (machine.memory_mb ? json_count(machine.memory_mb) : "null") + "},\n  " + key("target") + "{" +
+           key("file_system") + json_string_or_null(target.file_system) + ", " + key("device") +
+           json_string_or_null(target.device) + ", " + key("model") + json_string_or_null(target.model) + ", " +
+           key("free_mb") + (target.free_known ? json_count(target.free_mb) : "null") + "},\n  " + key("notes") +
+           json_string(record.notes) + ",\n  " + key("samples") + samples + ",\n  " + workers + ",\n  " +
+           key("total_mb") + json_count(record.total_mb) + ",\n  " + key("seconds") +
+           json_number(record.seconds, 3) + ",\n  " + key("mb_s") +
+           (record.seconds > 0 ? json_number(rate, 1) : "null") + ",\n  " + key("exit_status") +
+           json_count(static_cast<uint64_t>(record.exit_status)) + ",\n  " + key("stopped") +
+           (record.stopped ? json_string(record.stopped) : "null") + ",\n  " + key("latency") +
+           latency_object(record.times, record.stall_ms, record.per_rank) + "\n}\n";
+}
+
+bool write_record_file(const std::string& name, const std::string& text, std::string* failure) {
+    const std::string part = name + ".part";
+    int error = 0;
+    FileHandle file = file_create(part.c_str(), true, &error, nullptr);
+    size_t written = 0;
+    bool whole = file != invalid_file && file_write(file, text.data(), text.size(), &written, &error) &&
+                 written == text.size();
+    if (file != invalid_file) file_close(file);
+    if (whole && file_replace(part.c_str(), name.c_str(), &error)) return true;
+    *failure = name + ": cannot write the run record: " +
+               (error ? platform_error_text(error) : std::string("the write came back short")) +
+               "; check that its folder exists and is writable";
+    return false;
+}

@@ -1,0 +1,70 @@
+// The run record that --json FILE writes (docs/record.md): its contents as
+// plain records, the JSON text made of them, and the file.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "latency/latency.h"
+#include "platform/platform.h"
+#include "settings/settings.h"
+
+// The format's version, record_version in the record.
+constexpr int record_format_version = 1;
+
+struct ThreadRecord {
+    uint32_t index = 0;
+    std::string result;  // "completed", "write_failed"...
+    int64_t blocks = 0;  // whole blocks written or read
+    uint64_t mb = 0;     // those blocks in whole MB
+    std::string reason;  // its line on stderr; empty: null
+};
+
+struct RankRecord {
+    uint32_t rank = 0;
+    std::string host;
+    uint64_t mb = 0;
+    std::vector<ThreadRecord> threads;
+};
+
+// One progress line: its time, its MB, and the slowest block since the
+// line before (0: none, or not timed: null).
+struct SampleRecord {
+    double seconds;
+    uint64_t mb;
+    uint64_t max_ns;
+};
+
+struct RunRecord {
+    const char* program = "vorlax";
+    std::vector<std::string> command;
+    std::string started;  // utc_text of the start
+    RunSettings settings;
+    uint32_t stall_ms = 100;
+    MachineFacts machine;
+    TargetFacts target;
+    std::string notes;
+    std::vector<SampleRecord> samples;
+    bool per_rank = false;  // ranks (vorlax-mpi) in place of threads
+    std::vector<ThreadRecord> threads;
+    std::vector<RankRecord> ranks;
+    uint64_t total_mb = 0;
+    double seconds = 0;
+    int exit_status = 0;
+    const char* stopped = nullptr;  // null, "interrupt", "terminate"
+    BlockTimes* times = nullptr;    // merged, start times relative to the run's start
+};
+
+// when as "2026-12-08T01:40:12Z" (UTC).
+std::string utc_text(std::time_t when);
+
+// The record as one JSON object, keys in the order docs/record.md lists
+// them, ending in a line end. Pure.
+std::string format_record(const RunRecord& record);
+
+// Writes text to name through name + ".part" and a rename, so that name
+// never holds part of a record. Returns false with a line for stderr in
+// *failure ("<name>: <reason>; <what to try>") when it cannot.
+bool write_record_file(const std::string& name, const std::string& text, std::string* failure);

@@ -1,0 +1,181 @@
+"""The run record of --json and the lines of --latency, from real runs of
+vorlax, vorlax-read and (with $VORLAX_MPI_EXE, in stage 40) vorlax-mpi on 2
+ranks: each record validated against docs/record.schema.json. The test
+holds the runs' pace with FIFOs it drains."""
+
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import unittest
+
+import support
+
+try:
+    import jsonschema
+except ImportError:  # Debian: python3-jsonschema
+    jsonschema = None
+
+SCHEMA = os.path.join(support.ROOT, "docs", "record.schema.json")
+EXAMPLE = os.path.join(support.ROOT, "tests", "tools", "data", "record-vorlax.json")
+PROGRESS = r" *\d+\.\d{3}: +\d+ MB (written|read), +\d+ MB/s sustained, +\d+ MB/S incremental"
+LATENCY = (r"latency per block: median [\d.]+ ms, 99 % [\d.]+ ms, 99\.9 % [\d.]+ ms, max [\d.]+ ms "
+           r"\((rank \d+, )?thread \d+, block \d+, at [\d.]+ s\)")
+STALLS = r"(no stalls of 100 ms or more|stalls of 100 ms or more: \d+, [\d.]+ s in all; the longest .*)"
+
+
+def load_valid(test, path):
+    """The record at path, after checking it against the schema."""
+    with open(path) as text:
+        record = json.load(text)
+    if jsonschema:
+        with open(SCHEMA) as text:
+            jsonschema.Draft7Validator(json.load(text)).validate(record)
+    return record
+
+
+def run_into_fifos(scratch, args, threads=2, mode="drain", steer=None):
+    """vorlax with args before "B <sink> 1024 <threads> 1", its files FIFOs
+    the test drains as mode says; steer(process, fifos, out) is called at
+    each line. Returns (returncode, stdout, stderr)."""
+    prefix = scratch.file("sink")
+    fifos = support.FifoFiles(prefix, threads, mode)
+    try:
+        with subprocess.Popen([support.vorlax_exe(), *args, "B", prefix, "1024", str(threads), "1"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as running:
+            out = ""
+            for line in running.stdout:
+                out += line
+                if steer:
+                    steer(running, fifos, out)
+            fifos.set_mode("drain")
+            err = running.stderr.read()
+        return running.wait(timeout=300), out, err
+    finally:
+        fifos.close()
+
+
+@unittest.skipUnless(jsonschema, "python3-jsonschema is not installed")
+class Records(unittest.TestCase):
+    def test_the_example_record_and_the_schema(self):
+        with open(SCHEMA) as text:
+            jsonschema.Draft7Validator.check_schema(json.load(text))
+        self.assertEqual(load_valid(self, EXAMPLE)["record_version"], 1)
+
+    def test_a_good_run_prints_the_latency_lines_in_place_and_records_every_block(self):
+        with support.Scratch() as scratch:
+            record_path = scratch.file("r.json")
+            status, out, err = run_into_fifos(scratch, ["--latency", "--json=" + record_path])
+            self.assertEqual(status, 0, err)
+            lines = out.splitlines()
+            self.assertRegex(lines[-4], PROGRESS)
+            self.assertRegex(lines[-3], LATENCY)
+            self.assertRegex(lines[-2], STALLS)
+            self.assertEqual(lines[-1], "DONE!")
+            record = load_valid(self, record_path)
+            self.assertEqual([(t["result"], t["blocks"], t["reason"]) for t in record["threads"]],
+                             [("completed", 1024, None)] * 2)
+            self.assertEqual((record["total_mb"], record["exit_status"], record["stopped"]), (2048, 0, None))
+            self.assertEqual(record["latency"]["blocks"], 2048)
+            self.assertEqual(sum(count for _, count in record["latency"]["histogram"]), 2048)
+            mbs = [sample[1] for sample in record["samples"]]
+            self.assertEqual(mbs, sorted(mbs))
+            self.assertEqual(mbs[-1], 2048)
+            self.assertFalse(os.path.exists(record_path + ".part"))
+
+    def test_without_the_options_stdout_keeps_its_lines(self):
+        # The same lines, figures aside, with --json alone and with no option at all.
+        shapes, errs = [], []
+        with support.Scratch() as scratch:
+            for args in ([], ["--json", scratch.file("r.json")]):
+                status, out, err = run_into_fifos(scratch, args, threads=1)
+                self.assertEqual(status, 0, err)
+                errs.append(err)
+                shape = [("progress" if re.fullmatch(PROGRESS, line) else line) for line in out.splitlines()]
+                shapes.append([s for i, s in enumerate(shape) if s != "progress" or shape[i - 1] != "progress"])
+                for path in os.listdir(scratch.path):
+                    os.remove(scratch.file(path))
+        self.assertEqual(shapes[0], shapes[1])
+        self.assertEqual(errs[0], errs[1])
+        self.assertEqual(shapes[0][0], "VORLAX: writing buffered 1024K buffers in 1 threads up to 1 GB each")
+        self.assertEqual(shapes[0][-1], "DONE!")
+        self.assertFalse(any("latency" in line or "stall" in line for line in shapes[0]))
+
+    def test_a_failed_thread_is_in_the_record(self):
+        with support.Scratch() as scratch:
+            prefix = scratch.file("sink")
+            fifos = support.FifoFiles(prefix, 1, "drain")
+            os.mkdir(prefix + "_01.BIN")  # a folder where thread 1's file goes
+            try:
+                record_path = scratch.file("r.json")
+                done = subprocess.run([support.vorlax_exe(), "--json", record_path, "B", prefix, "1024", "2", "1"],
+                                      capture_output=True, text=True, timeout=300)
+            finally:
+                fifos.close()
+            self.assertEqual(done.returncode, 1, done.stderr)
+            record = load_valid(self, record_path)
+            self.assertEqual(record["exit_status"], 1)
+            self.assertEqual([t["result"] for t in record["threads"]], ["completed", "open_failed"])
+            self.assertIn("sink_01.BIN", record["threads"][1]["reason"])
+            self.assertIn(record["threads"][1]["reason"], done.stderr)
+
+    def test_a_run_stopped_by_ctrl_c_records_what_there_is(self):
+        with support.Scratch() as scratch:
+            record_path = scratch.file("r.json")
+
+            sent = []
+
+            def interrupt(running, fifos, out):
+                if support.progress_line_count(out) == 1 and not sent:  # once: a second Ctrl-C ends it at once
+                    running.send_signal(signal.SIGINT)
+                    sent.append(True)
+            status, out, err = run_into_fifos(scratch, ["--json", record_path], mode="trickle", steer=interrupt)
+            if status == -signal.SIGINT:
+                self.skipTest("this build ends at once on Ctrl-C, with no record: it has no stop request")
+            record = load_valid(self, record_path)
+            self.assertEqual(record["stopped"], "interrupt")
+            self.assertEqual(record["exit_status"], status)
+            self.assertGreater(record["latency"]["blocks"], 0)
+            self.assertLess(record["total_mb"], 2048)
+
+    def test_vorlax_read_records_its_reads(self):
+        with support.Scratch() as scratch:
+            prefix = scratch.file("run")
+            subprocess.run([support.vorlax_exe(), "B", prefix, "64", "1", "1"], check=True, capture_output=True)
+            record_path = scratch.file("r.json")
+            done = subprocess.run([support.vorlax_read_exe(), "--latency", "--json", record_path, "B", prefix,
+                                   "64", "1", "1"], capture_output=True, text=True, timeout=300)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertRegex(done.stdout, "\n" + LATENCY + "\n" + STALLS + "\nDONE!\n$")
+            record = load_valid(self, record_path)
+            self.assertEqual((record["program"], record["latency"]["blocks"]), ("vorlax-read", 16384))
+
+    def test_options_it_cannot_take(self):
+        for args in (["--json"], ["--json="], ["--stall-ms", "0"], ["--stall-ms=12x"], ["--stall-ms"]):
+            with self.subTest(args=args):
+                done = subprocess.run([support.vorlax_exe(), *args, "B"], capture_output=True, text=True)
+                self.assertEqual(done.returncode, 2, done.stdout)
+                self.assertNotIn("Traceback", done.stderr)
+
+    @unittest.skipUnless(os.environ.get("VORLAX_MPI_EXE") and shutil.which("mpiexec"),
+                         "vorlax-mpi: run by stage 40 with $VORLAX_MPI_EXE")
+    def test_vorlax_mpi_on_two_ranks(self):
+        with support.Scratch() as scratch:
+            record_path = scratch.file("r.json")
+            env = dict(os.environ, OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1",
+                       TMPDIR=scratch.path)
+            done = subprocess.run(["mpiexec", "--oversubscribe", "-n", "2", os.environ["VORLAX_MPI_EXE"],
+                                   "--latency", "--json", record_path, "B", scratch.file("run"), "256", "1", "1"],
+                                  capture_output=True, text=True, timeout=300, env=env)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertRegex(done.stdout, "\n" + LATENCY + "\n" + STALLS + "\nDONE!\n$")
+            record = load_valid(self, record_path)
+            self.assertEqual([(r["rank"], r["mb"]) for r in record["ranks"]], [(0, 1024), (1, 1024)])
+            self.assertEqual(record["latency"]["blocks"], 8192)
+            self.assertIn(record["latency"]["max_rank"], (0, 1))
+
+
+if __name__ == "__main__":
+    unittest.main()
