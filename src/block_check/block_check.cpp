@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "settings/settings.h"
+
 size_t first_mismatch(const unsigned char* data, size_t bytes, uint8_t value) {
     // Chunks of 256 bytes: OR-ing the words' differences has no branch for
     // the compiler to keep, so it turns the inner loop into vector code.
@@ -72,7 +74,7 @@ BlockDamage classify_damage(const unsigned char* data, size_t bytes, uint8_t exp
 
 uint32_t written_block_kb(uint64_t change_offset, uint8_t value_at_change, int value_at_double,
                           uint32_t read_kb) {
-    if (change_offset == 0 || change_offset % 1024 != 0 || change_offset > (uint64_t{32768} << 10)) return 0;
+    if (change_offset == 0 || change_offset % 1024 != 0 || change_offset > (uint64_t{largest_buffer_kb()} << 10)) return 0;
     if (value_at_change != 1 || (value_at_double != 2 && value_at_double != -1)) return 0;
     const auto kb = static_cast<uint32_t>(change_offset / 1024);
     return kb == read_kb ? 0 : kb;

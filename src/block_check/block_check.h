@@ -48,6 +48,6 @@ BlockDamage classify_damage(const unsigned char* data, size_t bytes, uint8_t exp
 // value_at_change, and value_at_double the byte at twice that offset (-1
 // beyond the end). Returns 0 unless the change goes from block 0's 0 to
 // block 1's 1, block 2 holds 2 (or lies past the end), and the offset is a
-// whole number of KB from 1 to 32768 other than read_kb.
+// whole number of KB from 1 to the largest max-buf-KB other than read_kb.
 uint32_t written_block_kb(uint64_t change_offset, uint8_t value_at_change, int value_at_double,
                           uint32_t read_kb);

@@ -72,6 +72,6 @@ void finish_record(const RunSettings& settings, RunRecord* record, int* exit_sta
     record->exit_status = *exit_status;
     std::string failure;
     if (write_record_file(settings.json_path, format_record(*record), &failure)) return;
-    std::fprintf(stderr, "%s: %s\n", record->program, failure.c_str());
+    print_stderr_line(std::string(record->program) + ": " + failure + "\n");
     if (*exit_status == 0) *exit_status = 1;
 }

@@ -18,13 +18,13 @@ const HelpText vorlax_help = {vorlax_help_text,
 // Says on stderr, before any writer starts, when the figures of this run
 // would measure memory or a compressor rather than the disk.
 void print_write_notes(const RunSettings& settings) {
-    print_stderr_lines(run_notes(write_note_facts("vorlax", settings)));
+    print_stderr_lines(run_notes(write_note_facts(vorlax_program.name, settings)));
 }
 
 // Refuses a run that would put more on a memory-backed folder than memory
 // can hold.
 std::string write_refusal(const RunSettings& settings) {
-    return memory_refusal_line(write_note_facts("vorlax", settings));
+    return memory_refusal_line(write_note_facts(vorlax_program.name, settings));
 }
 
 }  // namespace

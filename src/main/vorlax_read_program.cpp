@@ -25,7 +25,7 @@ const HelpText read_help = {vorlax_read_help_text,
 // pages, so mode B reads come from the device, and says on stderr when the
 // figures will come from memory or a compressor all the same.
 void drop_caches_and_note(const RunSettings& settings) {
-    const RunNoteFacts facts = folder_note_facts("vorlax-read", settings);
+    const RunNoteFacts facts = folder_note_facts(vorlax_read_program.name, settings);
     const bool from_cache = settings.buffered && !facts.memory_backed;  // where a page left in memory matters
     std::string stayed_file, not_dropped_file;
     int drop_error = 0;
@@ -51,8 +51,8 @@ void drop_caches_and_note(const RunSettings& settings) {
     }
     // The files were written already: no note on their fitting in memory.
     print_stderr_lines(run_notes(facts));
-    print_stderr_line(pages_not_dropped_note("vorlax-read", not_dropped_file, drop_error));
-    print_stderr_line(pages_stayed_note("vorlax-read", stayed_file));
+    print_stderr_line(pages_not_dropped_note(vorlax_read_program.name, not_dropped_file, drop_error));
+    print_stderr_line(pages_stayed_note(vorlax_read_program.name, stayed_file));
 }
 
 }  // namespace

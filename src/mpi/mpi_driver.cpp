@@ -113,7 +113,6 @@ void print_all_notes(const std::vector<std::string>& notes, const std::vector<st
         }
     }
     print_stderr_lines(merge_rank_notes(by_rank, hosts));
-    std::fflush(stderr);
 }
 
 // Why a rank's writers wrote nothing: the first failure among them.
@@ -217,9 +216,10 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     const int long_rank = first_rank_with_long_names(prefix, run->rank);
     if (long_rank >= 0) {
         if (run->rank == 0)
-            print_stderr_line(format_text("%s: path prefix too long on rank %d: the test file names would pass the "
-                                          "system's limit of %zu characters; use a shorter path\n",
-                                          program.name, long_rank, platform_max_path_bytes - 1));
+            print_stderr_line(prefix_too_long_line(
+                program.name, format_text(" on rank %d: the test file names would pass the system's limit of %zu "
+                                          "characters",
+                                          long_rank, platform_max_path_bytes - 1)));
         return 2;
     }
     const std::vector<std::string> hosts = all_host_names(host, run->ranks);

@@ -1,6 +1,7 @@
 #include "mpi/mpi_summary.h"
 
 #include "output/output.h"
+#include "progress/progress.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -10,11 +11,11 @@
 namespace {
 
 // Whole MB per second; 0 over a span of 0 (a rank that never wrote).
-uint64_t mb_per_s(uint64_t kb, uint64_t span_ms) { return span_ms ? (kb >> 10) * 1000u / span_ms : 0; }
+uint64_t mb_per_s(uint64_t kb, uint64_t span_ms) { return span_ms ? rate_mb_per_s(kb >> 10, span_ms) : 0; }
 
 // "12.345 s" from milliseconds, or "12.345 ms" from microseconds.
 std::string thousandths(uint64_t value, const char* unit) {
-    return format_text("%" PRIu64 ".%03u %s", value / 1000u, static_cast<unsigned>(value % 1000u), unit);
+    return thousandths_text(value) + " " + unit;
 }
 
 std::string rank_name(const RankRow& row) { return format_text("rank %u on %s", row.rank, row.host); }

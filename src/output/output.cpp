@@ -15,6 +15,28 @@ std::string format_text(const char* pattern, ...) {
     return text;
 }
 
+std::string count_words(uint64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string thousandths_text(uint64_t value, int width) {
+    return format_text("%*" PRIu64 ".%03u", width, value / 1000u, static_cast<unsigned>(value % 1000u));
+}
+
+std::string banner_words(const RunSettings& settings, const char* activity) {
+    return format_text("VORLAX: %s %s %uK buffers in %u threads up to %u GB each", activity,
+                       settings.buffered ? "buffered" : "unbuffered", settings.buffer_kb, settings.thread_count,
+                       settings.max_gb);
+}
+
+std::string format_banner(const RunSettings& settings, const char* activity) {
+    return banner_words(settings, activity) + "\n";
+}
+
+void print_banner(const RunSettings& settings, const char* activity) {
+    print_stdout_line(format_banner(settings, activity));
+}
+
 void print_stdout_line(const std::string& line) {
     std::fputs(line.c_str(), stdout);
     std::fflush(stdout);

@@ -6,9 +6,29 @@
 #include <string>
 #include <vector>
 
+#include "settings/settings.h"
+
 // The text that printf would print for pattern and its arguments, cut at
 // 511 characters.
 std::string format_text(const char* pattern, ...);
+
+// "1 block", "2 blocks": count and the noun that fits it.
+std::string count_words(uint64_t count, const char* one, const char* many);
+
+// value / 1000 and its last three digits, "12.345", the whole part right-
+// aligned in width columns (0: as wide as it is).
+std::string thousandths_text(uint64_t value, int width = 0);
+
+// "VORLAX: <activity> <buffered|unbuffered> %dK buffers in %d threads up to
+// %d GB each\n"; activity is "writing" for writers, "reading" for readers.
+std::string format_banner(const RunSettings& settings, const char* activity = "writing");
+
+// The banner's words alone, without the line end, for a program that adds
+// its own ending.
+std::string banner_words(const RunSettings& settings, const char* activity = "writing");
+
+// Writes the banner line to stdout.
+void print_banner(const RunSettings& settings, const char* activity = "writing");
 
 // Writes line to stdout and flushes it, so a pipe gets every line at once.
 void print_stdout_line(const std::string& line);

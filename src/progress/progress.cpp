@@ -3,13 +3,9 @@
 #include <cinttypes>
 #include <cstdio>
 
-namespace {
+#include "output/output.h"
 
-uint64_t rate_mb_per_s(uint64_t mb, uint64_t interval_ms) {
-    return mb * 1000u / (interval_ms ? interval_ms : 1u);
-}
-
-}  // namespace
+uint64_t rate_mb_per_s(uint64_t mb, uint64_t span_ms) { return mb * 1000u / (span_ms ? span_ms : 1u); }
 
 ProgressLine format_progress(const ProgressSample& sample, const char* verb) {
     const uint64_t elapsed_ms = sample.now_tick - sample.start_tick;
@@ -20,8 +16,8 @@ ProgressLine format_progress(const ProgressSample& sample, const char* verb) {
 
     char text[160];
     std::snprintf(text, sizeof text,
-                  "%4" PRIu64 ".%03u: %8" PRIu64 " MB %s, %4" PRIu64 " MB/s sustained, %4" PRIu64
+                  "%s: %8" PRIu64 " MB %s, %4" PRIu64 " MB/s sustained, %4" PRIu64
                   " MB/S incremental\n",
-                  elapsed_ms / 1000u, static_cast<unsigned>(elapsed_ms % 1000u), mb, verb, sustained, incremental);
+                  thousandths_text(elapsed_ms, 4).c_str(), mb, verb, sustained, incremental);
     return ProgressLine{text, mb};
 }

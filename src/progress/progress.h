@@ -18,6 +18,9 @@ struct ProgressLine {
     uint64_t mb;       // whole MB done; the next sample's prev_mb
 };
 
+// Whole MB per second over span_ms, truncated; a span of 0 ms counts as 1 ms.
+uint64_t rate_mb_per_s(uint64_t mb, uint64_t span_ms);
+
 // "%4d.%03d: %8d MB <verb>, %4d MB/s sustained, %4d MB/S incremental\n"
 // from the elapsed seconds and milliseconds, the whole MB done, MB/s since
 // the start and MB/s since the previous sample; verb is "written" for

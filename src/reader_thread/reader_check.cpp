@@ -4,6 +4,7 @@
 
 #include "block_check/block_check.h"
 #include "reader_thread/reader_thread.h"
+#include "settings/settings.h"
 #include "test_file/test_file.h"
 
 namespace {
@@ -15,7 +16,7 @@ namespace {
 uint32_t find_written_block_kb(FileHandle file, unsigned char* buffer, const ReaderLayout& layout,
                                uint64_t file_bytes) {
     const size_t block_bytes = static_cast<size_t>(layout.buffer_kb) * 1024u;
-    const uint64_t scan_end = std::min<uint64_t>(file_bytes, (uint64_t{32768} << 10) + block_bytes);
+    const uint64_t scan_end = std::min<uint64_t>(file_bytes, (uint64_t{largest_buffer_kb()} << 10) + block_bytes);
     size_t got = 0;
     int error = 0;
     for (uint64_t at = 0; at < scan_end; at += block_bytes) {

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "output/output.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "reader_thread/reader_thread.h"
 #include "test_file/test_file.h"
 #include "worker/worker_messages.h"
@@ -14,13 +16,11 @@ namespace {
 std::string num(uint64_t value) { return std::to_string(value); }
 std::string num(int64_t value) { return std::to_string(value); }
 
-// "1 block", "2 blocks": a count with its noun.
-std::string count_of(uint64_t count, const char* one, const char* many) {
-    return num(count) + " " + (count == 1 ? one : many);
-}
+// count_words for a signed count, which is never below 0 here.
 std::string count_of(int64_t count, const char* one, const char* many) {
-    return count_of(static_cast<uint64_t>(count), one, many);
+    return count_words(static_cast<uint64_t>(count), one, many);
 }
+std::string count_of(uint64_t count, const char* one, const char* many) { return count_words(count, one, many); }
 
 std::string hex_byte(uint8_t value) {
     char text[8];
@@ -60,9 +60,9 @@ std::string describe_damage(const BlockDamage& damage, size_t block_bytes) {
 }
 
 // The max-GB whose run gives a file of file_bytes in blocks of block_kb,
-// or 0 when none from 1 to 63 does.
+// or 0 when none that the command line takes does.
 uint32_t max_gb_of_length(uint64_t file_bytes, uint32_t block_kb) {
-    for (uint32_t gb = 1; gb <= 63; ++gb)
+    for (uint32_t gb = 1; gb <= largest_max_gb(); ++gb)
         if (static_cast<uint64_t>(test_file_block_count(gb, block_kb)) * block_kb * 1024u == file_bytes) return gb;
     return 0;
 }

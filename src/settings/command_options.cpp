@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "test_file/test_file.h"
 
 namespace {
 
@@ -111,6 +112,10 @@ std::string format_option_rows(bool writing) {
     return rows;
 }
 
+std::string prefix_too_long_line(const char* program, const std::string& detail) {
+    return std::string(program) + ": path prefix too long" + detail + "; use a shorter path\n";
+}
+
 std::string command_line_refusal(const char* program, ParseOutcome outcome, int argc, const char* const* argv,
                                  bool writing) {
     const std::string head = std::string(program) + ": ";
@@ -140,10 +145,11 @@ std::string command_line_refusal(const char* program, ParseOutcome outcome, int 
         case ParseOutcome::prefix_too_long: {
             const char* prefix = argv[first + 1];
             const size_t length = std::strlen(prefix);
-            return head + "path prefix too long: " + quoted(prefix) + " has " + std::to_string(length) +
-                   " characters, so its test file names would have " + std::to_string(length + 7) +
-                   ", past this system's limit of " + std::to_string(platform_max_path_bytes - 1) +
-                   "; use a shorter path\n";
+            return prefix_too_long_line(program, ": " + quoted(prefix) + " has " + std::to_string(length) +
+                                                     " characters, so its test file names would have " +
+                                                     std::to_string(length + test_file_suffix_chars) +
+                                                     ", past this system's limit of " +
+                                                     std::to_string(platform_max_path_bytes - 1));
         }
         case ParseOutcome::quote_in_prefix:
             return head + "the path prefix " + quoted(argv[first + 1]) +

@@ -100,20 +100,3 @@ ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* sett
     if (platform_name_refuses_quote && std::strchr(settings->path_prefix, '"')) return ParseOutcome::quote_in_prefix;
     return ParseOutcome::run;
 }
-
-std::string banner_words(const RunSettings& settings, const char* activity) {
-    char words[160];
-    std::snprintf(words, sizeof words, "VORLAX: %s %s %uK buffers in %u threads up to %u GB each", activity,
-                  settings.buffered ? "buffered" : "unbuffered", settings.buffer_kb, settings.thread_count,
-                  settings.max_gb);
-    return words;
-}
-
-std::string format_banner(const RunSettings& settings, const char* activity) {
-    return banner_words(settings, activity) + "\n";
-}
-
-void print_banner(const RunSettings& settings, const char* activity) {
-    std::fputs(format_banner(settings, activity).c_str(), stdout);
-    std::fflush(stdout);
-}

@@ -131,6 +131,14 @@ struct NumberArgument {
 // max-buf-KB, max-threads and max-GB: the third, fourth and fifth arguments.
 extern const NumberArgument number_arguments[3];
 
+// The largest max-buf-KB and max-GB the command line takes.
+inline uint32_t largest_buffer_kb() { return number_arguments[0].max_value; }
+inline uint32_t largest_max_gb() { return number_arguments[2].max_value; }
+
+// "<program>: path prefix too long<detail>; use a shorter path\n": the line
+// that refuses a prefix whose test file names would pass the system's limit.
+std::string prefix_too_long_line(const char* program, const std::string& detail);
+
 // True when number is one argument takes as it is.
 bool number_in_range(const NumberArgument& argument, uint32_t number);
 
@@ -178,17 +186,6 @@ std::string format_help(const HelpText& help);
 // false) takes none of the writers' own options. Pure: prints nothing.
 // *settings is only meaningful for run.
 ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings, bool writing = true);
-
-// "VORLAX: <activity> <buffered|unbuffered> %dK buffers in %d threads up to
-// %d GB each\n"; activity is "writing" for writers, "reading" for readers.
-std::string format_banner(const RunSettings& settings, const char* activity = "writing");
-
-// The banner's words alone, without the line end, for a program that adds
-// its own ending.
-std::string banner_words(const RunSettings& settings, const char* activity = "writing");
-
-// Writes the banner line to standard output.
-void print_banner(const RunSettings& settings, const char* activity = "writing");
 
 // One note line (ending in '\n') for each argument of a run that is replaced
 // or read only in part, in argument order, each headed "<program>: note: ":

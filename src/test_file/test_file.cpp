@@ -13,6 +13,11 @@ bool test_file_name(const char* path_prefix, uint32_t thread_index, size_t max_b
     return true;
 }
 
+std::string prefix_of(const std::string& name) {
+    return name.size() > test_file_suffix_chars ? name.substr(0, name.size() - test_file_suffix_chars)
+                                                : std::string();
+}
+
 std::string prefix_folder(const char* path_prefix) {
     const std::string prefix = path_prefix ? path_prefix : "";
     const size_t last = prefix.find_last_of("/\\");

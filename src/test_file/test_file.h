@@ -10,6 +10,13 @@
 // max_bytes.
 bool test_file_name(const char* path_prefix, uint32_t thread_index, size_t max_bytes, std::string* name);
 
+// The characters test_file_name adds to the prefix: "_NN.BIN".
+constexpr size_t test_file_suffix_chars = 7;
+
+// The path prefix of a test file's name, the inverse of test_file_name: the
+// name without "_NN.BIN"; "" for a name too short to have one.
+std::string prefix_of(const std::string& name);
+
 // The folder that holds the test files of path_prefix: the text before its
 // last '/' or '\' (both count on every system, so a prefix means the same
 // folder wherever it is typed), "/" or "\" itself when that separator comes

@@ -89,7 +89,3 @@ std::string describe_foreign_entry(const std::string& head, const ForeignEntry& 
     return head + ": not cut: an existing file" + where + "it may be another user's, put there to be overwritten" +
            what_to_do;
 }
-
-std::string prefix_of(const std::string& name) {
-    return name.size() > 7 ? name.substr(0, name.size() - 7) : std::string();
-}

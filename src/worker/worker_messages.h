@@ -42,6 +42,3 @@ std::string unbuffered_alignment_advice(uint32_t buffer_kb, uint32_t alignment_b
 // entry (platform.h): "<head>: not followed: ..." for a link, "not cut" for
 // a file, naming its owner and folder, why, and what to do.
 std::string describe_foreign_entry(const std::string& head, const ForeignEntry& foreign);
-
-// The path prefix of a test file's name: the name without "_NN.BIN".
-std::string prefix_of(const std::string& name);

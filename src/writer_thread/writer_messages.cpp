@@ -9,9 +9,7 @@
 namespace {
 
 // "1 block", "7 blocks".
-std::string blocks_words(int64_t blocks) {
-    return format_text("%" PRId64 " %s", blocks, blocks == 1 ? "block" : "blocks");
-}
+std::string blocks_words(int64_t blocks) { return count_words(static_cast<uint64_t>(blocks), "block", "blocks"); }
 
 // What to try after a write or a flush failed for error: room, when the
 // reason says there is none, else the device's errors.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "output/output.h"
+
 namespace {
 
 TEST(Progress, TimePrefix) {
@@ -40,6 +42,16 @@ TEST(Progress, TruncationsAndLimits) {
     uint64_t late = (1ull << 33) + 123;
     EXPECT_EQ(format_progress({late, late + 1500, late + 500, 3u << 10, 1}).text,
               "   1.500:        3 MB written,    2 MB/s sustained,    2 MB/S incremental\n");
+}
+
+TEST(Output, CountsAndThousandths) {
+    EXPECT_EQ(count_words(0, "block", "blocks"), "0 blocks");
+    EXPECT_EQ(count_words(1, "block", "blocks"), "1 block");
+    EXPECT_EQ(count_words(UINT64_MAX, "byte", "bytes"), "18446744073709551615 bytes");
+    EXPECT_EQ(thousandths_text(0), "0.000");
+    EXPECT_EQ(thousandths_text(12345), "12.345");
+    EXPECT_EQ(thousandths_text(7, 4), "   0.007");
+    EXPECT_EQ(thousandths_text(123456789, 4), "123456.789") << "wider than its columns";
 }
 
 }  // namespace

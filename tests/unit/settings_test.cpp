@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "output/output.h"
 #include "platform/platform.h"
 
 namespace {

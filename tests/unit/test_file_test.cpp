@@ -18,7 +18,10 @@ TEST(TestFileName, PrefixUnderscoreTwoDigitsAndBin) {
         std::string name;
         ASSERT_TRUE(test_file_name(c.prefix, c.index, 260, &name));
         EXPECT_EQ(name, c.name);
+        EXPECT_EQ(prefix_of(name), c.prefix) << "prefix_of inverts test_file_name";
     }
+    EXPECT_EQ(prefix_of(".BIN"), "") << "too short to hold a suffix";
+    EXPECT_EQ(prefix_of("_00.BIN"), "") << "the suffix alone";
 }
 
 TEST(TestFileName, NeverFormedPastTheLimit) {
