@@ -2,6 +2,8 @@
 of the sustained MB/s of writes and reads), written as results.md,
 results.csv, results.json and a bar chart."""
 
+import csv
+import io
 import json
 import os
 import re
@@ -242,8 +244,11 @@ def _pct(text: str) -> str:
 
 def csv_table(results: List[Result]) -> str:
     keys = [column.name for column in fields(CellRow)]
-    rows = [asdict(cell_row(cell)) for cell in cells(results)]
-    return "\n".join([",".join(keys)] + [",".join(_text(row[key]) for key in keys) for row in rows]) + "\n"
+    table = io.StringIO()
+    writer = csv.writer(table, lineterminator="\n")
+    writer.writerow(keys)
+    writer.writerows([_text(row[key]) for key in keys] for row in map(asdict, map(cell_row, cells(results))))
+    return table.getvalue()
 
 
 def _pass_object(one: Optional[Pass], verdict: str, out_dir: str) -> Optional[Dict[str, object]]:
