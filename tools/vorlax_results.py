@@ -156,7 +156,7 @@ def _text(value: object) -> str:
     return value if isinstance(value, str) else figure_text(value)
 
 
-def _any_read(results: List[Result]) -> bool:
+def any_read(results: List[Result]) -> bool:
     return any(result.read for result in results)
 
 
@@ -202,7 +202,7 @@ def markdown_table(results: List[Result], measured: Measured, runs_per_cell: int
     """What was measured, the table of cells (a cell with fewer runs than
     planned marked *), and the programs' notes and failures (each kind
     once, with the cells that gave it)."""
-    reads = _any_read(results)
+    reads = any_read(results)
     partial = plan is not None and plan.stopped is not None
     lines = ["# VORLAX sweep of %s" % measured.folder, "",
              "- folder: %s, %s" % (measured.folder, measured.disk_text()),

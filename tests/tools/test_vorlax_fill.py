@@ -217,7 +217,7 @@ class Records(unittest.TestCase):
 
 class PlotPhases(unittest.TestCase):
     def test_what_the_fill_chart_draws(self):
-        from vorlax_charts import _pyplot
+        from vorlax_charts import load_pyplot
         from vorlax_phase_chart import CLIPPED_LABEL, draw_phases
         # A dip of 4 s at 40 to 44 s; the run's last interval is 0.05 s long.
         lines = ["VORLAX: writing unbuffered 1024K buffers in 1 threads up to 63 GB each"]
@@ -231,7 +231,7 @@ class PlotPhases(unittest.TestCase):
                           "   0.490:     2048 MB read, 4196 MB/s sustained, 4196 MB/S incremental\nDONE!\n")
         analysis = analyse_runs(write)
         self.assertEqual(len(analysis.dips), 1)
-        pyplot = _pyplot()
+        pyplot = load_pyplot()
         figure = draw_phases(pyplot, write, analysis, "s", read)
         try:
             axes = figure.axes[0]
