@@ -3,7 +3,6 @@ with vorlax and read back with vorlax-read, its test files removed after
 each run so that every run starts on fresh files."""
 
 import os
-import shutil
 import subprocess
 import time
 from dataclasses import dataclass, field
@@ -63,50 +62,6 @@ class Result:
 def matrix(modes: List[str], blocks_kb: List[int], threads: List[int], size_gb: int) -> List[Settings]:
     """Every combination, mode slowest-changing, then block size, then threads."""
     return [Settings(mode, block, count, size_gb) for mode in modes for block in blocks_kb for count in threads]
-
-
-def _executable(path: Optional[str]) -> bool:
-    return bool(path) and os.path.isfile(path) and os.access(path, os.X_OK)
-
-
-def find_vorlax(given: Optional[str], tool_folder: str) -> str:
-    """The vorlax binary: given, else the one next to the tool (an
-    install), else build/vorlax of the source tree the tool lives in, else
-    the one on PATH: a tool run from the tree runs the tree's build, never
-    an installed copy. Raises SweepError when there is none."""
-    if given:
-        if shutil.which(given) is None:
-            raise SweepError("%s: not an executable program; name the vorlax binary with --vorlax" % given)
-        return os.path.abspath(given) if os.sep in given else shutil.which(given)
-    for candidate in (os.path.join(tool_folder, "vorlax"), os.path.join(tool_folder, "..", "build", "vorlax"),
-                      shutil.which("vorlax")):
-        if _executable(candidate):
-            return os.path.normpath(candidate)
-    raise SweepError("no vorlax binary next to this tool, in build/ or on PATH; name it with --vorlax")
-
-
-def program_origin(program: str, given: Optional[str], tool_folder: str) -> str:
-    """How find_vorlax() chose program, for the record."""
-    if given:
-        return "named on the command line"
-    if os.path.dirname(program) == os.path.normpath(tool_folder):
-        return "beside the tool"
-    if os.path.normpath(program) == os.path.normpath(os.path.join(tool_folder, "..", "build", "vorlax")):
-        return "the source tree's build"
-    return "PATH"
-
-
-def find_vorlax_read(given: Optional[str], vorlax: str, leave_out: str = "with --no-read") -> Optional[str]:
-    """The vorlax-read binary: given, else vorlax-read in vorlax's folder;
-    None when that one is not there. Raises SweepError for a given one that
-    is not a program, saying how the tool leaves reads out (leave_out)."""
-    if given:
-        if shutil.which(given) is None:
-            raise SweepError("%s: not an executable program; name the vorlax-read binary with --vorlax-read, "
-                             "or leave reads out %s" % (given, leave_out))
-        return os.path.abspath(given) if os.sep in given else shutil.which(given)
-    beside = os.path.join(os.path.dirname(vorlax), "vorlax-read")
-    return beside if _executable(beside) else None
 
 
 def test_file_names(prefix: str, threads: int) -> List[str]:
