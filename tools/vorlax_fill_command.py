@@ -11,7 +11,7 @@ from vorlax_cli import find_vorlax, find_vorlax_read, mode, whole_number
 from vorlax_log import ToolError, message_kind, notes
 from vorlax_signals import catch_stops, ignore_stops, EXIT_HELP, out_dir_problem, stopped_status, stopped_text
 import vorlax_fill as fills
-import vorlax_sweep as sweep
+from vorlax_runner import Settings, read_verdict
 from vorlax_machine import gather
 from vorlax_progress import Status
 
@@ -120,7 +120,7 @@ def run(arguments, tool_folder):
     except (ToolError, OSError) as error:
         print("vorlax-fill: %s" % error, file=sys.stderr)
         return 1
-    settings = sweep.Settings(arguments.mode, arguments.block_kb, arguments.threads, 0)
+    settings = Settings(arguments.mode, arguments.block_kb, arguments.threads, 0)
     print("vorlax-fill: %s" % fills.plan_text(plan, folder, settings), flush=True)
     status, said = Status(plan.total_gb(), len(plan.run_gb)), set()
     fill, interrupted, start, wall_s = fills.Fill(), None, time.monotonic(), None
@@ -162,7 +162,7 @@ def run(arguments, tool_folder):
         print("vorlax-fill: %s" % failure, file=sys.stderr)
     if interrupted:
         return stopped_status()
-    reads_bad = any(one.read and sweep.read_verdict(one.read) != "pass" for one in fill.runs)
+    reads_bad = any(one.read and read_verdict(one.read) != "pass" for one in fill.runs)
     return 1 if fill.stopped or reads_bad or failure else 0
 
 

@@ -6,7 +6,8 @@ from typing import Optional
 import vorlax_fill as fills
 from vorlax_cli import LiveLine
 from vorlax_log import Sample
-from vorlax_sweep import Result, Settings, read_verdict, write_status
+from vorlax_runner import Settings, read_verdict, write_status
+from vorlax_sweep import Result
 
 
 class Progress(LiveLine):

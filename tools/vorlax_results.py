@@ -13,7 +13,8 @@ from typing import Dict, List, Optional, Tuple
 
 from vorlax_log import message_kind
 from vorlax_machine import Measured
-from vorlax_sweep import Pass, Result, Settings, read_verdict, write_status
+from vorlax_runner import Pass, Settings, read_verdict, write_status
+from vorlax_sweep import Result
 
 
 @dataclass

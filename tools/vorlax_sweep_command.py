@@ -11,6 +11,7 @@ from vorlax_cli import find_vorlax, find_vorlax_read, mode_list, number_list, pr
 from vorlax_log import ToolError
 from vorlax_signals import catch_stops, ignore_stops, EXIT_HELP, out_dir_problem, stopped_status, stopped_text
 import vorlax_sweep as sweep
+from vorlax_runner import remove_files
 from vorlax_machine import available_mb, gather, program_version
 from vorlax_progress import Progress
 
@@ -176,7 +177,7 @@ def main(argv, tool_folder):
         plan.stopped = "%s during run %d of %d" % (stopped_text(), len(results) + 1, len(runs))
         cut = [path for path in logs if os.path.exists(path)]
         # Its records (--json) go with its logs.
-        sweep.remove_files(cut + [p for p in (os.path.splitext(log)[0] + ".json" for log in logs) if os.path.exists(p)])
+        remove_files(cut + [p for p in (os.path.splitext(log)[0] + ".json" for log in logs) if os.path.exists(p)])
         plan.cut_log = ("the stopped run's log (%s) was removed: it held a run cut short" % ", ".join(
             os.path.relpath(path, out_dir) for path in cut) if cut else "the stopped run had written no log")
         progress.say("%s; the table holds the %d finished; %s" % (plan.stopped, len(results), plan.cut_log))

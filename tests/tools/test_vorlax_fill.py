@@ -14,7 +14,7 @@ from vorlax_log import Sample, parse_text
 from vorlax_machine import Measured
 from vorlax_phases import analyse_runs
 from vorlax_progress import Status
-from vorlax_sweep import Pass, Settings
+from vorlax_runner import Pass, Settings
 
 GIB = 1 << 30
 

@@ -266,7 +266,8 @@ class SweepChart(unittest.TestCase):
         from vorlax_log import Sample
         from vorlax_machine import Measured
         from vorlax_results import SweepPlan
-        from vorlax_sweep import Pass, Result, Settings
+        from vorlax_runner import Pass, Settings
+        from vorlax_sweep import Result
         from vorlax_sweep_chart import draw_chart
         drawn = {}
 
