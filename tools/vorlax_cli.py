@@ -1,6 +1,6 @@
-"""What every tool does at its command line, beside the stops of
-vorlax_signals: the launcher's end, the checks argparse calls for numbers
-and modes, where the programs are, and the live line on stderr."""
+"""What every tool does at its command line, beside the stops and the
+exit of vorlax_signals: the launcher's end, the checks argparse calls for
+numbers and modes, where the programs are, and the live line on stderr."""
 
 import argparse
 import os
@@ -9,16 +9,13 @@ import sys
 from typing import List, Optional
 
 from vorlax_log import ToolError
-from vorlax_signals import stopped_status
+from vorlax_signals import run_tool
 
 
-def launch(main, argv: List[str], tool_folder: str) -> None:
-    """Exits with main(argv, tool_folder)'s status; a stop that reached the
-    launcher exits 130 (Ctrl-C) or 143 (SIGTERM) without a traceback."""
-    try:
-        sys.exit(main(argv, tool_folder))
-    except KeyboardInterrupt:
-        sys.exit(stopped_status())
+def launch(program: str, main, argv: List[str], tool_folder: str) -> None:
+    """Exits with main(argv, tool_folder)'s status as run_tool() gives it:
+    the stops caught from the start, a ToolError as one line on stderr."""
+    sys.exit(run_tool(program, lambda arguments: main(arguments, tool_folder), argv))
 
 
 def _in_range(values: List[int], low: int, high: int, what: str, text: str) -> List[int]:

@@ -9,7 +9,7 @@ import time
 
 from vorlax_cli import find_vorlax, find_vorlax_read, mode, whole_number
 from vorlax_log import ToolError, message_kind, notes
-from vorlax_signals import catch_stops, ignore_stops, EXIT_HELP, out_dir_problem, stopped_status, stopped_text
+from vorlax_signals import ignore_stops, EXIT_HELP, out_dir_problem, stopped_status, stopped_text
 import vorlax_fill as fills
 from vorlax_runner import Settings, read_verdict
 from vorlax_machine import gather
@@ -168,7 +168,6 @@ def run(arguments, tool_folder):
 
 def main(argv, tool_folder):
     arguments = parse_arguments(argv)
-    catch_stops()  # a kill cleans up as Ctrl-C does
     try:
         return run(arguments, tool_folder)
     except OSError as error:  # the results' folder or the log went away, or filled up

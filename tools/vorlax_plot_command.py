@@ -6,7 +6,7 @@ import os
 import sys
 
 from vorlax_log import ToolError, parse_file
-from vorlax_signals import EXIT_HELP, catch_stops
+from vorlax_signals import EXIT_HELP
 
 
 def parse_arguments(argv):
@@ -45,7 +45,6 @@ def default_output(logs):
 
 
 def main(argv, tool_folder):
-    catch_stops()
     arguments = parse_arguments(argv)
     logs = arguments.logs or ["-"]
     output = arguments.output or default_output(arguments.logs)

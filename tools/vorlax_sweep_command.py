@@ -9,7 +9,7 @@ import time
 
 from vorlax_cli import find_vorlax, find_vorlax_read, mode_list, number_list, program_origin
 from vorlax_log import ToolError
-from vorlax_signals import catch_stops, ignore_stops, EXIT_HELP, out_dir_problem, stopped_status, stopped_text
+from vorlax_signals import ignore_stops, EXIT_HELP, out_dir_problem, stopped_status, stopped_text
 import vorlax_sweep as sweep
 from vorlax_runner import remove_files
 from vorlax_machine import available_mb, gather, program_version
@@ -120,7 +120,6 @@ def check_charts(arguments):
 
 def main(argv, tool_folder):
     arguments = parse_arguments(argv)
-    catch_stops()  # a kill stops as cleanly as Ctrl-C
     start = time.monotonic()
     try:
         check_charts(arguments)
