@@ -13,8 +13,12 @@ nothing can be dropped and both read memory.
 import json
 import os
 import re
+import sys
 from dataclasses import dataclass
 from typing import List, Optional
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.realpath(__file__)), "..", "tools"))
+from vorlax_log import LogError, parse_text  # noqa: E402
 
 MIB = 1 << 20
 GIB = 1 << 30
@@ -105,9 +109,13 @@ def tool_command(tool, cell, folder, binaries):
 # ---- What the tools report -----------------------------------------------------
 
 def sustained_mib_s(out) -> Optional[float]:
-    """The last sustained rate of vorlax's or vorlax-read's progress lines."""
-    rates = re.findall(r"(\d+) MB/s sustained", out)
-    return float(rates[-1]) if rates else None
+    """The sustained rate of the last progress line of vorlax's, vorlax-read's
+    or vorlax-mpi's output; None when it has none or is not such output."""
+    try:
+        runs = parse_text(out)
+    except LogError:
+        return None
+    return float(runs[-1].final().sustained_mbps) if runs and runs[-1].samples else None
 
 
 def fio_mib_s(out, direction) -> Optional[float]:

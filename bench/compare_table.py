@@ -4,7 +4,8 @@ import datetime
 import os
 import platform
 import statistics
-import subprocess
+
+from vorlax_machine import mount_of_path
 
 
 def median_of_values(values):
@@ -31,13 +32,9 @@ def ratio(ours, theirs):
 
 
 def describe_target(path):
-    """The folder with its file system type and device (findmnt; stat -f as a fallback)."""
-    found = subprocess.run(["findmnt", "-n", "-o", "FSTYPE,SOURCE", "--target", path], capture_output=True,
-                           text=True).stdout.split()
-    if len(found) == 2:
-        return "%s (%s on %s)" % (path, found[0], found[1])
-    kind = subprocess.run(["stat", "-f", "-c", "%T", path], capture_output=True, text=True).stdout.strip()
-    return "%s (%s)" % (path, kind)
+    """The folder with its file system type and device, as vorlax-sweep finds them."""
+    fs_type, source = mount_of_path(path)[:2]
+    return "%s (%s on %s)" % (path, fs_type, source)
 
 
 def table_rows(cell, runs):

@@ -39,7 +39,7 @@ def _config_folder() -> None:
     atexit.register(shutil.rmtree, os.environ["MPLCONFIGDIR"], True)
 
 
-def _pyplot():
+def load_pyplot():
     _config_folder()
     try:
         import matplotlib
@@ -100,7 +100,7 @@ def inches(width_px: int, height_px: int, dpi: int) -> Tuple[float, float]:
     return (width_px + 1e-9) / dpi, (height_px + 1e-9) / dpi
 
 
-def _figure(pyplot, width_px: int, height_px: int, width_ratios: Optional[List[int]] = None, dpi: int = DPI):
+def new_figure(pyplot, width_px: int, height_px: int, width_ratios: Optional[List[int]] = None, dpi: int = DPI):
     """A figure of one panel, or of panels side by side in width_ratios;
     text is sized in points, so a higher dpi draws it larger on the same
     pixels."""
@@ -111,7 +111,7 @@ def _figure(pyplot, width_px: int, height_px: int, width_ratios: Optional[List[i
     return pyplot.subplots(figsize=inches(width_px, height_px, dpi), dpi=dpi)
 
 
-def _save(pyplot, figure, path: str) -> None:
+def save_figure(pyplot, figure, path: str) -> None:
     kind = check_output_path(path)
     try:
         figure.savefig(path, format=kind, dpi=figure.dpi)
@@ -137,8 +137,8 @@ def plot_bars(names: List[str], groups: List[str], values: List[List[Optional[fl
     written where a bar is missing ("failed"). Labels are rounded as the
     tables round: whole numbers, halves with one decimal."""
     check_output_path(path)
-    pyplot = _pyplot()
-    figure, axes = _figure(pyplot, width_px, height_px)
+    pyplot = load_pyplot()
+    figure, axes = new_figure(pyplot, width_px, height_px)
     colours = pyplot.rcParams["axes.prop_cycle"].by_key()["color"]
     width = 0.8 / max(1, len(names))
     whisker_label = span_label
@@ -178,4 +178,4 @@ def plot_bars(names: List[str], groups: List[str], values: List[List[Optional[fl
     axes.legend([handles[i] for i in order], [texts[i] for i in order], fontsize="small")
     axes.set_title(title or "VORLAX sweep", fontsize="medium")
     tidy(figure)
-    _save(pyplot, figure, path)
+    save_figure(pyplot, figure, path)

@@ -6,9 +6,9 @@ import os
 from dataclasses import dataclass, field
 from typing import Callable, List, Optional, Tuple
 
-from vorlax_log import FULL_DISK, LogError, Run, Sample, failure_of, parse_text
+from vorlax_log import FULL_DISK, Run, Sample
 from vorlax_record import attach_record
-from vorlax_sweep import Pass, Settings, remove_files, run_pass, test_file_names
+from vorlax_runner import Pass, Settings, Stopped, remove_files, run_pass, test_file_names
 
 GIB = 1 << 30
 PREFIX_NAME = "vorlax-fill"
@@ -214,30 +214,23 @@ def _logged(program: str, prefix: str, settings: Settings, log_path: str, whole_
             on_sample: Callable[[Sample], None]):
     """run_pass, its output added to whole_log; (Pass, Run or None, True
     when a KeyboardInterrupt stopped it: the caller records it, then stops)."""
-    text, done = "", None
+    stopped = False
     try:
         done = run_pass(program, prefix, settings, log_path, on_sample)
-    except KeyboardInterrupt:
-        pass
+    except KeyboardInterrupt as stop:  # Stopped, or a stop before the program started
+        done = stop.done if isinstance(stop, Stopped) else Pass(130, None, log_path)
+        stopped = True
     finally:
         if os.path.exists(log_path):
-            with open(log_path) as part:
-                text = part.read()
-            with open(whole_log, "a") as log:
-                log.write(text)
+            with open(log_path) as part, open(whole_log, "a") as log:
+                log.write(part.read())
             os.remove(log_path)
-    try:
-        run = parse_text(text, whole_log)[-1]
-    except LogError:
-        run = None
     record_path = os.path.splitext(log_path)[0] + ".json"  # run_pass's --json record
-    if run is not None:
-        attach_record(run, record_path)
+    if done.run is not None:
+        attach_record(done.run, record_path)
     if os.path.exists(record_path):
         os.remove(record_path)
-    if done is None:
-        return Pass(130, run.final() if run else None, log_path, run.messages if run else []), run, True
-    return done, run, False
+    return done, done.run, stopped
 
 
 def fill_runs(vorlax: str, folder: str, plan: Plan, settings: Settings, out_dir: str, fill: Fill,
@@ -274,7 +267,7 @@ def fill_runs(vorlax: str, folder: str, plan: Plan, settings: Settings, out_dir:
             raise KeyboardInterrupt
         on_done(done)
         if not write.ok():
-            failure = failure_of(write.messages)
+            failure = write.failure()
             reason = failure.line if failure else write.unreadable or "exit status %d" % write.exit_status
             full = failure is not None and failure.kind == FULL_DISK
             fill.stopped = "run %d %s: %s" % (number + 1, "met a full disk" if full else "failed", reason)

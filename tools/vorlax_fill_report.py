@@ -10,7 +10,7 @@ from vorlax_log import ToolError
 from vorlax_machine import Measured
 from vorlax_phase_text import summary_lines, time_text
 from vorlax_phases import Analysis, chain, samples_of
-from vorlax_sweep import Settings, read_verdict, write_status
+from vorlax_runner import Settings, read_verdict, write_status
 from vorlax_signals import write_whole
 
 

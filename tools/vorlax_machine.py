@@ -138,11 +138,16 @@ def program_version(program: str) -> str:
     return lines[0] if done.returncode == 0 and lines else "unknown"
 
 
+def mount_of_path(path: str) -> Tuple[str, str, str]:
+    """mount_entry() of the folder path (its real path) on this machine."""
+    folder = os.path.realpath(path)
+    number = os.stat(folder).st_dev
+    return mount_entry(_read("/proc/self/mountinfo"), (os.major(number), os.minor(number)), folder)
+
+
 def gather(folder: str, vorlax: str, reads: str) -> Measured:
     folder = os.path.realpath(folder)
-    number = os.stat(folder).st_dev
-    fs_type, source, options = mount_entry(_read("/proc/self/mountinfo"), (os.major(number), os.minor(number)),
-                                           folder)
+    fs_type, source, options = mount_of_path(folder)
     system = os.uname()
     return Measured(folder, fs_type, source, device_model(source), time.strftime("%Y-%m-%d %H:%M:%S %z"),
                     program_version(vorlax), os.cpu_count() or 0, memory_mb(_read("/proc/meminfo")), reads,

@@ -10,7 +10,7 @@ from typing import Optional, Sequence
 
 import numpy
 
-from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path, tidy
+from vorlax_charts import DPI, new_figure, load_pyplot, save_figure, check_output_path, tidy
 from vorlax_log import Run
 from vorlax_phase_text import gb_text
 from vorlax_phases import Analysis, chain, interval_rates, samples_of
@@ -85,9 +85,9 @@ def plot_phases(runs: Sequence[Run], analysis: Analysis, path: str, x: str = "gb
     """The write's per-interval MB/s (and the read's, when given) against
     GB written or seconds, its phases shaded. .svg or .png by path."""
     check_output_path(path)
-    pyplot = _pyplot()
+    pyplot = load_pyplot()
     figure = draw_phases(pyplot, runs, analysis, x, read_runs, width_px, height_px, title, dpi)
-    _save(pyplot, figure, path)
+    save_figure(pyplot, figure, path)
 
 
 def _plot_chained_latency(axes, runs: Sequence[Run], x: str) -> None:
@@ -118,7 +118,7 @@ def draw_phases(pyplot, runs: Sequence[Run], analysis: Analysis, x: str = "gb", 
         from vorlax_run_chart import latency_figure
         figure, axes, _, latency_axes = latency_figure(pyplot, width_px, height_px, False, dpi)
     else:
-        figure, axes = _figure(pyplot, width_px, height_px, dpi=dpi)
+        figure, axes = new_figure(pyplot, width_px, height_px, dpi=dpi)
     where, rates = rate_curve(runs, x)
     # A run that fell short is drawn as vorlax-plot draws it: dotted, and said in the legend.
     short = list(dict.fromkeys(run.shortfall() for run in runs if run.shortfall()))

@@ -2,6 +2,8 @@
 of the sustained MB/s of writes and reads), written as results.md,
 results.csv, results.json and a bar chart."""
 
+import csv
+import io
 import json
 import os
 import re
@@ -11,7 +13,8 @@ from typing import Dict, List, Optional, Tuple
 
 from vorlax_log import message_kind
 from vorlax_machine import Measured
-from vorlax_sweep import Pass, Result, Settings, read_verdict, write_status
+from vorlax_runner import Pass, Settings, read_verdict, write_status
+from vorlax_sweep import Result
 
 
 @dataclass
@@ -154,7 +157,7 @@ def _text(value: object) -> str:
     return value if isinstance(value, str) else figure_text(value)
 
 
-def _any_read(results: List[Result]) -> bool:
+def any_read(results: List[Result]) -> bool:
     return any(result.read for result in results)
 
 
@@ -200,7 +203,7 @@ def markdown_table(results: List[Result], measured: Measured, runs_per_cell: int
     """What was measured, the table of cells (a cell with fewer runs than
     planned marked *), and the programs' notes and failures (each kind
     once, with the cells that gave it)."""
-    reads = _any_read(results)
+    reads = any_read(results)
     partial = plan is not None and plan.stopped is not None
     lines = ["# VORLAX sweep of %s" % measured.folder, "",
              "- folder: %s, %s" % (measured.folder, measured.disk_text()),
@@ -242,8 +245,11 @@ def _pct(text: str) -> str:
 
 def csv_table(results: List[Result]) -> str:
     keys = [column.name for column in fields(CellRow)]
-    rows = [asdict(cell_row(cell)) for cell in cells(results)]
-    return "\n".join([",".join(keys)] + [",".join(_text(row[key]) for key in keys) for row in rows]) + "\n"
+    table = io.StringIO()
+    writer = csv.writer(table, lineterminator="\n")
+    writer.writerow(keys)
+    writer.writerows([_text(row[key]) for key in keys] for row in map(asdict, map(cell_row, cells(results))))
+    return table.getvalue()
 
 
 def _pass_object(one: Optional[Pass], verdict: str, out_dir: str) -> Optional[Dict[str, object]]:

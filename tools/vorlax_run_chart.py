@@ -5,7 +5,7 @@ the per-rank rows of vorlax-mpi summaries in a panel of their own."""
 import os
 from typing import List, Optional, Sequence
 
-from vorlax_charts import DPI, _figure, _pyplot, _save, check_output_path, check_size, tidy
+from vorlax_charts import DPI, new_figure, load_pyplot, save_figure, check_output_path, check_size, tidy
 from vorlax_log import Run, rank_rows
 
 # A run's look: colour i % 10 with marker i // 10, so that no two runs
@@ -133,9 +133,9 @@ def draw_runs(pyplot, runs: Sequence[Run], labels: Sequence[Optional[str]], widt
     if with_latency:
         figure, axes, rank_axes, latency_axes = latency_figure(pyplot, width_px, height_px, with_ranks, dpi)
     elif with_ranks:
-        figure, (axes, rank_axes) = _figure(pyplot, width_px, height_px, [3, 1], dpi)
+        figure, (axes, rank_axes) = new_figure(pyplot, width_px, height_px, [3, 1], dpi)
     else:
-        figure, axes = _figure(pyplot, width_px, height_px, dpi=dpi)
+        figure, axes = new_figure(pyplot, width_px, height_px, dpi=dpi)
     colours = pyplot.rcParams["axes.prop_cycle"].by_key()["color"]
     for number, run in enumerate(runs):
         colour, marker = colours[number % len(colours)], MARKERS[number // len(colours) % len(MARKERS)]
@@ -217,5 +217,5 @@ def plot_runs(runs: Sequence[Run], labels: Sequence[Optional[str]], path: str, w
     axis (a vorlax-mpi rank's at its own end). Legends never repeat (see
     unique_labels) and stand beside the plot when they are many."""
     check_output_path(path)
-    pyplot = _pyplot()
-    _save(pyplot, draw_runs(pyplot, runs, labels, width_px, height_px, title, x, dpi), path)
+    pyplot = load_pyplot()
+    save_figure(pyplot, draw_runs(pyplot, runs, labels, width_px, height_px, title, x, dpi), path)

@@ -8,7 +8,7 @@ import math
 from typing import List, Optional
 
 from vorlax_machine import Measured
-from vorlax_results import SweepPlan, _any_read, cells
+from vorlax_results import SweepPlan, any_read, cells
 from vorlax_sweep import Result
 
 MEMORY_BACKED = ("tmpfs", "ramfs", "devtmpfs", "hugetlbfs")
@@ -83,7 +83,7 @@ def draw_chart(results: List[Result], measured: Measured, runs_per_cell: int, pa
     from the worst to the best of several runs; pairs in the order the
     sweep ran them."""
     from vorlax_charts import plot_bars
-    reads = _any_read(results)
+    reads = any_read(results)
     kinds = ["write", "read"] if reads else ["write"]
     blocks = sorted({r.settings.block_kb for r in results})
     pairs = list(dict.fromkeys((r.settings.mode, r.settings.threads) for r in results))

@@ -15,7 +15,8 @@ import vorlax_results
 from vorlax_log import Sample
 from vorlax_machine import Measured
 from vorlax_phases import analyse
-from vorlax_sweep import Pass, Result, Settings
+from vorlax_runner import Pass, Settings
+from vorlax_sweep import Result
 
 MODEL = "Disk <script>alert(1)</script> & Co"
 MEASURED = Measured("/mnt/test", "ext4", "/dev/vdb1", MODEL, "2026-12-07 08:10:00 +0000", "vorlax (VORLAX) 1.4.0",

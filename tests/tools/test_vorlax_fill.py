@@ -2,8 +2,6 @@
 line, its record of a stopped fill, and vorlax-plot --phases on a log.
 The fills themselves run on loop devices in tests/tools/fill_e2e.py."""
 
-import importlib.machinery
-import importlib.util
 import io
 import json
 import os
@@ -15,17 +13,10 @@ from vorlax_fill_report import json_document, markdown
 from vorlax_log import Sample, parse_text
 from vorlax_machine import Measured
 from vorlax_phases import analyse_runs
-from vorlax_sweep import Pass, Settings
+from vorlax_progress import Status
+from vorlax_runner import Pass, Settings
 
 GIB = 1 << 30
-
-
-def fill_command():
-    """tools/vorlax-fill as a module."""
-    loader = importlib.machinery.SourceFileLoader("vorlax_fill_command", os.path.join(support.TOOLS, "vorlax-fill"))
-    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
-    loader.exec_module(module)
-    return module
 
 
 class Terminal(io.StringIO):
@@ -135,7 +126,7 @@ class Plans(unittest.TestCase):
 
     def test_status_line_on_a_terminal_and_a_line_per_run_otherwise(self):
         screen = Terminal()
-        status = fill_command().Status(4, 2, screen)
+        status = Status(4, 2, screen)
         status.start(0, Settings("U", 1024, 1, 2))
         status.sample(Sample(2000, 2048, 1024, 1024))
         status.start(1, Settings("U", 1024, 1, 2))
@@ -151,7 +142,7 @@ class Plans(unittest.TestCase):
         # After a cliff at 6 s (500 to 100 MB/s) the time left follows the last 10 s of progress on every
         # line: it grows line by line, never holds, and from 16 s on is the slow rate's.
         screen = Terminal()
-        status = fill_command().Status(10, 1, screen)
+        status = Status(10, 1, screen)
         status.start(0, Settings("U", 1024, 1, 10))
         for second in range(1, 21):
             status.sample(Sample(second * 1000, 500 * min(second, 6) + 100 * max(0, second - 6), 0, 0))
@@ -217,7 +208,7 @@ class Records(unittest.TestCase):
 
 class PlotPhases(unittest.TestCase):
     def test_what_the_fill_chart_draws(self):
-        from vorlax_charts import _pyplot
+        from vorlax_charts import load_pyplot
         from vorlax_phase_chart import CLIPPED_LABEL, draw_phases
         # A dip of 4 s at 40 to 44 s; the run's last interval is 0.05 s long.
         lines = ["VORLAX: writing unbuffered 1024K buffers in 1 threads up to 63 GB each"]
@@ -231,7 +222,7 @@ class PlotPhases(unittest.TestCase):
                           "   0.490:     2048 MB read, 4196 MB/s sustained, 4196 MB/S incremental\nDONE!\n")
         analysis = analyse_runs(write)
         self.assertEqual(len(analysis.dips), 1)
-        pyplot = _pyplot()
+        pyplot = load_pyplot()
         figure = draw_phases(pyplot, write, analysis, "s", read)
         try:
             axes = figure.axes[0]

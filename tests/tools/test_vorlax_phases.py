@@ -8,7 +8,9 @@ import numpy
 
 import support  # noqa: F401  (puts tools/ on the path)
 from vorlax_phase_text import gb_text, summary_lines
-from vorlax_phases import MIN_PHASE_S, analyse, chain
+from vorlax_log import Run, Sample
+from vorlax_phase_chart import rate_curve
+from vorlax_phases import MIN_PHASE_S, analyse, chain, samples_of
 
 
 def series(spans, noise=0.0, seed=0, interval_s=1.0):
@@ -214,6 +216,21 @@ class Phases(unittest.TestCase):
         self.assertLessEqual(abs(analysis.cliff.gb - 30200 / 1024.0), analysis.cliff.plus_minus_gb)
         self.assertAlmostEqual(analysis.average_mb_s, total_mb[-1] / seconds[-1])
         self.assertEqual(analysis.dips, [], "a run's short last interval is no dip")
+
+    def test_chart_draws_the_series_the_analysis_reads(self):
+        # Runs ending 0.05 s after a line with 20 MB more than that share: alone, that interval is a spike.
+        runs = []
+        for rate in (1000, 300):
+            samples = [Sample(1000 * s, rate * s, 0, 0) for s in range(1, 21)]
+            samples.append(Sample(20050, samples[-1].total_mb + rate // 20 + 20, 0, 0))
+            runs.append(Run("test", False, 1024, 1, 1, samples=samples))
+        for x in ("s", "gb"):
+            where, rates = rate_curve(runs, x)
+            self.assertEqual(len(rates), 40, "each run's short last interval is joined to the one before")
+            self.assertLess(max(rates), 1.1 * 1000, rates)
+        self.assertEqual(where[-1], runs[0].samples[-1].total_mb / 1024 + runs[1].samples[-1].total_mb / 1024)
+        analysis = analyse(*chain(samples_of(runs)))
+        self.assertEqual([round(p.mb_s) for p in analysis.phases], [1000, 300], summary_lines(analysis))
 
     def test_record_and_summary(self):
         analysis = analyse(*series([(30, 2000), (30, 500), (3, 50), (20, 500)]))

@@ -168,7 +168,7 @@ class FellShort(unittest.TestCase):
     """Runs that fell short, as the programs print them, drawn as such."""
 
     def test_failed_and_cut_runs_are_drawn_dotted_and_named(self):
-        from vorlax_charts import _pyplot
+        from vorlax_charts import load_pyplot
         from vorlax_log import parse_text
         from vorlax_run_chart import draw_runs
         with support.Scratch() as scratch:
@@ -184,7 +184,7 @@ class FellShort(unittest.TestCase):
         self.assertEqual([run.shortfall() for run in runs], ["failed: full disk", "incomplete", None])
         if " MB written, " in missing:  # a run that ended before its first second has no line to draw
             self.assertEqual(parse_text(missing)[0].shortfall(), "failed: missing folder")
-        pyplot = _pyplot()
+        pyplot = load_pyplot()
         figure = draw_runs(pyplot, runs, [])
         try:
             lines = {line.get_label(): line for line in figure.axes[0].get_lines()}
@@ -212,10 +212,10 @@ class FellShort(unittest.TestCase):
                 pyplot.close(figure)
 
     def test_many_runs_never_share_a_look_and_their_legend_stands_beside(self):
-        from vorlax_charts import _pyplot
+        from vorlax_charts import load_pyplot
         from vorlax_log import parse_text
         from vorlax_run_chart import draw_runs
-        pyplot = _pyplot()
+        pyplot = load_pyplot()
         for count, size in ((12, (1000, 560)), (26, (1000, 560)), (40, (600, 400)), (26, (1600, 1200))):
             with self.subTest(runs=count, size=size):
                 runs = [run for number in range(count) for run in parse_text(GOOD, "r%02d.log" % number)]
@@ -248,12 +248,12 @@ class SweepChart(unittest.TestCase):
             drawn["axes"] = figure.axes[0]
             pyplot.close(figure)
 
-        saved, vorlax_charts._save = vorlax_charts._save, keep
+        saved, vorlax_charts.save_figure = vorlax_charts.save_figure, keep
         try:
             vorlax_charts.plot_bars(["U x1", "B x1"], ["64K", "1024K"], [[300, 310], [600, None]], "x.svg",
                                     spans=[[(250, 420), None], [(550, 700), None]])
         finally:
-            vorlax_charts._save = saved
+            vorlax_charts.save_figure = saved
         axes = drawn["axes"]
         self.assertEqual([text.get_text() for text in axes.get_legend().get_texts()],
                          ["U x1", "B x1", "worst to best run (bar: the median)"])
@@ -266,7 +266,8 @@ class SweepChart(unittest.TestCase):
         from vorlax_log import Sample
         from vorlax_machine import Measured
         from vorlax_results import SweepPlan
-        from vorlax_sweep import Pass, Result, Settings
+        from vorlax_runner import Pass, Settings
+        from vorlax_sweep import Result
         from vorlax_sweep_chart import draw_chart
         drawn = {}
 
@@ -283,11 +284,11 @@ class SweepChart(unittest.TestCase):
         measured = Measured("/d", "ext4", "/dev/sda1", "", "2026-12-07", "VORLAX 1.0.0", 2, 4096, "")
         plan = SweepPlan(["vorlax-sweep"], ["U", "B"], [64, 1024], [1, 2], 1, 2,
                          {"memory_available_mb": 1536}, stopped="interrupted during run 8 of 12")
-        saved, vorlax_charts._save = vorlax_charts._save, keep
+        saved, vorlax_charts.save_figure = vorlax_charts.save_figure, keep
         try:
             draw_chart(results, measured, 2, "x.svg", plan)
         finally:
-            vorlax_charts._save = saved
+            vorlax_charts.save_figure = saved
         axes = drawn["axes"]
         legend = [text.get_text() for text in axes.get_legend().get_texts()]
         self.assertEqual(legend[:3], ["U x1", "B x1 (page cache)", "B x2"])
@@ -295,7 +296,7 @@ class SweepChart(unittest.TestCase):
         self.assertIn("199.5", texts)
         self.assertIn("failed", texts)
         from matplotlib.colors import to_rgba
-        palette = [to_rgba(c) for c in vorlax_charts._pyplot().rcParams["axes.prop_cycle"].by_key()["color"]]
+        palette = [to_rgba(c) for c in vorlax_charts.load_pyplot().rcParams["axes.prop_cycle"].by_key()["color"]]
         faces = {container.get_label(): container.patches[0].get_edgecolor() for container in axes.containers
                  if hasattr(container, "patches")}
         self.assertEqual((faces["U x1"], faces["B x1 (page cache)"], faces["B x2"]),

@@ -9,7 +9,8 @@ import support  # noqa: F401  (puts tools/ on the path)
 import vorlax_results
 from vorlax_log import Sample
 from vorlax_machine import Measured
-from vorlax_sweep import Pass, Result, Settings
+from vorlax_runner import Pass, Settings
+from vorlax_sweep import Result
 
 MEASURED = Measured("/d", "ext4", "/dev/sda1", "Disk X", "2026-12-07", "VORLAX 1.0.0", 1, 0, "")
 FIT = "vorlax: note: the test files (%d MB in all) fit in the memory available (%d MB)"

@@ -12,6 +12,7 @@ import unittest
 
 import support
 import vorlax_results
+import vorlax_runner
 import vorlax_sweep
 from vorlax_progress import Progress
 from vorlax_log import Sample, parse_file
@@ -265,15 +266,15 @@ class Sweeps(unittest.TestCase):
     def test_progress_bar_on_a_terminal(self):
         screen = Terminal()
         progress = Progress(4, 2, screen)
-        settings = vorlax_sweep.Settings("U", 1024, 2, 1)
+        settings = vorlax_runner.Settings("U", 1024, 2, 1)
         progress.start(3, settings)
         progress.phase("read")
         progress.sample(Sample(1000, 1024, 1024, 1024))  # written, half read back: 2.75 of 4 runs done
         self.assertTrue(screen.getvalue().endswith(
             "\r\033[K[%-30s] run 3/4, 1 left: U 1024K x2 read   1.0 s  1024 MB/s" % ("#" * 20)),
             repr(screen.getvalue()))
-        write = vorlax_sweep.Pass(0, Sample(2000, 2048, 1024, 1024), "log")
-        progress.finish(vorlax_sweep.Result(settings, 1, write, vorlax_sweep.Pass(1, Sample(500, 2048, 4096, 0), "")))
+        write = vorlax_runner.Pass(0, Sample(2000, 2048, 1024, 1024), "log")
+        progress.finish(vorlax_sweep.Result(settings, 1, write, vorlax_runner.Pass(1, Sample(500, 2048, 4096, 0), "")))
         self.assertTrue(screen.getvalue().endswith(
             "\r\033[Kvorlax-sweep: run 3 of 4: U 1024K x2: 1024 MB/s sustained over 2.0 s, ok; "
             "read 4096 MB/s over 0.5 s, fail\n"))
