@@ -173,7 +173,8 @@ bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row,
         for (const std::string& line : summary_lines(rows, settings.buffered)) text += line;
         if (run->stonewall) {
             StonewallFigures figures{};
-            const std::vector<std::string> lines = stonewall_lines(rows, settings.seconds, run->stonewall->target, &figures);
+            const std::vector<std::string> lines =
+                stonewall_lines(rows, settings.seconds, run->stonewall->target, &figures);
             for (const std::string& line : lines) text += line;
             if (!lines.empty()) record->stonewall = stonewall_record(figures, settings.seconds);
         }

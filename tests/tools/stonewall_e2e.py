@@ -81,7 +81,8 @@ class Stonewall(unittest.TestCase):
                    STONEWALL_PIDS=scratch, STONEWALL_CGROUP_0=disks[0].throttle.path,
                    STONEWALL_CGROUP_1=disks[1].throttle.path)
         command = ["mpirun", "-n", "2", "--oversubscribe", "-x", "STONEWALL_PIDS", "-x", "STONEWALL_CGROUP_0",
-                   "-x", "STONEWALL_CGROUP_1", "sh", "-c", wrapper, "sh", self.exe, *options, "--seconds", str(self.seconds),
+                   "-x", "STONEWALL_CGROUP_1", "sh", "-c", wrapper, "sh", self.exe, *options,
+                   "--seconds", str(self.seconds),
                    "U", os.path.join(scratch, "{rank}", "run"), "1024", "1", "8"]
         return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
 
