@@ -149,10 +149,10 @@ RankRow rank_row(const MpiRun& run, const MpiWriters& writers, const char* host,
 }
 
 // Gathers every rank's row and writers' block counts to rank 0, which prints
-// the completion lines, the summary and DONE!. Returns whether any rank fell
-// short.
+// the completion lines, the summary and DONE!, and takes the stonewall's
+// figures into *record. Returns whether any rank fell short.
 bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row,
-                const std::vector<WorkerOutcome>& outcomes, const std::string& before_done) {
+                const std::vector<WorkerOutcome>& outcomes, const std::string& before_done, RunRecord* record) {
     const size_t ranks = static_cast<size_t>(run->ranks);
     std::vector<RankRow> rows(run->rank == 0 ? ranks : 0);
     std::vector<int64_t> blocks, all_blocks(run->rank == 0 ? ranks * outcomes.size() : 0);
@@ -171,8 +171,13 @@ bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row,
                 text += mpi_completion_line(static_cast<uint32_t>(i / outcomes.size()),
                                             static_cast<uint32_t>(i % outcomes.size()), all_blocks[i]);
         for (const std::string& line : summary_lines(rows, settings.buffered)) text += line;
-        if (run->stonewall)
-            for (const std::string& line : stonewall_lines(rows, settings.seconds, run->stonewall->target)) text += line;
+        if (run->stonewall) {
+            StonewallFigures figures{};
+            const std::vector<std::string> lines =
+                stonewall_lines(rows, settings.seconds, run->stonewall->target, &figures);
+            for (const std::string& line : lines) text += line;
+            if (!lines.empty()) record->stonewall = stonewall_record(figures, settings.seconds);
+        }
         // vorlax-read takes files of max-GB: those of a run for a fixed time are shorter.
         if (!run->stonewall) text += read_back_line(settings, settings.path_prefix);
         print_stdout_line(text + before_done + "DONE!\n");
@@ -276,7 +281,7 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     std::string latency_lines;
     if (gathered.merged && settings.latency)
         latency_lines = format_latency_line(*gathered.merged, true) + format_stall_line(*gathered.merged, true);
-    const bool fell_short = report_run(run, settings, row, writers.outcomes, latency_lines);
+    const bool fell_short = report_run(run, settings, row, writers.outcomes, latency_lines, &record);
     signal_destroy(gate.open);
     signal_destroy(counters.all_done);
     int status = fell_short ? 1 : 0;

@@ -54,3 +54,19 @@ MpiRunTimes gather_rank_records(const RunCounters& counters, const RunSettings& 
     }
     return out;
 }
+
+StonewallRecord stonewall_record(const StonewallFigures& figures, uint32_t seconds) {
+    StonewallRecord wall;
+    wall.seconds = seconds;
+    wall.reached = figures.reached;
+    wall.wall_mb = figures.wall_kb >> 10;
+    wall.wall_ms = figures.wall_ms;
+    wall.wall_mb_s = mb_per_s(figures.wall_kb, figures.wall_ms);
+    wall.slowest_rank = figures.slowest_rank;
+    wall.behind_mb = figures.behind_kb >> 10;
+    wall.total_mb = figures.total_kb >> 10;
+    wall.end_ms = figures.end_ms;
+    wall.mb_s = mb_per_s(figures.total_kb, figures.end_ms);
+    wall.target_blocks = figures.target_blocks;
+    return wall;
+}

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "monitor/run_counters.h"
+#include "mpi/mpi_summary.h"
 #include "record/record.h"
 #include "settings/settings.h"
 
@@ -26,3 +27,7 @@ struct MpiRunTimes {
 // is sent otherwise.
 MpiRunTimes gather_rank_records(const RunCounters& counters, const RunSettings& settings, uint64_t origin_ns,
                                 int rank, int ranks, const std::vector<std::string>& hosts);
+
+// The record's stonewall object from the figures of the summary's two
+// lines, in their units and truncation, for a run of seconds. Pure.
+StonewallRecord stonewall_record(const StonewallFigures& figures, uint32_t seconds);

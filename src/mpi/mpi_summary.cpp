@@ -10,9 +10,6 @@
 
 namespace {
 
-// Whole MB per second; 0 over a span of 0 (a rank that never wrote).
-uint64_t mb_per_s(uint64_t kb, uint64_t span_ms) { return span_ms ? rate_mb_per_s(kb >> 10, span_ms) : 0; }
-
 // "12.345 s" from milliseconds, or "12.345 ms" from microseconds.
 std::string thousandths(uint64_t value, const char* unit) {
     return thousandths_text(value) + " " + unit;
@@ -30,6 +27,8 @@ std::string shell_word(const std::string& text) {
 }
 
 }  // namespace
+
+uint64_t mb_per_s(uint64_t kb, uint64_t span_ms) { return span_ms ? rate_mb_per_s(kb >> 10, span_ms) : 0; }
 
 uint64_t rank_mb_per_s(const RankRow& row) { return mb_per_s(row.total_kb, row.span_ms); }
 
@@ -109,7 +108,7 @@ std::vector<std::string> summary_lines(const std::vector<RankRow>& rows, bool bu
 }
 
 StonewallFigures stonewall_figures(const std::vector<RankRow>& rows, int64_t target_blocks) {
-    StonewallFigures figures{false, 0, 0, 0, 0, 0, 0, 0, target_blocks};
+    StonewallFigures figures{false, 0, 0, 0, 0, 0, 0, 0, 0, target_blocks};
     for (size_t i = 0; i < rows.size(); ++i) {
         const RankRow& row = rows[i];
         figures.reached = figures.reached || row.wall_ms != 0;
@@ -121,10 +120,12 @@ StonewallFigures stonewall_figures(const std::vector<RankRow>& rows, int64_t tar
         if (row.wall_kb > rows[figures.fastest].wall_kb) figures.fastest = i;
     }
     figures.behind_kb = rows[figures.fastest].wall_kb - rows[figures.slowest].wall_kb;
+    figures.slowest_rank = rows[figures.slowest].rank;
     return figures;
 }
 
-std::vector<std::string> stonewall_lines(const std::vector<RankRow>& rows, uint32_t seconds, int64_t target_blocks) {
+std::vector<std::string> stonewall_lines(const std::vector<RankRow>& rows, uint32_t seconds, int64_t target_blocks,
+                                         StonewallFigures* figures) {
     std::vector<RankRow> wrote;
     bool fell_short = false;
     for (const RankRow& row : rows) {
@@ -133,6 +134,7 @@ std::vector<std::string> stonewall_lines(const std::vector<RankRow>& rows, uint3
     }
     if (wrote.empty()) return {};
     const StonewallFigures run = stonewall_figures(wrote, target_blocks);
+    if (figures) *figures = run;
     if (!run.reached) return {format_text("stonewall: not reached: every rank finished before %u s\n", seconds)};
     std::string behind;
     if (wrote.size() > 1 && run.behind_kb == 0) behind = "; no rank was behind";

@@ -71,6 +71,7 @@ struct StonewallFigures {
     uint64_t wall_kb;        // all ranks' KB once each had stopped (or ended)
     uint64_t wall_ms;        // the latest of those stops, from the start
     size_t slowest;          // row with the fewest KB at the stonewall (first of equals)
+    uint32_t slowest_rank;   // its rank
     size_t fastest;          // row with the most
     uint64_t behind_kb;      // how far the slowest was behind the fastest then
     uint64_t total_kb;       // every block, the wear-out's included
@@ -86,8 +87,13 @@ StonewallFigures stonewall_figures(const std::vector<RankRow>& rows, int64_t tar
 // seconds: "stonewall: MB in s, MB/s ..." with how far the slowest rank was
 // behind, and "wear-out: MB in s, MB/s ..." with the blocks of every file
 // (but those of writers that fell short); one line that says so when
-// every rank ended before the deadline; none when no rank wrote.
-std::vector<std::string> stonewall_lines(const std::vector<RankRow>& rows, uint32_t seconds, int64_t target_blocks);
+// every rank ended before the deadline; none when no rank wrote. Where
+// figures is given and a rank wrote, *figures takes the lines' figures.
+std::vector<std::string> stonewall_lines(const std::vector<RankRow>& rows, uint32_t seconds, int64_t target_blocks,
+                                         StonewallFigures* figures = nullptr);
+
+// Whole MB per second as the summary prints it; 0 over a span of 0.
+uint64_t mb_per_s(uint64_t kb, uint64_t span_ms);
 
 // The line that says how to check the files: the vorlax-read command line
 // that reads rank 0's, whose own prefix is rank0_prefix, and that each rank's

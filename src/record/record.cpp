@@ -68,6 +68,19 @@ std::string latency_object(const BlockTimes* times, uint32_t stall_ms, bool per_
     return out + (first ? "]}\n  }" : "\n    ]}\n  }");
 }
 
+// "null", or the figures as one object.
+std::string stonewall_object(const std::optional<StonewallRecord>& wall) {
+    if (!wall) return "null";
+    auto seconds = [](uint64_t ms) { return json_number(static_cast<double>(ms) / 1000.0, 3); };
+    return "{" + key("seconds") + json_count(wall->seconds) + ", " + key("reached") +
+           (wall->reached ? "true" : "false") + ",\n    " + key("wall_mb") + json_count(wall->wall_mb) + ", " +
+           key("wall_s") + seconds(wall->wall_ms) + ", " + key("wall_mb_s") + json_count(wall->wall_mb_s) + ", " +
+           key("slowest_rank") + json_count(wall->slowest_rank) + ", " + key("behind_mb") +
+           json_count(wall->behind_mb) + ",\n    " + key("total_mb") + json_count(wall->total_mb) + ", " +
+           key("end_s") + seconds(wall->end_ms) + ", " + key("mb_s") + json_count(wall->mb_s) + ", " +
+           key("target_blocks") + json_count(static_cast<uint64_t>(wall->target_blocks)) + "}";
+}
+
 }  // namespace
 
 std::string utc_text(std::time_t when) {
@@ -124,7 +137,8 @@ std::string format_record(const RunRecord& record) {
            json_number(record.seconds, 3) + ",\n  " + key("mb_s") +
            (record.seconds > 0 ? json_number(rate, 1) : "null") + ",\n  " + key("exit_status") +
            json_count(static_cast<uint64_t>(record.exit_status)) + ",\n  " + key("stopped") +
-           (record.stopped ? json_string(record.stopped) : "null") + ",\n  " + key("latency") +
+           (record.stopped ? json_string(record.stopped) : "null") + ",\n  " + key("stonewall") +
+           stonewall_object(record.stonewall) + ",\n  " + key("latency") +
            latency_object(record.times, record.stall_ms, record.per_rank) + "\n}\n";
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,22 @@ struct SampleRecord {
     uint64_t max_ns;
 };
 
+// vorlax-mpi --seconds: the stonewall and wear-out figures as its two
+// summary lines print them (whole MB, milliseconds, whole MB/s).
+struct StonewallRecord {
+    uint32_t seconds = 0;       // S of --seconds
+    bool reached = false;       // a rank was stopped at the deadline
+    uint64_t wall_mb = 0;       // all ranks at the stonewall
+    uint64_t wall_ms = 0;
+    uint64_t wall_mb_s = 0;
+    uint32_t slowest_rank = 0;  // fewest MB at the stonewall
+    uint64_t behind_mb = 0;     // how far it was behind the fastest
+    uint64_t total_mb = 0;      // with the wear-out
+    uint64_t end_ms = 0;        // to the last rank's end
+    uint64_t mb_s = 0;
+    int64_t target_blocks = 0;  // every file written on to this count
+};
+
 struct RunRecord {
     const char* program = "vorlax";
     std::vector<std::string> command;
@@ -55,6 +72,7 @@ struct RunRecord {
     int exit_status = 0;
     const char* stopped = nullptr;  // null, "interrupt", "terminate"
     BlockTimes* times = nullptr;    // merged, start times relative to the run's start
+    std::optional<StonewallRecord> stonewall;  // none: no --seconds, or no rank wrote
 };
 
 // when as "2026-12-08T01:40:12Z" (UTC).

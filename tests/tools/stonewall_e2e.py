@@ -16,6 +16,7 @@ import time
 import unittest
 
 import support
+import test_record
 from fill_e2e import LoopDisk
 
 MB = 1 << 20
@@ -69,9 +70,9 @@ class Stonewall(unittest.TestCase):
     def setUp(self):
         self.exe = vorlax_mpi_exe()
 
-    def start(self, disks, scratch):
+    def start(self, disks, scratch, options=()):
         """mpirun of two ranks, each joining its disk's cgroup through a wrapper
-        that also leaves its process id in scratch/pid.R."""
+        that also leaves its process id in scratch/pid.R; options before --seconds."""
         for rank, disk in enumerate(disks):
             os.symlink(disk.mount, os.path.join(scratch, str(rank)))
         wrapper = ('rank=$OMPI_COMM_WORLD_RANK; eval "group=\\$STONEWALL_CGROUP_$rank"; '
@@ -80,7 +81,8 @@ class Stonewall(unittest.TestCase):
                    STONEWALL_PIDS=scratch, STONEWALL_CGROUP_0=disks[0].throttle.path,
                    STONEWALL_CGROUP_1=disks[1].throttle.path)
         command = ["mpirun", "-n", "2", "--oversubscribe", "-x", "STONEWALL_PIDS", "-x", "STONEWALL_CGROUP_0",
-                   "-x", "STONEWALL_CGROUP_1", "sh", "-c", wrapper, "sh", self.exe, "--seconds", str(self.seconds),
+                   "-x", "STONEWALL_CGROUP_1", "sh", "-c", wrapper, "sh", self.exe, *options,
+                   "--seconds", str(self.seconds),
                    "U", os.path.join(scratch, "{rank}", "run"), "1024", "1", "8"]
         return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
 
@@ -95,7 +97,8 @@ class Stonewall(unittest.TestCase):
 
     def test_both_figures_match_the_set_rates_and_every_file_holds_as_many_blocks(self):
         disks, scratch = self.two_disks()
-        job = self.start(disks, scratch)
+        record_path = os.path.join(scratch, "r.json")
+        job = self.start(disks, scratch, ("--json", record_path))
         out, err = job.communicate(timeout=180)
         self.assertEqual(job.returncode, 0, err)
         wall = re.search(r"^stonewall: (\d+) MB in (\d+\.\d{3}) s, (\d+) MB/s \(all ranks until they stopped at 4 s\); "
@@ -117,6 +120,13 @@ class Stonewall(unittest.TestCase):
         for disk in disks:
             self.assertEqual(os.path.getsize(os.path.join(disk.mount, "run_00.BIN")), target * MB)
         self.assertNotIn("vorlax-read", out)  # the files are shorter than max-GB
+        # The record holds both lines' figures as printed.
+        record = test_record.load_valid(self, record_path)["stonewall"]
+        self.assertEqual([record[key] for key in ("seconds", "reached", "wall_mb", "wall_s", "wall_mb_s",
+                                                  "slowest_rank", "behind_mb", "total_mb", "end_s", "mb_s",
+                                                  "target_blocks")],
+                         [self.seconds, True, int(wall.group(1)), float(wall.group(2)), int(wall.group(3)), 1,
+                          int(wall.group(4)), int(wear.group(1)), float(wear.group(2)), int(wear.group(3)), target])
 
     def wait_for_wear_out(self, job, disks):
         """Until the fast rank's file has stopped growing and the slow one's

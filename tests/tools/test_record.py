@@ -77,7 +77,8 @@ class Records(unittest.TestCase):
             record = load_valid(self, record_path)
             self.assertEqual([(t["result"], t["blocks"], t["reason"]) for t in record["threads"]],
                              [("completed", 1024, None)] * 2)
-            self.assertEqual((record["total_mb"], record["exit_status"], record["stopped"]), (2048, 0, None))
+            self.assertEqual((record["total_mb"], record["exit_status"], record["stopped"], record["stonewall"]),
+                             (2048, 0, None, None))
             self.assertEqual(record["latency"]["blocks"], 2048)
             self.assertEqual(sum(count for _, count in record["latency"]["histogram"]), 2048)
             mbs = [sample[1] for sample in record["samples"]]
@@ -162,20 +163,26 @@ class Records(unittest.TestCase):
     @unittest.skipUnless(os.environ.get("VORLAX_MPI_EXE") and shutil.which("mpiexec"),
                          "vorlax-mpi: run by stage 40 with $VORLAX_MPI_EXE")
     def test_vorlax_mpi_on_two_ranks(self):
+        """With --seconds past its end: the stonewall object says not reached
+        (stonewall_e2e checks a deadline that is reached)."""
         with support.Scratch() as scratch:
             record_path = scratch.file("r.json")
             env = dict(os.environ, OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1",
                        TMPDIR=scratch.path)
             done = subprocess.run(["mpiexec", "--oversubscribe", "-n", "2", os.environ["VORLAX_MPI_EXE"],
-                                   "--latency", "--json", record_path, "B", scratch.file("run"), "256", "1", "1"],
+                                   "--latency", "--json", record_path, "--seconds", "600", "B", scratch.file("run"),
+                                   "256", "1", "1"],
                                   capture_output=True, text=True, timeout=300, env=env)
             self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertRegex(done.stdout, "\n" + LATENCY + "\n" + STALLS + "\nDONE!\n$")
+            self.assertRegex(done.stdout, "\nstonewall: not reached: every rank finished before 600 s\n" + LATENCY +
+                             "\n" + STALLS + "\nDONE!\n$")
             record = load_valid(self, record_path)
             self.assertEqual([(r["rank"], r["mb"]) for r in record["ranks"]], [(0, 1024), (1, 1024)])
             self.assertEqual(record["latency"]["blocks"], 8192)
             self.assertIn(record["latency"]["max_rank"], (0, 1))
-
+            wall = record["stonewall"]
+            self.assertEqual([wall[key] for key in ("seconds", "reached", "total_mb", "target_blocks")],
+                             [600, False, 2048, 4096])
 
 if __name__ == "__main__":
     unittest.main()

@@ -135,6 +135,7 @@ TEST(MpiSummary, StonewallAndWearOutLines) {
     for (const auto& c : cases) EXPECT_EQ(stonewall_lines(c.rows, 5, 800), c.lines) << c.what;
     const StonewallFigures figures = stonewall_figures(cases[0].rows, 800);
     EXPECT_EQ(figures.slowest, 1u);
+    EXPECT_EQ(figures.slowest_rank, 1u);
     EXPECT_EQ(figures.behind_kb, 600u << 10);
 }
 
