@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "output/output.h"
 #include "settings/settings.h"
 
 namespace {

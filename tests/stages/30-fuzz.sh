@@ -10,9 +10,9 @@ mkdir -p build/fuzz
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Isrc \
     fuzz/parse_settings_fuzz.cpp src/settings/settings.cpp src/settings/argument_notes.cpp \
     src/settings/command_options.cpp \
-    src/test_file/test_file.cpp \
+    src/test_file/test_file.cpp src/output/output.cpp \
     src/platform/platform_linux.cpp \
-    src/platform/platform_linux_guard.cpp \
+    src/platform/platform_linux_guard.cpp src/platform/platform_linux_process.cpp \
     -pthread -o build/fuzz/parse_settings_fuzz
 
 work=$(mktemp -d)
