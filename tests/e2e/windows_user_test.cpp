@@ -4,6 +4,7 @@
 // threads all fail to start.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -132,6 +133,35 @@ TEST(Run, InterruptAndTerminateStopAtTheBlockInHand) {
         EXPECT_EQ(without_notes(result.err), "vorlax: run stopped by " + std::string(c.cause) + ": " +
                                                  std::to_string(last_mb) +
                                                  " MB written; the test files stay as written: long_00.BIN" + tail);
+    }
+}
+
+// A signal while the only thread is still in its open() (a FIFO nobody
+// reads) ends the run as one stuck in a write: after the grace time, with
+// the stop line and DONE!, not only at a second signal.
+TEST(Run, StopWhileAThreadIsStillOpeningItsFile) {
+    if (target().windows) GTEST_SKIP() << "a FIFO nobody reads holds open() on Linux only";
+    const struct {
+        int sig;
+        int status;
+        const char* cause;
+    } cases[] = {{SIGINT, 130, "Ctrl-C"}, {SIGTERM, 143, "SIGTERM"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cause);
+        ScratchDir scratch;
+        ASSERT_EQ(mkfifo(scratch.file("f_00.BIN").c_str(), 0666), 0);
+        StartedProcess run(vorlax_args({"B", "f", "64", "1", "1"}), scratch.path());
+        // The banner is out once the signals are watched.
+        ASSERT_TRUE(run.read_until([](const ProcessResult& so_far) { return !so_far.out.empty(); }));
+        run.kill_group(c.sig);
+        ASSERT_TRUE(run.read_until([](const ProcessResult& so_far) {
+            return so_far.out.find("DONE!") != std::string::npos;
+        }, 30)) << run.so_far().out << run.so_far().err;
+        ProcessResult result = with_lf(run.finish());
+        EXPECT_EQ(result.exit_status, c.status) << result.out << result.err;
+        EXPECT_EQ(without_notes(result.err), "vorlax: run stopped by " + std::string(c.cause) +
+                                                 ": 0 MB written; the test files stay as written: f_00.BIN; "
+                                                 "1 thread was still in a block after 3 s, not waited for\n");
     }
 }
 
