@@ -113,8 +113,9 @@ TEST(ParseSettings, OutcomesOtherThanARun) {
         {{"--version"}, ParseOutcome::version},
         {{"-v"}, ParseOutcome::version},
         {{"/V"}, ParseOutcome::version},
+        {{"-V"}, ParseOutcome::version},
         // A first argument that begins with - or / is never a mode.
-        {{"-V"}, ParseOutcome::unknown_option},
+        {{"-W"}, ParseOutcome::unknown_option},
         {{"--help=x"}, ParseOutcome::unknown_option},
         {{"-x", "U"}, ParseOutcome::unknown_option},
         {{"/mnt/run"}, ParseOutcome::unknown_option},
