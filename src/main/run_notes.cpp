@@ -38,7 +38,9 @@ RunNoteFacts folder_note_facts(const char* program, const RunSettings& settings)
 
 RunNoteFacts write_note_facts(const char* program, const RunSettings& settings) {
     RunNoteFacts facts = folder_note_facts(program, settings);
-    facts.available_bytes = available_memory_bytes();
+    // One measure for the page-cache note and the memory-backed refusal:
+    // within a memory cgroup, its limit bounds the page cache too.
+    facts.available_bytes = memory_for_files_bytes();
     facts.file_bytes = static_cast<uint64_t>(test_file_block_count(settings.max_gb, settings.buffer_kb)) *
                        settings.buffer_kb * 1024u;
     facts.total_bytes = settings.thread_count * facts.file_bytes;
@@ -49,7 +51,7 @@ RunNoteFacts write_note_facts(const char* program, const RunSettings& settings) 
     facts.prefix_is_folder = last != '/' && last != '\\' && path_is_folder(settings.path_prefix);
     facts.separator = platform_default_prefix + 1;
     if (!facts.memory_backed) return facts;
-    facts.memory_room_bytes = memory_for_files_bytes();
+    facts.memory_room_bytes = facts.available_bytes;
     facts.folder_free_bytes = folder_free_bytes(facts.folder.c_str());
     // What goes into memory: a file of the run's size for every name but
     // a FIFO or device (the writes pass through them) or a folder; a file

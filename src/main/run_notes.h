@@ -18,7 +18,7 @@ struct RunNoteFacts {
     std::string folder;              // folder that holds the test files
     bool memory_backed = false;      // that folder's file system keeps files in memory
     FolderCompression compression;   // whether it stores them compressed
-    uint64_t available_bytes = 0;    // memory the system could hand out now; 0 unknown
+    uint64_t available_bytes = 0;    // memory_for_files_bytes() (a memory cgroup's limit counts); 0 unknown
     uint64_t total_bytes = 0;        // all test files together
     // A write run into a memory-backed folder (write_note_facts), for the
     // refusal below; there total_bytes counts only the files that go into
