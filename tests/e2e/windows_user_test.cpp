@@ -70,22 +70,32 @@ TEST(Run, StderrLinesComeInOrderWithStdoutInOneFile) {
 }
 
 // A prefix that names a folder: the files go beside it, as they always did,
-// and a note says so and how to write inside it.
+// and a note says so and how to name files inside it, vorlax-read's as
+// vorlax's. The note's own suggestion works: a path ending in / (which
+// Windows takes too, and which a closing quote does not escape as \ does)
+// writes inside the folder.
 TEST(Run, PrefixThatNamesAFolderGetsANote) {
     ScratchDir scratch;
     fs::create_directory(scratch.file("bench"));
-    FifoSink sink({scratch.file("bench_00.BIN")});
+    FifoSink sink({scratch.file("bench_00.BIN"), scratch.file("bench/_00.BIN")});
     sink.release();
-    ProcessResult result = run_vorlax({"B", "bench", "1024", "1", "1"}, scratch.path());
+    for (const std::string program : {"vorlax", "vorlax-read"}) {
+        SCOPED_TRACE(program);
+        std::vector<std::string> command = program == "vorlax" ? vorlax_command() : companion_command(program);
+        command.insert(command.end(), {"B", "bench", "1024", "1", "1"});
+        ProcessResult result = with_lf(run_process(command, scratch.path()));
+        const std::string verb = program == "vorlax" ? "write" : "read";
+        EXPECT_NE(result.err.find(program + ": note: bench is a folder, and the path is a prefix: the test files go "
+                                            "beside it, bench_00.BIN and on; to " +
+                                  verb + " inside it, end the path with / (bench/)\n"),
+                  std::string::npos)
+            << result.err;
+    }
+    ProcessResult inside = run_vorlax({"B", "bench/", "1024", "1", "1"}, scratch.path());
     sink.stop();
-    EXPECT_EQ(result.exit_status, 0) << result.err;
-    const std::string separator = target().windows ? "\\" : "/";
-    EXPECT_NE(result.err.find("vorlax: note: bench is a folder, and the path is a prefix: the test files go beside "
-                              "it, bench_00.BIN and on; to write inside it, end the path with " +
-                              separator + " (bench" + separator + ")\n"),
-              std::string::npos)
-        << result.err;
-    EXPECT_TRUE(fs::is_empty(scratch.file("bench")));
+    EXPECT_EQ(inside.exit_status, 0) << inside.err;
+    EXPECT_EQ(sink.drained_bytes(1), one_gb);
+    EXPECT_EQ(entries_of(scratch.file("bench")), std::vector<std::string>{"_00.BIN"});
 }
 
 // Ctrl-C (SIGINT) and SIGTERM stop the writer at the block in hand: the last
