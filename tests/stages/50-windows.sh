@@ -68,7 +68,7 @@ echo "$(basename "$zip"): the 32-bit vorlax.exe and vorlax-read.exe, README.md, 
 # The 64-bit build's package says so in its name.
 (cd build/win64 && rm -f ./*.zip && cpack -G ZIP >/dev/null)
 ls build/win64/vorlax-*-win64.zip >/dev/null || { echo "build/win64: no vorlax-*-win64.zip"; ls build/win64/*.zip; exit 1; }
-unzip -l build/win64/vorlax-*-win64.zip | grep -q ' docs/sample-run.svg$' ||
+[[ "$(unzip -Z1 build/win64/vorlax-*-win64.zip)" == *docs/sample-run.svg* ]] ||
     { echo "the 64-bit .zip lacks the README's pictures"; exit 1; }
 
 # Wine runs the 32-bit program with its 32-bit loader, an i386 Linux program.
