@@ -14,8 +14,9 @@ namespace {
 // --help, as the tables below spell it.
 std::string with_help_as_on_linux(std::string text) {
     const std::string option = std::string(" ") + platform_help_words.help_option + " shows the usage";
-    for (size_t at; (at = text.find(option)) != std::string::npos;)
-        text.replace(at, option.size(), " --help shows the usage");
+    const std::string linux_words = " --help shows the usage";
+    for (size_t at = 0; (at = text.find(option, at)) != std::string::npos; at += linux_words.size())
+        text.replace(at, option.size(), linux_words);
     return text;
 }
 
