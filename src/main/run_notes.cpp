@@ -33,23 +33,24 @@ RunNoteFacts folder_note_facts(const char* program, const RunSettings& settings)
     facts.folder = prefix_folder(settings.path_prefix);
     facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
     facts.compression = folder_compression(facts.folder.c_str());
+    facts.prefix = settings.path_prefix;
+    const char last = facts.prefix.empty() ? '/' : facts.prefix.back();
+    facts.prefix_is_folder = last != '/' && last != '\\' && path_is_folder(settings.path_prefix);
     return facts;
 }
 
 RunNoteFacts write_note_facts(const char* program, const RunSettings& settings) {
     RunNoteFacts facts = folder_note_facts(program, settings);
-    facts.available_bytes = available_memory_bytes();
+    // One measure for the page-cache note and the memory-backed refusal:
+    // within a memory cgroup, its limit bounds the page cache too.
+    facts.available_bytes = memory_for_files_bytes();
     facts.file_bytes = static_cast<uint64_t>(test_file_block_count(settings.max_gb, settings.buffer_kb)) *
                        settings.buffer_kb * 1024u;
     facts.total_bytes = settings.thread_count * facts.file_bytes;
     facts.thread_count = settings.thread_count;
     facts.max_gb = settings.max_gb;
-    facts.prefix = settings.path_prefix;
-    const char last = facts.prefix.empty() ? '/' : facts.prefix.back();
-    facts.prefix_is_folder = last != '/' && last != '\\' && path_is_folder(settings.path_prefix);
-    facts.separator = platform_default_prefix + 1;
     if (!facts.memory_backed) return facts;
-    facts.memory_room_bytes = memory_for_files_bytes();
+    facts.memory_room_bytes = facts.available_bytes;
     facts.folder_free_bytes = folder_free_bytes(facts.folder.c_str());
     // What goes into memory: a file of the run's size for every name but
     // a FIFO or device (the writes pass through them) or a folder; a file
@@ -103,7 +104,7 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts) {
     std::vector<std::string> notes;
     if (facts.prefix_is_folder)
         notes.push_back(head + facts.prefix + " is a folder, and the path is a prefix: the test files go beside it, " +
-                        facts.prefix + "_00.BIN and on; to write inside it, end the path with " + facts.separator +
+                        facts.prefix + "_00.BIN and on; to " + facts.inside_verb + " inside it, end the path with " + facts.separator +
                         " (" + facts.prefix + facts.separator + ")\n");
     if (facts.memory_backed)
         notes.push_back(head + facts.folder + " is memory-backed; these figures are memory speed, not a disk's\n");

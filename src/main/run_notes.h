@@ -18,7 +18,7 @@ struct RunNoteFacts {
     std::string folder;              // folder that holds the test files
     bool memory_backed = false;      // that folder's file system keeps files in memory
     FolderCompression compression;   // whether it stores them compressed
-    uint64_t available_bytes = 0;    // memory the system could hand out now; 0 unknown
+    uint64_t available_bytes = 0;    // memory_for_files_bytes() (a memory cgroup's limit counts); 0 unknown
     uint64_t total_bytes = 0;        // all test files together
     // A write run into a memory-backed folder (write_note_facts), for the
     // refusal below; there total_bytes counts only the files that go into
@@ -30,9 +30,13 @@ struct RunNoteFacts {
     uint64_t memory_room_bytes = 0;  // memory_for_files_bytes(); 0 unknown
     uint64_t folder_free_bytes = 0;  // the folder's own free space; UINT64_MAX: no size of its own
     uint64_t reused_bytes = 0;       // what the run's names hold now: cut and given back first
-    std::string prefix;              // the path prefix, for a write run; "" otherwise
+    std::string prefix;              // the path prefix
     bool prefix_is_folder = false;   // the prefix names an existing folder
-    const char* separator = "/";     // what ends a prefix to write inside a folder
+    // What ends a prefix to name files inside a folder: / on both systems,
+    // since Windows takes it too and a \ before a closing quote would
+    // escape the quote ("E:\with space\" is refused).
+    const char* separator = "/";
+    const char* inside_verb = "write";  // the note's "to write inside it"; vorlax-read: "read"
 };
 
 // The note lines (each ending in '\n') for a run, in the order to print:
@@ -42,8 +46,8 @@ struct RunNoteFacts {
 // - mode B into a folder with a disk behind it, when total_bytes fits in
 //   available_bytes (known, above 0): the figures show the page cache until
 //   it fills.
-// - a write run whose prefix names an existing folder: where the files go
-//   (beside it) and how to write inside it (end it with separator).
+// - a prefix that names an existing folder: where the files are
+//   (beside it) and how to name those inside it (end it with separator).
 // Empty when none applies. Pure.
 std::vector<std::string> run_notes(const RunNoteFacts& facts);
 

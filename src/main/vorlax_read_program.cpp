@@ -25,7 +25,8 @@ const HelpText read_help = {vorlax_read_help_text,
 // pages, so mode B reads come from the device, and says on stderr when the
 // figures will come from memory or a compressor all the same.
 void drop_caches_and_note(const RunSettings& settings) {
-    const RunNoteFacts facts = folder_note_facts(vorlax_read_program.name, settings);
+    RunNoteFacts facts = folder_note_facts(vorlax_read_program.name, settings);
+    facts.inside_verb = "read";
     const bool from_cache = settings.buffered && !facts.memory_backed;  // where a page left in memory matters
     std::string stayed_file, not_dropped_file;
     int drop_error = 0;

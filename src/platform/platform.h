@@ -31,6 +31,7 @@ struct PlatformHelpWords {
     const char* remove;      // the command that deletes files: "rm"
     const char* bypass;      // how the system bypasses its cache: "O_DIRECT"
     const char* docs;        // where the full documentation is; "%s" the program
+    const char* help_option; // the option a user there types for the help: "--help"
 };
 extern const PlatformHelpWords platform_help_words;
 
@@ -232,7 +233,8 @@ uint64_t available_memory_bytes();
 // memory runs out: the memory available, or, where less, what the memory
 // cgroup of this process (and each above it) allows beyond its use (Linux:
 // v1 memory.limit_in_bytes, v2 memory.max). Such files are charged to no
-// process and stay in memory. 0 when the system cannot tell (Windows).
+// process and stay in memory. Also the measure of whether a buffered
+// run's files fit in the page cache. 0 when the system cannot tell.
 uint64_t memory_for_files_bytes();
 // Free space of the file system that holds folder, UINT64_MAX where it has
 // no size of its own (ramfs); 0 when it cannot tell.

@@ -25,7 +25,7 @@ const char* const platform_default_prefix = "./";
 const size_t platform_max_path_bytes = PATH_MAX;
 const bool platform_name_refuses_quote = false;
 const char* const platform_device_log = "the kernel's log (journalctl -k or dmesg)";
-const PlatformHelpWords platform_help_words = {"/mnt/ssd/run", "/", "rm", "O_DIRECT", "man %s"};
+const PlatformHelpWords platform_help_words = {"/mnt/ssd/run", "/", "rm", "O_DIRECT", "man %s", "--help"};
 
 void platform_init_process() {
     // A file size limit must fail the write (EFBIG) so the thread can report

@@ -30,18 +30,21 @@ int not_a_file_error(const char* name) {
     return stat(name, &st) == 0 ? not_a_file_error(st.st_mode) : 0;
 }
 
-// Opens name for the cache probes: never through a link, never waiting (on
-// a FIFO with no writer) and never opening a device; in a shared folder
-// only where the guard allows it. Returns -1 with *error set otherwise.
+// Opens name for the cache probes as file_open_read opens it: through a
+// link to a file, in a shared folder only where the guard allows it (not
+// through another user's link); never waiting (on a FIFO with no writer)
+// and never opening a device. Returns -1 with *error set otherwise, ELOOP
+// for a link to nothing.
 int open_for_probe(const char* name, int* error) {
     struct stat st;
-    if (lstat(name, &st) != 0) {
+    if (stat(name, &st) != 0) {
         *error = errno;
+        if (*error == ENOENT && lstat(name, &st) == 0 && S_ISLNK(st.st_mode)) *error = ELOOP;
         return -1;
     }
     if ((*error = not_a_file_error(st.st_mode)) != 0) return -1;
     // Checked again once open: the name may have been replaced meanwhile.
-    const int fd = open_guarded(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, false, error, nullptr);
+    const int fd = open_guarded(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK, false, error, nullptr);
     if (fd < 0) return -1;
     *error = fstat(fd, &st) == 0 ? not_a_file_error(st.st_mode) : errno;
     if (*error == 0) return fd;
@@ -57,7 +60,7 @@ const char* platform_not_a_file_kind(int error) {
         case ESPIPE: return "a FIFO";
         case ENODEV: return "a device";
         case ENOTSOCK: return "a socket";
-        case ELOOP: return "a symbolic link";
+        case ELOOP: return "a symbolic link to a missing file";
         default: return nullptr;
     }
 }
@@ -117,7 +120,8 @@ bool file_next_hole(FileHandle file, uint64_t from_bytes, uint64_t end_bytes, By
 }
 
 bool file_drop_cached_pages(const char* name, int* error) {
-    // A foreign link is left alone: the reader of the file says so.
+    // A foreign link in a shared folder is left alone: the reader of the
+    // file says so. An own link is followed, as the reader follows it.
     int fd = open_for_probe(name, error);
     if (fd < 0) return false;
     // Dirty pages cannot be dropped: write them out first.

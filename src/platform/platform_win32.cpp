@@ -15,7 +15,7 @@ const size_t platform_max_path_bytes = MAX_PATH;  // 260, terminator included
 const bool platform_name_refuses_quote = true;
 const char* const platform_device_log = "Event Viewer (Windows Logs, System)";
 const PlatformHelpWords platform_help_words = {"E:\\bench\\run", "\\", "del", "no buffering",
-                                               "README.md and docs\\windows.md in the .zip"};
+                                               "README.md and docs\\windows.md in the .zip", "/?"};
 
 void platform_init_process() {
     // A prefix on an empty removable drive must fail the open with an error

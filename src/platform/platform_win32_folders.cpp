@@ -7,8 +7,8 @@
 // Windows has RAM disks only as third-party drivers; none can be told apart.
 bool folder_is_memory_backed(const char*) { return false; }
 
-// Asked only about memory-backed folders, which are not detected here.
-uint64_t memory_for_files_bytes() { return 0; }
+// No memory cgroups here: what the system could hand out.
+uint64_t memory_for_files_bytes() { return available_memory_bytes(); }
 uint64_t folder_free_bytes(const char*) { return 0; }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "settings/settings.h"
 
 namespace {
@@ -45,8 +46,8 @@ std::string mode_note(const std::string& head, const char* text, const char* pro
     if (letter != '\0')
         return head + "mode " + quoted(text) + " read as " + letter + ": " + activity + " " +
                (letter == 'B' ? "buffered" : "unbuffered") + "; only its first letter counts\n";
-    return head + "mode " + quoted(text) + " is neither B nor U: " + activity + " unbuffered; " + program +
-           " --help shows the usage\n";
+    return head + "mode " + quoted(text) + " is neither B nor U: " + activity + " unbuffered; " + program + " " +
+           platform_help_words.help_option + " shows the usage\n";
 }
 
 std::string number_note(const std::string& head, const NumberArgument& argument, const char* text) {

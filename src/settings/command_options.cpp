@@ -44,8 +44,8 @@ bool set_stall_ms(const char* text, RunSettings* settings) {
 const CommandOption command_options[] = {
     {{"-h", "--help", "-?", "/?", "/h", "/help", "-help"}, false, ParseOutcome::help, nullptr, "-h, --help",
      "show this help and exit; -?, /?, /h, /help and -help too"},
-    {{"--version", "-v", "/v"}, false, ParseOutcome::version, nullptr, "--version",
-     "show the version and exit; -v and /V too"},
+    {{"--version", "-v", "-V", "/v"}, false, ParseOutcome::version, nullptr, "--version",
+     "show the version and exit; -v, -V and /V too"},
     {{"--seconds"}, true, ParseOutcome::run, set_seconds, "--seconds S",
      "write for S seconds: each thread stops at its first block\n"
      "               boundary after S; max-GB stays the upper bound",
@@ -138,8 +138,8 @@ std::string command_line_refusal(const char* program, ParseOutcome outcome, int 
             }
             return std::string();
         case ParseOutcome::unknown_option:
-            return head + "unknown option " + quoted(argv[first]) + ": the mode, B or U, comes first; " + program +
-                   " --help shows the usage\n";
+            return head + "unknown option " + quoted(argv[first]) + ": the mode, B or U, comes first; " + program + " " +
+                   platform_help_words.help_option + " shows the usage\n";
         case ParseOutcome::too_many_arguments:
             return head + std::to_string(argc - first) + " arguments, at most 5: quote a path that has spaces\n";
         case ParseOutcome::prefix_too_long: {

@@ -51,7 +51,10 @@ void worker_skip_gate(const WorkerLayout& layout) {
 }
 
 uint64_t gate_start_clock(StartGate* gate, int32_t workers, void (*between)(void* context), void* context) {
-    while (gate->arrived.load() < workers) sleep_ms(1);
+    // A stop request opens the gate too: a worker still opening its file
+    // (a FIFO nobody reads, a hung network share) may never arrive, and the
+    // monitor must run to end the run after the grace time.
+    while (gate->arrived.load() < workers && !run_stop_requested()) sleep_ms(1);
     if (between) between(context);
     const uint64_t start_tick = tick_ms();
     gate->start_ns = tick_ns();

@@ -87,7 +87,8 @@ void worker_at_gate(const WorkerLayout& layout);
 void worker_skip_gate(const WorkerLayout& layout);
 
 // The driver, after starting workers threads: waits until every one of
-// them has reached the gate or skipped it, runs between(context) (if
+// them has reached the gate or skipped it, or until a stop is requested
+// (run_stop_requested: a worker may hang in its open), runs between(context) (if
 // given: vorlax-mpi's barrier across ranks), takes the run's start tick,
 // opens the gate and returns the tick. No block is counted before it.
 uint64_t gate_start_clock(StartGate* gate, int32_t workers, void (*between)(void* context) = nullptr,

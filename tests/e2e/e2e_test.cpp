@@ -23,8 +23,9 @@ TEST(CommandLine, UsageHelpAndVersion) {
     ScratchDir scratch;
     const std::string version = "vorlax (VORLAX) " VORLAX_VERSION "\n";
     const std::string six = "vorlax: 6 arguments, at most 5: quote a path that has spaces\n";
-    const std::string unknown = "vorlax: unknown option \"-x\": the mode, B or U, comes first; vorlax --help shows "
-                                "the usage\n";
+    // The help as users of each system ask for it.
+    const std::string unknown = std::string("vorlax: unknown option \"-x\": the mode, B or U, comes first; vorlax ") +
+                                (target().windows ? "/?" : "--help") + " shows the usage\n";
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -37,6 +38,7 @@ TEST(CommandLine, UsageHelpAndVersion) {
         {{"--version"}, 0, version, ""},
         {{"-v"}, 0, version, ""},
         {{"/V"}, 0, version, ""},
+        {{"-V"}, 0, version, ""},
         {{"-x"}, 2, usage, unknown},
         {{"-x", "U", "p"}, 2, usage, unknown},
     };

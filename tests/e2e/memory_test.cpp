@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 
 #include "../support/scratch_dir.h"
@@ -52,6 +53,42 @@ TEST(MemoryBacked, ARunLargerThanMemoryIsRefusedBeforeTheFirstByte) {
             EXPECT_EQ(result.out, "");
         }
     }
+}
+
+// The page-cache note of mode B measures memory as the refusal above does:
+// 1 GB does not fit a 512 MB cgroup, and in a 4 GB one the figure is at
+// most the cgroup's. The folder is on a disk (bound over the mount folder),
+// and the test file's name is a folder, so the run ends after the notes.
+TEST(MemoryBacked, PageCacheNoteHeedsTheMemoryCgroup) {
+#ifdef VORLAX_SANITIZED
+    GTEST_SKIP() << "memory figures mean nothing under a sanitizer";
+#endif
+    char disk_template[] = "/var/tmp/vorlax-cppfix-XXXXXX";
+    if (!mkdtemp(disk_template)) GTEST_SKIP() << "no folder on a disk in /var/tmp";
+    const std::string disk = disk_template;
+    fs::create_directory(disk + "/f_00.BIN");
+    const std::regex note(R"(the test files \(1024 MB in all\) fit in the memory available \((\d+) MB\))");
+    const struct {
+        const char* limit;
+        bool noted;
+    } cases[] = {{"512M", false}, {"4G", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.limit);
+        MemoryCgroup cgroup(c.limit);
+        if (cgroup.path().empty()) {
+            fs::remove_all(disk);
+            GTEST_SKIP() << cgroup.why();
+        }
+        const std::string mnt = cgroup.mount_folder();
+        const ProcessResult result =
+            run_process(bounded_command(cgroup.confined("--bind " + disk), {"B", mnt + "/f", "64", "1", "1"}), "/");
+        EXPECT_EQ(result.exit_status, 1) << result.err;
+        std::smatch figure;
+        const bool noted = std::regex_search(result.err, figure, note);
+        EXPECT_EQ(noted, c.noted) << result.err;
+        if (noted) EXPECT_LE(std::stoll(figure[1]), 4096) << result.err;
+    }
+    fs::remove_all(disk);
 }
 
 }  // namespace

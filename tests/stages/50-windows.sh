@@ -49,8 +49,8 @@ zip=$(ls build/win32/vorlax-*-win32.zip)
 unzip -l "$zip"
 zip_dir=$(mktemp -d)
 unzip -q "$zip" -d "$zip_dir"
-# The README's pages sit in docs/ beside it, so that its links work.
-readme_pages=$(grep -o 'docs/[a-z_-]*\.md' README.md | sort -u | sed 's|^|./|' | tr '\n' ' ')
+# The README's pages and pictures sit in docs/ beside it, so that its links work.
+readme_pages=$(grep -oE 'docs/[a-z_-]+\.(md|svg)' README.md | sort -u | sed 's|^|./|' | tr '\n' ' ')
 expected_files=$(printf '%s\n' ./LICENSE ./README.md $readme_pages ./vorlax-read.exe ./vorlax.exe | sort | tr '\n' ' ')
 [ "$(cd "$zip_dir" && find . -type f | sort | tr '\n' ' ')" = "$expected_files" ] ||
     { echo "$zip should hold vorlax.exe, vorlax-read.exe, README.md, LICENSE and $readme_pages and nothing else"
@@ -65,6 +65,11 @@ cmp -s "$zip_dir/LICENSE" LICENSE && cmp -s "$zip_dir/README.md" README.md ||
     { echo "$zip: LICENSE or README.md differs from the source"; rm -rf "$zip_dir"; exit 1; }
 rm -rf "$zip_dir"
 echo "$(basename "$zip"): the 32-bit vorlax.exe and vorlax-read.exe, README.md, its pages and LICENSE"
+# The 64-bit build's package says so in its name.
+(cd build/win64 && rm -f ./*.zip && cpack -G ZIP >/dev/null)
+ls build/win64/vorlax-*-win64.zip >/dev/null || { echo "build/win64: no vorlax-*-win64.zip"; ls build/win64/*.zip; exit 1; }
+[[ "$(unzip -Z1 build/win64/vorlax-*-win64.zip)" == *docs/sample-run.svg* ]] ||
+    { echo "the 64-bit .zip lacks the README's pictures"; exit 1; }
 
 # Wine runs the 32-bit program with its 32-bit loader, an i386 Linux program.
 # Some kernels (virtual machines without 32-bit support) refuse those with

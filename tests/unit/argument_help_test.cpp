@@ -114,6 +114,25 @@ TEST(HelpText, EachProgramsTextHoldsItsRowsOnceAndFits) {
     }
 }
 
+// Every cause of status 2 and the signals' statuses are in the help's
+// exit status list; the memory-backed refusal is vorlax's alone.
+TEST(HelpText, ExitStatusListNamesEveryRefusalAndTheSignals) {
+    const struct {
+        const ProgramInfo* program;
+        bool memory_refusal;
+    } cases[] = {{&vorlax_program, true}, {&vorlax_read_program, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program->name);
+        std::string list = format_help(c.program->help);
+        list = list.substr(list.find("Exit status:"));
+        for (char& ch : list) ch = ch == '\n' ? ' ' : ch;
+        for (std::string gap = "  "; list.find(gap) != std::string::npos;) list.replace(list.find(gap), 2, " ");
+        for (const char* cause : {"argument count", "unknown option", "bad option value", "prefix too long", "130, 143"})
+            EXPECT_NE(list.find(cause), std::string::npos) << cause << " in " << list;
+        EXPECT_EQ(list.find("memory-backed") != std::string::npos, c.memory_refusal) << list;
+    }
+}
+
 TEST(CommandLinePieces, CountsModeLettersAndBlanks) {
     for (int argc = 0; argc < 9; ++argc) EXPECT_EQ(argument_count_fits(argc), argc >= 2 && argc <= 6) << argc;
     const struct {

@@ -103,10 +103,12 @@ TEST(LinuxInterrupt, ProbesAndReaderNameWhatIsNoFileAndNeverWait) {
     const std::string data = scratch.file("data");
     std::ofstream(data) << std::string(8192, 'v');
     const std::string fifo = scratch.file("f_00.BIN"), folder = scratch.file("d_00.BIN"),
-                      device = scratch.file("c_00.BIN"), link = scratch.file("l_00.BIN");
+                      device = scratch.file("c_00.BIN"), link = scratch.file("l_00.BIN"),
+                      dangling = scratch.file("n_00.BIN");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     ASSERT_EQ(symlink(data.c_str(), link.c_str()), 0);
+    ASSERT_EQ(symlink(scratch.file("missing").c_str(), dangling.c_str()), 0);
     const bool has_device = mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;  // /dev/null's numbers
     const struct {
         std::string name;
@@ -116,7 +118,10 @@ TEST(LinuxInterrupt, ProbesAndReaderNameWhatIsNoFileAndNeverWait) {
         {fifo, "a FIFO", "a FIFO"},
         {folder, "a folder", "a folder"},
         {device, "a device", "a device"},
-        {link, "a symbolic link", nullptr},
+        // A link is followed by the probes as by the reader: its file's
+        // pages are dropped.
+        {link, nullptr, nullptr},
+        {dangling, "a symbolic link to a missing file", nullptr},
     };
     for (const auto& c : cases) {
         if (c.name == device && !has_device) continue;
@@ -140,8 +145,11 @@ TEST(LinuxInterrupt, ProbesAndReaderNameWhatIsNoFileAndNeverWait) {
             close(open(c.name.c_str(), O_WRONLY | O_NONBLOCK));
         }
         probe.join();
-        EXPECT_EQ(residency, CacheResidency::unknown);
+        EXPECT_EQ(residency == CacheResidency::unknown, c.probe_kind != nullptr);
         EXPECT_STREQ(platform_not_a_file_kind(drop_error), c.probe_kind);
+        if (!c.probe_kind) {
+            EXPECT_EQ(drop_error, 0);
+        }
         if (c.reader_kind) {
             EXPECT_EQ(file, invalid_file);
             EXPECT_STREQ(platform_not_a_file_kind(open_error), c.reader_kind);

@@ -10,6 +10,16 @@
 
 namespace {
 
+// text with this system's option for the help (Windows: /?) written as
+// --help, as the tables below spell it.
+std::string with_help_as_on_linux(std::string text) {
+    const std::string option = std::string(" ") + platform_help_words.help_option + " shows the usage";
+    const std::string linux_words = " --help shows the usage";
+    for (size_t at = 0; (at = text.find(option, at)) != std::string::npos; at += linux_words.size())
+        text.replace(at, option.size(), linux_words);
+    return text;
+}
+
 ParseOutcome parse(std::vector<const char*> args, RunSettings* settings) {
     args.insert(args.begin(), "vorlax");
     return parse_settings(static_cast<int>(args.size()), args.data(), settings);
@@ -113,8 +123,9 @@ TEST(ParseSettings, OutcomesOtherThanARun) {
         {{"--version"}, ParseOutcome::version},
         {{"-v"}, ParseOutcome::version},
         {{"/V"}, ParseOutcome::version},
+        {{"-V"}, ParseOutcome::version},
         // A first argument that begins with - or / is never a mode.
-        {{"-V"}, ParseOutcome::unknown_option},
+        {{"-W"}, ParseOutcome::unknown_option},
         {{"--help=x"}, ParseOutcome::unknown_option},
         {{"-x", "U"}, ParseOutcome::unknown_option},
         {{"/mnt/run"}, ParseOutcome::unknown_option},
@@ -155,7 +166,7 @@ TEST(CommandLineRefusal, SaysWhyAndWhatToDo) {
         const int argc = static_cast<int>(argv.size());
         RunSettings settings;
         EXPECT_EQ(parse_settings(argc, argv.data(), &settings), c.outcome) << c.line;
-        EXPECT_EQ(command_line_refusal("vorlax", c.outcome, argc, argv.data()), c.line);
+        EXPECT_EQ(with_help_as_on_linux(command_line_refusal("vorlax", c.outcome, argc, argv.data())), c.line);
     }
     // cmd reads \" as a quote mark: "Z:\with space\" 1024 2 1 reaches the
     // program as one prefix with a quote in it; Windows refuses such a name.
@@ -210,7 +221,8 @@ TEST(ParseSettings, SecondsOption) {
         if (outcome == ParseOutcome::run) {
             EXPECT_EQ(settings.seconds, c.seconds);
         }
-        EXPECT_EQ(command_line_refusal("vorlax", outcome, argc, argv.data(), c.writing), c.refusal);
+        EXPECT_EQ(with_help_as_on_linux(command_line_refusal("vorlax", outcome, argc, argv.data(), c.writing)),
+                  c.refusal);
     }
     // The options before the mode get no notes; the arguments after them do.
     const char* line[] = {"vorlax", "--seconds", "5", "U", "p", "4M"};
