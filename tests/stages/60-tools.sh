@@ -23,7 +23,7 @@ trap cleanup EXIT
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Release >/dev/null
 # The sweep reads back with vorlax-read where the build has it.
 targets=(vorlax)
-if cmake --build build/test --target help | grep -q '^\.\.\. vorlax-read$'; then targets+=(vorlax-read); fi
+if cmake --build build/test --target help | grep '^\.\.\. vorlax-read$' >/dev/null; then targets+=(vorlax-read); fi
 cmake --build build/test -j "$(jobs)" --target "${targets[@]}"
 export VORLAX_EXE="$PWD/build/test/vorlax"
 
