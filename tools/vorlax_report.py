@@ -258,6 +258,16 @@ def relative_spread(values: Sequence[float]) -> Optional[float]:
     return (max(values) - min(values)) / statistics.median(values)
 
 
+def whole_rates(rates: Rates) -> List[float]:
+    """The MB/s of the whole intervals: the last is left out where it is
+    under 0.9 of the one before, cut short where the run ended (its threads
+    ending one by one in a part of a second)."""
+    mb_s, seconds = rates.mb_s, [0.0] + rates.seconds
+    if len(mb_s) >= 2 and seconds[-1] - seconds[-2] < 0.9 * (seconds[-2] - seconds[-3]):
+        return mb_s[:-1]
+    return list(mb_s)
+
+
 def rates_spread(mb_s: Sequence[float]) -> Optional[float]:
     """The spread of per-second rates as a share of their median: the
     middle half, (third quartile - first) / median; None under four."""
@@ -284,9 +294,10 @@ def verdict(base: float, other: float, base_spread: Optional[float], other_sprea
             higher_is_better: bool = True) -> str:
     """"faster" or "slower" (other against base) only where their ratio is
     further from 1 than the larger of the two spreads (shares); "within the
-    noise" otherwise, and where no spread is known ("no spread known")."""
-    spreads = [s for s in (base_spread, other_spread) if s is not None]
-    if not spreads:
+    noise" otherwise; "no spread known" where either record has none (its
+    noise is not known, so no difference can be shown beyond it)."""
+    spreads = [base_spread, other_spread]
+    if None in spreads:
         return "no spread known"
     if not base or not other:
         return "within the noise" if base == other else ("faster" if (other > base) == higher_is_better

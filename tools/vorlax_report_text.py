@@ -7,7 +7,7 @@ import shlex
 import statistics
 from typing import Dict, List, Optional, Sequence, Tuple
 
-from vorlax_report import Record, phase_spread, rates_spread, relative_spread, verdict
+from vorlax_report import Record, phase_spread, rates_spread, relative_spread, verdict, whole_rates
 
 MODES = {"U": "unbuffered", "B": "buffered"}
 
@@ -176,18 +176,21 @@ def differing(records: Sequence[Record]) -> List[Tuple[str, List[str]]]:
 Figure = Tuple[str, Optional[float], Optional[float], bool, object]
 
 
+BLOCK_TIMES = (("median block", "median_ms"), ("99 % of blocks", "p99_ms"), ("99.9 % of blocks", "p99_9_ms"),
+               ("slowest block", "max_ms"))
+
+
 def figures(record: Record) -> List[Figure]:
     data, rates = record.data, record.rates
-    spread = phase_spread(rates, data.get("phases") or []) if record.kind == "fill" else rates_spread(rates.mb_s)
     if record.kind == "run":
+        spread = rates_spread(whole_rates(rates))
         latency = data.get("latency") or {}
         rows = [("MB/s", run_mb_s(record), spread, True, mb_s_text),
                 ("median MB/s of the seconds", statistics.median(rates.mb_s) if rates.mb_s else None, spread, True,
                  mb_s_text)]
-        rows += [(name, latency.get(key), spread, False, ms_text) for name, key in (
-            ("median block", "median_ms"), ("99 % of blocks", "p99_ms"), ("99.9 % of blocks", "p99_9_ms"),
-            ("slowest block", "max_ms"))]
+        rows += [(name, latency.get(key), spread, False, ms_text) for name, key in BLOCK_TIMES]
         return rows
+    spread = phase_spread(rates, data.get("phases") or [])
     cliff = data.get("cliff") or {}
     return [("average MB/s", data.get("average_mb_s"), spread, True, mb_s_text),
             ("median MB/s", data.get("median_mb_s"), spread, True, mb_s_text),
@@ -245,6 +248,25 @@ def _sweep_figures(record: Record) -> Dict[str, Figure]:
     return out
 
 
+def apart(base: Record, other: Record, block_time: bool) -> str:
+    """Why a figure of two runs is not compared, "" where it is: a read is
+    not a write; and a block's time only compares at one block size and
+    mode (a 64 KB block takes less time than a 1024 KB one at any speed)."""
+    if base.kind != "run":
+        return ""
+    if (base.data["program"] == "vorlax-read") != (other.data["program"] == "vorlax-read"):
+        return "a read against a write"
+    if not block_time:
+        return ""
+    settings = [(record.data.get("settings") or {}) for record in (other, base)]
+    modes, blocks = [[s.get(key) for s in settings] for key in ("mode", "block_kb")]
+    if None not in modes and modes[0] != modes[1]:
+        return "%s against %s" % tuple(MODES.get(mode, mode) for mode in modes)
+    if None not in blocks and blocks[0] != blocks[1]:
+        return "block sizes differ (%g KB against %g KB)" % tuple(blocks)
+    return ""
+
+
 def comparison(records: Sequence[Record]) -> List[Tuple[str, List[str], List[str]]]:
     """Per figure: its name, its text in each record, and for each record
     after the first its ratio to the first and the verdict ("1.20 ×
@@ -262,9 +284,10 @@ def comparison(records: Sequence[Record]) -> List[Tuple[str, List[str], List[str
             continue
         texts = [figure[4](figure[1]) for figure in row]
         verdicts = []
-        for figure in row[1:]:
-            if base[1] is None or figure[1] is None:
-                verdicts.append("")
+        for record, figure in zip(records[1:], row[1:]):
+            reason = apart(records[0], record, base[0] in dict(BLOCK_TIMES))
+            if base[1] is None or figure[1] is None or reason:
+                verdicts.append(reason and "not compared: " + reason)
                 continue
             ratio = "%.3g \u00d7" % (figure[1] / base[1]) if base[1] else ""
             verdicts.append("%s %s" % (ratio, verdict(base[1], figure[1], base[2], figure[2], base[3])))

@@ -32,7 +32,8 @@ class Verdicts(unittest.TestCase):
         cases = [  # base, other, spreads, higher is better -> verdict
             (100, 120, 0.10, 0.05, True, "faster"), (100, 80, 0.10, 0.05, True, "slower"),
             (100, 109, 0.10, 0.02, True, "within the noise"), (100, 91, 0.02, 0.10, True, "within the noise"),
-            (10.0, 5.0, 0.10, None, False, "faster"), (10.0, 10.5, None, 0.10, False, "within the noise"),
+            (10.0, 5.0, 0.20, 0.10, False, "faster"), (10.0, 10.5, 0.02, 0.10, False, "within the noise"),
+            (100, 200, 0.10, None, True, "no spread known"), (100, 50, None, 0.10, True, "no spread known"),
             (100, 200, None, None, True, "no spread known"), (0, 0, 0.1, 0.1, True, "within the noise")]
         for base, other, spread_a, spread_b, higher, expected in cases:
             self.assertEqual(verdict(base, other, spread_a, spread_b, higher), expected,
@@ -50,6 +51,23 @@ class Verdicts(unittest.TestCase):
         self.assertTrue(found["MB/s"].endswith(" faster"), found)
         self.assertTrue(verdicts(run_record(mb_s=500), run_record(mb_s=505, seed=4))["MB/s"].endswith("noise"))
         self.assertTrue(verdicts(run_record(mb_s=650), run_record(mb_s=500, seed=4))["MB/s"].endswith(" slower"))
+
+    def test_records_without_a_spread_or_not_alike_get_no_verdict(self):
+        short = run_record(seconds=4, stall_at_s=None)  # 3 whole seconds and a cut-short 4th
+        short["samples"][-1][0] -= 0.5
+        mode = run_record(mb_s=200, seed=7)
+        mode["settings"]["mode"] = "B"
+        cases = [  # other record -> (verdict on MB/s, on the block times)
+            (run_record(seconds=3, stall_at_s=None), ("no spread known", "no spread known")),
+            (short, ("no spread known", "no spread known")),
+            (run_record(mb_s=200, block_kb=64, seed=5),
+             ("slower", "not compared: block sizes differ (64 KB against 1024 KB)")),
+            (mode, ("slower", "not compared: buffered against unbuffered")),
+            (run_record(mb_s=900, program="vorlax-read"), ("not compared: a read against a write",) * 2)]
+        for other, (mb_s, block) in cases:
+            found = verdicts(run_record(), other)
+            self.assertTrue(found["MB/s"].endswith(mb_s), found)
+            self.assertTrue(all(found[name].endswith(block) for name in ("median block", "slowest block")), found)
 
     def test_sweeps_use_their_repeats(self):
         # Each cell's repeats lie 8 % apart: 30 % more is faster, 3 % is within the noise.
