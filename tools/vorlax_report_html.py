@@ -8,9 +8,9 @@ from typing import List, Optional, Sequence
 
 from vorlax_log import ToolError
 from vorlax_report import Record, RecordError, dip_slowest_ms, load
+from vorlax_report_compare import comparison, differing
 from vorlax_report_svg import block_chart, nice_ticks, time_chart
-from vorlax_report_text import (comparison, differing, gb_text, headline, mb_s_text, ms_text, notes_of, plural,
-                                settings_rows, sweep_latency)
+from vorlax_report_text import gb_text, headline, mb_s_text, ms_text, notes_of, plural, settings_rows, sweep_latency
 from vorlax_signals import write_whole
 
 STYLE = """
