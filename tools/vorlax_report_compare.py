@@ -77,12 +77,13 @@ DIFFERING = {"run": [("program", ("program",)), ("version", ("version",)), ("mod
                       ("block KB", ("settings", "block_kb")), ("threads", ("settings", "threads")),
                       ("file system", ("measured", "fs_type")), ("device", ("measured", "device")),
                       ("model", ("measured", "device_model"))]}
-DIFFERING["sweep"] = [row for row in DIFFERING["fill"] if row[1][0] == "measured"]
+DIFFERING["sweep"] = [row for row in DIFFERING["fill"] if row[1][0] == "measured"] + [
+    ("GB each", ("cells", 0, "size_gb"))]  # one size a sweep: a buffered cell of 1 GB is not one of 16
 
 
-def _value(data: Dict, path: Sequence[str]):
+def _value(data: Dict, path: Sequence[object]):
     for key in path:
-        data = data.get(key) if isinstance(data, dict) else None
+        data = data.get(key) if isinstance(data, dict) else data[key] if isinstance(data, list) and data else None
     return data
 
 

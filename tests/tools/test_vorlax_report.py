@@ -55,14 +55,13 @@ class Verdicts(unittest.TestCase):
     def test_records_without_a_spread_or_not_alike_get_no_verdict(self):
         short = run_record(seconds=4, stall_at_s=None)  # 3 whole seconds and a cut-short 4th
         short["samples"][-1][0] -= 0.5
-        mode = run_record(mb_s=200, seed=7)
-        mode["settings"]["mode"] = "B"
         cases = [  # other record -> (verdict on MB/s, on the block times)
             (run_record(seconds=3, stall_at_s=None), ("no spread known", "no spread known")),
             (short, ("no spread known", "no spread known")),
             (run_record(mb_s=200, block_kb=64, seed=5),
              ("slower", "not compared: block sizes differ (64 KB against 1024 KB)")),
-            (mode, ("slower", "not compared: buffered against unbuffered")),
+            (dict(run_record(mb_s=200, seed=7), settings=dict(run_record()["settings"], mode="B")),
+             ("slower", "not compared: buffered against unbuffered")),
             (run_record(mb_s=900, program="vorlax-read"), ("not compared: a read against a write",) * 2)]
         for other, (mb_s, block) in cases:
             found = verdicts(run_record(), other)
@@ -86,6 +85,9 @@ class Verdicts(unittest.TestCase):
         other["settings"]["block_kb"] = 64
         self.assertEqual(differing([record(run_record()), record(other)]),
                          [("block KB", ["1024", "64"]), ("model", [run_record()["target"]["model"], "Other disk"])])
+        sweeps = [sweep_document(), sweep_document()]
+        sweeps[1]["cells"][0]["size_gb"] = 4
+        self.assertEqual(differing([record(d) for d in sweeps]), [("GB each", ["1", "4"])])
 
 
 class Envelope(unittest.TestCase):
