@@ -17,7 +17,8 @@ The API the tools use:
   message_kind() a line without its figures, to say each kind once.
 - Run.shortfall(): None for a whole run, else "failed: <kind>" or
   "incomplete" (a thread short of its blocks, no DONE!), for the charts.
-- rank_rows(run): the per-rank rows of a vorlax-mpi summary.
+- rank_rows(run) (in vorlax_mpi_summary, re-exported): the per-rank rows of a
+  vorlax-mpi summary.
 """
 
 import re
@@ -28,6 +29,7 @@ from typing import List, Optional
 from vorlax_failures import (BLOCK_SIZE, FULL_DISK, MISSING_FILE, MISSING_FOLDER, NO_DIRECT,  # noqa: F401
                              NO_MEMORY, NO_PERMISSION, OTHER, READ_ONLY, Failure, failure_of, kind_of,
                              message_kind, notes)
+from vorlax_mpi_summary import MPI_SUMMARY, RankRow, place_rank_ends, rank_rows  # noqa: F401
 
 BANNER = re.compile(r"VORLAX: (writing|reading) (buffered|unbuffered) (\d+)K buffers in (\d+) threads "
                     r"up to (\d+) GB each(?:, on (\d+) ranks of (\d+) hosts)?")
@@ -38,9 +40,6 @@ COMPLETION = re.compile(r"(?:rank (\d+) )?thread (\d+) done! (\d+)")
 MESSAGE = re.compile(r"vorlax(?:-read|-mpi)?: .*")
 USAGE = re.compile(r"Usage: (?:VORLAX|vorlax)\S* .*")
 DONE = "DONE!"
-# The lines of vorlax-mpi's summary, between the last completion line and DONE!.
-MPI_SUMMARY = re.compile(r"(?:failed: )?rank \d+ on .*|(?:slowest|fastest|start|tail|durable): .*|MB/s (?:while|to) .*"
-                         r"|no figures: .*|check the files with vorlax-read .*")
 
 
 class ToolError(Exception):
@@ -148,40 +147,6 @@ def _place_completions(run: Run, pending: List[Completion]) -> None:
             completion.elapsed_ms = run.samples[-1].elapsed_ms
 
 
-RANK_ROW = re.compile(r"rank (\d+) on (.+): \d+ MB written in (\d+)\.(\d{3}) s, (\d+) MB/s(?:, fell short)?")
-FAILED_RANK = re.compile(r"failed: rank (\d+) on (.+?): .*")
-
-
-@dataclass
-class RankRow:
-    rank: int
-    host: str
-    mbps: Optional[int]        # None for a rank that failed before it wrote
-    elapsed_ms: Optional[int]  # when the rank's last thread ended
-
-
-def rank_rows(run: Run) -> List[RankRow]:
-    """The per-rank rows of a vorlax-mpi summary, in the order printed."""
-    rows = []
-    for line in run.summary:
-        row, failed = RANK_ROW.fullmatch(line), FAILED_RANK.fullmatch(line)
-        if row:
-            rows.append(RankRow(int(row.group(1)), row.group(2), int(row.group(5)),
-                                int(row.group(3)) * 1000 + int(row.group(4))))
-        elif failed:
-            rows.append(RankRow(int(failed.group(1)), failed.group(2), None, None))
-    return rows
-
-
-def _place_rank_ends(run: Run) -> None:
-    """A vorlax-mpi rank's completions at the time its summary row gives:
-    its threads all end within its own span."""
-    ends = {row.rank: row.elapsed_ms for row in rank_rows(run) if row.elapsed_ms is not None}
-    for completion in run.completions:
-        if completion.rank in ends:
-            completion.elapsed_ms = ends[completion.rank]
-
-
 class LogParser:
     """Reads a log line by line as it comes: feed() each line with its line
     end, then finish(). messages holds every program message line met,
@@ -221,7 +186,7 @@ class LogParser:
             raise LogError("%s: not VORLAX output (no banner line)" % self.source)
         _check_has_samples(self.runs[-1], self.source)
         _place_completions(self.runs[-1], self._pending)
-        _place_rank_ends(self.runs[-1])
+        place_rank_ends(self.runs[-1])
         return self.runs
 
     def _take(self, line: str, cut_short: bool) -> Optional[Sample]:
@@ -233,7 +198,7 @@ class LogParser:
             _check_has_samples(self.runs[-1] if self.runs else None, self.source)
             if self.runs:
                 _place_completions(self.runs[-1], self._pending)
-                _place_rank_ends(self.runs[-1])
+                place_rank_ends(self.runs[-1])
             self._pending = []
             activity, mode, block_kb, threads, size_gb, ranks, hosts = banner.groups()
             self.runs.append(Run(self.source, mode == "buffered", int(block_kb), int(threads), int(size_gb),

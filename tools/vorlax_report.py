@@ -1,13 +1,11 @@
 """What a report is made of: the records read and checked (a `--json`
 record of vorlax, vorlax-read or vorlax-mpi, a fill's fill.json, a sweep's
-results.json), the rates over time, the figures compared with their
-verdicts, and the envelope that bounds a long series. Pure Python: nothing
-here draws or writes."""
+results.json), the rates over time, and the envelope that bounds a long
+series. Pure Python: nothing here draws or writes."""
 
 import json
 import math
 import os
-import statistics
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional, Sequence, Tuple
 
@@ -249,49 +247,3 @@ def envelope(xs: Sequence[float], ys: Sequence[Optional[float]], x_low: float, x
             high = point
     out += [low, high] if low[0] < high[0] else [high, low] if high[0] < low[0] else [low]
     return out
-
-
-def relative_spread(values: Sequence[float]) -> Optional[float]:
-    """(best - worst) / median of repeats, as a share; None under two."""
-    if len(values) < 2 or not statistics.median(values):
-        return None
-    return (max(values) - min(values)) / statistics.median(values)
-
-
-def rates_spread(mb_s: Sequence[float]) -> Optional[float]:
-    """The spread of per-second rates as a share of their median: the
-    middle half, (third quartile - first) / median; None under four."""
-    if len(mb_s) < 4 or not statistics.median(mb_s):
-        return None
-    quartiles = statistics.quantiles(mb_s, n=4)
-    return (quartiles[2] - quartiles[0]) / statistics.median(mb_s)
-
-
-def phase_spread(rates: Rates, phases: Sequence[Dict]) -> Optional[float]:
-    """rates_spread() of each rate as a share of its phase's median, so that
-    a fill's change of speed is not counted as its noise."""
-    if not phases:
-        return rates_spread(rates.mb_s)
-    shares = []
-    for seconds, mb_s in zip(rates.seconds, rates.mb_s):
-        phase = next((p for p in phases if p["start_s"] < seconds <= p["end_s"]), phases[-1])
-        if phase["mb_s"]:
-            shares.append(mb_s / phase["mb_s"])
-    return rates_spread(shares)
-
-
-def verdict(base: float, other: float, base_spread: Optional[float], other_spread: Optional[float],
-            higher_is_better: bool = True) -> str:
-    """"faster" or "slower" (other against base) only where their ratio is
-    further from 1 than the larger of the two spreads (shares); "within the
-    noise" otherwise, and where no spread is known ("no spread known")."""
-    spreads = [s for s in (base_spread, other_spread) if s is not None]
-    if not spreads:
-        return "no spread known"
-    if not base or not other:
-        return "within the noise" if base == other else ("faster" if (other > base) == higher_is_better
-                                                          else "slower")
-    change = other / base - 1.0
-    if abs(change) <= max(spreads):
-        return "within the noise"
-    return "faster" if (change > 0) == higher_is_better else "slower"

@@ -8,9 +8,9 @@ from typing import List, Optional, Sequence
 
 from vorlax_log import ToolError
 from vorlax_report import Record, RecordError, dip_slowest_ms, load
+from vorlax_report_compare import comparison, differing
 from vorlax_report_svg import block_chart, nice_ticks, time_chart
-from vorlax_report_text import (comparison, differing, gb_text, headline, mb_s_text, ms_text, notes_of, plural,
-                                settings_rows, sweep_latency)
+from vorlax_report_text import gb_text, headline, mb_s_text, ms_text, notes_of, plural, settings_rows, sweep_latency
 from vorlax_signals import write_whole
 
 STYLE = """
@@ -231,7 +231,9 @@ def comparison_section(records: Sequence[Record]) -> str:
         text = text.replace(" %s</td>" % word, ' <span class="%s">%s</span></td>' % (word, word))
     out += [text, "<p>A verdict is &ldquo;faster&rdquo; or &ldquo;slower&rdquo; only where the ratio is further "
             "from 1 than the runs' own spread: of their repeats, else the middle half of their per-second rates; "
-            "otherwise &ldquo;within the noise&rdquo;.</p>", "</section>"]
+            "otherwise &ldquo;within the noise&rdquo;; &ldquo;no spread known&rdquo; where a record has no spread (no "
+            "repeats, under four whole seconds). Block times are compared only at one block size and mode, and a "
+            "read not with a write: the cell says why it is not.</p>", "</section>"]
     return "\n".join(out)
 
 

@@ -1,13 +1,12 @@
 """The words and figures of a report: a run's headline, the settings and
-the machine as rows, the figures of records of one kind side by side with
-their ratios and verdicts, and the settings in which they differ. Plain
-text; the page escapes it."""
+the machine as rows, the notes, a sweep's latency columns, and how MB/s,
+ms and GB are written. Plain text; the page escapes it."""
 
 import shlex
 import statistics
-from typing import Dict, List, Optional, Sequence, Tuple
+from typing import Dict, List, Optional, Tuple
 
-from vorlax_report import Record, phase_spread, rates_spread, relative_spread, verdict
+from vorlax_report import Record
 
 MODES = {"U": "unbuffered", "B": "buffered"}
 
@@ -144,57 +143,6 @@ def notes_of(record: Record) -> List[str]:
     return said
 
 
-DIFFERING = {"run": [("program", ("program",)), ("version", ("version",)), ("mode", ("settings", "mode")),
-                     ("block KB", ("settings", "block_kb")), ("threads", ("settings", "threads")),
-                     ("GB each", ("settings", "file_gb")), ("file system", ("target", "file_system")),
-                     ("device", ("target", "device")), ("model", ("target", "model")),
-                     ("kernel", ("machine", "kernel")), ("CPU", ("machine", "cpu"))],
-             "fill": [("version", ("measured", "vorlax_version")), ("mode", ("settings", "mode")),
-                      ("block KB", ("settings", "block_kb")), ("threads", ("settings", "threads")),
-                      ("file system", ("measured", "fs_type")), ("device", ("measured", "device")),
-                      ("model", ("measured", "device_model"))]}
-DIFFERING["sweep"] = [row for row in DIFFERING["fill"] if row[1][0] == "measured"]
-
-
-def _value(data: Dict, path: Sequence[str]):
-    for key in path:
-        data = data.get(key) if isinstance(data, dict) else None
-    return data
-
-
-def differing(records: Sequence[Record]) -> List[Tuple[str, List[str]]]:
-    """(name, the value of each record) of the settings that differ."""
-    rows = []
-    for name, path in DIFFERING[records[0].kind]:
-        values = ["" if _value(r.data, path) is None else str(_value(r.data, path)) for r in records]
-        if len(set(values)) > 1:
-            rows.append((name, values))
-    return rows
-
-
-# A figure: (name, value, its spread as a share or None, higher is better, text of a value).
-Figure = Tuple[str, Optional[float], Optional[float], bool, object]
-
-
-def figures(record: Record) -> List[Figure]:
-    data, rates = record.data, record.rates
-    spread = phase_spread(rates, data.get("phases") or []) if record.kind == "fill" else rates_spread(rates.mb_s)
-    if record.kind == "run":
-        latency = data.get("latency") or {}
-        rows = [("MB/s", run_mb_s(record), spread, True, mb_s_text),
-                ("median MB/s of the seconds", statistics.median(rates.mb_s) if rates.mb_s else None, spread, True,
-                 mb_s_text)]
-        rows += [(name, latency.get(key), spread, False, ms_text) for name, key in (
-            ("median block", "median_ms"), ("99 % of blocks", "p99_ms"), ("99.9 % of blocks", "p99_9_ms"),
-            ("slowest block", "max_ms"))]
-        return rows
-    cliff = data.get("cliff") or {}
-    return [("average MB/s", data.get("average_mb_s"), spread, True, mb_s_text),
-            ("median MB/s", data.get("median_mb_s"), spread, True, mb_s_text),
-            ("fast phase MB/s", cliff.get("from_mb_s"), spread, True, mb_s_text),
-            ("MB/s after the cliff", cliff.get("to_mb_s"), spread, True, mb_s_text)]
-
-
 LATENCY_KEYS = ("median_ms", "p99_ms", "p99_9_ms", "max_ms")
 
 
@@ -221,71 +169,3 @@ def sweep_latency(record: Record) -> Tuple[List[str], List[Dict[str, float]]]:
         values.append(figures)
     keys = ["%s_%s" % (kind, key) for kind in ("write", "read") for key in LATENCY_KEYS]
     return [key for key in keys if any(key in figures for figures in values)], values
-
-
-def _sweep_figures(record: Record) -> Dict[str, Figure]:
-    """Per cell and pass, "U 1024K x2 write": its median and the spread of
-    its repeats (their worst to best)."""
-    repeats: Dict[Tuple, List[float]] = {}
-    for run in record.data.get("runs") or []:
-        for kind in ("write", "read"):
-            figure = (run.get(kind) or {}).get("sustained_mbps")
-            if figure is not None:
-                repeats.setdefault((run["mode"], run["block_kb"], run["threads"], kind), []).append(figure)
-    out = {}
-    for cell in record.data["cells"]:
-        for kind in ("write", "read"):
-            key = (cell["mode"], cell["block_kb"], cell["threads"], kind)
-            name = "%s %gK x%d %s" % key
-            spread = relative_spread(repeats.get(key, []))
-            if spread is None and cell.get(kind + "_spread_pct") is not None:
-                spread = cell[kind + "_spread_pct"] / 100.0
-            if cell.get(kind + "_median_mbps") is not None:
-                out[name] = (name, cell[kind + "_median_mbps"], spread, True, mb_s_text)
-    return out
-
-
-def comparison(records: Sequence[Record]) -> List[Tuple[str, List[str], List[str]]]:
-    """Per figure: its name, its text in each record, and for each record
-    after the first its ratio to the first and the verdict ("1.20 ×
-    faster"). Figures no record has are left out."""
-    if records[0].kind == "sweep":
-        tables = [_sweep_figures(record) for record in records]
-        names = [name for name in tables[0] if all(name in table for table in tables[1:])]
-        rows = [[table[name] for table in tables] for name in names]
-    else:
-        rows = [list(row) for row in zip(*(figures(record) for record in records))]
-    out = []
-    for row in rows:
-        base = row[0]
-        if all(figure[1] is None for figure in row):
-            continue
-        texts = [figure[4](figure[1]) for figure in row]
-        verdicts = []
-        for figure in row[1:]:
-            if base[1] is None or figure[1] is None:
-                verdicts.append("")
-                continue
-            ratio = "%.3g \u00d7" % (figure[1] / base[1]) if base[1] else ""
-            verdicts.append("%s %s" % (ratio, verdict(base[1], figure[1], base[2], figure[2], base[3])))
-        out.append((base[0], texts, verdicts))
-    if records[0].kind == "fill":
-        out.append(_cliff_row(records))
-    return out
-
-
-def _cliff_row(records: Sequence[Record]) -> Tuple[str, List[str], List[str]]:
-    """Where the fast phase ended: "later" or "earlier" only beyond the
-    larger of the two cliffs' ±."""
-    cliffs = [r.data.get("cliff") for r in records]
-    texts = ["%s \u00b1 %s" % (gb_text(c["gb"]), gb_text(c["plus_minus_gb"])) if c else "none" for c in cliffs]
-    verdicts = []
-    for cliff in cliffs[1:]:
-        base = cliffs[0]
-        if not base or not cliff:
-            verdicts.append("")
-        elif abs(cliff["gb"] - base["gb"]) <= max(cliff["plus_minus_gb"], base["plus_minus_gb"]):
-            verdicts.append("within the noise")
-        else:
-            verdicts.append("later" if cliff["gb"] > base["gb"] else "earlier")
-    return ("the fast phase ended at", texts, verdicts)

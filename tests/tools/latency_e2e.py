@@ -13,7 +13,7 @@ import time
 import unittest
 
 import support
-from fill_e2e import LoopDisk
+from loop_disk import LoopDisk
 
 RATE_MB_S = 100
 ALMOST_ZERO_MB_S = 4096 / (1 << 20)  # 4 KB/s: a 1 MB block waits for the rate to come back

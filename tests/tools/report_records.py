@@ -110,7 +110,7 @@ def sweep_document(scale=1.0):
 
 def write_all(folder):
     """Writes the records above into folder; returns their paths by name."""
-    documents = {"run.json": run_record(), "run-b.json": run_record(mb_s=650.0, stall_at_s=None, seed=3),
+    documents = {"run.json": run_record(), "run-b.json": run_record(mb_s=650.0, stall_at_s=None, seed=3, block_kb=64),
                  "read.json": run_record(program="vorlax-read", stall_at_s=None),
                  "mpi.json": run_record(program="vorlax-mpi"), "fill.json": fill_document(),
                  "fill-10h.json": fill_document(hours=10), "results.json": sweep_document(),

@@ -17,7 +17,7 @@ import unittest
 
 import support
 import test_record
-from fill_e2e import LoopDisk
+from loop_disk import LoopDisk
 
 MB = 1 << 20
 PROGRESS = re.compile(r"^ +(\d+\.\d{3}): +(\d+) MB written,")

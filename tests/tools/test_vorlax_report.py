@@ -9,9 +9,9 @@ import unittest
 
 import support
 from report_records import fill_document, run_record, sweep_document, write_all
-from vorlax_report import RecordError, envelope, parse_text, rates_spread, relative_spread, verdict
+from vorlax_report import RecordError, envelope, parse_text
+from vorlax_report_compare import comparison, differing, rates_spread, relative_spread, verdict
 from vorlax_report_html import page
-from vorlax_report_text import comparison, differing
 
 EXAMPLE = os.path.join(support.ROOT, "tests", "tools", "data", "record-vorlax.json")
 SCHEMA = os.path.join(support.ROOT, "docs", "record.schema.json")
@@ -32,7 +32,8 @@ class Verdicts(unittest.TestCase):
         cases = [  # base, other, spreads, higher is better -> verdict
             (100, 120, 0.10, 0.05, True, "faster"), (100, 80, 0.10, 0.05, True, "slower"),
             (100, 109, 0.10, 0.02, True, "within the noise"), (100, 91, 0.02, 0.10, True, "within the noise"),
-            (10.0, 5.0, 0.10, None, False, "faster"), (10.0, 10.5, None, 0.10, False, "within the noise"),
+            (10.0, 5.0, 0.20, 0.10, False, "faster"), (10.0, 10.5, 0.02, 0.10, False, "within the noise"),
+            (100, 200, 0.10, None, True, "no spread known"), (100, 50, None, 0.10, True, "no spread known"),
             (100, 200, None, None, True, "no spread known"), (0, 0, 0.1, 0.1, True, "within the noise")]
         for base, other, spread_a, spread_b, higher, expected in cases:
             self.assertEqual(verdict(base, other, spread_a, spread_b, higher), expected,
@@ -51,6 +52,22 @@ class Verdicts(unittest.TestCase):
         self.assertTrue(verdicts(run_record(mb_s=500), run_record(mb_s=505, seed=4))["MB/s"].endswith("noise"))
         self.assertTrue(verdicts(run_record(mb_s=650), run_record(mb_s=500, seed=4))["MB/s"].endswith(" slower"))
 
+    def test_records_without_a_spread_or_not_alike_get_no_verdict(self):
+        short = run_record(seconds=4, stall_at_s=None)  # 3 whole seconds and a cut-short 4th
+        short["samples"][-1][0] -= 0.5
+        cases = [  # other record -> (verdict on MB/s, on the block times)
+            (run_record(seconds=3, stall_at_s=None), ("no spread known", "no spread known")),
+            (short, ("no spread known", "no spread known")),
+            (run_record(mb_s=200, block_kb=64, seed=5),
+             ("slower", "not compared: block sizes differ (64 KB against 1024 KB)")),
+            (dict(run_record(mb_s=200, seed=7), settings=dict(run_record()["settings"], mode="B")),
+             ("slower", "not compared: buffered against unbuffered")),
+            (run_record(mb_s=900, program="vorlax-read"), ("not compared: a read against a write",) * 2)]
+        for other, (mb_s, block) in cases:
+            found = verdicts(run_record(), other)
+            self.assertTrue(found["MB/s"].endswith(mb_s), found)
+            self.assertTrue(all(found[name].endswith(block) for name in ("median block", "slowest block")), found)
+
     def test_sweeps_use_their_repeats(self):
         # Each cell's repeats lie 8 % apart: 30 % more is faster, 3 % is within the noise.
         faster = verdicts(sweep_document(), sweep_document(scale=1.3))
@@ -68,6 +85,9 @@ class Verdicts(unittest.TestCase):
         other["settings"]["block_kb"] = 64
         self.assertEqual(differing([record(run_record()), record(other)]),
                          [("block KB", ["1024", "64"]), ("model", [run_record()["target"]["model"], "Other disk"])])
+        sweeps = [sweep_document(), sweep_document()]
+        sweeps[1]["cells"][0]["size_gb"] = 4
+        self.assertEqual(differing([record(d) for d in sweeps]), [("GB each", ["1", "4"])])
 
 
 class Envelope(unittest.TestCase):
