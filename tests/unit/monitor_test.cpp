@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "monitor/monitor.h"
+#include "output/output.h"
 
 namespace {
 
@@ -134,6 +135,58 @@ TEST(Monitor, ADeadlineStopsTheRunWithinOneBlock) {
         EXPECT_EQ(got, c.lines);
         EXPECT_EQ(run_stop_reason(), c.stopped ? StopReason::deadline : StopReason::none);
         withdraw_run_stop(StopReason::deadline);
+    }
+}
+
+// The record's samples follow the lines, but a last line in the same
+// millisecond as the line before (workers that ended just after it) is no
+// interval of its own: the sample before takes its total. The lines stay.
+TEST(Monitor, ALastLineInTheSameMillisecondJoinsTheSampleBefore) {
+    struct Look {
+        uint64_t ms;
+        bool running;
+        uint64_t kb;
+    };
+    struct Script {
+        std::vector<Look> looks;
+        size_t next = 0;
+        std::vector<std::string> lines;
+    };
+    const struct {
+        const char* what;
+        std::vector<Look> looks;  // the first at the start
+        std::string lines, samples;
+    } cases[] = {
+        {"the end in the line's millisecond", {{0, true, 0}, {1000, true, 1u << 20}, {1000, false, 1025u << 10}},
+         "1.000 1024 written; 1.000 1025 written; ", "1.000 1025; "},
+        {"the end a millisecond later", {{0, true, 0}, {1000, true, 1u << 20}, {1001, false, 1025u << 10}},
+         "1.000 1024 written; 1.001 1025 written; ", "1.000 1024; 1.001 1025; "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Script script{c.looks};
+        MonitorSource source{&script, [](void*, uint64_t) {},
+                             [](void* context) {
+                                 auto* s = static_cast<Script*>(context);
+                                 const Look& look = s->looks[s->next++];
+                                 return MonitorTotals{look.running, look.kb};
+                             },
+                             [](void* context, const std::string& line) {
+                                 static_cast<Script*>(context)->lines.push_back(line);
+                             },
+                             "written"};
+        source.now_ms = [](void* context) {
+            auto* s = static_cast<Script*>(context);
+            return s->looks[s->next - 1].ms;
+        };
+        std::vector<SampleRecord> samples;
+        run_monitor(source, 0, false, &samples);
+        std::string lines, recorded;
+        for (const std::string& line : script.lines) lines += time_and_mb(line) + "; ";
+        for (const SampleRecord& sample : samples)
+            recorded += format_text("%.3f %llu; ", sample.seconds, static_cast<unsigned long long>(sample.mb));
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(recorded, c.samples);
     }
 }
 
