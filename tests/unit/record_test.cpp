@@ -86,8 +86,8 @@ TEST(Record, AFileThatCannotBeWrittenIsRefusedWithAdviceThatFitsAndNoPartLeft) {
         EXPECT_EQ(probe_record_file(c.name, &probed), c.advice.empty());
         EXPECT_EQ(write_record_file(c.name, "{}\n", &written), c.advice.empty());
         for (const std::string& failure : {probed, written}) {
-            EXPECT_EQ(failure.rfind(c.name + ": cannot write the run record: ", 0), c.advice.empty() ? std::string::npos : 0)
-                << failure;
+            const size_t head = failure.rfind(c.name + ": cannot write the run record: ", 0);
+            EXPECT_EQ(head, c.advice.empty() ? std::string::npos : 0) << failure;
             EXPECT_EQ(failure.size() >= c.advice.size() &&
                           failure.compare(failure.size() - c.advice.size(), c.advice.size(), c.advice) == 0,
                       true)
