@@ -196,6 +196,27 @@ class Records(unittest.TestCase):
             self.assertEqual(times, sorted(set(times)))
             self.assertEqual(record["samples"][-1][1], record["total_mb"])
 
+    def test_a_worker_still_in_its_block_has_its_times_left_out(self):
+        """Its figures may still change: the record takes only those of the workers that counted out."""
+        with support.Scratch() as scratch:
+            record_path = scratch.file("r.json")
+            sent = []
+
+            def stall_then_interrupt(running, fifos, out):
+                if support.progress_line_count(out) == 1 and not sent:
+                    fifos.set_mode("stall")  # every write waits from now on: the stop's grace runs out
+                    running.send_signal(signal.SIGINT)
+                    sent.append(True)
+            status, out, err = run_into_fifos(scratch, ["--json", record_path], mode="trickle",
+                                              steer=stall_then_interrupt)
+            self.assertEqual(status, 130, err)
+            self.assertIn("not waited for", err)
+            record = load_valid(self, record_path)
+            results = [t["result"] for t in record["threads"]]
+            self.assertIn("running", results)
+            self.assertEqual(record["latency"]["blocks"],
+                             sum(t["blocks"] for t in record["threads"] if t["result"] != "running"))
+
     def test_vorlax_read_records_its_reads(self):
         with support.Scratch() as scratch:
             prefix = scratch.file("run")
