@@ -184,18 +184,6 @@ class Records(unittest.TestCase):
                              r"folder\n")
             self.assertFalse(os.path.exists(record_path + ".part"))
 
-    def test_a_run_to_its_time_limit(self):
-        with support.Scratch() as scratch:
-            record_path = scratch.file("r.json")
-            status, out, err = run_into_fifos(scratch, ["--seconds", "1", "--json", record_path], mode="trickle")
-            self.assertEqual(status, 0, err)
-            record = load_valid(self, record_path)
-            self.assertEqual((record["stopped"], [t["result"] for t in record["threads"]]),
-                             ("deadline", ["stopped"] * 2))
-            times = [sample[0] for sample in record["samples"]]
-            self.assertEqual(times, sorted(set(times)))
-            self.assertEqual(record["samples"][-1][1], record["total_mb"])
-
     def test_a_worker_still_in_its_block_has_its_times_left_out(self):
         """Its figures may still change: the record takes only those of the workers that counted out."""
         with support.Scratch() as scratch:
