@@ -152,7 +152,7 @@ TEST(Monitor, ALastLineInTheSameMillisecondJoinsTheSampleBefore) {
         std::string samples;
     } cases[] = {{1000, "1.000 1025; "}, {1001, "1.000 1024; 1.001 1025; "}};
     for (const auto& c : cases) {
-        Script script{c.end_ms};
+        Script script{c.end_ms, 0, {}};
         // Looks: at the start, at 1 s (1024 MB), at end_ms (1025 MB, ended).
         MonitorSource source{&script, [](void*, uint64_t) {},
                              [](void* context) {
