@@ -227,12 +227,7 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
                                           long_rank, platform_max_path_bytes - 1)));
         return 2;
     }
-    // Rank 0 writes the record: it checks the path before the first byte, for all.
-    if (settings.json_path) {
-        int refused = run->rank == 0 && refuse_record_path(settings, program.name);
-        MPI_Bcast(&refused, 1, MPI_INT, 0, MPI_COMM_WORLD);
-        if (refused) return 2;
-    }
+    if (refuse_record_path_on_every_rank(settings, program.name, run->rank)) return 2;
     const std::vector<std::string> hosts = all_host_names(host, run->ranks);
     const RunNoteFacts facts = host_write_facts(program, settings, hosts, run->rank);
     if (refuse_on_memory(facts, host, run->rank)) return 2;
