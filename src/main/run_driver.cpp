@@ -133,10 +133,11 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
         print_stderr_line(refusal);
         return 2;
     }
-    // A record that could not be written is known before the first byte.
-    if (refuse_record_path(run_settings, program.name)) return 2;
     // Ctrl-C and SIGTERM from now on stop the workers at the block in hand.
     watch_stop_requests(request_run_stop);
+    // A record that could not be written is known before the first byte
+    // (its check makes and removes a file: a Ctrl-C now leaves none behind).
+    if (refuse_record_path(run_settings, program.name)) return 2;
     RunRecord record = begin_record(program.name, argc, argv, run_settings);
     std::unique_ptr<BlockTimes[]> times = give_block_times(run_settings, &run_counters);
     print_banner(run_settings, program.activity);
