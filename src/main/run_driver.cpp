@@ -23,7 +23,7 @@ void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int e
     job.counters->slots[job.thread_index].result = "not_started";
     job.counters->slots[job.thread_index].reason = thread_start_failure_line(layout, program.worker_role, error);
     job.counters->failed_threads.fetch_add(1);
-    count_out(job.counters);
+    count_out(job.counters, job.thread_index);
 }
 
 }  // namespace
@@ -135,6 +135,9 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     }
     // Ctrl-C and SIGTERM from now on stop the workers at the block in hand.
     watch_stop_requests(request_run_stop);
+    // A record that could not be written is known before the first byte
+    // (its check makes and removes a file: a Ctrl-C now leaves none behind).
+    if (refuse_record_path(run_settings, program.name)) return 2;
     RunRecord record = begin_record(program.name, argc, argv, run_settings);
     std::unique_ptr<BlockTimes[]> times = give_block_times(run_settings, &run_counters);
     print_banner(run_settings, program.activity);

@@ -19,8 +19,11 @@ std::unique_ptr<BlockTimes[]> give_block_times(const RunSettings& settings, RunC
 void merge_block_times(const RunCounters& counters, uint32_t thread_count, uint64_t origin_ns, uint32_t rank,
                        BlockTimes* into) {
     block_times_reset(into, thread_count && counters.slots[0].times ? counters.slots[0].times->stall_ns : 0);
+    // A worker still in its block after a stop may be writing its times:
+    // they are left out (its record says "running").
     for (uint32_t i = 0; i < thread_count; ++i)
-        if (counters.slots[i].times) block_times_merge(into, *counters.slots[i].times);
+        if (counters.slots[i].times && slot_counted_out(counters.slots[i]))
+            block_times_merge(into, *counters.slots[i].times);
     block_times_rebase(into, origin_ns, rank);
 }
 
@@ -43,10 +46,11 @@ std::vector<ThreadRecord> thread_records(const RunCounters& counters, uint32_t t
     for (uint32_t i = 0; i < thread_count; ++i) {
         const WorkerSlot& slot = counters.slots[i];
         // A worker still in its block (a stop that did not wait for it) has counted only its KB.
-        const int64_t blocks = std::string(slot.result) == "running"
-                                   ? static_cast<int64_t>(slot.kb.load() / block_kb) : slot.blocks;
-        threads.push_back(ThreadRecord{i, slot.result, blocks, static_cast<uint64_t>(blocks) * block_kb / 1024u,
-                                       slot.reason});
+        const bool out = slot_counted_out(slot);
+        const int64_t blocks = out ? slot.blocks : static_cast<int64_t>(slot.kb.load() / block_kb);
+        threads.push_back(ThreadRecord{i, out ? slot.result : "running", blocks,
+                                       static_cast<uint64_t>(blocks) * block_kb / 1024u,
+                                       out ? slot.reason : std::string()});
     }
     return threads;
 }
@@ -66,8 +70,26 @@ void print_latency_lines(const RunSettings& settings, const BlockTimes& times, b
     print_stdout_line(format_latency_line(times, with_rank) + format_stall_line(times, with_rank));
 }
 
+void mark_stopped_threads(RunRecord* record, int64_t file_blocks) {
+    if (!record->stopped) return;
+    auto mark = [&](std::vector<ThreadRecord>* threads) {
+        for (ThreadRecord& thread : *threads)
+            if (thread.result == "completed" && thread.blocks < file_blocks) thread.result = "stopped";
+    };
+    mark(&record->threads);
+    for (RankRecord& rank : record->ranks) mark(&rank.threads);
+}
+
+bool refuse_record_path(const RunSettings& settings, const char* program) {
+    std::string failure;
+    if (!settings.json_path || probe_record_file(settings.json_path, &failure)) return false;
+    print_stderr_line(std::string(program) + ": " + failure + "\n");
+    return true;
+}
+
 void finish_record(const RunSettings& settings, RunRecord* record, int* exit_status) {
     if (!settings.json_path) return;
+    mark_stopped_threads(record, test_file_block_count(settings.max_gb, settings.buffer_kb));
     record->notes = printed_notes();
     record->exit_status = *exit_status;
     std::string failure;

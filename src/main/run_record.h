@@ -34,7 +34,17 @@ const char* stop_reason_name(StopReason reason);
 // Prints the two --latency lines on stdout when settings ask for them.
 void print_latency_lines(const RunSettings& settings, const BlockTimes& times, bool with_rank);
 
+// In a stopped run (record->stopped set), names "stopped" the result of
+// every thread that completed fewer than file_blocks blocks: the stop, not
+// its file's end, ended it. Pure.
+void mark_stopped_threads(RunRecord* record, int64_t file_blocks);
+
+// With --json, checks before the run that its record can be written
+// (probe_record_file); when it cannot, prints why on stderr, headed by
+// program, and returns true: the run is refused (exit status 2).
+bool refuse_record_path(const RunSettings& settings, const char* program);
+
 // Writes record to settings.json_path when given, after taking the notes
-// printed so far and *exit_status; a failure is one line on stderr and
+// printed so far and *exit_status, and its stopped threads marked; a failure is one line on stderr and
 // makes a status of 0 into 1.
 void finish_record(const RunSettings& settings, RunRecord* record, int* exit_status);

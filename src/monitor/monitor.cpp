@@ -1,5 +1,7 @@
 #include "monitor/monitor.h"
 
+#include <algorithm>
+
 #include "output/output.h"
 #include "platform/platform.h"
 #include "progress/progress.h"
@@ -17,9 +19,16 @@ MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool
         ProgressLine line =
             format_progress(ProgressSample{start_tick, now, prev_tick, totals.total_kb, prev_mb}, source.verb);
         source.print_line(source.context, line.text);
-        if (samples)
+        // A last line in the same millisecond as the one before (workers
+        // that ended just after it) is no interval of its own: the record's
+        // sample before takes its total.
+        if (samples && printed && now == prev_tick && !samples->empty()) {
+            samples->back().mb = line.mb;
+            samples->back().max_ns = std::max(samples->back().max_ns, totals.interval_max_ns);
+        } else if (samples) {
             samples->push_back(SampleRecord{static_cast<double>(now - start_tick) / 1000.0, line.mb,
                                             totals.interval_max_ns});
+        }
         prev_mb = line.mb;
         prev_tick = now;
         printed_kb = totals.total_kb;

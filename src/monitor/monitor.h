@@ -45,7 +45,8 @@ struct MonitorSource {
 // that one last line.
 // With a deadline, it wakes at the deadline itself, between two lines, and
 // requests the stop there, so workers stop within one block of it.
-// Returns the last sample. With samples, adds one for each line printed.
+// Returns the last sample. With samples, adds one for each line printed; a
+// last line in the same millisecond as the line before updates its sample.
 MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool line_if_counted = false,
                           std::vector<SampleRecord>* samples = nullptr);
 

@@ -2,7 +2,8 @@
 
 #include "platform/platform.h"
 
-void count_out(RunCounters* counters) {
+void count_out(RunCounters* counters, uint32_t thread_index) {
+    counters->slots[thread_index].counted_out.store(true, std::memory_order_release);
     if (counters->active_threads.fetch_sub(1) == 1) signal_set(counters->all_done);
 }
 

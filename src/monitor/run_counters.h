@@ -21,7 +21,8 @@ constexpr uint32_t max_worker_slots = 99;
 // What one worker shares, on a cache line of its own: it alone adds to kb,
 // once per block, and raises interval_max_ns, while the monitor only reads
 // them once a second. The rest is written by the worker before it counts
-// itself out, and read after it has.
+// itself out (counted_out), and read only after it has: a worker still in
+// its block after a stop may be writing them.
 struct WorkerSlot {
     alignas(64) std::atomic<uint64_t> kb{0};       // KB in its whole blocks (read, for readers)
     std::atomic<uint64_t> interval_max_ns{0};      // its slowest block since the monitor's last look
@@ -29,6 +30,7 @@ struct WorkerSlot {
     const char* result = "running";                // how it ended: "completed", "write_failed"...; still in a block
     int64_t blocks = 0;                            // its whole blocks
     std::string reason;                            // its line on stderr, if any
+    std::atomic<bool> counted_out{false};          // set (release) by count_out, after all of the above
 };
 
 // One slot per worker, each on its own cache line; the monitor sums them.
@@ -45,9 +47,14 @@ struct RunCounters {
 // without them.
 constexpr uint64_t stop_grace_ms = 3000;
 
-// Counts one worker out of active_threads, setting all_done when it was the
-// last. A worker's last act on shared state: the run may end right after.
-void count_out(RunCounters* counters);
+// Counts worker thread_index out of active_threads (its slot's counted_out
+// set), setting all_done when it was the last. A worker's last act on
+// shared state: the run may end right after.
+void count_out(RunCounters* counters, uint32_t thread_index);
+
+// Whether the worker of slot has counted out, so that its times, result,
+// blocks and reason may be read (acquire).
+inline bool slot_counted_out(const WorkerSlot& slot) { return slot.counted_out.load(std::memory_order_acquire); }
 
 // The run-wide stop request: StopReason::none until Ctrl-C, SIGTERM or a
 // deadline asks the run to stop. Workers load it (relaxed) once per block

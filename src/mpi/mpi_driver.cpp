@@ -227,6 +227,7 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
                                           long_rank, platform_max_path_bytes - 1)));
         return 2;
     }
+    if (refuse_record_path_on_every_rank(settings, program.name, run->rank)) return 2;
     const std::vector<std::string> hosts = all_host_names(host, run->ranks);
     const RunNoteFacts facts = host_write_facts(program, settings, hosts, run->rank);
     if (refuse_on_memory(facts, host, run->rank)) return 2;
@@ -290,6 +291,8 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
         record.total_mb = last.total_kb / 1024u;
         record.seconds = record.samples.empty() ? 0 : record.samples.back().seconds;
         record.times = gathered.merged.get();
+        // As vorlax's: the run stopped at its time limit (each rank wrote on to the stonewall's count).
+        record.stopped = record.stonewall && record.stonewall->reached ? "deadline" : nullptr;
         finish_record(settings, &record, &status);
     }
     return status;

@@ -55,6 +55,13 @@ MpiRunTimes gather_rank_records(const RunCounters& counters, const RunSettings& 
     return out;
 }
 
+bool refuse_record_path_on_every_rank(const RunSettings& settings, const char* program, int rank) {
+    if (!settings.json_path) return false;  // every rank has the same command line
+    int refused = rank == 0 && refuse_record_path(settings, program);
+    MPI_Bcast(&refused, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    return refused != 0;
+}
+
 StonewallRecord stonewall_record(const StonewallFigures& figures, uint32_t seconds) {
     StonewallRecord wall;
     wall.seconds = seconds;

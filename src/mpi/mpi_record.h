@@ -28,6 +28,12 @@ struct MpiRunTimes {
 MpiRunTimes gather_rank_records(const RunCounters& counters, const RunSettings& settings, uint64_t origin_ns,
                                 int rank, int ranks, const std::vector<std::string>& hosts);
 
+// With --json, rank 0 checks before the first byte that it can write the
+// record (refuse_record_path, which says why on stderr) and every rank
+// learns the verdict. Returns true when the run is refused. Every rank
+// calls it with the same settings.
+bool refuse_record_path_on_every_rank(const RunSettings& settings, const char* program, int rank);
+
 // The record's stonewall object from the figures of the summary's two
 // lines, in their units and truncation, for a run of seconds. Pure.
 StonewallRecord stonewall_record(const StonewallFigures& figures, uint32_t seconds);

@@ -301,3 +301,7 @@ TargetFacts target_facts(const char* folder);
 // reader of to sees the old file or the new, never part of one. Returns
 // false and sets *error on failure.
 bool file_replace(const char* from, const char* to, int* error);
+
+// Removes the file name. Returns false and sets *error (unless null) on
+// failure.
+bool file_remove(const char* name, int* error = nullptr);

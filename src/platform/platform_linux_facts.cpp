@@ -96,3 +96,9 @@ bool file_replace(const char* from, const char* to, int* error) {
     *error = errno;
     return false;
 }
+
+bool file_remove(const char* name, int* error) {
+    if (unlink(name) == 0) return true;
+    if (error) *error = errno;
+    return false;
+}

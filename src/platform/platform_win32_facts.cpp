@@ -80,3 +80,9 @@ bool file_replace(const char* from, const char* to, int* error) {
     *error = static_cast<int>(GetLastError());
     return false;
 }
+
+bool file_remove(const char* name, int* error) {
+    if (DeleteFileA(name)) return true;
+    if (error) *error = static_cast<int>(GetLastError());
+    return false;
+}

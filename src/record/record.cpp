@@ -142,17 +142,55 @@ std::string format_record(const RunRecord& record) {
            latency_object(record.times, record.stall_ms, record.per_rank) + "\n}\n";
 }
 
-bool write_record_file(const std::string& name, const std::string& text, std::string* failure) {
+std::string record_failure_advice(int error) {
+    if (error && platform_is_folder(error)) return "name a file, not a folder";
+    if (error && platform_is_missing_folder(error)) return "check that its folder exists";
+    if (!error || platform_is_out_of_space(error)) return "free some space or choose another folder";
+    return "choose a folder you may write to";
+}
+
+namespace {
+
+std::string record_failure(const std::string& name, const std::string& reason, const std::string& advice) {
+    return name + ": cannot write the run record: " + reason + "; " + advice;
+}
+
+// Writes text to part; false with *error set (0: a short write).
+bool write_part(const std::string& part, const std::string& text, int* error) {
+    FileHandle file = file_create(part.c_str(), true, error, nullptr);
+    if (file == invalid_file) return false;
+    size_t written = 0;
+    const bool whole = file_write(file, text.data(), text.size(), &written, error) && written == text.size();
+    file_close(file);
+    return whole;
+}
+
+}  // namespace
+
+bool probe_record_file(const std::string& name, std::string* failure) {
+    if (path_is_folder(name.c_str())) {
+        *failure = record_failure(name, "it is a folder", "name a file, not a folder");
+        return false;
+    }
     const std::string part = name + ".part";
     int error = 0;
     FileHandle file = file_create(part.c_str(), true, &error, nullptr);
-    size_t written = 0;
-    bool whole = file != invalid_file && file_write(file, text.data(), text.size(), &written, &error) &&
-                 written == text.size();
-    if (file != invalid_file) file_close(file);
-    if (whole && file_replace(part.c_str(), name.c_str(), &error)) return true;
-    *failure = name + ": cannot write the run record: " +
-               (error ? platform_error_text(error) : std::string("the write came back short")) +
-               "; check that its folder exists and is writable";
+    if (file == invalid_file) {
+        *failure = record_failure(name, platform_error_text(error), record_failure_advice(error));
+        return false;
+    }
+    file_close(file);
+    file_remove(part.c_str());
+    return true;
+}
+
+bool write_record_file(const std::string& name, const std::string& text, std::string* failure) {
+    const std::string part = name + ".part";
+    int error = 0;
+    if (write_part(part, text, &error) && file_replace(part.c_str(), name.c_str(), &error)) return true;
+    // Nothing is left behind: the part may have been made before the failure.
+    file_remove(part.c_str());
+    *failure = record_failure(name, error ? platform_error_text(error) : std::string("the write came back short"),
+                              record_failure_advice(error));
     return false;
 }

@@ -82,7 +82,18 @@ std::string utc_text(std::time_t when);
 // them, ending in a line end. Pure.
 std::string format_record(const RunRecord& record);
 
+// What to try when a record cannot be written for the system's error
+// (0: a short write): "check that its folder exists"... Pure.
+std::string record_failure_advice(int error);
+
+// Checks before a run that a record can be written to name: refuses a
+// folder's name, and creates and removes name + ".part", so that a missing
+// or unwritable folder is found before the first byte. Returns false with
+// a line for stderr in *failure, as write_record_file's.
+bool probe_record_file(const std::string& name, std::string* failure);
+
 // Writes text to name through name + ".part" and a rename, so that name
-// never holds part of a record. Returns false with a line for stderr in
-// *failure ("<name>: <reason>; <what to try>") when it cannot.
+// never holds part of a record; on failure the part is removed. Returns
+// false with a line for stderr in *failure ("<name>: <reason>; <what to
+// try>") when it cannot.
 bool write_record_file(const std::string& name, const std::string& text, std::string* failure);

@@ -35,7 +35,7 @@ void worker_finish(RunCounters* counters, uint32_t thread_index, const char* res
         print_stderr_line(failure_line + "\n");
         counters->failed_threads.fetch_add(1);
     }
-    count_out(counters);
+    count_out(counters, thread_index);
 }
 
 void worker_at_gate(const WorkerLayout& layout) {

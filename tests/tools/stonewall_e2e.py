@@ -121,7 +121,11 @@ class Stonewall(unittest.TestCase):
             self.assertEqual(os.path.getsize(os.path.join(disk.mount, "run_00.BIN")), target * MB)
         self.assertNotIn("vorlax-read", out)  # the files are shorter than max-GB
         # The record holds both lines' figures as printed.
-        record = test_record.load_valid(self, record_path)["stonewall"]
+        whole = test_record.load_valid(self, record_path)
+        # As vorlax --seconds records it; each file ended at the stonewall's count, short of max-GB.
+        self.assertEqual(whole["stopped"], "deadline")
+        self.assertEqual({t["result"] for rank in whole["ranks"] for t in rank["threads"]}, {"stopped"})
+        record = whole["stonewall"]
         self.assertEqual([record[key] for key in ("seconds", "reached", "wall_mb", "wall_s", "wall_mb_s",
                                                   "slowest_rank", "behind_mb", "total_mb", "end_s", "mb_s",
                                                   "target_blocks")],

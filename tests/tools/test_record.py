@@ -140,9 +140,70 @@ class Records(unittest.TestCase):
                 self.skipTest("this build ends at once on Ctrl-C, with no record: it has no stop request")
             record = load_valid(self, record_path)
             self.assertEqual(record["stopped"], "interrupt")
+            self.assertEqual([t["result"] for t in record["threads"]], ["stopped"] * 2)
             self.assertEqual(record["exit_status"], status)
             self.assertGreater(record["latency"]["blocks"], 0)
             self.assertLess(record["total_mb"], 2048)
+
+    def test_a_record_it_cannot_write_is_refused_before_the_first_byte(self):
+        """A folder's name, a missing folder: exit 2, advice that fits, no byte written, no .part."""
+        programs = [support.vorlax_exe(), support.vorlax_read_exe()]
+        if os.environ.get("VORLAX_MPI_EXE") and shutil.which("mpiexec"):
+            programs.append(os.environ["VORLAX_MPI_EXE"])
+        env = dict(os.environ, OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
+        with support.Scratch() as scratch:
+            os.mkdir(scratch.file("folder"))
+            with open(scratch.file("run_00.BIN"), "wb") as test_file:  # for vorlax-read: a file it would read
+                test_file.truncate(64 << 10)
+            for program in programs:
+                for name, advice in (("folder", "name a file, not a folder"),
+                                     (os.path.join("missing", "r.json"), "check that its folder exists")):
+                    with self.subTest(program=os.path.basename(program), name=name):
+                        command = [program, "--json", scratch.file(name), "B", scratch.file("run"), "64", "1", "1"]
+                        if "mpi" in os.path.basename(program):
+                            command = ["mpiexec", "--oversubscribe", "-n", "2"] + command
+                        done = subprocess.run(command, capture_output=True, text=True, timeout=300, env=env)
+                        self.assertEqual(done.returncode, 2, done.stderr)
+                        self.assertIn(scratch.file(name) + ": cannot write the run record: ", done.stderr)
+                        self.assertIn("; " + advice + "\n", done.stderr)
+                        self.assertNotIn("DONE!", done.stdout)
+                        self.assertEqual(sorted(os.listdir(scratch.path)), ["folder", "run_00.BIN"])
+                        self.assertEqual(os.path.getsize(scratch.file("run_00.BIN")), 64 << 10)
+
+    def test_a_record_that_fails_at_the_end_leaves_no_part(self):
+        """The name became a folder during the run: exit 1, the advice fits, nothing left beside it."""
+        with support.Scratch() as scratch:
+            record_path = scratch.file("r.json")
+
+            def make_folder(running, fifos, out):
+                if not os.path.exists(record_path):
+                    os.mkdir(record_path)
+            status, out, err = run_into_fifos(scratch, ["--json", record_path], steer=make_folder)
+            self.assertEqual(status, 1, err)
+            self.assertRegex(err, re.escape(record_path) + r": cannot write the run record: .*; name a file, not a "
+                             r"folder\n")
+            self.assertFalse(os.path.exists(record_path + ".part"))
+
+    def test_a_worker_still_in_its_block_has_its_times_left_out(self):
+        """Its figures may still change: the record takes only those of the workers that counted out."""
+        with support.Scratch() as scratch:
+            record_path = scratch.file("r.json")
+            sent = []
+
+            def stall_then_interrupt(running, fifos, out):
+                if support.progress_line_count(out) == 1 and not sent:
+                    fifos.set_mode("stall")  # every write waits from now on: the stop's grace runs out
+                    running.send_signal(signal.SIGINT)
+                    sent.append(True)
+            status, out, err = run_into_fifos(scratch, ["--json", record_path], mode="trickle",
+                                              steer=stall_then_interrupt)
+            self.assertEqual(status, 130, err)
+            self.assertIn("not waited for", err)
+            record = load_valid(self, record_path)
+            results = [t["result"] for t in record["threads"]]
+            self.assertIn("running", results)
+            self.assertEqual(record["latency"]["blocks"],
+                             sum(t["blocks"] for t in record["threads"] if t["result"] != "running"))
 
     def test_vorlax_read_records_its_reads(self):
         with support.Scratch() as scratch:

@@ -127,7 +127,8 @@ TEST(HelpText, ExitStatusListNamesEveryRefusalAndTheSignals) {
         list = list.substr(list.find("Exit status:"));
         for (char& ch : list) ch = ch == '\n' ? ' ' : ch;
         for (std::string gap = "  "; list.find(gap) != std::string::npos;) list.replace(list.find(gap), 2, " ");
-        for (const char* cause : {"argument count", "unknown option", "bad option value", "prefix too long", "130, 143"})
+        for (const char* cause :
+             {"argument count", "unknown option", "bad option value", "prefix too long", "--json FILE", "130, 143"})
             EXPECT_NE(list.find(cause), std::string::npos) << cause << " in " << list;
         EXPECT_EQ(list.find("memory-backed") != std::string::npos, c.memory_refusal) << list;
     }

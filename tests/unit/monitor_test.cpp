@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "monitor/monitor.h"
+#include "output/output.h"
 
 namespace {
 
@@ -134,6 +135,45 @@ TEST(Monitor, ADeadlineStopsTheRunWithinOneBlock) {
         EXPECT_EQ(got, c.lines);
         EXPECT_EQ(run_stop_reason(), c.stopped ? StopReason::deadline : StopReason::none);
         withdraw_run_stop(StopReason::deadline);
+    }
+}
+
+// A last line in the same millisecond as the line before (workers that
+// ended just after it) is no interval of its own: the record's sample
+// before takes its total. The lines stay as they are.
+TEST(Monitor, ALastLineInTheSameMillisecondJoinsTheSampleBefore) {
+    struct Script {
+        uint64_t end_ms;  // the last look: the workers ended, 1 MB more
+        int looks = 0;
+        std::string lines;
+    };
+    const struct {
+        uint64_t end_ms;
+        std::string samples;
+    } cases[] = {{1000, "1.000 1025; "}, {1001, "1.000 1024; 1.001 1025; "}};
+    for (const auto& c : cases) {
+        Script script{c.end_ms, 0, {}};
+        // Looks: at the start, at 1 s (1024 MB), at end_ms (1025 MB, ended).
+        MonitorSource source{&script, [](void*, uint64_t) {},
+                             [](void* context) {
+                                 const int look = static_cast<Script*>(context)->looks++;
+                                 return MonitorTotals{look < 2, look == 0 ? 0u : (1023u + look) << 10};
+                             },
+                             [](void* context, const std::string& line) {
+                                 static_cast<Script*>(context)->lines += time_and_mb(line) + "; ";
+                             },
+                             "written"};
+        source.now_ms = [](void* context) {
+            auto* s = static_cast<Script*>(context);
+            return s->looks < 3 ? uint64_t{1000} : s->end_ms;
+        };
+        std::vector<SampleRecord> samples;
+        run_monitor(source, 0, false, &samples);
+        std::string recorded;
+        for (const SampleRecord& sample : samples)
+            recorded += format_text("%.3f %llu; ", sample.seconds, static_cast<unsigned long long>(sample.mb));
+        EXPECT_EQ(recorded, c.samples) << c.end_ms;
+        EXPECT_EQ(script.lines, format_text("1.000 1024 written; %.3f 1025 written; ", c.end_ms / 1000.0));
     }
 }
 
