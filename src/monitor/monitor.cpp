@@ -71,11 +71,20 @@ MonitorTotals sample_counters(void* context) {
     MonitorTotals totals;
     totals.running = counters->active_threads.load() != 0;
     // Asked to stop, workers get stop_grace_ms to end their block in hand;
-    // then the run ends with what they counted, without them.
+    // then the run ends with what they counted, without them. Stopped by
+    // Ctrl-C or SIGTERM, the next line is the last: it waits until the
+    // workers have counted out (their completion lines are out) or the
+    // grace has passed, so it comes after those lines on every system.
     if (totals.running && run_stop_requested()) {
-        const uint64_t now_ms = tick_ms();
+        uint64_t now_ms = tick_ms();
         if (counters->stop_seen_ms == 0) counters->stop_seen_ms = now_ms;
-        if (now_ms - counters->stop_seen_ms >= stop_grace_ms) totals.running = false;
+        const uint64_t grace_end_ms = counters->stop_seen_ms + stop_grace_ms;
+        while (run_stop_reason() != StopReason::deadline && totals.running && now_ms < grace_end_ms) {
+            signal_wait_ms(counters->all_done, static_cast<uint32_t>(grace_end_ms - now_ms));
+            totals.running = counters->active_threads.load() != 0;
+            now_ms = tick_ms();
+        }
+        if (now_ms >= grace_end_ms) totals.running = false;
     }
     totals.total_kb = run_total_kb(*counters);
     totals.interval_max_ns = take_interval_max_ns(counters);

@@ -53,5 +53,7 @@ MonitorTotals run_monitor(const MonitorSource& source, uint64_t start_tick, bool
 // A source over the counters of this process: waits on counters->all_done,
 // prints to stdout with a flush after each line. Once a stop is requested
 // (run_stop_requested), workers still running stop_grace_ms after the
-// monitor first saw it count as ended: the run ends without them.
+// monitor first saw it count as ended: the run ends without them. After
+// Ctrl-C or SIGTERM (not a deadline) a sample waits for that end, so the
+// last line follows the workers' completion lines.
 MonitorSource local_monitor_source(RunCounters* counters, const char* verb);

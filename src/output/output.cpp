@@ -37,10 +37,7 @@ void print_banner(const RunSettings& settings, const char* activity) {
     print_stdout_line(format_banner(settings, activity));
 }
 
-void print_stdout_line(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
-    std::fflush(stdout);
-}
+void print_stdout_line(const std::string& line) { platform_write_stdout(line); }
 
 namespace {
 
@@ -60,6 +57,5 @@ void print_stderr_lines(const std::vector<std::string>& lines) {
 std::string printed_notes() { return notes_printed; }
 
 void print_thread_done(uint32_t thread_index, int64_t blocks) {
-    std::printf("thread %u done! %" PRId64 "\n", thread_index, blocks);
-    std::fflush(stdout);
+    print_stdout_line(format_text("thread %u done! %" PRId64 "\n", thread_index, blocks));
 }

@@ -46,8 +46,13 @@ std::vector<std::string> platform_arguments(int argc, const char* const* argv);
 
 // Writes text (UTF-8, '\n' line ends) to stderr at once, unbuffered, in one
 // call where the system allows: to a Windows console as UTF-16, elsewhere
-// as UTF-8 bytes (with CR LF line ends on Windows).
+// as UTF-8 bytes (with CR LF line ends on Windows). One process-wide lock,
+// shared with platform_write_stdout, is held around the write, so a line
+// from one thread is never split by another's.
 void platform_write_stderr(const std::string& text);
+
+// platform_write_stderr for stdout: the same lock, the same forms.
+void platform_write_stdout(const std::string& text);
 
 // Why a run is asked to stop before its end.
 enum class StopReason : int32_t {

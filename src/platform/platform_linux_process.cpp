@@ -1,5 +1,6 @@
 // Linux implementation of the process's own services: its arguments, its
-// stderr lines and the signals that ask a run to stop.
+// stdout and stderr lines and the signals that ask a run to stop.
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,19 +12,33 @@ std::vector<std::string> platform_arguments(int argc, const char* const* argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
-void platform_write_stderr(const std::string& text) {
+namespace {
+
+// Held around each write to stdout or stderr (one lock for both, as they
+// may be one file or terminal).
+pthread_mutex_t output_lock = PTHREAD_MUTEX_INITIALIZER;
+
+void write_whole(int fd, const std::string& text) {
     // One write for the whole text, again for what a short write or a
-    // signal left over.
+    // signal left over; the lock keeps those parts together.
+    pthread_mutex_lock(&output_lock);
     const char* data = text.data();
     size_t left = text.size();
     while (left > 0) {
-        const ssize_t count = write(STDERR_FILENO, data, left);
+        const ssize_t count = write(fd, data, left);
         if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return;
+        if (count <= 0) break;
         data += count;
         left -= static_cast<size_t>(count);
     }
+    pthread_mutex_unlock(&output_lock);
 }
+
+}  // namespace
+
+void platform_write_stderr(const std::string& text) { write_whole(STDERR_FILENO, text); }
+
+void platform_write_stdout(const std::string& text) { write_whole(STDOUT_FILENO, text); }
 
 namespace {
 

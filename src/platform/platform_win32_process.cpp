@@ -1,6 +1,6 @@
 // Win32 implementation of the process's own services: its arguments, its
-// stderr lines and the console events that ask a run to stop, and the
-// conversions between the program's UTF-8 and the system's UTF-16.
+// stdout and stderr lines and the console events that ask a run to stop,
+// and the conversions between the program's UTF-8 and the system's UTF-16.
 #include <windows.h>
 
 #include "platform/platform_win32_internal.h"
@@ -43,14 +43,22 @@ std::vector<std::string> platform_arguments(int argc, const char* const* argv) {
     return arguments;
 }
 
-void platform_write_stderr(const std::string& text) {
-    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+namespace {
+
+// Held around each write to stdout or stderr (one lock for both, as they
+// may be one console or file): a console shows each line whole.
+SRWLOCK output_lock = SRWLOCK_INIT;
+
+void write_whole(DWORD which, const std::string& text) {
+    HANDLE handle = GetStdHandle(which);
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
     DWORD mode = 0;
     DWORD count = 0;
     if (GetConsoleMode(handle, &mode)) {
         const std::wstring wide = wide_text(text.c_str());
+        AcquireSRWLockExclusive(&output_lock);
         WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &count, nullptr);
+        ReleaseSRWLockExclusive(&output_lock);
         return;
     }
     std::string bytes;
@@ -61,11 +69,19 @@ void platform_write_stderr(const std::string& text) {
     }
     const char* data = bytes.data();
     size_t left = bytes.size();
+    AcquireSRWLockExclusive(&output_lock);
     while (left > 0 && WriteFile(handle, data, static_cast<DWORD>(left), &count, nullptr) && count > 0) {
         data += count;
         left -= count;
     }
+    ReleaseSRWLockExclusive(&output_lock);
 }
+
+}  // namespace
+
+void platform_write_stderr(const std::string& text) { write_whole(STD_ERROR_HANDLE, text); }
+
+void platform_write_stdout(const std::string& text) { write_whole(STD_OUTPUT_HANDLE, text); }
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "../support/scratch_dir.h"
@@ -98,30 +99,42 @@ TEST(Run, PrefixThatNamesAFolderGetsANote) {
     EXPECT_EQ(entries_of(scratch.file("bench")), std::vector<std::string>{"_00.BIN"});
 }
 
-// Ctrl-C (SIGINT) and SIGTERM stop the writer at the block in hand: the last
-// progress line has the exact total, stderr says what was written, the file
-// stays, and the status is 128 + the signal's number. The FIFO is held, so
-// the signal comes while the run is surely going on; released after it, or
-// never: a write that never returns is not waited for past the grace time.
+// Ctrl-C (SIGINT) and SIGTERM stop the writers at the block in hand: the
+// last progress line has the exact total and comes after every completion
+// line, stderr says what was written, the files stay, and the status is
+// 128 + the signal's number. The FIFOs are held, so the signal comes while
+// the run is surely going on; thread 0's is released after it, the others'
+// never: a write that never returns is not waited for past the grace time,
+// and no line comes while the run waits for it.
 TEST(Run, InterruptAndTerminateStopAtTheBlockInHand) {
     const struct {
         int sig;
         int status;
         const char* cause;
         bool release;
-    } cases[] = {{SIGINT, 130, "Ctrl-C", true}, {SIGTERM, 143, "SIGTERM", true}, {SIGINT, 130, "Ctrl-C", false}};
+        int threads;
+    } cases[] = {{SIGINT, 130, "Ctrl-C", true, 1},
+                 {SIGTERM, 143, "SIGTERM", true, 1},
+                 {SIGINT, 130, "Ctrl-C", false, 1},
+                 {SIGINT, 130, "Ctrl-C", true, 2}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.cause) + (c.release ? ", released" : ", held"));
+        SCOPED_TRACE(std::string(c.cause) + (c.release ? ", released" : ", held") + ", threads " +
+                     std::to_string(c.threads));
         if (target().windows && c.sig == SIGTERM) continue;  // no SIGTERM on Windows
         ScratchDir scratch;
-        FifoSink sink({scratch.file("long_00.BIN")});
-        StartedProcess run(vorlax_args({"B", "long", "64", "1", "63"}), scratch.path());
+        std::vector<std::string> files{"long_00.BIN", "long_01.BIN"};
+        files.resize(static_cast<size_t>(c.threads));
+        std::vector<std::unique_ptr<FifoSink>> sinks;
+        for (const std::string& file : files) sinks.emplace_back(new FifoSink({scratch.file(file)}));
+        StartedProcess run(vorlax_args({"B", "long", "64", std::to_string(c.threads), "63"}), scratch.path());
         ASSERT_TRUE(run.read_until(has_progress_line)) << run.so_far().out << run.so_far().err;
         run.kill_group(c.sig);
-        if (c.release) sink.release();
+        if (c.release) sinks[0]->release();
         ProcessResult result = with_lf(run.finish());
-        const uintmax_t held_bytes = sink.waiting_bytes(0);
-        sink.stop();
+        uintmax_t held_kb = 0;
+        for (size_t i = c.release ? 1 : 0; i < sinks.size(); ++i)
+            held_kb += sinks[i]->waiting_bytes(0) / 65536u * 64;
+        for (auto& sink : sinks) sink->stop();
         EXPECT_EQ(result.exit_status, c.status) << result.out << result.err;
         const long long last_mb = check_run_output(result.out);
         std::smatch done;
@@ -131,19 +144,53 @@ TEST(Run, InterruptAndTerminateStopAtTheBlockInHand) {
             ASSERT_TRUE(completed) << result.out;
             const long long blocks = std::stoll(done[1]);
             EXPECT_LT(blocks, 63ll << 14);
-            EXPECT_EQ(last_mb, blocks * 64 / 1024) << result.out;
-            EXPECT_EQ(sink.drained_bytes(0), static_cast<uintmax_t>(blocks) * 65536u);
+            EXPECT_EQ(last_mb, static_cast<long long>((blocks * 64 + held_kb) / 1024)) << result.out;
+            EXPECT_EQ(sinks[0]->drained_bytes(0), static_cast<uintmax_t>(blocks) * 65536u);
+            // From the first completion line on: completions, one last line, DONE!.
+            EXPECT_TRUE(std::regex_search(
+                result.out, std::regex("\n(thread \\d+ done! \\d+\n)+[^\n]* MB written,[^\n]*\nDONE!\n$")))
+                << result.out;
         } else {
             // The thread never came back from its write: no completion line,
             // the total what the FIFO took in whole blocks.
             EXPECT_FALSE(completed) << result.out;
-            EXPECT_EQ(last_mb, static_cast<long long>(held_bytes / 65536u * 64 / 1024)) << result.out;
-            tail = "; 1 thread was still in a block after 3 s, not waited for\n";
+            EXPECT_EQ(last_mb, static_cast<long long>(held_kb / 1024)) << result.out;
         }
-        EXPECT_EQ(without_notes(result.err), "vorlax: run stopped by " + std::string(c.cause) + ": " +
-                                                 std::to_string(last_mb) +
-                                                 " MB written; the test files stay as written: long_00.BIN" + tail);
+        const int stuck = c.threads - (c.release ? 1 : 0);
+        if (stuck > 0) tail = "; 1 thread was still in a block after 3 s, not waited for\n";
+        EXPECT_EQ(without_notes(result.err),
+                  "vorlax: run stopped by " + std::string(c.cause) + ": " + std::to_string(last_mb) +
+                      " MB written; the test files stay as written: " +
+                      (c.threads == 1 ? files[0] : files[0] + " to " + files[1]) + tail);
     }
+}
+
+// Sixteen threads of 4 KB blocks stop together at --seconds 1 and print
+// their completion lines at once, as the first progress line falls due: on
+// a terminal (a pty from script; under Wine, a console) each line still
+// comes whole, not split by another thread's.
+TEST(Run, ManyThreadsPrintWholeLinesOnATerminal) {
+    if (std::system("script -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) to give the run a terminal";
+    ScratchDir scratch;
+    std::vector<std::string> files;
+    for (int i = 0; i < 16; ++i)
+        files.push_back(scratch.file((i < 10 ? "run_0" : "run_") + std::to_string(i) + ".BIN"));
+    FifoSink sink(files);
+    sink.release();
+    std::string command = "exec";
+    for (const std::string& word : vorlax_args({"--seconds", "1", "B", "run", "4", "16", "1"}))
+        command += " '" + word + "'";
+    ProcessResult result = run_process({"script", "-qec", command, "/dev/null"}, scratch.path());
+    sink.stop();
+    // The terminal's CR LF, the escape sequences of Wine's console (which
+    // may draw a space as a step right), and the notes (stderr shares the
+    // terminal).
+    const std::string out = std::regex_replace(
+        std::regex_replace(result.out, std::regex("\x1b\\[1C"), " "),
+        std::regex("\r|\x1b\\[[0-9;?]*[A-Za-z]|vorlax: note: [^\n]*\n"), "");
+    EXPECT_EQ(result.exit_status, 0) << out;
+    check_run_output(out);
+    EXPECT_EQ(count_matching(out, "thread \\d+ done! \\d+"), 16) << out;
 }
 
 // A signal while the only thread is still in its open() (a FIFO nobody

@@ -13,7 +13,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
     unset VORLAX_APT_UPDATED  # the package lists must be read again
 fi
-need_packages cmake make g++ file unzip libgtest-dev googletest python3 python3-jsonschema \
+need_packages cmake make g++ file unzip libgtest-dev googletest python3 python3-jsonschema bsdutils \
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine32 wine64
 
 for bits in 32 64; do
@@ -105,7 +105,9 @@ echo "--- Windows unit tests under Wine"
 echo "--- end-to-end cases against $exe under Wine"
 # The table of cases shared by both systems, and vorlax-read's (found beside
 # vorlax.exe); the other end-to-end suites (notes on memory-backed folders,
-# faults through Linux limits) are Linux's.
+# faults through Linux limits) are Linux's. One case runs the program on a
+# pty from script (bsdutils), where Wine gives it a console: its lines are
+# checked whole there, where WriteConsoleW writes them.
 VORLAX_TARGET_SYSTEM=windows VORLAX_WRAPPER="$wine_bin" VORLAX_EXE="$PWD/$exe" build/test/tests/e2e_tests \
     --gtest_filter='CommandLine.*:Run.*:ReadBack.*'
 

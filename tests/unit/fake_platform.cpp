@@ -41,6 +41,11 @@ std::vector<std::string> platform_arguments(int argc, const char* const* argv) {
 
 void platform_write_stderr(const std::string& text) { std::fputs(text.c_str(), stderr); }
 
+void platform_write_stdout(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
 void watch_stop_requests(void (*)(StopReason)) {}
 
 std::string platform_error_text(int error) { return std::strerror(error); }

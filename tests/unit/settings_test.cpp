@@ -7,18 +7,9 @@
 
 #include "output/output.h"
 #include "platform/platform.h"
+#include "help_words.h"
 
 namespace {
-
-// text with this system's option for the help (Windows: /?) written as
-// --help, as the tables below spell it.
-std::string with_help_as_on_linux(std::string text) {
-    const std::string option = std::string(" ") + platform_help_words.help_option + " shows the usage";
-    const std::string linux_words = " --help shows the usage";
-    for (size_t at = 0; (at = text.find(option, at)) != std::string::npos; at += linux_words.size())
-        text.replace(at, option.size(), linux_words);
-    return text;
-}
 
 ParseOutcome parse(std::vector<const char*> args, RunSettings* settings) {
     args.insert(args.begin(), "vorlax");
