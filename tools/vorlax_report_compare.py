@@ -8,7 +8,7 @@ import statistics
 from typing import Dict, List, Optional, Sequence, Tuple
 
 from vorlax_report import Rates, Record
-from vorlax_report_text import MODES, gb_text, mb_s_text, ms_text, run_mb_s
+from vorlax_report_text import MODES, failure, gb_text, mb_s_text, ms_text, run_mb_s
 
 
 def relative_spread(values: Sequence[float]) -> Optional[float]:
@@ -30,10 +30,12 @@ def whole_rates(rates: Rates) -> List[float]:
 
 def rates_spread(mb_s: Sequence[float]) -> Optional[float]:
     """The spread of per-second rates as a share of their median: the
-    middle half, (third quartile - first) / median; None under four."""
+    middle half, (third quartile - first) / median; None under four. The
+    quartiles lie within the values (interpolated between the sorted
+    values' ranks), so that one outlier among few seconds does not set them."""
     if len(mb_s) < 4 or not statistics.median(mb_s):
         return None
-    quartiles = statistics.quantiles(mb_s, n=4)
+    quartiles = statistics.quantiles(mb_s, n=4, method="inclusive")
     return (quartiles[2] - quartiles[0]) / statistics.median(mb_s)
 
 
@@ -103,19 +105,31 @@ Figure = Tuple[str, Optional[float], Optional[float], bool, object]
 
 BLOCK_TIMES = (("median block", "median_ms"), ("99 % of blocks", "p99_ms"), ("99.9 % of blocks", "p99_9_ms"),
                ("slowest block", "max_ms"))
+# Figures set by a few blocks: the seconds' rates say nothing of their noise,
+# so only repeats (a spread of their own) could; a run has none.
+TAIL = ("p99_9_ms", "max_ms")
+
+
+def record_spread(record: Record) -> Optional[float]:
+    """The spread a run's or fill's figures are judged by: of its whole
+    seconds' rates (a fill's, each as a share of its phase); None for a sweep
+    and where there are under four."""
+    if record.kind == "run":
+        return rates_spread(whole_rates(record.rates))
+    return phase_spread(record.rates, record.data.get("phases") or []) if record.kind == "fill" else None
 
 
 def figures(record: Record) -> List[Figure]:
     data, rates = record.data, record.rates
+    spread = record_spread(record)
     if record.kind == "run":
-        spread = rates_spread(whole_rates(rates))
         latency = data.get("latency") or {}
         rows = [("MB/s", run_mb_s(record), spread, True, mb_s_text),
                 ("median MB/s of the seconds", statistics.median(rates.mb_s) if rates.mb_s else None, spread, True,
                  mb_s_text)]
-        rows += [(name, latency.get(key), spread, False, ms_text) for name, key in BLOCK_TIMES]
+        rows += [(name, latency.get(key), None if key in TAIL else spread, False, ms_text)
+                 for name, key in BLOCK_TIMES]
         return rows
-    spread = phase_spread(rates, data.get("phases") or [])
     cliff = data.get("cliff") or {}
     return [("average MB/s", data.get("average_mb_s"), spread, True, mb_s_text),
             ("median MB/s", data.get("median_mb_s"), spread, True, mb_s_text),
@@ -151,6 +165,8 @@ def apart(base: Record, other: Record, block_time: bool) -> str:
     mode (a 64 KB block takes less time than a 1024 KB one at any speed)."""
     if base.kind != "run":
         return ""
+    if failure(base) or failure(other):
+        return "a failed run"
     if (base.data["program"] == "vorlax-read") != (other.data["program"] == "vorlax-read"):
         return "a read against a write"
     if not block_time:
