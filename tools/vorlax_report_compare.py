@@ -70,20 +70,44 @@ def verdict(base: float, other: float, base_spread: Optional[float], other_sprea
     return "faster" if (change > 0) == higher_is_better else "slower"
 
 
+def time_limit(data: Dict) -> Optional[str]:
+    """A run's --seconds from its command ("none" without one), which its
+    settings do not keep; None where the record has no command as a list."""
+    command = data.get("command")
+    if not isinstance(command, list):
+        return None
+    words = [str(word) for word in command]
+    for number, word in enumerate(words):
+        if word == "--seconds" and number + 1 < len(words):
+            return words[number + 1]
+        if word.startswith("--seconds="):
+            return word.split("=", 1)[1]
+    return "none"
+
+
+def read_back(data: Dict) -> str:
+    """Whether a fill read its runs back."""
+    return "yes" if any(isinstance(run, dict) and run.get("read") for run in data.get("runs") or []) else "no"
+
+
 DIFFERING = {"run": [("program", ("program",)), ("version", ("version",)), ("mode", ("settings", "mode")),
                      ("block KB", ("settings", "block_kb")), ("threads", ("settings", "threads")),
-                     ("GB each", ("settings", "file_gb")), ("file system", ("target", "file_system")),
+                     ("GB each", ("settings", "file_gb")), ("time limit, s", time_limit), ("file system", ("target", "file_system")),
                      ("device", ("target", "device")), ("model", ("target", "model")),
                      ("kernel", ("machine", "kernel")), ("CPU", ("machine", "cpu"))],
              "fill": [("version", ("measured", "vorlax_version")), ("mode", ("settings", "mode")),
                       ("block KB", ("settings", "block_kb")), ("threads", ("settings", "threads")),
+                      ("planned GB", ("settings", "planned_gb")), ("read back", read_back),
                       ("file system", ("measured", "fs_type")), ("device", ("measured", "device")),
                       ("model", ("measured", "device_model"))]}
-DIFFERING["sweep"] = [row for row in DIFFERING["fill"] if row[1][0] == "measured"] + [
+DIFFERING["sweep"] = [row for row in DIFFERING["fill"] if isinstance(row[1], tuple) and row[1][0] == "measured"] + [
     ("GB each", ("cells", 0, "size_gb"))]  # one size a sweep: a buffered cell of 1 GB is not one of 16
 
 
-def _value(data: Dict, path: Sequence[object]):
+def _value(data: Dict, path):
+    """The value at path (keys and indexes) in data, or path(data)."""
+    if callable(path):
+        return path(data)
     for key in path:
         data = data.get(key) if isinstance(data, dict) else data[key] if isinstance(data, list) and data else None
     return data
