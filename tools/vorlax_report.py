@@ -147,13 +147,13 @@ def _check_each(items, where, fields: Dict[str, str]) -> None:
 
 
 # The keys every run record has (docs/record.schema.json's required ones);
-# some of them may be null.
+# only mb_s and stopped may be null.
 RUN_KEYS = ("record_version", "program", "version", "command", "started", "settings", "machine", "target", "notes",
             "samples", "total_mb", "seconds", "mb_s", "exit_status", "stopped", "latency")
 
 
 def _check_run(data) -> None:
-    missing = [key for key in RUN_KEYS if key not in data]
+    missing = [key for key in RUN_KEYS if key not in data or (data[key] is None and key not in ("mb_s", "stopped"))]
     if missing:
         raise RecordError("%s is missing; a run's record has %s" % (missing[0], ", ".join(RUN_KEYS)))
     for key, kinds in (("version", "text"), ("started", "text"), ("command", "list|text"), ("notes", "text|list"),
