@@ -1,13 +1,14 @@
 """What a report is made of: the records read and checked (a `--json`
 record of vorlax, vorlax-read or vorlax-mpi, a fill's fill.json, a sweep's
-results.json), the rates over time, and the envelope that bounds a long
-series. Pure Python: nothing here draws or writes."""
+results.json) and the rates over time. Pure Python: nothing here draws
+or writes."""
 
+import errno
 import json
 import math
 import os
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Sequence, Tuple
+from typing import Dict, List, Optional, Sequence
 
 from vorlax_log import ToolError
 
@@ -37,10 +38,11 @@ class Record:
     data: Dict[str, object]
     rates: Rates           # empty for a sweep
     read_rates: Rates = field(default_factory=Rates)   # a fill's read-back
+    shown_as: str = ""     # its name on the page where its file's name is not enough
 
     @property
     def name(self) -> str:
-        return os.path.basename(self.path)
+        return self.shown_as or os.path.basename(self.path)
 
 
 def _reject_constant(text: str):
@@ -76,17 +78,45 @@ def parse_text(text: str, path: str) -> Record:
     return Record(kind, path, data, rates, read_rates)
 
 
+HINTS = {errno.ENOENT: "check the path", errno.ENOTDIR: "check the path", errno.EISDIR: "give a file name, not a folder",
+         errno.EACCES: "check its permissions", errno.EPERM: "check its permissions",
+         errno.ENOSPC: "free some space on its disk", errno.EDQUOT: "free some space (over the quota)",
+         errno.EROFS: "write it to a disk that is not read-only"}
+
+
+def os_reason(error: OSError) -> str:
+    """The system's reason for error and, where there is one, what to try:
+    "No such file or directory; check the path"."""
+    reason = error.strerror or str(error)
+    return "%s; %s" % (reason, HINTS[error.errno]) if error.errno in HINTS else reason
+
+
 def load(path: str) -> Record:
+    """The Record in the file at path (UTF-8, with or without a byte-order
+    mark); RecordError naming the file and what is wrong."""
     try:
-        with open(path, encoding="utf-8") as source:
-            text = source.read()
-    except (OSError, UnicodeDecodeError) as error:
-        raise RecordError("%s: cannot read it (%s)" % (path, getattr(error, "strerror", None) or error))
+        with open(path, "rb") as source:
+            raw = source.read()
+    except OSError as error:
+        raise RecordError("%s: cannot read it: %s" % (path, os_reason(error)))
+    if not raw.strip():
+        raise RecordError("%s: the file is empty; is it the record a run was still writing?" % path)
+    try:
+        text = raw.decode("utf-8-sig")
+    except UnicodeDecodeError as error:
+        raise RecordError("%s: not a text file (byte %d is not UTF-8); is it a --json record, fill.json or "
+                          "results.json?" % (path, error.start))
     return parse_text(text, path)
 
 
 def _is_number(value) -> bool:
     return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
+
+
+def _is_amount(value) -> bool:
+    """A number a record may hold: finite and not negative (MB, seconds,
+    counts, sizes and statuses all are)."""
+    return _is_number(value) and value >= 0
 
 
 def need(data, key, kinds, where, optional=True):
@@ -97,6 +127,8 @@ def need(data, key, kinds, where, optional=True):
         if optional:
             return None
         raise RecordError("%s%s is missing" % (where, key))
+    if _is_number(value) and "number" in kinds and not _is_amount(value):
+        raise RecordError("%s%s is negative (%g)" % (where, key, value))
     tests = {"number": _is_number, "text": lambda v: isinstance(v, str), "list": lambda v: isinstance(v, list),
              "object": lambda v: isinstance(v, dict), "bool": lambda v: isinstance(v, bool)}
     if not any(tests[kind](value) for kind in kinds.split("|")):
@@ -114,7 +146,16 @@ def _check_each(items, where, fields: Dict[str, str]) -> None:
             need(item, key, kinds.rstrip("!"), "%s[%d]." % (where, number), optional=not kinds.endswith("!"))
 
 
+# The keys every run record has (docs/record.schema.json's required ones);
+# only mb_s and stopped may be null.
+RUN_KEYS = ("record_version", "program", "version", "command", "started", "settings", "machine", "target", "notes",
+            "samples", "total_mb", "seconds", "mb_s", "exit_status", "stopped", "latency")
+
+
 def _check_run(data) -> None:
+    missing = [key for key in RUN_KEYS if key not in data or (data[key] is None and key not in ("mb_s", "stopped"))]
+    if missing:
+        raise RecordError("%s is missing; a run's record has %s" % (missing[0], ", ".join(RUN_KEYS)))
     for key, kinds in (("version", "text"), ("started", "text"), ("command", "list|text"), ("notes", "text|list"),
                        ("total_mb", "number"), ("seconds", "number"), ("mb_s", "number"), ("stopped", "text"),
                        ("exit_status", "number")):
@@ -208,7 +249,7 @@ def rates_of(samples: Sequence) -> Rates:
             seconds, mb = float(sample[0]), float(sample[1])
             slowest = sample[2] if len(sample) > 2 else None
             if type(sample) is not list or type(sample[0]) not in NUMBERS or type(sample[1]) not in NUMBERS or not (
-                    math.isfinite(seconds) and math.isfinite(mb)) or not (slowest is None or _is_number(slowest)):
+                    _is_amount(seconds) and _is_amount(mb)) or not (slowest is None or _is_amount(slowest)):
                 raise ValueError
         except (TypeError, ValueError, IndexError, KeyError):
             raise RecordError("samples[%d] is not [seconds, MB(, slowest ms)]" % number)
@@ -219,31 +260,22 @@ def rates_of(samples: Sequence) -> Rates:
         rates.mb_s.append((mb - last_mb) / (seconds - last_s))
         rates.max_ms.append(None if slowest is None else float(slowest))
         last_s, last_mb = seconds, mb
+    return _join_short_end(rates)
+
+
+SHORT_END = 0.25   # a last interval under this share of the one before is joined to it
+
+
+def _join_short_end(rates: Rates) -> Rates:
+    """rates with a last interval under SHORT_END of the one before (the
+    few ms in which the threads ended after the last whole second) joined to
+    that one: its MB/s over both, its slowest block the slower of the two."""
+    seconds = [0.0] + rates.seconds
+    if len(rates.seconds) < 2 or seconds[-1] - seconds[-2] >= SHORT_END * (seconds[-2] - seconds[-3]):
+        return rates
+    gb_before = rates.gb[-3] if len(rates.gb) > 2 else 0.0
+    slowest = [value for value in rates.max_ms[-2:] if value is not None]
+    del rates.seconds[-2], rates.gb[-2], rates.mb_s[-1], rates.max_ms[-2]
+    rates.mb_s[-1] = (rates.gb[-1] - gb_before) * 1024.0 / (seconds[-1] - seconds[-3])
+    rates.max_ms[-1] = max(slowest) if slowest else None
     return rates
-
-
-def envelope(xs: Sequence[float], ys: Sequence[Optional[float]], x_low: float, x_high: float,
-             columns: int) -> List[Tuple[float, float]]:
-    """The points to draw of a series over `columns` pixel columns from
-    x_low to x_high: every point when there are no more than two a column,
-    else per column its minimum and maximum, in the order they came (at
-    most 2 * columns points). None values are left out."""
-    points = [(x, y) for x, y in zip(xs, ys) if y is not None]
-    if len(points) <= 2 * columns:
-        return points
-    width = (x_high - x_low) / columns or 1.0
-    out: List[Tuple[float, float]] = []
-    column_of = -1
-    low = high = points[0]
-    for point in points:
-        column = min(columns - 1, max(0, int((point[0] - x_low) / width)))
-        if column != column_of:
-            if column_of >= 0:
-                out += [low, high] if low[0] < high[0] else [high, low] if high[0] < low[0] else [low]
-            column_of, low, high = column, point, point
-        elif point[1] < low[1]:
-            low = point
-        elif point[1] > high[1]:
-            high = point
-    out += [low, high] if low[0] < high[0] else [high, low] if high[0] < low[0] else [low]
-    return out

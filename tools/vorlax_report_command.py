@@ -2,13 +2,18 @@
 man vorlax-report); tools/vorlax-report launches it."""
 
 import argparse
+import sys
+
+from vorlax_signals import stopped_status, stopped_text
 
 
 def parse_arguments(argv):
     parser = argparse.ArgumentParser(
         prog="vorlax-report",
         description="Turns records of VORLAX runs into one HTML file that needs nothing else: each run, fill and "
-                    "sweep with its charts, settings and machine, and a comparison of records of one kind.")
+                    "sweep with its charts, settings and machine, and a comparison of records of one kind.",
+        epilog="exit status: 0 the page was written, 1 it could not be written, 2 a wrong command line, a record "
+               "that cannot be read or shown, or -o naming a record; 130 Ctrl-C, 143 SIGTERM (no page written)")
     parser.add_argument("records", nargs="+", metavar="RECORD",
                         help="a --json record of vorlax, vorlax-read or vorlax-mpi, a fill.json or a results.json")
     parser.add_argument("-o", "--output", default="report.html", metavar="HTML",
@@ -18,9 +23,13 @@ def parse_arguments(argv):
 
 
 def main(argv, tool_folder):
-    arguments = parse_arguments(argv)
-    from vorlax_report_html import write_report
-    count = write_report(arguments.records, arguments.output, arguments.title)
+    try:
+        arguments = parse_arguments(argv)
+        from vorlax_report_html import write_report
+        count = write_report(arguments.records, arguments.output, arguments.title)
+    except KeyboardInterrupt:
+        print("vorlax-report: %s; no page written" % stopped_text(), file=sys.stderr)
+        return stopped_status()
     print("%s: %d record%s" % (arguments.output, count, "" if count == 1 else "s"))
     return 0
 

@@ -8,7 +8,7 @@ import statistics
 from typing import Dict, List, Optional, Sequence, Tuple
 
 from vorlax_report import Rates, Record
-from vorlax_report_text import MODES, gb_text, mb_s_text, ms_text, run_mb_s
+from vorlax_report_text import MODES, failure, gb_text, mb_s_text, ms_text, run_mb_s
 
 
 def relative_spread(values: Sequence[float]) -> Optional[float]:
@@ -30,10 +30,12 @@ def whole_rates(rates: Rates) -> List[float]:
 
 def rates_spread(mb_s: Sequence[float]) -> Optional[float]:
     """The spread of per-second rates as a share of their median: the
-    middle half, (third quartile - first) / median; None under four."""
+    middle half, (third quartile - first) / median; None under four. The
+    quartiles lie within the values (interpolated between the sorted
+    values' ranks), so that one outlier among few seconds does not set them."""
     if len(mb_s) < 4 or not statistics.median(mb_s):
         return None
-    quartiles = statistics.quantiles(mb_s, n=4)
+    quartiles = statistics.quantiles(mb_s, n=4, method="inclusive")
     return (quartiles[2] - quartiles[0]) / statistics.median(mb_s)
 
 
@@ -68,20 +70,44 @@ def verdict(base: float, other: float, base_spread: Optional[float], other_sprea
     return "faster" if (change > 0) == higher_is_better else "slower"
 
 
+def time_limit(data: Dict) -> Optional[str]:
+    """A run's --seconds from its command ("none" without one), which its
+    settings do not keep; None where the record has no command as a list."""
+    command = data.get("command")
+    if not isinstance(command, list):
+        return None
+    words = [str(word) for word in command]
+    for number, word in enumerate(words):
+        if word == "--seconds" and number + 1 < len(words):
+            return words[number + 1]
+        if word.startswith("--seconds="):
+            return word.split("=", 1)[1]
+    return "none"
+
+
+def read_back(data: Dict) -> str:
+    """Whether a fill read its runs back."""
+    return "yes" if any(isinstance(run, dict) and run.get("read") for run in data.get("runs") or []) else "no"
+
+
 DIFFERING = {"run": [("program", ("program",)), ("version", ("version",)), ("mode", ("settings", "mode")),
                      ("block KB", ("settings", "block_kb")), ("threads", ("settings", "threads")),
-                     ("GB each", ("settings", "file_gb")), ("file system", ("target", "file_system")),
+                     ("GB each", ("settings", "file_gb")), ("time limit, s", time_limit), ("file system", ("target", "file_system")),
                      ("device", ("target", "device")), ("model", ("target", "model")),
                      ("kernel", ("machine", "kernel")), ("CPU", ("machine", "cpu"))],
              "fill": [("version", ("measured", "vorlax_version")), ("mode", ("settings", "mode")),
                       ("block KB", ("settings", "block_kb")), ("threads", ("settings", "threads")),
+                      ("planned GB", ("settings", "planned_gb")), ("read back", read_back),
                       ("file system", ("measured", "fs_type")), ("device", ("measured", "device")),
                       ("model", ("measured", "device_model"))]}
-DIFFERING["sweep"] = [row for row in DIFFERING["fill"] if row[1][0] == "measured"] + [
+DIFFERING["sweep"] = [row for row in DIFFERING["fill"] if isinstance(row[1], tuple) and row[1][0] == "measured"] + [
     ("GB each", ("cells", 0, "size_gb"))]  # one size a sweep: a buffered cell of 1 GB is not one of 16
 
 
-def _value(data: Dict, path: Sequence[object]):
+def _value(data: Dict, path):
+    """The value at path (keys and indexes) in data, or path(data)."""
+    if callable(path):
+        return path(data)
     for key in path:
         data = data.get(key) if isinstance(data, dict) else data[key] if isinstance(data, list) and data else None
     return data
@@ -103,19 +129,31 @@ Figure = Tuple[str, Optional[float], Optional[float], bool, object]
 
 BLOCK_TIMES = (("median block", "median_ms"), ("99 % of blocks", "p99_ms"), ("99.9 % of blocks", "p99_9_ms"),
                ("slowest block", "max_ms"))
+# Figures set by a few blocks: the seconds' rates say nothing of their noise,
+# so only repeats (a spread of their own) could; a run has none.
+TAIL = ("p99_9_ms", "max_ms")
+
+
+def record_spread(record: Record) -> Optional[float]:
+    """The spread a run's or fill's figures are judged by: of its whole
+    seconds' rates (a fill's, each as a share of its phase); None for a sweep
+    and where there are under four."""
+    if record.kind == "run":
+        return rates_spread(whole_rates(record.rates))
+    return phase_spread(record.rates, record.data.get("phases") or []) if record.kind == "fill" else None
 
 
 def figures(record: Record) -> List[Figure]:
     data, rates = record.data, record.rates
+    spread = record_spread(record)
     if record.kind == "run":
-        spread = rates_spread(whole_rates(rates))
         latency = data.get("latency") or {}
         rows = [("MB/s", run_mb_s(record), spread, True, mb_s_text),
                 ("median MB/s of the seconds", statistics.median(rates.mb_s) if rates.mb_s else None, spread, True,
                  mb_s_text)]
-        rows += [(name, latency.get(key), spread, False, ms_text) for name, key in BLOCK_TIMES]
+        rows += [(name, latency.get(key), None if key in TAIL else spread, False, ms_text)
+                 for name, key in BLOCK_TIMES]
         return rows
-    spread = phase_spread(rates, data.get("phases") or [])
     cliff = data.get("cliff") or {}
     return [("average MB/s", data.get("average_mb_s"), spread, True, mb_s_text),
             ("median MB/s", data.get("median_mb_s"), spread, True, mb_s_text),
@@ -151,6 +189,8 @@ def apart(base: Record, other: Record, block_time: bool) -> str:
     mode (a 64 KB block takes less time than a 1024 KB one at any speed)."""
     if base.kind != "run":
         return ""
+    if failure(base) or failure(other):
+        return "a failed run"
     if (base.data["program"] == "vorlax-read") != (other.data["program"] == "vorlax-read"):
         return "a read against a write"
     if not block_time:

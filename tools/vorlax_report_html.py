@@ -3,12 +3,14 @@ SVG, no script and a policy that lets it load nothing. Every text from a
 record is escaped here or in vorlax_report_svg."""
 
 import bisect
+import sys
 from html import escape
 from typing import List, Optional, Sequence
 
 from vorlax_log import ToolError
-from vorlax_report import Record, RecordError, dip_slowest_ms, load
-from vorlax_report_compare import comparison, differing
+from vorlax_report import Record, RecordError, dip_slowest_ms, load, os_reason
+from vorlax_report_paths import check_output, repeated, short_names
+from vorlax_report_compare import comparison, differing, record_spread
 from vorlax_report_svg import block_chart, nice_ticks, time_chart
 from vorlax_report_text import gb_text, headline, mb_s_text, ms_text, notes_of, plural, settings_rows, sweep_latency
 from vorlax_signals import write_whole
@@ -191,9 +193,19 @@ def _sweep_body(record: Record) -> List[str]:
             block_chart(_sweep_lines([record]))]
 
 
+def spread_text(spread: Optional[float]) -> str:
+    """The sentence that gives a record's spread, the noise its verdicts allow."""
+    if spread is None:
+        return "Spread of its per-second rates: none known (under four whole seconds)."
+    return "Spread of its per-second rates (the middle half, third quartile \u2212 first, over the median): %.1f %%." \
+        % (100 * spread)
+
+
 def record_section(record: Record, number: int) -> str:
     out = ['<section id="r%d">' % number, "<h2>%s</h2>" % escape(record.name),
            '<p class="headline">%s</p>' % escape(headline(record))]
+    if record.kind != "sweep":
+        out.append("<p>%s</p>" % spread_text(record_spread(record)))
     if record.kind == "run":
         out.append(time_chart([("MB/s", record.rates.seconds, record.rates.mb_s)], "seconds", "MB/s",
                               label="MB/s over the run"))
@@ -232,18 +244,24 @@ def comparison_section(records: Sequence[Record]) -> str:
     out += [text, "<p>A verdict is &ldquo;faster&rdquo; or &ldquo;slower&rdquo; only where the ratio is further "
             "from 1 than the runs' own spread: of their repeats, else the middle half of their per-second rates; "
             "otherwise &ldquo;within the noise&rdquo;; &ldquo;no spread known&rdquo; where a record has no spread (no "
-            "repeats, under four whole seconds). Block times are compared only at one block size and mode, and a "
+            "repeats, under four whole seconds). The 99.9 % and slowest block are set by a few blocks: the per-second rates "
+            "say nothing of their noise, so they get a verdict only from repeats, which a run has not (&ldquo;no "
+            "spread known&rdquo;); the median and 99 % block, set by many, are judged by the rates' spread. A failed "
+            "run is not compared. Block times are compared only at one block size and mode, and a "
             "read not with a write: the cell says why it is not.</p>", "</section>"]
     return "\n".join(out)
 
 
-def page(records: Sequence[Record], title: str, made_by: str) -> str:
-    """The whole page: the comparisons of records of one kind, then each record."""
+def page(records: Sequence[Record], title: str, made_by: str, twice: Sequence = ()) -> str:
+    """The whole page: the records given twice (twice: pairs of paths), the
+    comparisons of records of one kind, then each record."""
     parts = ['<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">',
              '<meta http-equiv="Content-Security-Policy" content="%s">' % POLICY,
              '<meta name="viewport" content="width=device-width, initial-scale=1">',
              "<title>%s</title>\n<style>%s</style>\n</head>\n<body>" % (escape(title), STYLE),
              "<h1>%s</h1>" % escape(title)]
+    parts += ["<p><b>%s and %s are the same record twice</b>: its figures are compared with themselves.</p>"
+              % (escape(first), escape(again)) for first, again in twice]
     for kind in ("run", "fill", "sweep"):
         same = [record for record in records if record.kind == kind]
         if len(same) > 1:
@@ -256,11 +274,21 @@ def page(records: Sequence[Record], title: str, made_by: str) -> str:
 def write_report(paths: Sequence[str], output: str, title: Optional[str] = None) -> int:
     """Reads the records at paths and writes their page to output, whole or
     not at all; returns how many records it shows. RecordError for a record
-    that cannot be shown, ToolError for a page that cannot be written."""
+    that cannot be shown, ToolError for a page that cannot be written or
+    would overwrite a record. A record given twice is shown twice and said
+    so on stderr and on the page."""
+    check_output(output, paths)
     records = [load(path) for path in paths]
+    twice = repeated(paths)
+    for record, name in zip(records, short_names(paths)):
+        record.shown_as = name
+    for first, again in twice:
+        print("vorlax-report: %s and %s are the same record twice; it is compared with itself" % (first, again),
+              file=sys.stderr)
     title = title or "VORLAX report: %s" % ", ".join(record.name for record in records)
     try:
-        text = page(records, title, "made by vorlax-report from %s" % ", ".join(record.path for record in records))
+        text = page(records, title, "made by vorlax-report from %s" % ", ".join(record.path for record in records),
+                    twice)
     except (ArithmeticError, LookupError, TypeError, ValueError) as error:
         # The checks on reading let only what the page shows through; this is the net under them.
         raise RecordError("%s: a record holds what the page cannot show (%s: %s)" % (
@@ -268,5 +296,5 @@ def write_report(paths: Sequence[str], output: str, title: Optional[str] = None)
     try:
         write_whole(output, text)
     except OSError as error:
-        raise ToolError("cannot write %s: %s; is its folder there and writable?" % (output, error.strerror or error))
+        raise ToolError("cannot write %s: %s" % (output, os_reason(error)))
     return len(records)

@@ -7,7 +7,33 @@ import math
 from html import escape
 from typing import List, Optional, Sequence, Tuple
 
-from vorlax_report import envelope
+
+def envelope(xs: Sequence[float], ys: Sequence[Optional[float]], x_low: float, x_high: float,
+             columns: int) -> List[Tuple[float, float]]:
+    """The points to draw of a series over `columns` pixel columns from
+    x_low to x_high: every point when there are no more than two a column,
+    else per column its minimum and maximum, in the order they came (at
+    most 2 * columns points). None values are left out."""
+    points = [(x, y) for x, y in zip(xs, ys) if y is not None]
+    if len(points) <= 2 * columns:
+        return points
+    width = (x_high - x_low) / columns or 1.0
+    out: List[Tuple[float, float]] = []
+    column_of = -1
+    low = high = points[0]
+    for point in points:
+        column = min(columns - 1, max(0, int((point[0] - x_low) / width)))
+        if column != column_of:
+            if column_of >= 0:
+                out += [low, high] if low[0] < high[0] else [high, low] if high[0] < low[0] else [low]
+            column_of, low, high = column, point, point
+        elif point[1] < low[1]:
+            low = point
+        elif point[1] > high[1]:
+            high = point
+    out += [low, high] if low[0] < high[0] else [high, low] if high[0] < low[0] else [low]
+    return out
+
 
 COLOURS = ["#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e", "#17becf", "#8c564b", "#e377c2"]
 WIDTH, LEFT, RIGHT, TOP, BOTTOM = 960, 70, 16, 40, 42

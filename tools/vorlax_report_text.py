@@ -12,8 +12,9 @@ MODES = {"U": "unbuffered", "B": "buffered"}
 
 
 def mb_s_text(value: Optional[float]) -> str:
-    """"3,412 MB/s"; "" for none."""
-    return "" if value is None else "{:,.0f} MB/s".format(value)
+    """"3,412 MB/s", cut to whole MB/s as vorlax prints them (3412.9 is
+    3,412); "" for none."""
+    return "" if value is None else "{:,d} MB/s".format(int(value))
 
 
 def ms_text(value: Optional[float]) -> str:
@@ -66,6 +67,8 @@ def headline(record: Record) -> str:
                                                                  ms_text(latency.get("max_ms")))
         if data.get("stopped"):
             text += " (stopped: %s)" % data["stopped"]
+        if failure(record):
+            text += " (failed: %s)" % failure(record)
         return text
     measured = data.get("measured") or {}
     where = _where(measured.get("fs_type"), measured.get("device"), measured.get("device_model"))
@@ -86,6 +89,24 @@ def headline(record: Record) -> str:
     if best and best.get("write_median_mbps") is not None:
         text += "; the fastest write %s at %s" % (mb_s_text(best["write_median_mbps"]), _what(best))
     return text
+
+
+def failure(record: Record) -> str:
+    """How a run failed: "thread 0, write failed after 267 blocks" (each
+    thread that did not complete, "rank 1 thread 0" under vorlax-mpi), else
+    "exit status 1" when the program said so; "" for a run that did not
+    fail (a stopped one did not) and for fills and sweeps."""
+    data = record.data
+    if record.kind != "run" or data.get("stopped"):
+        return ""
+    threads = [("thread %s" % t.get("index"), t) for t in data.get("threads") or []]
+    for number, rank in enumerate(data.get("ranks") or []):
+        threads += [("rank %s thread %s" % (rank.get("rank", number), t.get("index")), t) for t in rank["threads"]]
+    failed = ["%s, %s after %s" % (name, str(t["result"]).replace("_", " "), plural(int(t.get("blocks") or 0), "block"))
+              for name, t in threads if t.get("result") not in (None, "completed")]
+    if failed:
+        return "; ".join(failed)
+    return "exit status %d" % data["exit_status"] if data.get("exit_status") else ""
 
 
 def run_mb_s(record: Record) -> Optional[float]:

@@ -21,8 +21,16 @@ def _stop(signal_number, frame):
     raise KeyboardInterrupt
 
 
+def _unraisable(report, default=sys.unraisablehook) -> None:
+    """A stop raised where Python cannot pass it on (a callback during an
+    import) is no fault to report: run_tool() ends on it all the same."""
+    if not issubclass(report.exc_type, KeyboardInterrupt):
+        default(report)
+
+
 def catch_stops() -> None:
     """From now on Ctrl-C and SIGTERM raise KeyboardInterrupt."""
+    sys.unraisablehook = _unraisable
     signal.signal(signal.SIGINT, _stop)
     signal.signal(signal.SIGTERM, _stop)
 
@@ -73,7 +81,7 @@ def write_whole(path: str, text: str) -> None:
         with open(temporary, "w", encoding="utf-8") as out:
             out.write(text)
         os.replace(temporary, path)
-    except OSError:
+    except BaseException:  # a failed write, or a stop during it
         if os.path.exists(temporary):
             os.remove(temporary)
         raise
@@ -82,12 +90,22 @@ def write_whole(path: str, text: str) -> None:
 def run_tool(program: str, main, argv) -> int:
     """main(argv)'s exit status, with the stops caught: a ToolError as
     "program: reason" on stderr and its exit_status (1 unless it has one),
-    Ctrl-C 130, SIGTERM 143."""
+    Ctrl-C 130 and SIGTERM 143 with one line that says so where main did
+    not catch the stop itself (or Python dropped it: raised in a callback).
+    Once main has ended, the stops are ignored."""
     catch_stops()
     try:
-        return main(argv)
-    except ToolError as error:
-        print("%s: %s" % (program, error), file=sys.stderr)
-        return getattr(error, "exit_status", 1)
+        try:
+            status = main(argv)
+        except ToolError as error:
+            print("%s: %s" % (program, error), file=sys.stderr)
+            status = getattr(error, "exit_status", 1)
     except KeyboardInterrupt:
+        ignore_stops()
+        print("%s: %s; stopped" % (program, stopped_text()), file=sys.stderr)
         return stopped_status()
+    ignore_stops()
+    if _stopped_by and status not in (130, 143):
+        print("%s: %s; stopped" % (program, stopped_text()), file=sys.stderr)
+        return stopped_status()
+    return status

@@ -66,9 +66,9 @@ else
     echo "--- this vorlax writes no --json record: the run pages use tests/tools/report_records.py's records"
     run_a="$scratch/run.json" run_b="$scratch/run-b.json"
 fi
-# The headline figure of a record: its MB/s as the page writes it.
+# The headline figure of a record: its MB/s as the page writes it (cut, as vorlax prints it).
 figure() {
-    /usr/bin/python3 -c 'import json, sys; print("{:,.0f} MB/s".format(json.load(open(sys.argv[1]))["mb_s"]))' "$1"
+    /usr/bin/python3 -c 'import json, sys; print("{:,d} MB/s".format(int(json.load(open(sys.argv[1]))["mb_s"])))' "$1"
 }
 
 "$report" "$run_a" -o "$scratch/run.html" >/dev/null

@@ -9,9 +9,10 @@ import unittest
 
 import support
 from report_records import fill_document, run_record, sweep_document, write_all
-from vorlax_report import RecordError, envelope, parse_text
+from vorlax_report import RecordError, parse_text
 from vorlax_report_compare import comparison, differing, rates_spread, relative_spread, verdict
 from vorlax_report_html import page
+from vorlax_report_svg import envelope
 
 EXAMPLE = os.path.join(support.ROOT, "tests", "tools", "data", "record-vorlax.json")
 SCHEMA = os.path.join(support.ROOT, "docs", "record.schema.json")
