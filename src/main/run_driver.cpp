@@ -8,7 +8,6 @@
 #include "output/output.h"
 #include "test_file/test_file.h"
 #include "worker/worker_messages.h"
-#include "writer_thread/writer_thread.h"
 
 namespace {
 
@@ -17,9 +16,9 @@ namespace {
 void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int error) {
     const WorkerLayout layout = worker_layout(job);
     print_stderr_line(thread_start_failure_line(layout, program.worker_role, error) + "\n");
-    // It passes the start gate, and a writer's hook hears of it, as of any
-    // worker that never reached its loop, so that nothing waits for it.
-    writer_stopped_before_start(layout, WriterResult::not_started, error);
+    // It passes the start gate, and the hook hears of it, as of any worker
+    // that never reached its loop, so that nothing waits for it.
+    worker_stopped_before_start(layout, thread_not_started_words, error);
     job.counters->slots[job.thread_index].result = "not_started";
     job.counters->slots[job.thread_index].reason = thread_start_failure_line(layout, program.worker_role, error);
     job.counters->failed_threads.fetch_add(1);

@@ -244,13 +244,13 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     MpiWriters writers;
     StartGate gate;
     gate.open = signal_create();
-    const WriterHook hook = mpi_writer_hook(&writers, settings.thread_count, settings.buffered);
+    const WorkerHook hook = mpi_writer_hook(&writers, settings.thread_count, settings.buffered);
     const std::string message_head =
         std::string(program.name) + ": rank " + std::to_string(run->rank) + " (" + host + "): ";
     WorkerJob model{0, nullptr, nullptr};
     model.options.message_head = message_head.c_str();
     model.options.print_completion = false;
-    model.options.writer_hook = &hook;
+    model.options.hook = &hook;
     model.options.gate = &gate;
     std::vector<WorkerJob> jobs;
     Stonewall stonewall;
