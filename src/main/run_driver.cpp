@@ -93,8 +93,8 @@ std::string stop_line(const char* program, StopReason reason, uint64_t total_kb,
                         : reason == StopReason::deadline ? "at its time limit"
                                                          : "by Ctrl-C";
     std::string first, last;
-    test_file_name(settings.path_prefix, 0, SIZE_MAX, &first);
-    test_file_name(settings.path_prefix, settings.thread_count - 1, SIZE_MAX, &last);
+    test_file_name(settings.path_prefix.c_str(), 0, SIZE_MAX, &first);
+    test_file_name(settings.path_prefix.c_str(), settings.thread_count - 1, SIZE_MAX, &last);
     const std::string files = settings.thread_count == 1 ? first : first + " to " + last;
     const std::string stuck =
         stuck_threads <= 0 ? std::string()
@@ -142,11 +142,12 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     print_banner(run_settings, program.activity);
     if (program.print_notes) program.print_notes(run_settings);
 
-    run_counters.all_done = signal_create();
+    const OwnedSignal all_done, gate_open;
+    run_counters.all_done = all_done.signal;
     // Lines on stderr about a worker are headed by the program's own name.
     const std::string message_head = std::string(program.name) + ": ";
     StartGate gate;
-    gate.open = signal_create();
+    gate.open = gate_open.signal;
     WorkerJob model{};
     model.options.message_head = message_head.c_str();
     model.options.gate = &gate;
@@ -189,8 +190,6 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     if (stuck > 0) std::_Exit(recorded(stop_exit_status(stop) >= 0 ? stop_exit_status(stop) : 1));
 
     for (ThreadHandle thread : started) thread_join(thread);
-    signal_destroy(gate.open);
-    signal_destroy(run_counters.all_done);
     return recorded(stop_exit_status(stop) >= 0 ? stop_exit_status(stop)
                     : run_counters.failed_threads.load() == 0 ? 0 : 1);
 }

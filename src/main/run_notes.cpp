@@ -30,12 +30,12 @@ RunNoteFacts folder_note_facts(const char* program, const RunSettings& settings)
     RunNoteFacts facts;
     facts.program = program;
     facts.buffered = settings.buffered;
-    facts.folder = prefix_folder(settings.path_prefix);
+    facts.folder = prefix_folder(settings.path_prefix.c_str());
     facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
     facts.compression = folder_compression(facts.folder.c_str());
     facts.prefix = settings.path_prefix;
     const char last = facts.prefix.empty() ? '/' : facts.prefix.back();
-    facts.prefix_is_folder = last != '/' && last != '\\' && path_is_folder(settings.path_prefix);
+    facts.prefix_is_folder = last != '/' && last != '\\' && path_is_folder(settings.path_prefix.c_str());
     return facts;
 }
 
@@ -60,7 +60,7 @@ RunNoteFacts write_note_facts(const char* program, const RunSettings& settings) 
         std::string name;
         int error = 0;
         uint64_t bytes = 0;
-        if (!test_file_name(settings.path_prefix, index, platform_max_path_bytes, &name)) continue;
+        if (!test_file_name(settings.path_prefix.c_str(), index, platform_max_path_bytes, &name)) continue;
         FileHandle file = file_open_read(name.c_str(), true, &error, nullptr);
         if (file == invalid_file && platform_not_a_file_kind(error)) continue;
         facts.total_bytes += facts.file_bytes;

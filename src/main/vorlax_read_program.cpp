@@ -33,7 +33,7 @@ void drop_caches_and_note(const RunSettings& settings) {
     for (uint32_t index = 0; index < settings.thread_count; ++index) {
         std::string name;
         int error = 0;
-        if (!test_file_name(settings.path_prefix, index, platform_max_path_bytes, &name)) continue;
+        if (!test_file_name(settings.path_prefix.c_str(), index, platform_max_path_bytes, &name)) continue;
         if (!file_drop_cached_pages(name.c_str(), &error)) {
             // Noted only for a file its reader will read (through a link, for
             // one); of the others the reader says why it cannot read them.

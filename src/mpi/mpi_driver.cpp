@@ -216,8 +216,8 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
                              run->rank == 0 ? ArgumentNotes::print : ArgumentNotes::silent))
         return exit_status;
     if (argc > path_index) settings.path_prefix = argv[path_index];
-    const std::string prefix = rank_prefix(settings.path_prefix, host, static_cast<uint32_t>(run->rank));
-    settings.path_prefix = prefix.c_str();
+    settings.path_prefix = rank_prefix(settings.path_prefix, host, static_cast<uint32_t>(run->rank));
+    const std::string& prefix = settings.path_prefix;
     const int long_rank = first_rank_with_long_names(prefix, run->rank);
     if (long_rank >= 0) {
         if (run->rank == 0)
@@ -238,12 +238,13 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     print_all_notes(rank_notes(program, facts), hosts, run->rank);
 
     RunCounters counters;
-    counters.all_done = signal_create();
+    const OwnedSignal all_done, gate_open;
+    counters.all_done = all_done.signal;
     const std::unique_ptr<BlockTimes[]> times = give_block_times(settings, &counters);
     run->timed = times != nullptr;
     MpiWriters writers;
     StartGate gate;
-    gate.open = signal_create();
+    gate.open = gate_open.signal;
     const WorkerHook hook = mpi_writer_hook(&writers, settings.thread_count, settings.buffered);
     const std::string message_head =
         std::string(program.name) + ": rank " + std::to_string(run->rank) + " (" + host + "): ";
@@ -283,8 +284,6 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     if (gathered.merged && settings.latency)
         latency_lines = format_latency_line(*gathered.merged, true) + format_stall_line(*gathered.merged, true);
     const bool fell_short = report_run(run, settings, row, writers.outcomes, latency_lines, &record);
-    signal_destroy(gate.open);
-    signal_destroy(counters.all_done);
     int status = fell_short ? 1 : 0;
     if (run->rank == 0) {
         record.ranks = std::move(gathered.ranks);

@@ -7,7 +7,7 @@
 
 struct RunSettings {
     bool buffered = false;        // through the file cache (B) or bypassing it
-    const char* path_prefix = nullptr;  // borrowed from the command line or a constant
+    std::string path_prefix;      // the test files' names before their number
     uint32_t buffer_kb = 64;      // block size, 1 to 32768
     uint32_t thread_count = 1;    // writer threads, 1 to 99
     uint32_t max_gb = 1;          // file size per thread, 1 to 63

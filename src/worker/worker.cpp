@@ -8,7 +8,7 @@ WorkerLayout worker_layout(const WorkerJob& job) {
     WorkerLayout layout{job.thread_index, std::string(), test_file_block_count(settings.max_gb, settings.buffer_kb),
                         settings.buffer_kb, settings.buffered, settings.max_gb, job.options};
     // The prefix was checked against the limit before any thread started.
-    if (!test_file_name(settings.path_prefix, job.thread_index, platform_max_path_bytes, &layout.name))
+    if (!test_file_name(settings.path_prefix.c_str(), job.thread_index, platform_max_path_bytes, &layout.name))
         layout.name.clear();
     return layout;
 }
