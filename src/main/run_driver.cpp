@@ -140,7 +140,11 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     RunRecord record = begin_record(program.name, argc, argv, run_settings);
     std::unique_ptr<BlockTimes[]> times = give_block_times(run_settings, &run_counters);
     print_banner(run_settings, program.activity);
-    if (program.print_notes) program.print_notes(run_settings);
+    if (program.note_facts) {
+        RunNoteFacts facts = program.note_facts(program.name, run_settings);
+        if (program.prepare_files) program.prepare_files(run_settings, &facts);
+        print_stderr_lines(run_notes(facts));
+    }
 
     const OwnedSignal all_done, gate_open;
     run_counters.all_done = all_done.signal;

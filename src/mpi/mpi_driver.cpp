@@ -11,7 +11,7 @@
 #include "main/run_driver.h"
 #include "main/run_record.h"
 #include "mpi/mpi_monitor.h"
-#include "main/run_notes.h"
+#include "notes/note_facts.h"
 #include "mpi/mpi_names.h"
 #include "mpi/mpi_notes.h"
 #include "mpi/mpi_stonewall.h"

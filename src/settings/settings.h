@@ -187,12 +187,3 @@ std::string format_help(const HelpText& help);
 // *settings is only meaningful for run.
 ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings, bool writing = true);
 
-// One note line (ending in '\n') for each argument of a run that is replaced
-// or read only in part, in argument order, each headed "<program>: note: ":
-// a mode other than B, b, U or u; a number without digits (the default
-// stays), out of range (what is used instead), or followed by other
-// characters (what was read). Plain B, b, U, u and numbers in range give
-// none, and so does any argument count but 1 to 5. activity ("writing")
-// says what the mode does. Pure.
-std::vector<std::string> argument_notes(int argc, const char* const* argv, const char* program,
-                                        const char* activity);

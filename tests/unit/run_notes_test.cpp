@@ -1,4 +1,5 @@
-#include "main/run_notes.h"
+#include "notes/note_facts.h"
+#include "test_file/test_file.h"
 
 #include <gtest/gtest.h>
 

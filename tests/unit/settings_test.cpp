@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "notes/notes.h"
 #include "output/output.h"
 #include "platform/platform.h"
 #include "help_words.h"
