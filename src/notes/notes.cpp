@@ -28,8 +28,6 @@ std::string compression_note(const std::string& head, const RunNoteFacts& facts)
 
 }  // namespace
 
-std::string note_head(const std::string& program) { return program + ": note: "; }
-
 std::string memory_refusal_line(const RunNoteFacts& facts) {
     if (!facts.memory_backed || facts.memory_room_bytes == 0 || facts.file_bytes == 0) return std::string();
     const uint64_t room = facts.memory_room_bytes + facts.reused_bytes;

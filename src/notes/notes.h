@@ -45,7 +45,7 @@ struct RunNoteFacts {
 };
 
 // "<program>: note: ", which heads every note.
-std::string note_head(const std::string& program);
+inline std::string note_head(const std::string& program) { return program + ": note: "; }
 
 // The note lines (each ending in '\n') for a run, in the order to print:
 // - a memory-backed folder, either mode: the figures are memory speed;
