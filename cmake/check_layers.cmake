@@ -17,6 +17,7 @@ set(VORLAX_LAYERS
   output          1
   latency         1
   record          1
+  notes           1
   worker          2
   writer_thread   2
   reader_thread   2

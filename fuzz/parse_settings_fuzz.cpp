@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "notes/notes.h"
 #include "output/output.h"
 #include "settings/settings.h"
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "notes/notes.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 
@@ -16,10 +17,14 @@ struct ProgramInfo {
     const char* progress_verb;  // "written": in the progress lines
     const char* worker_role;    // "writer": names a thread that cannot start
     ThreadRoutine worker;       // the thread routine; its argument is a WorkerJob
-    // Runs after the banner, before any worker starts: prints the notes on
-    // stderr that this run's figures call for, after readying the files
-    // they depend on (the readers drop cached pages here); may be null.
-    void (*print_notes)(const RunSettings& settings);
+    // Runs after the banner, before any worker starts: the facts this
+    // run's notes are made from (note_facts.h), each note headed by
+    // program; may be null: no notes.
+    RunNoteFacts (*note_facts)(const char* program, const RunSettings& settings);
+    // Then, before the notes are said: readies the test files (vorlax-read
+    // writes out and drops their cached pages) and notes in *facts what
+    // came of it; may be null.
+    void (*prepare_files)(const RunSettings& settings, RunNoteFacts* facts);
     // A run that counted any block ends with a progress line, even when every
     // worker ended before the monitor's first look (vorlax-read's rule).
     bool last_line_if_counted = false;

@@ -8,7 +8,6 @@
 #include "output/output.h"
 #include "test_file/test_file.h"
 #include "worker/worker_messages.h"
-#include "writer_thread/writer_thread.h"
 
 namespace {
 
@@ -17,9 +16,9 @@ namespace {
 void count_out_unstarted(const ProgramInfo& program, const WorkerJob& job, int error) {
     const WorkerLayout layout = worker_layout(job);
     print_stderr_line(thread_start_failure_line(layout, program.worker_role, error) + "\n");
-    // It passes the start gate, and a writer's hook hears of it, as of any
-    // worker that never reached its loop, so that nothing waits for it.
-    writer_stopped_before_start(layout, WriterResult::not_started, error);
+    // It passes the start gate, and the hook hears of it, as of any worker
+    // that never reached its loop, so that nothing waits for it.
+    worker_stopped_before_start(layout, thread_not_started_words, error);
     job.counters->slots[job.thread_index].result = "not_started";
     job.counters->slots[job.thread_index].reason = thread_start_failure_line(layout, program.worker_role, error);
     job.counters->failed_threads.fetch_add(1);
@@ -94,8 +93,8 @@ std::string stop_line(const char* program, StopReason reason, uint64_t total_kb,
                         : reason == StopReason::deadline ? "at its time limit"
                                                          : "by Ctrl-C";
     std::string first, last;
-    test_file_name(settings.path_prefix, 0, SIZE_MAX, &first);
-    test_file_name(settings.path_prefix, settings.thread_count - 1, SIZE_MAX, &last);
+    test_file_name(settings.path_prefix.c_str(), 0, SIZE_MAX, &first);
+    test_file_name(settings.path_prefix.c_str(), settings.thread_count - 1, SIZE_MAX, &last);
     const std::string files = settings.thread_count == 1 ? first : first + " to " + last;
     const std::string stuck =
         stuck_threads <= 0 ? std::string()
@@ -141,13 +140,18 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     RunRecord record = begin_record(program.name, argc, argv, run_settings);
     std::unique_ptr<BlockTimes[]> times = give_block_times(run_settings, &run_counters);
     print_banner(run_settings, program.activity);
-    if (program.print_notes) program.print_notes(run_settings);
+    if (program.note_facts) {
+        RunNoteFacts facts = program.note_facts(program.name, run_settings);
+        if (program.prepare_files) program.prepare_files(run_settings, &facts);
+        print_stderr_lines(run_notes(facts));
+    }
 
-    run_counters.all_done = signal_create();
+    const OwnedSignal all_done, gate_open;
+    run_counters.all_done = all_done.signal;
     // Lines on stderr about a worker are headed by the program's own name.
     const std::string message_head = std::string(program.name) + ": ";
     StartGate gate;
-    gate.open = signal_create();
+    gate.open = gate_open.signal;
     WorkerJob model{};
     model.options.message_head = message_head.c_str();
     model.options.gate = &gate;
@@ -190,8 +194,6 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     if (stuck > 0) std::_Exit(recorded(stop_exit_status(stop) >= 0 ? stop_exit_status(stop) : 1));
 
     for (ThreadHandle thread : started) thread_join(thread);
-    signal_destroy(gate.open);
-    signal_destroy(run_counters.all_done);
     return recorded(stop_exit_status(stop) >= 0 ? stop_exit_status(stop)
                     : run_counters.failed_threads.load() == 0 ? 0 : 1);
 }

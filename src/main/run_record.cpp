@@ -36,7 +36,7 @@ RunRecord begin_record(const char* program, int argc, const char* const* argv, c
     record.stall_ms = settings.stall_ms;
     if (settings.json_path) {
         record.machine = machine_facts();
-        record.target = target_facts(prefix_folder(settings.path_prefix).c_str());
+        record.target = target_facts(prefix_folder(settings.path_prefix.c_str()).c_str());
     }
     return record;
 }

@@ -4,9 +4,10 @@
 
 #include <cstdio>
 
-#include "main/run_notes.h"
+#include "notes/note_facts.h"
 #include "output/output.h"
 #include "reader_thread/reader_thread.h"
+#include "worker/worker.h"
 #include "test_file/test_file.h"
 #include "version.h"
 
@@ -21,44 +22,44 @@ const HelpText read_help = {vorlax_read_help_text,
                             {", ", " (default ", "; out of range: ", ")"},
                             false};
 
-// Before any reader starts: writes out and drops every test file's cached
-// pages, so mode B reads come from the device, and says on stderr when the
-// figures will come from memory or a compressor all the same.
-void drop_caches_and_note(const RunSettings& settings) {
-    RunNoteFacts facts = folder_note_facts(vorlax_read_program.name, settings);
+// The facts of the notes of a read run: those of its folder. The files were
+// written already: no note on their fitting in memory.
+RunNoteFacts read_note_facts(const char* program, const RunSettings& settings) {
+    RunNoteFacts facts = folder_note_facts(program, settings);
     facts.inside_verb = "read";
-    const bool from_cache = settings.buffered && !facts.memory_backed;  // where a page left in memory matters
-    std::string stayed_file, not_dropped_file;
-    int drop_error = 0;
+    return facts;
+}
+
+// Before any reader starts: writes out and drops every test file's cached
+// pages, so mode B reads come from the device, and notes in *facts the
+// first file whose pages could not be dropped or stayed all the same.
+void drop_cached_pages(const RunSettings& settings, RunNoteFacts* facts) {
+    const bool from_cache = settings.buffered && !facts->memory_backed;  // where a page left in memory matters
     for (uint32_t index = 0; index < settings.thread_count; ++index) {
         std::string name;
         int error = 0;
-        if (!test_file_name(settings.path_prefix, index, platform_max_path_bytes, &name)) continue;
+        if (!test_file_name(settings.path_prefix.c_str(), index, platform_max_path_bytes, &name)) continue;
         if (!file_drop_cached_pages(name.c_str(), &error)) {
             // Noted only for a file its reader will read (through a link, for
             // one); of the others the reader says why it cannot read them.
             int open_error = 0;
-            const FileHandle file = from_cache && not_dropped_file.empty()
-                                        ? file_open_read(name.c_str(), true, &open_error, nullptr)
-                                        : invalid_file;
-            if (file == invalid_file) continue;
-            file_close(file);
-            not_dropped_file = name;
-            drop_error = error;
+            const OpenFile file(from_cache && facts->not_dropped_file.empty()
+                                    ? file_open_read(name.c_str(), true, &open_error, nullptr)
+                                    : invalid_file);
+            if (file.handle == invalid_file) continue;
+            facts->not_dropped_file = name;
+            facts->drop_error = error;
             continue;
         }
-        if (from_cache && stayed_file.empty() && file_cache_residency(name.c_str()) == CacheResidency::stayed)
-            stayed_file = name;
+        if (from_cache && facts->stayed_file.empty() &&
+            file_cache_residency(name.c_str()) == CacheResidency::stayed)
+            facts->stayed_file = name;
     }
-    // The files were written already: no note on their fitting in memory.
-    print_stderr_lines(run_notes(facts));
-    print_stderr_line(pages_not_dropped_note(vorlax_read_program.name, not_dropped_file, drop_error));
-    print_stderr_line(pages_stayed_note(vorlax_read_program.name, stayed_file));
 }
 
 }  // namespace
 
 const ProgramInfo vorlax_read_program = {
     "vorlax-read", read_usage, read_help, "vorlax-read (VORLAX) " VORLAX_VERSION "\n", "reading", "read", "reader",
-    reader_thread, drop_caches_and_note, true,
+    reader_thread, read_note_facts, drop_cached_pages, true,
 };

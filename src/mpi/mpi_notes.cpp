@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "notes/notes.h"
+
 namespace {
 
 constexpr size_t hosts_named = 4;
@@ -64,7 +66,7 @@ std::string session_folder_note(const std::string& program, const LauncherSessio
                                 const std::string& test_folder, bool memory_backed) {
     if (memory_backed || session.launcher == Launcher::none) return std::string();
     const std::string where = " on the file system of the test files (" + test_folder + "); heavy writes there ";
-    const std::string head = program + ": note: ";
+    const std::string head = note_head(program);
     switch (session.launcher) {
         case Launcher::mpirun:
             return head + "mpirun keeps its session folder " + session.folder + where +

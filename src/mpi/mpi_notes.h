@@ -1,5 +1,5 @@
-// The notes on stderr of a run under MPI: every rank's, merged on rank 0.
-// Pure: no MPI.
+// What vorlax-mpi adds to the notes (notes.h): every rank's, merged on
+// rank 0, and the launcher's session folder. Pure: no MPI.
 #pragma once
 
 #include <cstdint>

@@ -20,5 +20,5 @@ const HelpText mpi_help = {
 
 const ProgramInfo vorlax_mpi_program = {
     "vorlax-mpi", mpi_usage, mpi_help, "vorlax-mpi (VORLAX) " VORLAX_VERSION "\n", "writing", "written", "writer",
-    writer_thread, nullptr,
+    writer_thread, nullptr, nullptr,
 };

@@ -4,27 +4,28 @@
 
 namespace {
 
-void after_last_block(void* context, uint32_t thread_index, FileHandle file, WriterReport* report) {
+void after_last_block(void* context, uint32_t thread_index, WorkerEnd* end) {
     auto* writers = static_cast<MpiWriters*>(context);
     WorkerOutcome& outcome = writers->outcomes[thread_index];
-    const bool loop_reached = file != invalid_file;
+    const bool loop_reached = end->file != invalid_file;
     if (loop_reached) {
         outcome.end_tick = tick_ms();
-        outcome.blocks = report->blocks_written;
+        outcome.blocks = end->blocks;
     }
     writers->writing_threads.fetch_sub(1);
     if (loop_reached && writers->flush_at_end) {
         int error = 0;
-        const bool flushed = file_sync(file, &error);
+        const bool flushed = file_sync(end->file, &error);
         outcome.flush_ms = tick_ms() - outcome.end_tick;
-        if (!flushed && report->result == WriterResult::completed) {
-            report->result = WriterResult::flush_failed;
-            report->error = error;
+        if (!flushed && !end->failure) {
+            end->flush_failed = true;
+            end->failure = writer_failure_words(WriterResult::flush_failed);
+            end->error = error;
         }
     }
-    outcome.fell_short = report->result != WriterResult::completed;
-    outcome.failure = writer_failure_words(report->result);
-    outcome.error = report->error;
+    outcome.fell_short = end->failure != nullptr;
+    outcome.failure = end->failure;
+    outcome.error = end->error;
 }
 
 // A writer stopped by the deadline waits at the wall for the count that the
@@ -47,11 +48,15 @@ int64_t most_blocks_at_wall(const std::vector<WorkerOutcome>& outcomes) {
     return most;
 }
 
-WriterHook mpi_writer_hook(MpiWriters* writers, uint32_t thread_count, bool flush_at_end) {
+WorkerHook mpi_writer_hook(MpiWriters* writers, uint32_t thread_count, bool flush_at_end) {
     writers->writing_threads.store(static_cast<int32_t>(thread_count));
     writers->flush_at_end = flush_at_end;
     writers->outcomes.assign(thread_count, WorkerOutcome{});
     writers->at_wall.store(0);
-    return WriterHook{writers, nullptr, after_last_block, blocks_after_stop};
+    WorkerHook hook;
+    hook.context = writers;
+    hook.after_last_block = after_last_block;
+    hook.blocks_after_stop = blocks_after_stop;
+    return hook;
 }
 

@@ -41,4 +41,4 @@ int64_t most_blocks_at_wall(const std::vector<WorkerOutcome>& outcomes);
 
 // Readies writers for thread_count writers (every one counted as writing)
 // and returns the hook that runs them; writers must outlive every writer.
-WriterHook mpi_writer_hook(MpiWriters* writers, uint32_t thread_count, bool flush_at_end);
+WorkerHook mpi_writer_hook(MpiWriters* writers, uint32_t thread_count, bool flush_at_end);

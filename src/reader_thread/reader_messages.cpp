@@ -177,20 +177,6 @@ std::string describe_reader_problems(const ReaderLayout& layout, const ReaderRep
     return line;
 }
 
-std::string pages_stayed_note(const char* program, const std::string& stayed_file) {
-    if (stayed_file.empty()) return std::string();
-    return std::string(program) + ": note: the pages of " + stayed_file +
-           " stayed in memory after a flush and drop; these figures may be memory speed, not the disk's\n";
-}
-
-std::string pages_not_dropped_note(const char* program, const std::string& file, int error) {
-    if (file.empty()) return std::string();
-    const char* kind = platform_not_a_file_kind(error);
-    return std::string(program) + ": note: the cached pages of " + file + " could not be dropped (" +
-           (kind ? std::string("it is ") + kind : platform_error_text(error)) +
-           "); these figures may be memory speed, not the disk's\n";
-}
-
 const char* reader_result_name(const ReaderReport& report) {
     switch (report.result) {
         case ReaderResult::completed: return "completed";

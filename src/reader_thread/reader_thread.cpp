@@ -67,34 +67,35 @@ void read_blocks(FileHandle file, unsigned char* buffer, const ReaderLayout& lay
 
 ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters) {
     ReaderReport report;
-    FileHandle file = layout.name.empty()
-                          ? invalid_file
-                          : file_open_read(layout.name.c_str(), layout.buffered, &report.error, &report.foreign);
-    if (file == invalid_file) report.result = ReaderResult::open_failed;
-    else if (!file_size_bytes(file, &report.file_bytes, &report.error)) {
-        file_close(file);
+    const OpenFile file(layout.name.empty()
+                            ? invalid_file
+                            : file_open_read(layout.name.c_str(), layout.buffered, &report.error, &report.foreign));
+    if (file.handle == invalid_file) report.result = ReaderResult::open_failed;
+    else if (!file_size_bytes(file.handle, &report.file_bytes, &report.error))
         report.result = ReaderResult::size_failed;
-    }
-    unsigned char* buffer = report.result == ReaderResult::completed ? worker_take_buffer(file, layout, &report.error)
-                                                                     : nullptr;
-    if (!buffer) {
-        if (report.result == ReaderResult::completed) report.result = ReaderResult::buffer_failed;
-        worker_skip_gate(layout);
+    const size_t block_bytes = block_bytes_of(layout);
+    const BlockBuffer buffer(report.result == ReaderResult::completed ? block_bytes : 0, &report.error);
+    if (report.result == ReaderResult::completed && !buffer.bytes) report.result = ReaderResult::buffer_failed;
+    if (report.result != ReaderResult::completed) {
+        worker_stopped_before_start(layout, reader_result_name(report), report.error);
         return report;
     }
 
-    const size_t block_bytes = block_bytes_of(layout);
     const int64_t whole_blocks =
         std::min<int64_t>(layout.block_count, static_cast<int64_t>(report.file_bytes / block_bytes));
-    find_holes(file, layout, whole_blocks, &report);
-    worker_at_gate(layout);
+    find_holes(file.handle, layout, whole_blocks, &report);
+    worker_before_loop(layout);
     WorkerSlot* slot = &counters->slots[layout.thread_index];
     // Timed or not is chosen here, once: the untimed loop has no trace of it.
     if (slot->times)
-        read_blocks<true>(file, buffer, layout, whole_blocks, slot, &report);
+        read_blocks<true>(file.handle, buffer.bytes, layout, whole_blocks, slot, &report);
     else
-        read_blocks<false>(file, buffer, layout, whole_blocks, slot, &report);
-    worker_close(file, buffer, layout, report.blocks_read);
+        read_blocks<false>(file.handle, buffer.bytes, layout, whole_blocks, slot, &report);
+    WorkerEnd loop_end;
+    loop_end.file = file.handle;
+    loop_end.blocks = report.blocks_read;
+    worker_after_loop(layout, &loop_end);
+    worker_print_done(layout, report.blocks_read);
     return report;
 }
 

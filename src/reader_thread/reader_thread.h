@@ -79,16 +79,6 @@ const char* reader_result_name(const ReaderReport& report);
 // failed_threads if there were any, then counts itself out.
 void reader_thread(void* job);
 
-// The note line (ending in '\n'), headed by program's name, for a mode B
-// read whose file's pages stayed cached after a flush and drop
-// (stayed_file names it); empty when stayed_file is. Pure.
-std::string pages_stayed_note(const char* program, const std::string& stayed_file);
-
-// The note line (ending in '\n'), headed by program's name, for a mode B
-// read of a file whose cached pages could not be dropped, with the error
-// file_drop_cached_pages gave; empty when file is. Pure.
-std::string pages_not_dropped_note(const char* program, const std::string& file, int error);
-
 // Checks block, just read into buffer, and notes it in *report when bad.
 // Returns false when the file turns out to have another block size, so
 // reading it further would only pile up bad blocks. (The benchmark's build

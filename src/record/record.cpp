@@ -121,7 +121,7 @@ std::string format_record(const RunRecord& record) {
            json_string(record.program) + ",\n  " + key("version") + json_string(VORLAX_VERSION) + ",\n  " +
            key("command") + command + ",\n  " + key("started") + json_string(record.started) + ",\n  " +
            key("settings") + "{" + key("mode") + (settings.buffered ? "\"B\"" : "\"U\"") + ", " +
-           key("path_prefix") + json_string(settings.path_prefix ? settings.path_prefix : "") + ", " +
+           key("path_prefix") + json_string(settings.path_prefix) + ", " +
            key("block_kb") + json_count(settings.buffer_kb) + ", " + key("threads") +
            json_count(settings.thread_count) + ", " + key("file_gb") + json_count(settings.max_gb) + ", " +
            key("stall_ms") + json_count(record.stall_ms) + "},\n  " + key("machine") + "{" + key("system") +

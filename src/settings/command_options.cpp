@@ -1,12 +1,34 @@
 // The options taken before the positional arguments, in the one table that
 // the parser reads them with and --help lists, and the lines that say why
 // a command line cannot be run.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "test_file/test_file.h"
+
+std::string quoted(const char* text) {
+    std::string out = "\"";
+    size_t length = std::strlen(text);
+    for (size_t i = 0; i < length && i < quoted_bytes; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c == 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (length > quoted_bytes) out += "...";
+    return out + "\"";
+}
 
 namespace {
 

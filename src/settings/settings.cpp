@@ -96,7 +96,7 @@ ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* sett
     settings->buffered = mode_letter(argv[1]) == 'B';
     if (argc > 2) settings->path_prefix = argv[2];
     for (int slot = 3; slot < argc; ++slot) read_number_argument(number_arguments[slot - 3], argv[slot], settings);
-    if (!prefix_fits(settings->path_prefix)) return ParseOutcome::prefix_too_long;
-    if (platform_name_refuses_quote && std::strchr(settings->path_prefix, '"')) return ParseOutcome::quote_in_prefix;
+    if (!prefix_fits(settings->path_prefix.c_str())) return ParseOutcome::prefix_too_long;
+    if (platform_name_refuses_quote && settings->path_prefix.find('"') != std::string::npos) return ParseOutcome::quote_in_prefix;
     return ParseOutcome::run;
 }

@@ -7,7 +7,7 @@
 
 struct RunSettings {
     bool buffered = false;        // through the file cache (B) or bypassing it
-    const char* path_prefix = nullptr;  // borrowed from the command line or a constant
+    std::string path_prefix;      // the test files' names before their number
     uint32_t buffer_kb = 64;      // block size, 1 to 32768
     uint32_t thread_count = 1;    // writer threads, 1 to 99
     uint32_t max_gb = 1;          // file size per thread, 1 to 63
@@ -187,12 +187,3 @@ std::string format_help(const HelpText& help);
 // *settings is only meaningful for run.
 ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* settings, bool writing = true);
 
-// One note line (ending in '\n') for each argument of a run that is replaced
-// or read only in part, in argument order, each headed "<program>: note: ":
-// a mode other than B, b, U or u; a number without digits (the default
-// stays), out of range (what is used instead), or followed by other
-// characters (what was read). Plain B, b, U, u and numbers in range give
-// none, and so does any argument count but 1 to 5. activity ("writing")
-// says what the mode does. Pure.
-std::vector<std::string> argument_notes(int argc, const char* const* argv, const char* program,
-                                        const char* activity);

@@ -8,21 +8,42 @@ WorkerLayout worker_layout(const WorkerJob& job) {
     WorkerLayout layout{job.thread_index, std::string(), test_file_block_count(settings.max_gb, settings.buffer_kb),
                         settings.buffer_kb, settings.buffered, settings.max_gb, job.options};
     // The prefix was checked against the limit before any thread started.
-    if (!test_file_name(settings.path_prefix, job.thread_index, platform_max_path_bytes, &layout.name))
+    if (!test_file_name(settings.path_prefix.c_str(), job.thread_index, platform_max_path_bytes, &layout.name))
         layout.name.clear();
     return layout;
 }
 
-unsigned char* worker_take_buffer(FileHandle file, const WorkerLayout& layout, int* error) {
-    auto* buffer = static_cast<unsigned char*>(pages_alloc(block_bytes_of(layout), error));
-    if (!buffer) file_close(file);
-    return buffer;
+void worker_before_loop(const WorkerLayout& layout) {
+    if (StartGate* gate = layout.options.gate) {
+        gate->arrived.fetch_add(1);
+        while (!signal_wait_ms(gate->open, 1000)) {
+        }
+    }
+    const WorkerHook* hook = layout.options.hook;
+    if (hook && hook->before_first_block) hook->before_first_block(hook->context, layout.thread_index);
 }
 
-void worker_close(FileHandle file, unsigned char* buffer, const WorkerLayout& layout, int64_t blocks) {
+void worker_after_loop(const WorkerLayout& layout, WorkerEnd* end) {
+    const WorkerHook* hook = layout.options.hook;
+    if (hook && hook->after_last_block) hook->after_last_block(hook->context, layout.thread_index, end);
+}
+
+int64_t worker_blocks_after_stop(const WorkerLayout& layout, int64_t blocks) {
+    const WorkerHook* hook = layout.options.hook;
+    return hook && hook->blocks_after_stop ? hook->blocks_after_stop(hook->context, layout.thread_index, blocks)
+                                           : blocks;
+}
+
+void worker_stopped_before_start(const WorkerLayout& layout, const char* failure, int error) {
+    if (layout.options.gate) layout.options.gate->arrived.fetch_add(1);
+    WorkerEnd end;
+    end.failure = failure;
+    end.error = error;
+    worker_after_loop(layout, &end);
+}
+
+void worker_print_done(const WorkerLayout& layout, int64_t blocks) {
     if (layout.options.print_completion) print_thread_done(layout.thread_index, blocks);
-    pages_free(buffer, block_bytes_of(layout));
-    file_close(file);
 }
 
 void worker_finish(RunCounters* counters, uint32_t thread_index, const char* result, int64_t blocks,
@@ -36,18 +57,6 @@ void worker_finish(RunCounters* counters, uint32_t thread_index, const char* res
         counters->failed_threads.fetch_add(1);
     }
     count_out(counters, thread_index);
-}
-
-void worker_at_gate(const WorkerLayout& layout) {
-    StartGate* gate = layout.options.gate;
-    if (!gate) return;
-    gate->arrived.fetch_add(1);
-    while (!signal_wait_ms(gate->open, 1000)) {
-    }
-}
-
-void worker_skip_gate(const WorkerLayout& layout) {
-    if (layout.options.gate) layout.options.gate->arrived.fetch_add(1);
 }
 
 uint64_t gate_start_clock(StartGate* gate, int32_t workers, void (*between)(void* context), void* context) {

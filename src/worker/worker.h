@@ -11,7 +11,38 @@
 #include "platform/platform.h"
 #include "settings/settings.h"
 
-struct WriterHook;  // writer_thread.h
+// What a worker's block loop came to, as the last step of its hook hears
+// it (WorkerHook::after_last_block).
+struct WorkerEnd {
+    FileHandle file = invalid_file;  // still open; invalid_file: the loop was never reached
+    int64_t blocks = 0;              // whole blocks done
+    const char* failure = nullptr;   // why it fell short, in a few words; nullptr: it did not
+    int error = 0;                   // the system's code for the failure, or 0
+    bool flush_failed = false;       // set by the step when its flush failed for a worker that had not
+};
+
+// Steps a driver adds around every worker's block loop (vorlax and
+// vorlax-read add none; vorlax-mpi's writers, mpi_writers.h). All run on
+// the worker's thread, but for a thread that never started.
+struct WorkerHook {
+    void* context = nullptr;
+    // Null, or: with file and buffer in hand, past the start gate, just
+    // before the first block.
+    void (*before_first_block)(void* context, uint32_t thread_index) = nullptr;
+    // Null, or: once per worker, after its last block with end->file still
+    // open; or, with end->file invalid_file, in place of the loop of a
+    // worker that never reached it (end->failure says why). May flush the
+    // file and set end->flush_failed and end->error.
+    void (*after_last_block)(void* context, uint32_t thread_index, WorkerEnd* end) = nullptr;
+    // Null, or: for a worker that the run's stop request stopped after
+    // blocks whole blocks, the count of blocks to end with: blocks to end
+    // there, more to go on to (up to the layout's count) once the request
+    // is withdrawn. May wait. vorlax-mpi's wear-out.
+    int64_t (*blocks_after_stop)(void* context, uint32_t thread_index, int64_t blocks) = nullptr;
+};
+
+// Why a worker whose thread could not be started fell short, in a few words.
+constexpr const char* thread_not_started_words = "cannot start its thread";
 
 // The start gate of a run: every worker, file and buffer in hand, waits
 // here until the driver opens it, so that no block is done before the
@@ -31,7 +62,7 @@ struct StartGate {
 struct WorkerOptions {
     const char* message_head = "";          // "<program>: ", heads its line on stderr
     bool print_completion = true;           // "thread N done! K" on stdout
-    const WriterHook* writer_hook = nullptr;  // writers only: steps around the block loop
+    const WorkerHook* hook = nullptr;       // steps around the block loop; none: no steps
     StartGate* gate = nullptr;              // held there before the first block; none: no wait
 };
 
@@ -60,13 +91,67 @@ WorkerLayout worker_layout(const WorkerJob& job);
 // Bytes in one block of layout.
 inline size_t block_bytes_of(const WorkerLayout& layout) { return static_cast<size_t>(layout.buffer_kb) * 1024u; }
 
-// Takes the block buffer of a worker whose file is open; on failure closes
-// file, sets *error and returns null.
-unsigned char* worker_take_buffer(FileHandle file, const WorkerLayout& layout, int* error);
+// ---- Owners: each releases what it holds when it goes out of scope ---------
+
+// An open file (or invalid_file); closed at the end of its scope.
+struct OpenFile {
+    FileHandle handle = invalid_file;
+    explicit OpenFile(FileHandle file = invalid_file) : handle(file) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (handle != invalid_file) file_close(handle);
+    }
+};
+
+// A worker's block buffer from pages_alloc (bytes null when none); freed at
+// the end of its scope.
+struct BlockBuffer {
+    unsigned char* bytes = nullptr;
+    size_t size_bytes = 0;
+    BlockBuffer(const BlockBuffer&) = delete;
+    BlockBuffer& operator=(const BlockBuffer&) = delete;
+    // Takes size bytes of pages (none for 0); on failure bytes stays null and
+    // *error says why.
+    BlockBuffer(size_t size, int* error)
+        : bytes(size ? static_cast<unsigned char*>(pages_alloc(size, error)) : nullptr), size_bytes(size) {}
+    ~BlockBuffer() {
+        if (bytes) pages_free(bytes, size_bytes);
+    }
+};
+
+// A DoneSignal, made at once and destroyed at the end of its scope.
+struct OwnedSignal {
+    DoneSignal* signal = signal_create();
+    OwnedSignal() = default;
+    OwnedSignal(const OwnedSignal&) = delete;
+    OwnedSignal& operator=(const OwnedSignal&) = delete;
+    ~OwnedSignal() { signal_destroy(signal); }
+};
+
+// ---- The steps around the block loop ---------------------------------------
+
+// Just before the first block, with file and buffer in hand: waits at the
+// layout's start gate (if any), then runs its hook's first step (if any).
+void worker_before_loop(const WorkerLayout& layout);
+
+// After the last block (end->file open), or in place of the loop
+// (end->file invalid_file): runs the layout's hook's last step, if any.
+void worker_after_loop(const WorkerLayout& layout, WorkerEnd* end);
+
+// For a worker stopped by the run's stop request after blocks whole
+// blocks: the count to end with, from the layout's hook (blocks when it has
+// none). See WorkerHook::blocks_after_stop.
+int64_t worker_blocks_after_stop(const WorkerLayout& layout, int64_t blocks);
+
+// A worker that ends before its loop (no thread, file or buffer; failure
+// says why): counts itself in at the start gate without waiting and tells
+// the hook's last step, so that nothing waits for it.
+void worker_stopped_before_start(const WorkerLayout& layout, const char* failure, int error);
 
 // After the block loop: prints the completion line (blocks whole blocks)
-// when the layout asks for it, then frees buffer and closes file.
-void worker_close(FileHandle file, unsigned char* buffer, const WorkerLayout& layout, int64_t blocks);
+// when the layout asks for it. File and buffer are their owners' to free.
+void worker_print_done(const WorkerLayout& layout, int64_t blocks);
 
 // A worker's last steps: keeps result (its name in the run record), its
 // whole blocks and failure_line in its slot, prints failure_line (unless
@@ -77,14 +162,6 @@ void worker_finish(RunCounters* counters, uint32_t thread_index, const char* res
                    const std::string& failure_line);
 
 // ---- The start gate ---------------------------------------------------------
-
-// A worker with file and buffer in hand, just before its first block:
-// counts itself in at layout's gate (if any) and waits until it opens.
-void worker_at_gate(const WorkerLayout& layout);
-
-// A worker that ends before its first block (no thread, file or buffer):
-// counts itself in at layout's gate (if any) without waiting.
-void worker_skip_gate(const WorkerLayout& layout);
 
 // The driver, after starting workers threads: waits until every one of
 // them has reached the gate or skipped it, or until a stop is requested

@@ -28,7 +28,7 @@ const char* writer_failure_words(WriterResult result) {
         case WriterResult::write_failed: return "a write failed";
         case WriterResult::write_short: return "a write came back short";
         case WriterResult::flush_failed: return "the flush after the last block failed";
-        case WriterResult::not_started: return "cannot start its thread";
+        case WriterResult::not_started: return thread_not_started_words;
     }
     return nullptr;
 }

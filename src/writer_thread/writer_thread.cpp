@@ -26,11 +26,13 @@ int64_t write_blocks(FileHandle file, unsigned char* buffer, const WriterLayout&
         const bool wrote = file_write(file, buffer, block_bytes, &written, &error);
         if constexpr (timed) note_block_time(slot, start_ns, tick_ns(), block, layout.thread_index);
         if (!wrote) {
-            *report = WriterReport{WriterResult::write_failed, block, 0, error, 0};
+            report->result = WriterResult::write_failed;
+            report->error = error;
             break;
         }
         if (written != block_bytes) {
-            *report = WriterReport{WriterResult::write_short, block, written, 0, 0};
+            report->result = WriterResult::write_short;
+            report->last_write_bytes = written;
             break;
         }
         add_block_kb(slot, layout.buffer_kb);
@@ -38,42 +40,59 @@ int64_t write_blocks(FileHandle file, unsigned char* buffer, const WriterLayout&
     return block;
 }
 
+// The report of a writer that never reached its loop (result says why),
+// after the steps in its place have run (worker_stopped_before_start).
+WriterReport stopped_before_start(const WriterLayout& layout, WriterResult result, int error) {
+    WriterReport report;
+    report.result = result;
+    report.error = error;
+    worker_stopped_before_start(layout, writer_failure_words(result), error);
+    return report;
+}
+
 }  // namespace
 
 WriterReport write_test_file(const WriterLayout& layout, RunCounters* counters) {
     int error = 0;
     ForeignEntry foreign;
-    FileHandle file = layout.name.empty() ? invalid_file
-                                          : file_create(layout.name.c_str(), layout.buffered, &error, &foreign);
-    if (file == invalid_file) {
-        WriterReport report = writer_stopped_before_start(layout, WriterResult::open_failed, error);
+    const OpenFile file(layout.name.empty() ? invalid_file
+                                            : file_create(layout.name.c_str(), layout.buffered, &error, &foreign));
+    if (file.handle == invalid_file) {
+        WriterReport report = stopped_before_start(layout, WriterResult::open_failed, error);
         report.foreign = foreign;
         return report;
     }
-    unsigned char* buffer = worker_take_buffer(file, layout, &error);
-    if (!buffer) return writer_stopped_before_start(layout, WriterResult::buffer_failed, error);
-    const WriterHook* hook = layout.options.writer_hook;
-    worker_at_gate(layout);
-    if (hook && hook->before_first_block) hook->before_first_block(hook->context, layout.thread_index);
+    const BlockBuffer buffer(block_bytes_of(layout), &error);
+    if (!buffer.bytes) return stopped_before_start(layout, WriterResult::buffer_failed, error);
+    worker_before_loop(layout);
 
     WorkerSlot* slot = &counters->slots[layout.thread_index];
-    WriterReport report = WriterReport{WriterResult::completed, 0, 0, 0, 0};
+    WriterReport report;
     int64_t block = 0;
-    // Up to end, or to a stop; a hook may then have the writer write on.
+    // Up to end, or to a stop; the hook may then have the writer write on.
     for (int64_t end = layout.block_count;;) {
         // Timed or not is chosen here, once a stretch: the untimed loop has no trace of it.
-        block = slot->times ? write_blocks<true>(file, buffer, layout, slot, &report, block, end)
-                            : write_blocks<false>(file, buffer, layout, slot, &report, block, end);
-        if (block == end || report.result != WriterResult::completed || !hook || !hook->blocks_after_stop) break;
-        end = std::min(hook->blocks_after_stop(hook->context, layout.thread_index, block), layout.block_count);
+        block = slot->times ? write_blocks<true>(file.handle, buffer.bytes, layout, slot, &report, block, end)
+                            : write_blocks<false>(file.handle, buffer.bytes, layout, slot, &report, block, end);
+        if (block == end || report.result != WriterResult::completed) break;
+        end = std::min(worker_blocks_after_stop(layout, block), layout.block_count);
         if (end <= block) break;
     }
     report.blocks_written = block;
-    if (hook) hook->after_last_block(hook->context, layout.thread_index, file, &report);
+    WorkerEnd loop_end;
+    loop_end.file = file.handle;
+    loop_end.blocks = block;
+    loop_end.failure = writer_failure_words(report.result);
+    loop_end.error = report.error;
+    worker_after_loop(layout, &loop_end);
+    if (loop_end.flush_failed && report.result == WriterResult::completed) {
+        report.result = WriterResult::flush_failed;
+        report.error = loop_end.error;
+    }
     if (report.result == WriterResult::write_failed && !layout.buffered &&
         platform_is_unbuffered_refusal(report.error))
-        report.alignment_bytes = file_unbuffered_alignment_bytes(file);
-    worker_close(file, buffer, layout, block);
+        report.alignment_bytes = file_unbuffered_alignment_bytes(file.handle);
+    worker_print_done(layout, block);
     return report;
 }
 

@@ -8,7 +8,7 @@ need_packages clang libclang-rt-14-dev
 fuzz_seconds=${VORLAX_FUZZ_SECONDS:-60}
 mkdir -p build/fuzz
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Isrc \
-    fuzz/parse_settings_fuzz.cpp src/settings/settings.cpp src/settings/argument_notes.cpp \
+    fuzz/parse_settings_fuzz.cpp src/settings/settings.cpp src/notes/argument_notes.cpp \
     src/settings/command_options.cpp \
     src/test_file/test_file.cpp src/output/output.cpp \
     src/platform/platform_linux.cpp \

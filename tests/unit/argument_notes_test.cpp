@@ -8,6 +8,7 @@
 #include "main/run_driver.h"
 #include "main/vorlax_program.h"
 #include "platform/platform.h"
+#include "notes/notes.h"
 #include "settings/settings.h"
 #include "help_words.h"
 

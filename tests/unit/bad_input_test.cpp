@@ -109,7 +109,7 @@ TEST(BadInput, ModeAndPathPositionsTakeAnyText) {
             EXPECT_EQ(outcome, ParseOutcome::prefix_too_long) << odd.label;
         } else {
             ASSERT_EQ(outcome, ParseOutcome::run) << odd.label;
-            EXPECT_EQ(settings.path_prefix, path_argv[2]) << "borrowed, not copied";
+            EXPECT_EQ(settings.path_prefix, path_argv[2]);
             EXPECT_TRUE(settings.buffered);
         }
     }

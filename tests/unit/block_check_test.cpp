@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "notes/notes.h"
 #include "reader_thread/reader_thread.h"
 
 namespace {

@@ -25,9 +25,9 @@ TEST(MpiWriters, HoldsTheWriterWithFileAndBufferThenWritesAndReportsTheOutcome) 
     MpiWriters writers;
     StartGate gate;
     gate.open = signal_create();
-    const WriterHook hook = mpi_writer_hook(&writers, 1, true);
+    const WorkerHook hook = mpi_writer_hook(&writers, 1, true);
     WorkerJob job{0, &settings, &counters};
-    job.options.writer_hook = &hook;
+    job.options.hook = &hook;
     job.options.gate = &gate;
     job.options.print_completion = false;
     ThreadHandle thread;
@@ -88,10 +88,10 @@ TEST(MpiWriters, EveryEndReachesTheHookOnceWithItsOutcome) {
         RunCounters counters;
         MpiWriters writers;
         StartGate gate;  // the gate never opens: only a writer that cannot start may pass it
-        const WriterHook hook = mpi_writer_hook(&writers, 4, c.flush);
+        const WorkerHook hook = mpi_writer_hook(&writers, 4, c.flush);
         WriterLayout layout{3, "/fake/x_03.BIN", 3, 1, true};
         layout.options.message_head = "rank 2: ";
-        layout.options.writer_hook = &hook;
+        layout.options.hook = &hook;
         layout.options.gate = &gate;
         WriterReport report{};
         testing::internal::CaptureStdout();
@@ -102,7 +102,10 @@ TEST(MpiWriters, EveryEndReachesTheHookOnceWithItsOutcome) {
             report = write_test_file(layout, &counters);
             signal_destroy(gate.open);
         } else {
-            report = writer_stopped_before_start(layout, WriterResult::not_started, EAGAIN);
+            // As the driver counts out a thread it could not start.
+            worker_stopped_before_start(layout, thread_not_started_words, EAGAIN);
+            report.result = WriterResult::not_started;
+            report.error = EAGAIN;
         }
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(report.result, c.result);

@@ -10,6 +10,7 @@
 #include "fake_platform.h"
 #include "monitor/monitor.h"
 #include "platform/platform.h"
+#include "notes/notes.h"
 #include "reader_thread/reader_thread.h"
 #include "test_file/test_file.h"
 

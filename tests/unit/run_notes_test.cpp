@@ -1,6 +1,9 @@
-#include "main/run_notes.h"
+#include "notes/note_facts.h"
+#include "test_file/test_file.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -160,6 +163,22 @@ TEST(RunNotes, PrefixThatNamesAFolder) {
                         "it, E:\\bench_00.BIN and on; to write inside it, end the path with \\ (E:\\bench\\)\n");
     facts.prefix_is_folder = false;
     EXPECT_TRUE(run_notes(facts).empty());
+}
+
+// vorlax-read's notes on its page drop come after the folder's, the file
+// whose pages could not be dropped before the one whose pages stayed.
+TEST(RunNotes, ReadNotesOnThePageDropComeLast) {
+    RunNoteFacts facts;
+    facts.program = "vorlax-read";
+    facts.folder = "/dev/shm";
+    facts.memory_backed = true;
+    facts.not_dropped_file = "/d/r_00.BIN";
+    facts.drop_error = EIO;
+    facts.stayed_file = "/d/r_01.BIN";
+    const std::vector<std::string> notes = run_notes(facts);
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[1], pages_not_dropped_note("vorlax-read", "/d/r_00.BIN", EIO));
+    EXPECT_EQ(notes[2], pages_stayed_note("vorlax-read", "/d/r_01.BIN"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "notes/notes.h"
 #include "output/output.h"
 #include "platform/platform.h"
 #include "help_words.h"
@@ -91,7 +92,7 @@ TEST(ParseSettings, PathIsBorrowedUnchangedOrDefaults) {
     ASSERT_EQ(parse({"B", prefix}, &settings), ParseOutcome::run);
     EXPECT_EQ(settings.path_prefix, prefix);
     ASSERT_EQ(parse({"B"}, &settings), ParseOutcome::run);
-    EXPECT_STREQ(settings.path_prefix, platform_default_prefix);
+    EXPECT_EQ(settings.path_prefix, platform_default_prefix);
 }
 
 TEST(ParseSettings, OutcomesOtherThanARun) {

@@ -72,4 +72,78 @@ TEST(StartGate, NoBlockIsCountedBeforeTheClockStarts) {
     }
 }
 
+// What a hook's steps saw of one worker.
+struct HookSeen {
+    int before = 0, after = 0;
+    bool file_open_after = false, buffer_held_after = false;
+    int64_t blocks = -1;
+    const char* failure = nullptr;
+};
+
+void seen_before(void* raw, uint32_t) { ++static_cast<HookSeen*>(raw)->before; }
+
+void seen_after(void* raw, uint32_t, WorkerEnd* end) {
+    auto* seen = static_cast<HookSeen*>(raw);
+    ++seen->after;
+    seen->file_open_after = end->file != invalid_file && fake_log.files_open == 1;
+    seen->buffer_held_after = fake_log.buffers_held == 1;
+    seen->blocks = end->blocks;
+    seen->failure = end->failure;
+}
+
+// The skeleton's one hook runs around the block loop of writers and readers
+// alike: the first step once past the gate, the last once with file and
+// buffer still held; a worker that cannot open its file skips the first
+// and tells the last why, and the owners release file and buffer on both
+// paths.
+TEST(WorkerHook, StepsRunAroundTheLoopOfWritersAndReaders) {
+    const struct {
+        const char* what;
+        ThreadRoutine routine;
+        int open_error;
+        int before;
+        bool file_open_after;
+        int64_t blocks;
+        const char* failure;
+    } cases[] = {
+        {"writer", writer_thread, 0, 1, true, 32, nullptr},
+        {"reader", reader_thread, 0, 1, true, 32, nullptr},
+        {"writer without its file", writer_thread, 13, 0, false, 0, "cannot create its test file"},
+        {"reader without its file", reader_thread, 13, 0, false, 0, "open_failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RunSettings settings;
+        settings.path_prefix = "/fake/h_";
+        settings.buffer_kb = 32768;  // 32 blocks
+        FakeScript script;
+        script.read_file_bytes = uint64_t{1} << 30;
+        script.open_error = c.open_error;
+        fake_reset(script);
+        RunCounters counters;
+        counters.active_threads.store(1);
+        const OwnedSignal all_done;
+        counters.all_done = all_done.signal;
+        HookSeen seen;
+        WorkerHook hook;
+        hook.context = &seen;
+        hook.before_first_block = seen_before;
+        hook.after_last_block = seen_after;
+        WorkerJob job{0, &settings, &counters};
+        job.options.hook = &hook;
+        job.options.print_completion = false;
+        testing::internal::CaptureStderr();  // the failure lines
+        c.routine(&job);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(seen.before, c.before);
+        EXPECT_EQ(seen.after, 1);
+        EXPECT_EQ(seen.file_open_after, c.file_open_after);
+        EXPECT_EQ(seen.buffer_held_after, c.file_open_after);
+        EXPECT_EQ(seen.blocks, c.blocks);
+        EXPECT_STREQ(seen.failure, c.failure);
+        EXPECT_EQ(fake_log.files_open, 0);
+        EXPECT_EQ(fake_log.buffers_held, 0);
+    }
+}
+
 }  // namespace

@@ -53,10 +53,10 @@ TEST(Stonewall, AWriterStoppedAtTheDeadlineWritesOnToTheAgreedCount) {
         fake_reset(c.script);
         RunCounters counters;
         MpiWriters writers;
-        const WriterHook hook = mpi_writer_hook(&writers, 1, false);
+        const WorkerHook hook = mpi_writer_hook(&writers, 1, false);
         writers.wear_out = signal_create();
         WriterLayout layout{0, "/fake/run_00.BIN", 32, 1, true};  // 32 blocks of 1 KB
-        layout.options.writer_hook = &hook;
+        layout.options.hook = &hook;
         layout.options.print_completion = false;
         request_run_stop(c.reason);  // before its first block: it stops at 0
         WriterReport report{};

@@ -1,4 +1,6 @@
-#include "main/run_notes.h"
+#include "notes/notes.h"
+
+#include <cstdint>
 
 namespace {
 
@@ -25,51 +27,6 @@ std::string compression_note(const std::string& head, const RunNoteFacts& facts)
 }
 
 }  // namespace
-
-RunNoteFacts folder_note_facts(const char* program, const RunSettings& settings) {
-    RunNoteFacts facts;
-    facts.program = program;
-    facts.buffered = settings.buffered;
-    facts.folder = prefix_folder(settings.path_prefix);
-    facts.memory_backed = folder_is_memory_backed(facts.folder.c_str());
-    facts.compression = folder_compression(facts.folder.c_str());
-    facts.prefix = settings.path_prefix;
-    const char last = facts.prefix.empty() ? '/' : facts.prefix.back();
-    facts.prefix_is_folder = last != '/' && last != '\\' && path_is_folder(settings.path_prefix);
-    return facts;
-}
-
-RunNoteFacts write_note_facts(const char* program, const RunSettings& settings) {
-    RunNoteFacts facts = folder_note_facts(program, settings);
-    // One measure for the page-cache note and the memory-backed refusal:
-    // within a memory cgroup, its limit bounds the page cache too.
-    facts.available_bytes = memory_for_files_bytes();
-    facts.file_bytes = static_cast<uint64_t>(test_file_block_count(settings.max_gb, settings.buffer_kb)) *
-                       settings.buffer_kb * 1024u;
-    facts.total_bytes = settings.thread_count * facts.file_bytes;
-    facts.thread_count = settings.thread_count;
-    facts.max_gb = settings.max_gb;
-    if (!facts.memory_backed) return facts;
-    facts.memory_room_bytes = facts.available_bytes;
-    facts.folder_free_bytes = folder_free_bytes(facts.folder.c_str());
-    // What goes into memory: a file of the run's size for every name but
-    // a FIFO or device (the writes pass through them) or a folder; a file
-    // there now is cut first and gives its bytes back.
-    facts.total_bytes = 0;
-    for (uint32_t index = 0; index < settings.thread_count; ++index) {
-        std::string name;
-        int error = 0;
-        uint64_t bytes = 0;
-        if (!test_file_name(settings.path_prefix, index, platform_max_path_bytes, &name)) continue;
-        FileHandle file = file_open_read(name.c_str(), true, &error, nullptr);
-        if (file == invalid_file && platform_not_a_file_kind(error)) continue;
-        facts.total_bytes += facts.file_bytes;
-        if (file == invalid_file) continue;
-        if (file_size_bytes(file, &bytes, &error)) facts.reused_bytes += bytes;
-        file_close(file);
-    }
-    return facts;
-}
 
 std::string memory_refusal_line(const RunNoteFacts& facts) {
     if (!facts.memory_backed || facts.memory_room_bytes == 0 || facts.file_bytes == 0) return std::string();
@@ -100,7 +57,7 @@ std::string memory_refusal_line(const RunNoteFacts& facts) {
 }
 
 std::vector<std::string> run_notes(const RunNoteFacts& facts) {
-    const std::string head = facts.program + ": note: ";
+    const std::string head = note_head(facts.program);
     std::vector<std::string> notes;
     if (facts.prefix_is_folder)
         notes.push_back(head + facts.prefix + " is a folder, and the path is a prefix: the test files go beside it, " +
@@ -118,5 +75,22 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts) {
                         " MB); these figures will show the page cache until it fills; mode U or a larger size "
                         "measures the disk\n");
     }
+    for (const std::string& note : {pages_not_dropped_note(facts.program, facts.not_dropped_file, facts.drop_error),
+                                    pages_stayed_note(facts.program, facts.stayed_file)})
+        if (!note.empty()) notes.push_back(note);
     return notes;
+}
+
+std::string pages_stayed_note(const std::string& program, const std::string& stayed_file) {
+    if (stayed_file.empty()) return std::string();
+    return note_head(program) + "the pages of " + stayed_file +
+           " stayed in memory after a flush and drop; these figures may be memory speed, not the disk's\n";
+}
+
+std::string pages_not_dropped_note(const std::string& program, const std::string& file, int error) {
+    if (file.empty()) return std::string();
+    const char* kind = platform_not_a_file_kind(error);
+    return note_head(program) + "the cached pages of " + file + " could not be dropped (" +
+           (kind ? std::string("it is ") + kind : platform_error_text(error)) +
+           "); these figures may be memory speed, not the disk's\n";
 }

@@ -1,6 +1,8 @@
-// Notes on stderr for runs whose figures would mislead: a folder kept in
-// memory, a file system that compresses, or buffered files small enough to
-// stay in the page cache.
+// The notes on stderr: a run goes ahead, but the values it took or its
+// figures are not what its command line may suggest. Every program's notes
+// are made here, from facts the program gathers (note_facts.h) and readies
+// (vorlax-read's page drop); each line is headed "<program>: note: ". Pure
+// text: nothing here looks at a file or the system.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +11,6 @@
 
 #include "platform/platform.h"
 #include "settings/settings.h"
-#include "test_file/test_file.h"
 
 // What the notes are decided from; gathered by the program.
 struct RunNoteFacts {
@@ -37,7 +38,14 @@ struct RunNoteFacts {
     // escape the quote ("E:\with space\" is refused).
     const char* separator = "/";
     const char* inside_verb = "write";  // the note's "to write inside it"; vorlax-read: "read"
+    // vorlax-read, after it readied the files (mode B from a disk only):
+    std::string not_dropped_file;    // the first file whose cached pages could not be dropped
+    int drop_error = 0;              // the error file_drop_cached_pages gave for it
+    std::string stayed_file;         // the first file whose pages stayed cached after a flush and drop
 };
+
+// "<program>: note: ", which heads every note.
+inline std::string note_head(const std::string& program) { return program + ": note: "; }
 
 // The note lines (each ending in '\n') for a run, in the order to print:
 // - a memory-backed folder, either mode: the figures are memory speed;
@@ -47,14 +55,30 @@ struct RunNoteFacts {
 //   available_bytes (known, above 0): the figures show the page cache until
 //   it fills.
 // - a prefix that names an existing folder: where the files are
-//   (beside it) and how to name those inside it (end it with separator).
+//   (beside it) and how to name those inside it (end it with separator);
+// - then vorlax-read's pages_not_dropped_note and pages_stayed_note.
 // Empty when none applies. Pure.
 std::vector<std::string> run_notes(const RunNoteFacts& facts);
 
-// The facts about the folder of settings' test files, looked up on this
-// machine, each note headed by program; available_bytes and total_bytes
-// stay 0, so no note on fitting in memory: a read run's files exist already.
-RunNoteFacts folder_note_facts(const char* program, const RunSettings& settings);
+// The note line (ending in '\n'), headed by program's name, for a mode B
+// read whose file's pages stayed cached after a flush and drop
+// (stayed_file names it); empty when stayed_file is. Pure.
+std::string pages_stayed_note(const std::string& program, const std::string& stayed_file);
+
+// The note line (ending in '\n'), headed by program's name, for a mode B
+// read of a file whose cached pages could not be dropped, with the error
+// file_drop_cached_pages gave; empty when file is. Pure.
+std::string pages_not_dropped_note(const std::string& program, const std::string& file, int error);
+
+// One note line (ending in '\n') for each argument of a run that is replaced
+// or read only in part, in argument order, each headed "<program>: note: ":
+// a mode other than B, b, U or u; a number without digits (the default
+// stays), out of range (what is used instead), or followed by other
+// characters (what was read). Plain B, b, U, u and numbers in range give
+// none, and so does any argument count but 1 to 5. activity ("writing")
+// says what the mode does. Pure.
+std::vector<std::string> argument_notes(int argc, const char* const* argv, const char* program,
+                                        const char* activity);
 
 // The line (ending in '\n') that refuses a write run putting more on a
 // memory-backed folder than memory can hold (memory_room_bytes plus
@@ -63,8 +87,3 @@ RunNoteFacts folder_note_facts(const char* program, const RunSettings& settings)
 // memory is unknown, or the folder's own free space is the smaller limit
 // (the run then ends on a full disk, as on any disk). Pure.
 std::string memory_refusal_line(const RunNoteFacts& facts);
-
-// folder_note_facts with the memory available and total_bytes counting this
-// process's test files: the facts for a write run of settings; for a
-// memory-backed folder also the facts memory_refusal_line needs.
-RunNoteFacts write_note_facts(const char* program, const RunSettings& settings);

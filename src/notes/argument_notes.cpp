@@ -3,33 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "notes/notes.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
-
-namespace {
-
-}  // namespace
-
-std::string quoted(const char* text) {
-    std::string out = "\"";
-    size_t length = std::strlen(text);
-    for (size_t i = 0; i < length && i < quoted_bytes; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c < 0x20 || c == 0x7f) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02x", c);
-            out += escape;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    if (length > quoted_bytes) out += "...";
-    return out + "\"";
-}
 
 namespace {
 
@@ -77,7 +53,7 @@ std::vector<std::string> argument_notes(int argc, const char* const* argv, const
     argc -= options;
     argv += options;
     if (!argument_count_fits(argc)) return notes;
-    const std::string head = std::string(program) + ": note: ";
+    const std::string head = note_head(program);
     std::string note = mode_note(head, argv[1], program, activity);
     if (!note.empty()) notes.push_back(note);
     for (int position = 3; position < argc; ++position) {
