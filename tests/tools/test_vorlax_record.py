@@ -77,7 +77,7 @@ class RecordAsRun(unittest.TestCase):
             with open(bad, "w") as text:
                 text.write('{"record_version": 7}')
             done = support.run_tool("vorlax-plot", bad, "-o", out)
-            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.returncode, 2)
             self.assertRegex(done.stderr, r"^vorlax-plot: .*bad.json: not a VORLAX run record of version 1 .*\n$")
 
 
