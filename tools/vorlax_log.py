@@ -15,8 +15,9 @@ The API the tools use:
   and its kind (FULL_DISK, BLOCK_SIZE, MISSING_FOLDER, READ_ONLY, ...), the
   one place that reads what went wrong; notes() the lines that are notes;
   message_kind() a line without its figures, to say each kind once.
-- Run.shortfall(): None for a whole run, else "failed: <kind>" or
-  "incomplete" (a thread short of its blocks, no DONE!), for the charts.
+- Run.shortfall(): None for a whole run (one to its time limit too), else
+  "stopped by Ctrl-C", "failed: <kind>, <kind>" or "incomplete" (a
+  completion line or DONE! missing), for the charts.
 - rank_rows(run) (in vorlax_mpi_summary, re-exported): the per-rank rows of a
   vorlax-mpi summary.
 """
@@ -24,11 +25,11 @@ The API the tools use:
 import re
 import sys
 from dataclasses import dataclass, field
-from typing import List, Optional
+from typing import List, Optional, Tuple
 
 from vorlax_failures import (BLOCK_SIZE, FULL_DISK, MISSING_FILE, MISSING_FOLDER, NO_DIRECT,  # noqa: F401
-                             NO_MEMORY, NO_PERMISSION, OTHER, READ_ONLY, Failure, failure_of, kind_of,
-                             message_kind, notes)
+                             NO_MEMORY, NO_PERMISSION, NOTE, OTHER, READ_ONLY, STOPS, Failure, failure_of, kind_of,
+                             message_kind, notes, shortfall_text, worker_kind)
 from vorlax_mpi_summary import MPI_SUMMARY, RankRow, place_rank_ends, rank_rows  # noqa: F401
 
 BANNER = re.compile(r"VORLAX: (writing|reading) (buffered|unbuffered) (\d+)K buffers in (\d+) threads "
@@ -47,7 +48,8 @@ class ToolError(Exception):
 
 
 class LogError(ToolError):
-    """Input that is not (whole) VORLAX output."""
+    """Input that is not (whole) VORLAX output: bad input, exit status 2."""
+    exit_status = 2
 
 
 @dataclass
@@ -111,6 +113,8 @@ class Run:
     done: bool = False          # DONE! was seen
     max_ms: List[Optional[float]] = field(default_factory=list)  # a record's: each line's slowest block
     latency: Optional[dict] = None  # a record's "latency" (docs/record.md); None for a log
+    stopped: Optional[str] = None   # a record's "stopped": "interrupt", "terminate", "deadline" or None
+    results: List[Tuple[str, Optional[str]]] = field(default_factory=list)  # a record's workers: result, reason
 
     @property
     def mode(self) -> str:
@@ -124,22 +128,26 @@ class Run:
         return self.samples[-1]
 
     def shortfall(self) -> Optional[str]:
-        """None when every thread (of every rank) did all its blocks and the
-        run said DONE!; "failed: <kind>" when a failure line says why (a
-        failed rank of vorlax-mpi too), else "incomplete"."""
-        failure = failure_of(self.messages)
-        if failure:
-            return "failed: " + failure.kind
-        rank = next((line for line in self.summary if line.startswith("failed: ")), None)
-        if rank:
-            kind = kind_of(rank)
-            return "failed: " + (kind if kind != OTHER else "a rank wrote nothing")
-        blocks = self.size_gb * 1024 * 1024 // self.block_kb
-        expected = self.threads * (self.ranks or 1)
-        if not self.done or len(self.completions) < expected or any(c.blocks < blocks for c in self.completions):
+        """None for a whole run: every thread (of every rank) ended with its
+        completion line, DONE! was said, and no line (a record: no worker)
+        tells a failure or a stop. A run to its time limit (--seconds) is
+        whole. Else shortfall_text() of what went wrong ("stopped by
+        SIGTERM", "failed: full disk"), or "incomplete"."""
+        if self.results:  # a record tells each worker's result and the stop
+            stop = STOPS.get(self.stopped)
+            kinds = [stop] if stop else []
+            kinds += [worker_kind(result, reason) for result, reason in self.results
+                      if not (stop and result == "running")]  # the stop says it did not wait
+        else:
+            kinds = [kind_of(line) for line in self.messages if not NOTE.fullmatch(line)]
+            kinds += [kind_of(line) if kind_of(line) != OTHER else "a rank wrote nothing"
+                      for line in self.summary if line.startswith("failed: ")]
+        said = shortfall_text([kind for kind in kinds if kind])
+        if said:
+            return said
+        if not self.done or len(self.completions) < self.threads * (self.ranks or 1):
             return "incomplete"
         return None
-
 
 def _place_completions(run: Run, pending: List[Completion]) -> None:
     if run.samples:

@@ -6,17 +6,22 @@ import os
 import sys
 
 from vorlax_log import ToolError, parse_file
-from vorlax_signals import EXIT_HELP
+
+# Bad input is 2, as a wrong command line: a file it cannot read, a picture it cannot be given.
+EXIT_HELP = ("exit status: 0 drawn, 1 a run drawn fell short or the picture could not be written, 2 a wrong "
+             "command line or a LOG it cannot read; 130 Ctrl-C, 143 SIGTERM")
 
 
 def parse_arguments(argv):
     parser = argparse.ArgumentParser(
         prog="vorlax-plot",
-        description="Draws the incremental and sustained MB/s of saved VORLAX runs against elapsed time.",
+        description="Draws the incremental and sustained MB/s of saved VORLAX runs against elapsed time: their "
+                    "output (a log) or the run record they write with --json (with the slowest block of each "
+                    "second in a panel below).",
         epilog=EXIT_HELP)
     parser.add_argument("logs", nargs="*", metavar="LOG",
-                        help="saved output of vorlax, vorlax-read or vorlax-mpi, one or more runs each; "
-                             "- or none reads stdin")
+                        help="saved output of vorlax, vorlax-read or vorlax-mpi, one or more runs each, or "
+                             "the record one wrote with --json FILE; - or none reads stdin")
     parser.add_argument("-o", "--output", metavar="PICTURE",
                         help="picture to write, .svg or .png (default: beside the first LOG, its name with "
                              ".svg; vorlax-plot.svg in the current folder for stdin)")
@@ -51,12 +56,17 @@ def main(argv, tool_folder):
     try:
         from vorlax_charts import check_output_path, check_size
         from vorlax_run_chart import plot_runs
-        check_output_path(output)
-        check_size(arguments.width, arguments.height, arguments.dpi)
-        runs = [run for log in logs for run in parse_file(log)]
-        if len(arguments.label) > len(runs):
-            raise ToolError("%d label%s for %d run%s" % (len(arguments.label), "" if len(arguments.label) == 1 else "s",
-                                                         len(runs), "" if len(runs) == 1 else "s"))
+        try:
+            check_output_path(output)
+            check_size(arguments.width, arguments.height, arguments.dpi)
+            runs = [run for log in logs for run in parse_file(log)]
+            if len(arguments.label) > len(runs):
+                raise ToolError("%d label%s for %d run%s" % (len(arguments.label),
+                                                             "" if len(arguments.label) == 1 else "s",
+                                                             len(runs), "" if len(runs) == 1 else "s"))
+        except ToolError as error:
+            error.exit_status = 2  # nothing to draw, as the command line gives it
+            raise
         if arguments.phases:
             from vorlax_phase_chart import plot_phases
             from vorlax_phases import analyse_runs
@@ -70,7 +80,7 @@ def main(argv, tool_folder):
                       arguments.x or "s", arguments.dpi)
     except ToolError as error:
         print("vorlax-plot: %s" % error, file=sys.stderr)
-        return 1
+        return getattr(error, "exit_status", 1)
     short = [run for run in runs if run.shortfall()]
     for run in short:  # drawn, marked as such, and said
         print("vorlax-plot: %s: the run '%s' fell short: %s; drawn dotted" % (run.source, run.label(),

@@ -52,7 +52,9 @@ def run_of_record(record: Dict, source: str) -> Run:
         run.completions = [Completion(worker["index"], worker["blocks"], end_ms, rank) for rank, worker in workers
                            if worker["result"] != "not_started"]
         run.latency = record["latency"]
-        run.done = record["stopped"] in (None, "deadline")  # a run to its time limit ends as one to its end
+        run.stopped = record["stopped"]
+        run.results = [(str(worker["result"]), worker["reason"]) for _, worker in workers]
+        run.done = run.stopped in (None, "deadline")  # a run to its time limit ends as one to its end
     except (KeyError, TypeError, ValueError, AttributeError) as error:
         raise LogError("%s: not a whole VORLAX run record: %s %s" % (source, type(error).__name__, error)) from None
     return run

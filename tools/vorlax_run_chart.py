@@ -100,7 +100,7 @@ def draw_latency(axes, series, stalls, thresholds) -> None:
     axes.set_yscale("log")
     axes.set_ylabel("slowest block (ms)")
     axes.grid(True, which="both", alpha=0.3)
-    axes.legend(fontsize="x-small", loc="upper left")
+    axes.legend(fontsize="x-small", loc="best")  # where it covers the fewest lines and stall marks
 
 
 def _plot_latency(axes, runs: Sequence[Run], legends: List[str], colours: List[str], x: str) -> None:

@@ -7,7 +7,7 @@ import subprocess
 from dataclasses import dataclass, field
 from typing import Callable, List, Optional
 
-from vorlax_log import Failure, LogError, LogParser, Run, Sample, failure_of, run_label
+from vorlax_log import OTHER, Failure, LogError, LogParser, Run, Sample, failure_of, run_label
 from vorlax_record import latency_of_file
 
 
@@ -138,7 +138,7 @@ def write_status(write: Pass) -> str:
     if write.exit_status == 0:
         return "ok" if write.final else "failed: no progress line (%s)" % write.unreadable
     failure = write.failure()
-    return "failed (exit %d)%s" % (write.exit_status, ": " + failure.kind if failure else "")
+    return "failed (exit %d)%s" % (write.exit_status, ": " + failure.kind if failure and failure.kind != OTHER else "")
 
 
 def read_verdict(read: Optional[Pass]) -> str:

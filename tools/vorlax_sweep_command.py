@@ -60,7 +60,7 @@ def parse_arguments(argv):
 
 
 class Refusal(ToolError):
-    """A sweep that cannot start as asked (exit status 2)."""
+    """A sweep that cannot start as asked: its results' folder (exit status 2, as for any bad input)."""
 
 
 def prepare_out_dir(out_dir, force):
@@ -130,12 +130,9 @@ def main(argv, tool_folder):
                                    % arguments.folder)
         out_dir = arguments.out or time.strftime("vorlax-sweep-%Y%m%d-%H%M%S")
         prepare_out_dir(out_dir, arguments.force)
-    except Refusal as error:
+    except (ToolError, OSError) as error:  # bad input: nothing run
         print("vorlax-sweep: %s" % error, file=sys.stderr)
         return 2
-    except (ToolError, OSError) as error:
-        print("vorlax-sweep: %s" % error, file=sys.stderr)
-        return 1
     measured = gather(arguments.folder, vorlax, reads)
     available = available_mb()
     from vorlax_sweep_chart import memory_notes

@@ -5,7 +5,7 @@ import json
 import unittest
 
 import support
-from test_record import EXAMPLE
+from test_record import EXAMPLE, SCHEMA, jsonschema, run_into_fifos
 from vorlax_log import LogError, parse_file, parse_text
 from vorlax_phase_text import summary_lines, time_text
 from vorlax_phases import Dip, analyse_runs
@@ -77,8 +77,92 @@ class RecordAsRun(unittest.TestCase):
             with open(bad, "w") as text:
                 text.write('{"record_version": 7}')
             done = support.run_tool("vorlax-plot", bad, "-o", out)
-            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.returncode, 2)
             self.assertRegex(done.stderr, r"^vorlax-plot: .*bad.json: not a VORLAX run record of version 1 .*\n$")
+
+
+BAD = "vorlax-read: /s/run_00.BIN: 2 bad blocks of 1024 read; the first is block 20 at byte 20971520: found 0x00"
+MISSING = "vorlax-read: /s/run_01.BIN: cannot open: No such file or directory; check the path prefix"
+FULL = "vorlax: /s/run_00.BIN: write failed after 3 blocks: No space left on device; free some space"
+ODD = "vorlax: /s/run_00.BIN: something no kind names"
+
+
+def made_up(stopped, *workers, program="vorlax"):
+    """The example record of program, stopped so, with a worker of each
+    (result, blocks, reason), checked against the schema."""
+    with open(EXAMPLE) as text:
+        record = json.load(text)
+    record.update(program=program, stopped=stopped, settings=dict(record["settings"], threads=len(workers)),
+                  threads=[{"index": i, "result": result, "blocks": blocks, "mb": blocks, "reason": reason}
+                           for i, (result, blocks, reason) in enumerate(workers)])
+    if jsonschema:
+        with open(SCHEMA) as text:
+            jsonschema.Draft7Validator(json.load(text)).validate(record)
+    return json.dumps(record)
+
+
+class StopsAndFailures(unittest.TestCase):
+    def test_a_record_and_a_log_of_one_run_fall_short_alike_and_say_why(self):
+        log = GOOD.replace("1 done! 4096", "1 done! 1000").replace("0 done! 4096", "0 done! 999")
+        stuck = log.replace("thread 0 done! 999\n", "")
+        cases = [  # record: stopped, workers; the same run's log with its stderr (2>&1); what both say
+            ("deadline", [("stopped", 1000, None), ("stopped", 999, None)], log, None),
+            ("terminate", [("stopped", 1000, None), ("stopped", 999, None)],
+             log + "vorlax: run stopped by SIGTERM: 7 MB written; the test files: /s/run_00.BIN\n",
+             "stopped by SIGTERM"),
+            ("interrupt", [("stopped", 1000, None), ("running", 999, None)],
+             stuck + "vorlax: run stopped by Ctrl-C: 7 MB written; ...; 1 thread was still in a block after 3 s, "
+                     "not waited for\n", "stopped by Ctrl-C"),
+            ("deadline", [("stopped", 1000, None), ("running", 999, None)],
+             stuck + "vorlax: run stopped at its time limit: 7 MB written; the test files: /s/run_00.BIN to "
+                     "/s/run_01.BIN; 1 thread was still in a block after 3 s, not waited for\n",
+             "failed: a thread stuck in a block"),
+            (None, [("completed", 4096, BAD), ("open_failed", 0, MISSING)], GOOD + BAD + "\n" + MISSING + "\n",
+             "failed: bad blocks, missing test file"),
+            ("terminate", [("stopped", 1000, BAD), ("stopped", 999, None)],
+             log + BAD + "\nvorlax: run stopped by SIGTERM: 7 MB written; the test files: /s/run_00.BIN\n",
+             "stopped by SIGTERM; failed: bad blocks"),
+            (None, [("write_failed", 3, FULL), ("completed", 4096, None)], GOOD + FULL + "\n", "failed: full disk"),
+        ]
+        for stopped, workers, text, said in cases:
+            with self.subTest(stopped=stopped, workers=workers):
+                self.assertEqual(run_of_text(made_up(stopped, *workers), "r.json").shortfall(), said)
+                self.assertEqual(parse_text(text)[0].shortfall(), said)
+        # A line of no known kind; a record tells its worker's result, an unknown one as it is.
+        self.assertEqual(parse_text(GOOD + ODD + "\n")[0].shortfall(), "failed")
+        for workers, said in (([("write_short", 3, ODD)], "failed: short write"),
+                              ([("bad_blocks", 1024, None)], "failed: bad blocks"),
+                              ([("frobbed", 0, None)], "failed: frobbed")):
+            self.assertEqual(run_of_text(made_up(None, *workers), "r.json").shortfall(), said)
+
+    def test_vorlax_plot_draws_a_real_run_to_its_time_limit_as_whole(self):
+        with support.Scratch() as scratch:
+            record = scratch.file("timed.json")
+            status, out, err = run_into_fifos(scratch, ["--seconds", "1", "--json", record], mode="trickle")
+            self.assertEqual(status, 0, err)
+            with open(record) as text:
+                self.assertEqual(json.load(text)["stopped"], "deadline")
+            log = scratch.file("timed.log")
+            with open(log, "w") as text:
+                text.write(out + err)
+            for path in (record, log):
+                done = support.run_tool("vorlax-plot", path, "-o", scratch.file("timed.svg"))
+                self.assertEqual((done.returncode, done.stderr), (0, ""), path)
+
+    def test_the_latency_legend_leaves_the_stall_marks_seen(self):
+        from vorlax_charts import load_pyplot
+        from vorlax_run_chart import draw_runs
+        pyplot = load_pyplot()
+        figure = draw_runs(pyplot, parse_file(EXAMPLE), [])
+        try:
+            figure.canvas.draw()
+            latency = next(axes for axes in figure.axes if axes.get_ylabel() == "slowest block (ms)")
+            marks = next(line for line in latency.get_lines() if line.get_marker() == "x")
+            box = latency.get_legend().get_window_extent()
+            for point in latency.transData.transform(marks.get_xydata()):
+                self.assertFalse(box.contains(*point), (point, box))
+        finally:
+            pyplot.close(figure)
 
 
 if __name__ == "__main__":

@@ -7,7 +7,7 @@ import unittest
 
 import support
 from vorlax_log import FULL_DISK
-from vorlax_runner import Settings, Stopped, run_pass
+from vorlax_runner import Pass, Settings, Stopped, run_pass, write_status
 
 LOG = os.path.join(support.ROOT, "docs", "sample-logs", "u-1024k.log")
 FULL = "echo 'vorlax: x_00.BIN: write failed after 9 blocks: No space left on device' >&2; exit 1"
@@ -46,3 +46,14 @@ class RunPass(unittest.TestCase):
                 self.run_script(folder, "head -3 %s; exec sleep 600" % LOG, stop)
         done = caught.exception.done
         self.assertEqual((done.exit_status, done.final.total_mb, len(done.run.samples)), (130, 604, 1))
+
+
+class WriteStatus(unittest.TestCase):
+    def test_each_kind_said_once_and_a_stop_as_such(self):
+        cases = [("vorlax: x_00.BIN: write failed after 9 blocks: No space left on device", 1,
+                  "failed (exit 1): full disk"),
+                 ("vorlax: run stopped by SIGTERM: 9 MB written; the test files stay as written: x_00.BIN", 143,
+                  "failed (exit 143): stopped by SIGTERM"),
+                 ("vorlax: x_00.BIN: a line of no kind the tools know", 1, "failed (exit 1)")]
+        for line, status, said in cases:
+            self.assertEqual(write_status(Pass(status, None, "w.log", [line])), said)

@@ -285,10 +285,10 @@ class Sweeps(unittest.TestCase):
                 (["-b", "0", scratch.path], 2, "block sizes in KB must be 1 to 32768"),
                 (["-t", "1,100", scratch.path], 2, "thread counts must be 1 to 99"),
                 (["-m", "B,X", scratch.path], 2, "modes are B (buffered) and U (unbuffered)"),
-                ([scratch.file("absent")], 1, "absent: not a folder"),
-                (["--chart", "x.jpg", scratch.path], 1, "must end in .svg or .png"),
+                ([scratch.file("absent")], 2, "absent: not a folder"),
+                (["--chart", "x.jpg", scratch.path], 2, "must end in .svg or .png"),
                 (["--runs", "0", scratch.path], 2, "runs per cell must be 1 to 99"),
-                (["--vorlax-read", scratch.file("none"), scratch.path], 1, "name the vorlax-read binary"),
+                (["--vorlax-read", scratch.file("none"), scratch.path], 2, "name the vorlax-read binary"),
             ]
             for args, status, message in cases:
                 with self.subTest(args=args):
@@ -297,7 +297,7 @@ class Sweeps(unittest.TestCase):
                     self.assertIn(message, done.stderr)
                     self.assertNotIn("Traceback", done.stderr)
             done = support.run_tool("vorlax-sweep", "--vorlax", scratch.file("nothing"), scratch.path)
-            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.returncode, 2)
             self.assertIn("not an executable program", done.stderr)
             self.assertEqual(os.listdir(scratch.path), [])
 
