@@ -1,7 +1,5 @@
 // Linux block clock: the time-stamp counter (rdtsc) where it keeps
 // time, scaled against CLOCK_MONOTONIC; else CLOCK_MONOTONIC itself.
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/platform_linux_internal.h"
@@ -12,17 +10,10 @@
 
 namespace {
 
+#if defined(__x86_64__)
 // Set once by block_clock_start, before any worker reads the clock.
 bool use_tsc = false;
 
-std::string file_text(const char* name) {
-    std::ifstream file(name);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-#if defined(__x86_64__)
 struct ClockPair {
     uint64_t ticks;
     uint64_t ns;     // the middle of the CLOCK_MONOTONIC reads around ticks

@@ -55,6 +55,10 @@ bool mount_of(const char* folder, Mount* found);
 // key is key, or "" when none.
 std::string cpuinfo_value(const std::string& text, const char* key);
 
+// The whole text of a file, "" when it cannot be read
+// (platform_linux_facts.cpp).
+std::string file_text(const std::string& name);
+
 // True when the time-stamp counter keeps time: /proc/cpuinfo's text has
 // constant_tsc and nonstop_tsc among its (first processor's) flags and
 // the kernel's clock source (clocksource0/current_clocksource) is tsc, so
