@@ -9,9 +9,11 @@
 std::unique_ptr<BlockTimes[]> give_block_times(const RunSettings& settings, RunCounters* counters) {
     if (!times_blocks(settings)) return nullptr;
     std::unique_ptr<BlockTimes[]> times(new BlockTimes[settings.thread_count]);
+    const BlockClockScale clock = block_clock_start();
     for (uint32_t i = 0; i < settings.thread_count; ++i) {
         block_times_reset(&times[i], uint64_t{settings.stall_ms} * 1000000u);
         counters->slots[i].times = &times[i];
+        counters->slots[i].clock = clock;
     }
     return times;
 }

@@ -10,8 +10,9 @@
 #include "settings/settings.h"
 
 // One BlockTimes per worker of settings, each set in its slot of
-// *counters, when the run times its blocks; null (and the slots without)
-// when it does not.
+// *counters with the block clock's scale (block_clock_start: about 20 ms),
+// when the run times its blocks; null (and the slots without) when it
+// does not.
 std::unique_ptr<BlockTimes[]> give_block_times(const RunSettings& settings, RunCounters* counters);
 
 // Sums the times of the first thread_count workers of counters into *into

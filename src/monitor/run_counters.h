@@ -27,6 +27,7 @@ struct WorkerSlot {
     alignas(64) std::atomic<uint64_t> kb{0};       // KB in its whole blocks (read, for readers)
     std::atomic<uint64_t> interval_max_ns{0};      // its slowest block since the monitor's last look
     BlockTimes* times = nullptr;                   // its blocks' times; null when blocks are not timed
+    BlockClockScale clock{0, 0, 0};                // with times: the block clock's scale
     const char* result = "running";                // how it ended: "completed", "write_failed"...; still in a block
     int64_t blocks = 0;                            // its whole blocks
     std::string reason;                            // its line on stderr, if any
@@ -80,11 +81,14 @@ inline void add_block_kb(WorkerSlot* slot, uint32_t kb) {
     slot->kb.store(slot->kb.load(std::memory_order_relaxed) + kb, std::memory_order_relaxed);
 }
 
-// Counts one block that began at start_ns and ended at end_ns in the
-// slot's times and its interval maximum. Only for a slot with times.
-inline void note_block_time(WorkerSlot* slot, uint64_t start_ns, uint64_t end_ns, int64_t block, uint32_t thread) {
-    const uint64_t ns = end_ns - start_ns;
-    block_times_add(slot->times, start_ns, ns, block, thread);
+// Counts one block that began at start_ticks and ended at end_ticks on
+// the block clock in the slot's times and its interval maximum, in
+// nanoseconds. Only for a slot with times.
+inline void note_block_time(WorkerSlot* slot, uint64_t start_ticks, uint64_t end_ticks, int64_t block,
+                            uint32_t thread) {
+    const uint64_t ticks = end_ticks > start_ticks ? end_ticks - start_ticks : 0;
+    const uint64_t ns = block_clock_span_ns(ticks, slot->clock.ns_per_tick_q32);
+    block_times_add(slot->times, block_clock_ns(slot->clock, start_ticks), ns, block, thread);
     if (ns > slot->interval_max_ns.load(std::memory_order_relaxed))
         slot->interval_max_ns.store(ns, std::memory_order_relaxed);
 }

@@ -16,14 +16,14 @@
 #include "platform/platform.h"
 #include "platform/platform_linux_internal.h"
 
-namespace {
-
 std::string file_text(const std::string& name) {
     std::ifstream file(name);
     std::stringstream text;
     text << file.rdbuf();
     return text.str();
 }
+
+namespace {
 
 std::string trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t\n");

@@ -54,3 +54,13 @@ bool mount_of(const char* folder, Mount* found);
 // The value of the first "key : value" line of /proc/cpuinfo's text whose
 // key is key, or "" when none.
 std::string cpuinfo_value(const std::string& text, const char* key);
+
+// The whole text of a file, "" when it cannot be read
+// (platform_linux_facts.cpp).
+std::string file_text(const std::string& name);
+
+// True when the time-stamp counter keeps time: /proc/cpuinfo's text has
+// constant_tsc and nonstop_tsc among its (first processor's) flags and
+// the kernel's clock source (clocksource0/current_clocksource) is tsc, so
+// the counters of all processors agree.
+bool tsc_keeps_time(const std::string& cpuinfo, const std::string& clocksource);

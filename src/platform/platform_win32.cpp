@@ -207,6 +207,22 @@ uint64_t tick_ns() {
     return counts / per_second * 1000000000u + counts % per_second * 1000000000u / per_second;
 }
 
+BlockClockScale block_clock_start() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    const uint64_t ns = tick_ns();
+    // 10^9 * 2^32 / counts per second: a double's 53 bits are ample.
+    const double ns_per_tick_q32 = 1e9 * 4294967296.0 / static_cast<double>(frequency.QuadPart);
+    return BlockClockScale{static_cast<uint64_t>(now.QuadPart), ns, static_cast<uint64_t>(ns_per_tick_q32)};
+}
+
+uint64_t block_clock_now() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<uint64_t>(now.QuadPart);
+}
+
 void sleep_ms(uint32_t ms) { Sleep(ms); }
 
 // As on Linux: a flag behind a lock, and a condition to wait on for it.

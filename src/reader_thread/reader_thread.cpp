@@ -35,11 +35,11 @@ void read_blocks(FileHandle file, unsigned char* buffer, const ReaderLayout& lay
         }
         size_t got = 0;
         int error = 0;
-        uint64_t start_ns = 0;
-        if constexpr (timed) start_ns = tick_ns();
+        uint64_t start_ticks = 0;
+        if constexpr (timed) start_ticks = block_clock_now();
         const bool read = file_read_at(file, buffer, block_bytes, static_cast<uint64_t>(block) * block_bytes, &got,
                                        &error);
-        if constexpr (timed) note_block_time(slot, start_ns, tick_ns(), block, layout.thread_index);
+        if constexpr (timed) note_block_time(slot, start_ticks, block_clock_now(), block, layout.thread_index);
         if (!read) {
             if (!layout.buffered && platform_is_unbuffered_refusal(error)) {
                 report->refused = true;

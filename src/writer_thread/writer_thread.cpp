@@ -21,10 +21,10 @@ int64_t write_blocks(FileHandle file, unsigned char* buffer, const WriterLayout&
         std::memset(buffer, test_file_fill_byte(block), block_bytes);
         size_t written = 0;
         int error = 0;
-        uint64_t start_ns = 0;
-        if constexpr (timed) start_ns = tick_ns();
+        uint64_t start_ticks = 0;
+        if constexpr (timed) start_ticks = block_clock_now();
         const bool wrote = file_write(file, buffer, block_bytes, &written, &error);
-        if constexpr (timed) note_block_time(slot, start_ns, tick_ns(), block, layout.thread_index);
+        if constexpr (timed) note_block_time(slot, start_ticks, block_clock_now(), block, layout.thread_index);
         if (!wrote) {
             report->result = WriterResult::write_failed;
             report->error = error;

@@ -190,6 +190,10 @@ uint64_t tick_ms() {
 
 uint64_t tick_ns() { return tick_ms() * 1000000u; }
 
+BlockClockScale block_clock_start() { return BlockClockScale{0, 0, uint64_t(1) << 32}; }
+
+uint64_t block_clock_now() { return tick_ns(); }
+
 MachineFacts machine_facts() { return {}; }
 
 TargetFacts target_facts(const char*) { return {}; }

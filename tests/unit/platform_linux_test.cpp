@@ -138,6 +138,51 @@ TEST(LinuxClock, SleepsLastAtLeastWhatTheyAsk) {
     }
 }
 
+// Ticks to nanoseconds: exact for whole rates, rounded down for parts,
+// without overflow for ticks past 2^32, and before the origin too.
+TEST(BlockClock, TicksBecomeNanosecondsOfTheMonotonicClock) {
+    const uint64_t one = uint64_t(1) << 32, third = one / 3;  // 1 ns and 1/3 ns a tick
+    struct {
+        uint64_t ticks, ns_per_tick_q32, ns;
+    } spans[] = {{0, one, 0}, {123456789, one, 123456789}, {7, 100 * one, 700},
+                 {3, third, 0}, {3000000000u, third, 999999999}, {uint64_t(3) << 40, third, (uint64_t(1) << 40) - 256},
+                 {uint64_t(1) << 62, one + one / 2, (uint64_t(3) << 61)}};
+    for (const auto& span : spans)
+        EXPECT_EQ(block_clock_span_ns(span.ticks, span.ns_per_tick_q32), span.ns) << span.ticks;
+    const BlockClockScale scale{1000000, 5000, 2 * one};
+    const uint64_t ticks[] = {1000000, 1000010, 999990, 997000, 0}, ns[] = {5000, 5020, 4980, 0, 0};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(block_clock_ns(scale, ticks[i]), ns[i]) << ticks[i];
+}
+
+// The counter serves only where it keeps time on every processor.
+TEST(BlockClock, TheTimeStampCounterOnlyWhereItKeepsTime) {
+    const std::string both = "processor\t: 0\nflags\t\t: fpu tsc constant_tsc nonstop_tsc\nbugs\t\t: none\n";
+    const std::string last = "processor\t: 0\nflags\t\t: fpu nonstop_tsc constant_tsc\n";
+    EXPECT_TRUE(tsc_keeps_time(both, "tsc\n"));
+    EXPECT_TRUE(tsc_keeps_time(last, "tsc"));
+    EXPECT_FALSE(tsc_keeps_time(both, "kvm-clock\n"));
+    EXPECT_FALSE(tsc_keeps_time(both, "tsc-early\n"));
+    EXPECT_FALSE(tsc_keeps_time(both, ""));
+    EXPECT_FALSE(tsc_keeps_time("processor\t: 0\nflags\t\t: fpu tsc constant_tsc\n", "tsc\n"));
+    EXPECT_FALSE(tsc_keeps_time("processor\t: 0\nflags\t\t: fpu\nbugs\t\t: constant_tsc nonstop_tsc\n", "tsc"));
+    EXPECT_FALSE(tsc_keeps_time("", "tsc"));
+}
+
+// Whichever clock this machine gives, its ticks read before and after
+// tick_ns() fall around it (1 ms for the scale's error; a busy machine
+// only widens the gap between the reads).
+TEST(BlockClock, ItsTimeAgreesWithTheMonotonicClock) {
+    const BlockClockScale scale = block_clock_start();
+    for (int i = 0; i < 3; ++i) {
+        const uint64_t before = block_clock_ns(scale, block_clock_now());
+        const uint64_t ns = tick_ns();
+        const uint64_t after = block_clock_ns(scale, block_clock_now());
+        EXPECT_LE(before, ns + 1000000);
+        EXPECT_GE(after + 1000000, ns);
+        sleep_ms(30);
+    }
+}
+
 TEST(LinuxMemory, PagesAreAlignedWritableAndMemoryIsKnown) {
     int error = 0;
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
