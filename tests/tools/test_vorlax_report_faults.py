@@ -145,6 +145,12 @@ class Stops(unittest.TestCase):
                     self.assertEqual((tool.returncode, len(stderr.splitlines())), (128 + stop, 1), stderr)
                     self.assertIn("no page written" if arguments[0] == "vorlax-report" else "", stderr)
             self.assertFalse(os.path.exists(html))
+        for tool in ("vorlax-report", "vorlax-plot", "vorlax-sweep", "vorlax-fill"):  # and say so alike
+            with open(os.path.join(support.ROOT, "man", tool + ".1")) as page:
+                said = " ".join(support.run_tool(tool, "--help").stdout.split()) + page.read()
+            for words in ("; 2 bad input, ", ": a wrong command line, ", "; 130 Ctrl-C, 143 SIGTERM: ",
+                          "\n.B 2\nBad input, ", "\n.B 130\nCtrl-C: ", "\n.B 143\n.BR SIGTERM :\n"):
+                self.assertIn(words, said, tool)
 
 
 if __name__ == "__main__":
