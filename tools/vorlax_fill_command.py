@@ -9,7 +9,7 @@ import time
 
 from vorlax_cli import find_vorlax, find_vorlax_read, mode, whole_number
 from vorlax_log import ToolError, message_kind, notes
-from vorlax_signals import ignore_stops, EXIT_HELP, out_dir_problem, stopped_status, stopped_text
+from vorlax_signals import ignore_stops, exit_help, out_dir_problem, RUNS_FELL_SHORT, stopped_status, stopped_text
 import vorlax_fill as fills
 from vorlax_runner import Settings, read_verdict
 from vorlax_machine import gather
@@ -22,7 +22,10 @@ def parse_arguments(argv):
         description="Writes the free space of FOLDER's file system with vorlax runs back to back, then reports "
                     "the phases of the write speed: how fast, for how many GB, where the fast phase ended and "
                     "where the speed dipped. Its files are deleted at the end unless --keep. On the file system "
-                    "of / or of your home it needs --size. After the build: ./build/vorlax-fill.", epilog=EXIT_HELP)
+                    "of / or of your home it needs --size. After the build: ./build/vorlax-fill.",
+        epilog=exit_help("every run wrote all its blocks and every read passed", RUNS_FELL_SHORT, "nothing run",
+                         "a FOLDER it cannot fill, too little free space (man vorlax-fill)",
+                         "the results hold what was written"))
     parser.add_argument("folder", metavar="FOLDER", help="folder on the disk to fill")
     parser.add_argument("--size", type=whole_number(1, 1 << 30, "the size in GB"), metavar="GB",
                         help="write at most this many GB (default: the free space less a margin)")

@@ -7,9 +7,7 @@ import sys
 
 from vorlax_log import ToolError, parse_file
 
-# Bad input is 2, as a wrong command line: a file it cannot read, a picture it cannot be given.
-EXIT_HELP = ("exit status: 0 drawn, 1 a run drawn fell short or the picture could not be written, 2 a wrong "
-             "command line or a LOG it cannot read; 130 Ctrl-C, 143 SIGTERM")
+from vorlax_signals import exit_help
 
 
 def parse_arguments(argv):
@@ -18,7 +16,9 @@ def parse_arguments(argv):
         description="Draws the incremental and sustained MB/s of saved VORLAX runs against elapsed time: their "
                     "output (a log) or the run record they write with --json (with the slowest block of each "
                     "second in a panel below).",
-        epilog=EXIT_HELP)
+        # Bad input is 2, as a wrong command line: a file it cannot read, a picture it cannot be given.
+        epilog=exit_help("the picture was written", "a run drawn fell short, or the picture could not be written",
+                         "nothing drawn", "a LOG it cannot read", "nothing drawn"))
     parser.add_argument("logs", nargs="*", metavar="LOG",
                         help="saved output of vorlax, vorlax-read or vorlax-mpi, one or more runs each, or "
                              "the record one wrote with --json FILE; - or none reads stdin")

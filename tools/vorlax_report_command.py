@@ -4,7 +4,7 @@ man vorlax-report); tools/vorlax-report launches it."""
 import argparse
 import sys
 
-from vorlax_signals import stopped_status, stopped_text
+from vorlax_signals import exit_help, stopped_status, stopped_text
 
 
 def parse_arguments(argv):
@@ -12,8 +12,8 @@ def parse_arguments(argv):
         prog="vorlax-report",
         description="Turns records of VORLAX runs into one HTML file that needs nothing else: each run, fill and "
                     "sweep with its charts, settings and machine, and a comparison of records of one kind.",
-        epilog="exit status: 0 the page was written, 1 it could not be written, 2 a wrong command line, a record "
-               "that cannot be read or shown, or -o naming a record; 130 Ctrl-C, 143 SIGTERM (no page written)")
+        epilog=exit_help("the page was written", "the page could not be written", "no page written",
+                         "a RECORD that cannot be read or shown, or -o naming a RECORD", "no page written"))
     parser.add_argument("records", nargs="+", metavar="RECORD",
                         help="a --json record of vorlax, vorlax-read or vorlax-mpi, a fill.json or a results.json")
     parser.add_argument("-o", "--output", default="report.html", metavar="HTML",

@@ -6,6 +6,7 @@ import shlex
 import statistics
 from typing import Dict, List, Optional, Tuple
 
+from vorlax_log import OTHER, STOPS, worker_kind
 from vorlax_report import Record
 
 MODES = {"U": "unbuffered", "B": "buffered"}
@@ -66,7 +67,7 @@ def headline(record: Record) -> str:
             text += "; the median block %s, the slowest %s" % (ms_text(latency["median_ms"]),
                                                                  ms_text(latency.get("max_ms")))
         if data.get("stopped"):
-            text += " (stopped: %s)" % data["stopped"]
+            text += " (%s)" % STOPS.get(data["stopped"], "stopped at its time limit")
         if failure(record):
             text += " (failed: %s)" % failure(record)
         return text
@@ -92,21 +93,28 @@ def headline(record: Record) -> str:
 
 
 def failure(record: Record) -> str:
-    """How a run failed: "thread 0, write failed after 267 blocks" (each
-    thread that did not complete, "rank 1 thread 0" under vorlax-mpi), else
+    """How a run failed: each worker that did, with its kind as the log
+    reader names it, "thread 0, full disk after 267 blocks" ("rank 1
+    thread 0" under vorlax-mpi; a line of no known kind without one), else
     "exit status 1" when the program said so; "" for a run that did not
-    fail (a stopped one did not) and for fills and sweeps."""
+    fail (a stop is none: a worker it left in its block neither), and for
+    fills and sweeps."""
     data = record.data
-    if record.kind != "run" or data.get("stopped"):
+    if record.kind != "run":
         return ""
+    stopped = data.get("stopped") in STOPS
     threads = [("thread %s" % t.get("index"), t) for t in data.get("threads") or []]
     for number, rank in enumerate(data.get("ranks") or []):
         threads += [("rank %s thread %s" % (rank.get("rank", number), t.get("index")), t) for t in rank["threads"]]
-    failed = ["%s, %s after %s" % (name, str(t["result"]).replace("_", " "), plural(int(t.get("blocks") or 0), "block"))
-              for name, t in threads if t.get("result") not in (None, "completed")]
+    failed = []
+    for name, t in threads:
+        kind = worker_kind(str(t.get("result") or "completed"), t.get("reason"))
+        if kind and not (stopped and t.get("result") == "running"):
+            failed.append("%s%s after %s" % (name, ", " + kind if kind != OTHER else "",
+                                             plural(int(t.get("blocks") or 0), "block")))
     if failed:
         return "; ".join(failed)
-    return "exit status %d" % data["exit_status"] if data.get("exit_status") else ""
+    return "exit status %d" % data["exit_status"] if data.get("exit_status") and not stopped else ""
 
 
 def run_mb_s(record: Record) -> Optional[float]:

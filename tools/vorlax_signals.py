@@ -47,7 +47,18 @@ def stopped_status() -> int:
     return 143 if _stopped_by and _stopped_by[0] == signal.SIGTERM else 130
 
 
-EXIT_HELP = "exit status: 0 done, 1 a run failed or fell short, 2 a wrong command line; 130 Ctrl-C, 143 SIGTERM"
+# What status 1 means for the tools that run vorlax (vorlax-sweep, vorlax-fill).
+RUNS_FELL_SHORT = "a run failed or fell short, a read found a fault, or the results could not be written"
+
+
+def exit_help(done: str, short: str, nothing: str, bad_input: str, stopped: str) -> str:
+    """A tool's --help line of its exit statuses, in the words all tools
+    share (their man pages say the same): 0 done, 1 fell short, 2 bad
+    input (a wrong command line first), 130 Ctrl-C, 143 SIGTERM; each tool
+    tells what they mean for it ("the page was written", "no page
+    written")."""
+    return ("exit status: 0 %s; 1 %s; 2 bad input, %s: a wrong command line, %s; 130 Ctrl-C, 143 SIGTERM: %s"
+            % (done, short, nothing, bad_input, stopped))
 
 
 def stopped_text() -> str:

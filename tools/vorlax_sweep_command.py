@@ -9,7 +9,7 @@ import time
 
 from vorlax_cli import find_vorlax, find_vorlax_read, mode_list, number_list, program_origin
 from vorlax_log import ToolError
-from vorlax_signals import ignore_stops, EXIT_HELP, out_dir_problem, stopped_status, stopped_text
+from vorlax_signals import ignore_stops, exit_help, out_dir_problem, RUNS_FELL_SHORT, stopped_status, stopped_text
 import vorlax_sweep as sweep
 from vorlax_runner import remove_files
 from vorlax_machine import available_mb, gather, program_version
@@ -21,7 +21,10 @@ def parse_arguments(argv):
         prog="vorlax-sweep",
         description="Runs vorlax over a matrix of modes, block sizes and thread counts on one folder, reads "
                     "each run back with vorlax-read, and writes a table (Markdown, CSV, JSON) of the sustained "
-                    "MB/s with a bar chart.", epilog=EXIT_HELP)
+                    "MB/s with a bar chart.",
+        epilog=exit_help("every run wrote all its blocks and every read passed", RUNS_FELL_SHORT, "nothing run",
+                         "no vorlax found, no such folder, a DIR with an earlier sweep (man vorlax-sweep)",
+                         "the results hold the runs that finished"))
     parser.add_argument("folder", help="folder on the disk to measure; the test files go there")
     parser.add_argument("-m", "--modes", type=mode_list, default=["B", "U"], help="default B,U")
     parser.add_argument("-b", "--blocks", type=number_list(1, 32768, "block sizes in KB"),

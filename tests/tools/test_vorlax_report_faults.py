@@ -43,7 +43,15 @@ class Spreads(unittest.TestCase):
         for other, figure, expected in cases:
             found = {name: words[0] for name, _, words in comparison([record(run_record()), record(other)])}
             self.assertTrue(found[figure].endswith(expected), (figure, found[figure]))
-        self.assertIn("(failed: thread 0, write failed after 267 blocks)", headline(record(failed)))
+        bad_read = run_record(seed=3)
+        bad_read.update(program="vorlax-read", exit_status=1)
+        bad_read["threads"][0].update(blocks=512, reason="vorlax-read: /s/r_00.BIN: 2 bad blocks of 512 read")
+        stopped = dict(json.loads(json.dumps(bad_read)), stopped="terminate", exit_status=143)
+        stopped["threads"][1].update(result="running")
+        for document, said in ((failed, "(failed: thread 0, full disk after 267 blocks)"),  # the log reader's kinds
+                               (bad_read, "(failed: thread 0, bad blocks after 512 blocks)"),
+                               (stopped, "(stopped by SIGTERM) (failed: thread 0, bad blocks after 512 blocks)")):
+            self.assertTrue(headline(record(document)).endswith(said), headline(record(document)))
         # One warm-up second among five does not set the middle half.
         self.assertLess(rates_spread([2437, 285, 321, 275, 323]), 0.2)
         warm = rates_run([2437, 285, 321, 275, 323, 300])
@@ -137,6 +145,12 @@ class Stops(unittest.TestCase):
                     self.assertEqual((tool.returncode, len(stderr.splitlines())), (128 + stop, 1), stderr)
                     self.assertIn("no page written" if arguments[0] == "vorlax-report" else "", stderr)
             self.assertFalse(os.path.exists(html))
+        for tool in ("vorlax-report", "vorlax-plot", "vorlax-sweep", "vorlax-fill"):  # and say so alike
+            with open(os.path.join(support.ROOT, "man", tool + ".1")) as page:
+                said = " ".join(support.run_tool(tool, "--help").stdout.split()) + page.read()
+            for words in ("; 2 bad input, ", ": a wrong command line, ", "; 130 Ctrl-C, 143 SIGTERM: ",
+                          "\n.B 2\nBad input, ", "\n.B 130\nCtrl-C: ", "\n.B 143\n.BR SIGTERM :\n"):
+                self.assertIn(words, said, tool)
 
 
 if __name__ == "__main__":
