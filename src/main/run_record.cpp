@@ -83,8 +83,18 @@ void mark_stopped_threads(RunRecord* record, int64_t file_blocks) {
 }
 
 bool refuse_record_path(const RunSettings& settings, const char* program) {
+    if (!settings.json_path) return false;
     std::string failure;
-    if (!settings.json_path || probe_record_file(settings.json_path, &failure)) return false;
+    // The record would overwrite a test file before it is read, or be
+    // overwritten by one.
+    for (uint32_t i = 0; i < settings.thread_count && failure.empty(); ++i) {
+        std::string test_file;
+        if (test_file_name(settings.path_prefix.c_str(), i, platform_max_path_bytes, &test_file) &&
+            names_one_file(settings.json_path, test_file.c_str()))
+            failure = std::string(settings.json_path) + ": cannot write the run record: it is the run's test file " +
+                      test_file + "; name another file";
+    }
+    if (failure.empty() && probe_record_file(settings.json_path, &failure)) return false;
     print_stderr_line(std::string(program) + ": " + failure + "\n");
     return true;
 }

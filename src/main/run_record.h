@@ -41,7 +41,8 @@ void print_latency_lines(const RunSettings& settings, const BlockTimes& times, b
 void mark_stopped_threads(RunRecord* record, int64_t file_blocks);
 
 // With --json, checks before the run that its record can be written
-// (probe_record_file); when it cannot, prints why on stderr, headed by
+// (probe_record_file) and is none of the run's test files (by name, or
+// the same file where both exist); when it cannot, prints why on stderr, headed by
 // program, and returns true: the run is refused (exit status 2).
 bool refuse_record_path(const RunSettings& settings, const char* program);
 
