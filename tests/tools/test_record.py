@@ -8,6 +8,7 @@ import os
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import unittest
 
@@ -146,29 +147,65 @@ class Records(unittest.TestCase):
             self.assertLess(record["total_mb"], 2048)
 
     def test_a_record_it_cannot_write_is_refused_before_the_first_byte(self):
-        """A folder's name, a missing folder: exit 2, advice that fits, no byte written, no .part."""
+        """A folder's name, a missing folder, the run's own test file, and (as nobody) root's file in a sticky
+        folder: exit 2, advice that fits, no byte written, no .part."""
         programs = [support.vorlax_exe(), support.vorlax_read_exe()]
         if os.environ.get("VORLAX_MPI_EXE") and shutil.which("mpiexec"):
             programs.append(os.environ["VORLAX_MPI_EXE"])
         env = dict(os.environ, OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
+        as_nobody = os.geteuid() == 0 and subprocess.run([support.vorlax_exe(), "--version"], capture_output=True,
+                                                         user=65534).returncode == 0
         with support.Scratch() as scratch:
             os.mkdir(scratch.file("folder"))
             with open(scratch.file("run_00.BIN"), "wb") as test_file:  # for vorlax-read: a file it would read
                 test_file.truncate(64 << 10)
+            with open(scratch.file("root.json"), "w") as owned:
+                owned.write("root's\n")
+            os.chmod(scratch.path, 0o1777)  # sticky, as /dev/shm and /tmp
             for program in programs:
-                for name, advice in (("folder", "name a file, not a folder"),
-                                     (os.path.join("missing", "r.json"), "check that its folder exists")):
+                mpi = "mpi" in os.path.basename(program)
+                cases = [("folder", "name a file, not a folder", None),
+                         (os.path.join("missing", "r.json"), "check that its folder exists", None),
+                         ("run_r0000_00.BIN" if mpi else "run_00.BIN", "name another file", None)]
+                if as_nobody and not mpi:
+                    cases.append(("root.json", "choose another name", 65534))
+                for name, advice, user in cases:
                     with self.subTest(program=os.path.basename(program), name=name):
                         command = [program, "--json", scratch.file(name), "B", scratch.file("run"), "64", "1", "1"]
-                        if "mpi" in os.path.basename(program):
+                        if mpi:
                             command = ["mpiexec", "--oversubscribe", "-n", "2"] + command
-                        done = subprocess.run(command, capture_output=True, text=True, timeout=300, env=env)
+                        done = subprocess.run(command, capture_output=True, text=True, timeout=300, env=env,
+                                              user=user)
                         self.assertEqual(done.returncode, 2, done.stderr)
                         self.assertIn(scratch.file(name) + ": cannot write the run record: ", done.stderr)
                         self.assertIn("; " + advice + "\n", done.stderr)
                         self.assertNotIn("DONE!", done.stdout)
-                        self.assertEqual(sorted(os.listdir(scratch.path)), ["folder", "run_00.BIN"])
+                        self.assertEqual(sorted(os.listdir(scratch.path)), ["folder", "root.json", "run_00.BIN"])
                         self.assertEqual(os.path.getsize(scratch.file("run_00.BIN")), 64 << 10)
+
+    def test_a_device_or_fifo_is_written_into_and_a_link_onto_its_target(self):
+        """Never replaced by a file: a character device of the test's own (the null device) stays one, a FIFO's
+        reader gets the record, a link stays a link and its target holds the record."""
+        with support.Scratch() as scratch:
+            device, fifo, link = scratch.file("null"), scratch.file("fifo"), scratch.file("r.json")
+            try:
+                os.mknod(device, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+            except PermissionError:
+                device = None
+            os.mkfifo(fifo)
+            os.symlink("target.json", link)
+            reader = subprocess.Popen(["cat", fifo], stdout=subprocess.PIPE, text=True)
+            for name in [n for n in (device, fifo, link) if n]:
+                with self.subTest(name=os.path.basename(name)):
+                    done = subprocess.run([support.vorlax_exe(), "--json", name, "B", scratch.file("run"), "64",
+                                           "1", "1"], capture_output=True, text=True, timeout=300)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(json.loads(reader.communicate(timeout=60)[0])["exit_status"], 0)
+            if device:
+                self.assertTrue(stat.S_ISCHR(os.stat(device).st_mode))
+            self.assertTrue(os.path.islink(link))
+            self.assertEqual(load_valid(self, scratch.file("target.json"))["total_mb"], 1024)
+            self.assertFalse([name for name in os.listdir(scratch.path) if name.endswith(".part")])
 
     def test_a_record_that_fails_at_the_end_leaves_no_part(self):
         """The name became a folder during the run: exit 1, the advice fits, nothing left beside it."""
