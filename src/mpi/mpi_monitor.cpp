@@ -106,7 +106,7 @@ void poll_ends(MpiRun* run) {
                 if (run->notice_in_data[indices[i]] != 0) note_first_end(run);
         }
     }
-    if (!run->ended && run->writing_threads->load() == 0) {
+    if (!run->ended && writers_running(run) == 0) {
         run->ended = true;
         // A rank that could not write a block ends at once; the window in
         // which all ranks write ends with the first rank that wrote.

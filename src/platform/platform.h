@@ -65,10 +65,12 @@ enum class StopReason : int32_t {
 // From now on, Ctrl-C, Ctrl-Break (Windows), SIGINT and SIGTERM (Linux) call
 // on_request with their reason, once: the first restores the default
 // disposition, so a second one ends the process at once; one the process
-// was started with ignored stays ignored. on_request runs in
-// a signal handler or the system's console thread: it may only touch
-// lock-free atomics.
-void watch_stop_requests(void (*on_request)(StopReason reason));
+// was started with ignored stays ignored. With keep_watching every one
+// calls on_request and none ends the process (an MPI rank, whose launcher
+// sends SIGINT, then SIGTERM, then SIGKILL). on_request runs in a signal
+// handler or the system's console thread: it may only touch lock-free
+// atomics.
+void watch_stop_requests(void (*on_request)(StopReason reason), bool keep_watching = false);
 
 // ---- Errors -----------------------------------------------------------------
 
