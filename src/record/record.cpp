@@ -62,7 +62,8 @@ std::string latency_object(const BlockTimes* times, uint32_t stall_ms, bool per_
     first = true;
     for (const TimedBlock& stall : stalls_longest_first(stalls)) {
         out += std::string(first ? "\n      " : ",\n      ") + "{" + key("at_s") + seconds_of(stall.start_ns) + ", " +
-               key("ms") + json_ms(stall.ns, false) + ", " + who(stall, per_rank) + "}";
+               key("ms") + json_ms(stall.ns, false) + ", " + who(stall, per_rank) + ", " + key("finished") +
+               (stall.unfinished ? "false" : "true") + "}";
         first = false;
     }
     return out + (first ? "]}\n  }" : "\n    ]}\n  }");
