@@ -78,8 +78,8 @@ class Records(unittest.TestCase):
             record = load_valid(self, record_path)
             self.assertEqual([(t["result"], t["blocks"], t["reason"]) for t in record["threads"]],
                              [("completed", 1024, None)] * 2)
-            self.assertEqual((record["total_mb"], record["exit_status"], record["stopped"], record["stonewall"]),
-                             (2048, 0, None, None))
+            self.assertEqual((record["total_mb"], record["exit_status"], record["stopped"], record["stonewall"],
+                              record["settings"]["seconds"]), (2048, 0, None, None, None))
             self.assertEqual(record["latency"]["blocks"], 2048)
             self.assertEqual(sum(count for _, count in record["latency"]["histogram"]), 2048)
             mbs = [sample[1] for sample in record["samples"]]
@@ -232,15 +232,21 @@ class Records(unittest.TestCase):
                     fifos.set_mode("stall")  # every write waits from now on: the stop's grace runs out
                     running.send_signal(signal.SIGINT)
                     sent.append(True)
-            status, out, err = run_into_fifos(scratch, ["--json", record_path], mode="trickle",
+            status, out, err = run_into_fifos(scratch, ["--latency", "--json", record_path], mode="trickle",
                                               steer=stall_then_interrupt)
             self.assertEqual(status, 130, err)
             self.assertIn("not waited for", err)
             record = load_valid(self, record_path)
-            results = [t["result"] for t in record["threads"]]
-            self.assertIn("running", results)
+            running = [t for t in record["threads"] if t["result"] == "running"]
+            self.assertTrue(running)
             self.assertEqual(record["latency"]["blocks"],
                              sum(t["blocks"] for t in record["threads"] if t["result"] != "running"))
+            # The block in hand is a stall of at least the grace, not finished; the thread says why it runs.
+            unfinished = [(s["thread"], s["block"]) for s in record["latency"]["stalls"]["longest"]
+                          if not s["finished"] and s["ms"] >= 3000]
+            self.assertEqual(sorted(unfinished), [(t["index"], t["blocks"]) for t in running])
+            self.assertEqual({t["reason"] for t in running}, {"still in a block after 3 s, not waited for"})
+            self.assertRegex(out, r"\nstalls of 100 ms or more: .*, not finished\)\nDONE!\n$")
 
     def test_vorlax_read_records_its_reads(self):
         with support.Scratch() as scratch:
@@ -253,6 +259,17 @@ class Records(unittest.TestCase):
             self.assertRegex(done.stdout, "\n" + LATENCY + "\n" + STALLS + "\nDONE!\n$")
             record = load_valid(self, record_path)
             self.assertEqual((record["program"], record["latency"]["blocks"]), ("vorlax-read", 16384))
+            self.assertEqual([t["result"] for t in record["threads"]], ["completed"])
+            # One byte changed: exit 1, and the thread's result says so, not only its reason.
+            with open(prefix + "_00.BIN", "r+b") as test_file:
+                test_file.seek(5 * 65536 + 100)
+                test_file.write(b"\xee")
+            done = subprocess.run([support.vorlax_read_exe(), "--json", record_path, "B", prefix, "64", "1", "1"],
+                                  capture_output=True, text=True, timeout=300)
+            self.assertEqual(done.returncode, 1, done.stderr)
+            thread = load_valid(self, record_path)["threads"][0]
+            self.assertEqual(thread["result"], "bad_blocks")
+            self.assertIn("1 bad block of 16384 read", thread["reason"])
 
     def test_options_it_cannot_take(self):
         for args in (["--json"], ["--json="], ["--stall-ms", "0"], ["--stall-ms=12x"], ["--stall-ms"]):
@@ -284,6 +301,7 @@ class Records(unittest.TestCase):
             wall = record["stonewall"]
             self.assertEqual([wall[key] for key in ("seconds", "reached", "total_mb", "target_blocks")],
                              [600, False, 2048, 4096])
+            self.assertEqual(record["settings"]["seconds"], 600)
 
     @unittest.skipUnless(os.environ.get("VORLAX_MPI_EXE") and shutil.which("mpiexec"),
                          "vorlax-mpi: run by stage 40 with $VORLAX_MPI_EXE")
