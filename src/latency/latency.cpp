@@ -54,16 +54,21 @@ void stall_add(StallList* stalls, const TimedBlock& block) {
     if (longer(block, *shortest)) *shortest = block;
 }
 
+void block_times_add_unfinished(BlockTimes* times, uint64_t start_ns, uint64_t ns, int64_t block, uint32_t thread) {
+    if (ns >= times->stall_ns) stall_add(&times->stalls, TimedBlock{ns, start_ns, block, thread, 0, true});
+}
+
 void block_times_merge(BlockTimes* into, const BlockTimes& from) {
     LatencyHistogram& h = into->histogram;
     const LatencyHistogram& f = from.histogram;
-    if (f.blocks == 0) return;
-    for (uint32_t i = 0; i < latency_bucket_count; ++i) h.counts[i] += f.counts[i];
-    if (h.blocks == 0 || f.min_ns < h.min_ns) h.min_ns = f.min_ns;
-    h.max_ns = std::max(h.max_ns, f.max_ns);
-    h.blocks += f.blocks;
-    h.sum_ns += f.sum_ns;
-    if (longer(from.slowest, into->slowest)) into->slowest = from.slowest;
+    if (f.blocks > 0) {
+        for (uint32_t i = 0; i < latency_bucket_count; ++i) h.counts[i] += f.counts[i];
+        if (h.blocks == 0 || f.min_ns < h.min_ns) h.min_ns = f.min_ns;
+        h.max_ns = std::max(h.max_ns, f.max_ns);
+        h.blocks += f.blocks;
+        h.sum_ns += f.sum_ns;
+        if (longer(from.slowest, into->slowest)) into->slowest = from.slowest;
+    }
     // Counted once in the totals below, not again by stall_add.
     const uint64_t count = into->stalls.count + from.stalls.count;
     const uint64_t total_ns = into->stalls.total_ns + from.stalls.total_ns;

@@ -26,6 +26,7 @@ struct TimedBlock {
     int64_t block;      // its index in its worker's file
     uint32_t thread;
     uint32_t rank;      // vorlax-mpi's rank, 0 elsewhere
+    bool unfinished;    // still in hand when the run ended: ns is its time so far
 };
 
 constexpr uint32_t stalls_kept = 32;
@@ -69,9 +70,14 @@ inline void block_times_add(BlockTimes* times, uint64_t start_ns, uint64_t ns, i
     if (ns > h.max_ns) h.max_ns = ns;
     ++h.blocks;
     h.sum_ns += ns;
-    if (ns > times->slowest.ns) times->slowest = TimedBlock{ns, start_ns, block, thread, 0};
-    if (ns >= times->stall_ns) stall_add(&times->stalls, TimedBlock{ns, start_ns, block, thread, 0});
+    if (ns > times->slowest.ns) times->slowest = TimedBlock{ns, start_ns, block, thread, 0, false};
+    if (ns >= times->stall_ns) stall_add(&times->stalls, TimedBlock{ns, start_ns, block, thread, 0, false});
 }
+
+// Keeps a block still in hand when the run ended, begun at start_ns and
+// ns into it so far, as a stall (unfinished) when ns reaches the stall
+// threshold. Not in the histogram: it holds whole blocks only.
+void block_times_add_unfinished(BlockTimes* times, uint64_t start_ns, uint64_t ns, int64_t block, uint32_t thread);
 
 // Adds from to *into: bucket by bucket, the smaller minimum and larger
 // maximum, the slower slowest block, all stalls with the 32 longest kept.

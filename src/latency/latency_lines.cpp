@@ -43,5 +43,5 @@ std::string format_stall_line(const BlockTimes& times, bool with_rank) {
                                                   static_cast<unsigned long long>(stalls.count),
                                                   to_s(stalls.total_ns)) +
            format_ms(longest.ns) + format_text(" ms at %.1f s (", to_s(longest.start_ns)) +
-           who(longest, with_rank) + ")\n";
+           who(longest, with_rank) + (longest.unfinished ? ", not finished" : "") + ")\n";
 }

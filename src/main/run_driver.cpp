@@ -176,7 +176,8 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     // The workers that counted themselves out have final times; one still
     // in its block after a stop (stuck) is taken as far as it got.
     std::unique_ptr<BlockTimes> merged(times ? new BlockTimes : nullptr);
-    if (merged) merge_block_times(run_counters, run_settings.thread_count, start_ns, 0, merged.get());
+    if (merged) merge_block_times(run_counters, run_settings.thread_count, run_settings.buffer_kb, start_ns, 0,
+                                   merged.get());
     if (merged) print_latency_lines(run_settings, *merged, false);
     // The record, as much as there is, with the run's exit status.
     auto recorded = [&](int status) {

@@ -18,14 +18,26 @@ std::unique_ptr<BlockTimes[]> give_block_times(const RunSettings& settings, RunC
     return times;
 }
 
-void merge_block_times(const RunCounters& counters, uint32_t thread_count, uint64_t origin_ns, uint32_t rank,
-                       BlockTimes* into) {
+void merge_block_times(const RunCounters& counters, uint32_t thread_count, uint32_t block_kb, uint64_t origin_ns,
+                       uint32_t rank, BlockTimes* into) {
     block_times_reset(into, thread_count && counters.slots[0].times ? counters.slots[0].times->stall_ns : 0);
-    // A worker still in its block after a stop may be writing its times:
-    // they are left out (its record says "running").
-    for (uint32_t i = 0; i < thread_count; ++i)
-        if (counters.slots[i].times && slot_counted_out(counters.slots[i]))
-            block_times_merge(into, *counters.slots[i].times);
+    const uint64_t now_ns = tick_ns();
+    for (uint32_t i = 0; i < thread_count; ++i) {
+        const WorkerSlot& slot = counters.slots[i];
+        if (!slot.times) continue;
+        if (slot_counted_out(slot)) {
+            block_times_merge(into, *slot.times);
+            continue;
+        }
+        // A worker still in its block after a stop may be writing its
+        // times: they are left out (its record says "running"); the block
+        // in hand is a stall of its time so far.
+        const uint64_t start_ticks = slot.block_start_ticks.load(std::memory_order_relaxed);
+        const uint64_t start_ns = start_ticks ? block_clock_ns(slot.clock, start_ticks) : 0;
+        if (start_ns && now_ns > start_ns)
+            block_times_add_unfinished(into, start_ns, now_ns - start_ns,
+                                       static_cast<int64_t>(slot.kb.load() / block_kb), i);
+    }
     block_times_rebase(into, origin_ns, rank);
 }
 
@@ -43,6 +55,10 @@ RunRecord begin_record(const char* program, int argc, const char* const* argv, c
     return record;
 }
 
+std::string still_in_block_reason() {
+    return format_text("still in a block after %.0f s, not waited for", stop_grace_ms / 1000.0);
+}
+
 std::vector<ThreadRecord> thread_records(const RunCounters& counters, uint32_t thread_count, uint32_t block_kb) {
     std::vector<ThreadRecord> threads;
     for (uint32_t i = 0; i < thread_count; ++i) {
@@ -52,7 +68,7 @@ std::vector<ThreadRecord> thread_records(const RunCounters& counters, uint32_t t
         const int64_t blocks = out ? slot.blocks : static_cast<int64_t>(slot.kb.load() / block_kb);
         threads.push_back(ThreadRecord{i, out ? slot.result : "running", blocks,
                                        static_cast<uint64_t>(blocks) * block_kb / 1024u,
-                                       out ? slot.reason : std::string()});
+                                       out ? slot.reason : still_in_block_reason()});
     }
     return threads;
 }
@@ -83,8 +99,18 @@ void mark_stopped_threads(RunRecord* record, int64_t file_blocks) {
 }
 
 bool refuse_record_path(const RunSettings& settings, const char* program) {
+    if (!settings.json_path) return false;
     std::string failure;
-    if (!settings.json_path || probe_record_file(settings.json_path, &failure)) return false;
+    // The record would overwrite a test file before it is read, or be
+    // overwritten by one.
+    for (uint32_t i = 0; i < settings.thread_count && failure.empty(); ++i) {
+        std::string test_file;
+        if (test_file_name(settings.path_prefix.c_str(), i, platform_max_path_bytes, &test_file) &&
+            names_one_file(settings.json_path, test_file.c_str()))
+            failure = std::string(settings.json_path) + ": cannot write the run record: it is the run's test file " +
+                      test_file + "; name another file";
+    }
+    if (failure.empty() && probe_record_file(settings.json_path, &failure)) return false;
     print_stderr_line(std::string(program) + ": " + failure + "\n");
     return true;
 }

@@ -17,15 +17,23 @@ std::unique_ptr<BlockTimes[]> give_block_times(const RunSettings& settings, RunC
 
 // Sums the times of the first thread_count workers of counters into *into
 // (reset first), start times made relative to origin_ns and put on rank.
-void merge_block_times(const RunCounters& counters, uint32_t thread_count, uint64_t origin_ns, uint32_t rank,
-                       BlockTimes* into);
+// A worker still in its block (not counted out) adds only that block, as
+// an unfinished stall of its time so far (its index from its KB and
+// block_kb).
+void merge_block_times(const RunCounters& counters, uint32_t thread_count, uint32_t block_kb, uint64_t origin_ns,
+                       uint32_t rank, BlockTimes* into);
 
 // The record's part known at the start: program, command, start time,
 // settings, machine and target (free space now).
 RunRecord begin_record(const char* program, int argc, const char* const* argv, const RunSettings& settings);
 
+// The reason of a worker still in its block when a stopped run ended
+// without it: "still in a block after 3 s, not waited for".
+std::string still_in_block_reason();
+
 // One record of each of the first thread_count workers of counters, with
-// block_kb to make their MB of.
+// block_kb to make their MB of; a worker still in its block is "running",
+// with its whole blocks from its KB and still_in_block_reason.
 std::vector<ThreadRecord> thread_records(const RunCounters& counters, uint32_t thread_count, uint32_t block_kb);
 
 // How the record names why a run stopped: null for none, "interrupt",
@@ -41,7 +49,8 @@ void print_latency_lines(const RunSettings& settings, const BlockTimes& times, b
 void mark_stopped_threads(RunRecord* record, int64_t file_blocks);
 
 // With --json, checks before the run that its record can be written
-// (probe_record_file); when it cannot, prints why on stderr, headed by
+// (probe_record_file) and is none of the run's test files (by name, or
+// the same file where both exist); when it cannot, prints why on stderr, headed by
 // program, and returns true: the run is refused (exit status 2).
 bool refuse_record_path(const RunSettings& settings, const char* program);
 

@@ -26,6 +26,7 @@ constexpr uint32_t max_worker_slots = 99;
 struct WorkerSlot {
     alignas(64) std::atomic<uint64_t> kb{0};       // KB in its whole blocks (read, for readers)
     std::atomic<uint64_t> interval_max_ns{0};      // its slowest block since the monitor's last look
+    std::atomic<uint64_t> block_start_ticks{0};    // timed: when its latest block began (block clock); 0: none
     BlockTimes* times = nullptr;                   // its blocks' times; null when blocks are not timed
     BlockClockScale clock{0, 0, 0};                // with times: the block clock's scale
     const char* result = "running";                // how it ended: "completed", "write_failed"...; still in a block
@@ -79,6 +80,13 @@ inline bool run_stop_requested() { return run_stop_request.load(std::memory_orde
 // Adds one block's KB to slot: a load and a store, as the slot has one writer.
 inline void add_block_kb(WorkerSlot* slot, uint32_t kb) {
     slot->kb.store(slot->kb.load(std::memory_order_relaxed) + kb, std::memory_order_relaxed);
+}
+
+// Keeps when the block in hand began, on the block clock (timed loops
+// only), so that one still in hand when a stopped run ends is known: one
+// relaxed store.
+inline void note_block_start(WorkerSlot* slot, uint64_t start_ticks) {
+    slot->block_start_ticks.store(start_ticks, std::memory_order_relaxed);
 }
 
 // Counts one block that began at start_ticks and ended at end_ticks on

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,11 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
                              run->rank == 0 ? ArgumentNotes::print : ArgumentNotes::silent))
         return exit_status;
     if (argc > path_index) settings.path_prefix = argv[path_index];
+    // Ctrl-C and SIGTERM (mpirun passes both on as SIGTERM) from now on stop
+    // the writers at the block in hand; the ranks end together, as at the
+    // end. A second signal changes nothing: the launcher's SIGKILL ends a
+    // rank that cannot end (srun sends SIGINT, then SIGTERM, then SIGKILL).
+    watch_stop_requests(request_signal_stop, true);
     settings.path_prefix = rank_prefix(settings.path_prefix, host, static_cast<uint32_t>(run->rank));
     const std::string& prefix = settings.path_prefix;
     const int long_rank = first_rank_with_long_names(prefix, run->rank);
@@ -181,22 +187,36 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     const MonitorTotals last = run_monitor(source, start_tick, false, &record.samples);
     if (run->stonewall) stonewall_close(run->stonewall, run);
     finish_end_notices(run);
-    for (ThreadHandle thread : started) thread_join(thread);
+    // Writers still in a block after a stop's grace are not waited for: the
+    // rank ends under them once the record is out (see the end).
+    const int32_t stuck = counters.active_threads.load();
+    if (stuck == 0)
+        for (ThreadHandle thread : started) thread_join(thread);
     const RankRow row = rank_row(*run, writers, host, start_tick, barrier_s);
     MpiRunTimes gathered = gather_rank_records(counters, settings, start_ns, run->rank, run->ranks, hosts);
     std::string latency_lines;
     if (gathered.merged && settings.latency)
         latency_lines = format_latency_line(*gathered.merged, true) + format_stall_line(*gathered.merged, true);
+    // Stopped by a signal (on any rank): said before DONE!, as vorlax does.
+    const StopReason signalled = signal_stop_reason_of_run();
+    if (signalled != StopReason::none && run->rank == 0)
+        print_stderr_line(stop_line(program.name, signalled, last.total_kb, program.progress_verb, settings));
     const bool fell_short = report_run(run, settings, row, writers.outcomes, latency_lines, &record);
-    int status = fell_short ? 1 : 0;
+    int status = signalled != StopReason::none ? stop_exit_status(signalled) : fell_short ? 1 : 0;
     if (run->rank == 0) {
         record.ranks = std::move(gathered.ranks);
         record.total_mb = last.total_kb / 1024u;
         record.seconds = record.samples.empty() ? 0 : record.samples.back().seconds;
         record.times = gathered.merged.get();
         // As vorlax's: the run stopped at its time limit (each rank wrote on to the stonewall's count).
-        record.stopped = record.stonewall && record.stonewall->reached ? "deadline" : nullptr;
+        record.stopped = signalled != StopReason::none                        ? stop_reason_name(signalled)
+                         : record.stonewall && record.stonewall->reached ? "deadline"
+                                                                          : nullptr;
         finish_record(settings, &record, &status);
+    }
+    if (stuck > 0) {  // nothing of theirs (the signals, counters, buffers) is freed under them
+        MPI_Finalize();
+        std::_Exit(status);
     }
     return status;
 }

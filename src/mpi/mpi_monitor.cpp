@@ -30,24 +30,43 @@ void wait_for_ends(void* context, uint64_t due_tick) {
     }
 }
 
+// This rank's stop by a signal: Ctrl-C or SIGTERM to it, or to another rank.
+std::atomic<int32_t> signal_stop_reason{0};
+
+uint64_t signal_stop() { return static_cast<uint64_t>(signal_stop_reason.load()); }
+
+// This rank's writers not yet ended; once a signal's stop has waited
+// stop_grace_ms for them, none: one stuck in its block (a hung device)
+// holds no rank in the monitor.
+uint64_t writers_running(MpiRun* run) {
+    const int32_t writing = run->writing_threads->load();
+    if (writing == 0 || !signal_stop()) return static_cast<uint64_t>(writing);
+    const uint64_t now_ms = tick_ms();
+    if (run->counters->stop_seen_ms == 0) run->counters->stop_seen_ms = now_ms;
+    return now_ms - run->counters->stop_seen_ms < stop_grace_ms ? static_cast<uint64_t>(writing) : 0;
+}
+
 MonitorTotals sample_all_ranks(void* context) {
     auto* run = static_cast<MpiRun*>(context);
     poll_ends(run);
     // Writers first, then the total: a total read after the last writer
     // ended is final.
     uint64_t mine[2];
-    mine[0] = static_cast<uint64_t>(run->writing_threads->load());
+    mine[0] = writers_running(run);
     mine[1] = run_total_kb(*run->counters);
     uint64_t sums[2] = {0, 0};
-    const uint64_t my_slowest = run->timed ? take_interval_max_ns(run->counters) : 0;
-    uint64_t slowest = 0;
+    // The slowest block, and a stop by a signal that reached only some
+    // ranks (a kill of one rank): every rank takes it at this sample.
+    const uint64_t my_highest[2] = {run->timed ? take_interval_max_ns(run->counters) : 0, signal_stop()};
+    uint64_t highest[2] = {0, 0};
     const double started = MPI_Wtime();
     MPI_Request requests[2];
     MPI_Iallreduce(mine, sums, 2, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD, &requests[0]);
-    if (run->timed) MPI_Iallreduce(&my_slowest, &slowest, 1, MPI_UINT64_T, MPI_MAX, MPI_COMM_WORLD, &requests[1]);
-    wait_requests(run, requests, run->timed ? 2 : 1);
+    MPI_Iallreduce(my_highest, highest, 2, MPI_UINT64_T, MPI_MAX, MPI_COMM_WORLD, &requests[1]);
+    wait_requests(run, requests, 2);
     run->reduction_s.push_back(MPI_Wtime() - started);
-    return MonitorTotals{sums[0] != 0, sums[1], slowest};
+    if (highest[1] && !signal_stop()) request_signal_stop(static_cast<StopReason>(highest[1]));
+    return MonitorTotals{sums[0] != 0, sums[1], highest[0]};
 }
 
 void print_on_rank_0(void* context, const std::string& line) {
@@ -55,6 +74,14 @@ void print_on_rank_0(void* context, const std::string& line) {
 }
 
 }  // namespace
+
+void request_signal_stop(StopReason reason) {
+    int32_t none = 0;
+    signal_stop_reason.compare_exchange_strong(none, static_cast<int32_t>(reason));
+    request_run_stop(reason);
+}
+
+StopReason signal_stop_reason_of_run() { return static_cast<StopReason>(signal_stop_reason.load()); }
 
 void expect_end_notices(MpiRun* run) {
     const int others = run->ranks - 1;
@@ -79,7 +106,7 @@ void poll_ends(MpiRun* run) {
                 if (run->notice_in_data[indices[i]] != 0) note_first_end(run);
         }
     }
-    if (!run->ended && run->writing_threads->load() == 0) {
+    if (!run->ended && writers_running(run) == 0) {
         run->ended = true;
         // A rank that could not write a block ends at once; the window in
         // which all ranks write ends with the first rank that wrote.

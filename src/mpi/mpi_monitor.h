@@ -31,6 +31,15 @@ struct MpiRun {
     Stonewall* stonewall = nullptr;   // --seconds: moved on at every poll
 };
 
+// The stop request of Ctrl-C and SIGTERM (for watch_stop_requests): keeps
+// reason (the first stays) apart from a deadline's, then requests the run's
+// stop. Each sample passes it on to every rank. Lock-free.
+void request_signal_stop(StopReason reason);
+
+// The reason a signal stopped the run, on this rank or another that a
+// sample has heard of; StopReason::none when none did.
+StopReason signal_stop_reason_of_run();
+
 // Posts the receives for the other ranks' end notices; before the start.
 void expect_end_notices(MpiRun* run);
 

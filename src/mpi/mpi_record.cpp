@@ -22,18 +22,18 @@ MpiRunTimes gather_rank_records(const RunCounters& counters, const RunSettings& 
     if (!times_blocks(settings)) return out;  // every rank has the same command line
     const uint32_t threads = settings.thread_count;
     std::vector<ThreadWire> mine(threads), all(rank == 0 ? threads * static_cast<size_t>(ranks) : 0);
+    const std::vector<ThreadRecord> own_threads = thread_records(counters, threads, settings.buffer_kb);
     for (uint32_t i = 0; i < threads; ++i) {
-        const WorkerSlot& slot = counters.slots[i];
-        std::snprintf(mine[i].result, sizeof mine[i].result, "%s", slot.result);
-        mine[i].blocks = slot.blocks;
-        std::snprintf(mine[i].reason, sizeof mine[i].reason, "%s", slot.reason.c_str());
+        std::snprintf(mine[i].result, sizeof mine[i].result, "%s", own_threads[i].result.c_str());
+        mine[i].blocks = own_threads[i].blocks;
+        std::snprintf(mine[i].reason, sizeof mine[i].reason, "%s", own_threads[i].reason.c_str());
     }
     const int wire_bytes = static_cast<int>(threads * sizeof(ThreadWire));
     MPI_Gather(mine.data(), wire_bytes, MPI_BYTE, all.data(), wire_bytes, MPI_BYTE, 0, MPI_COMM_WORLD);
     // Each rank's times merged, then gathered and merged on rank 0: the
     // stall lists are no MPI operation, so the reduction is done by hand.
     std::unique_ptr<BlockTimes> own(new BlockTimes);
-    merge_block_times(counters, threads, origin_ns, static_cast<uint32_t>(rank), own.get());
+    merge_block_times(counters, threads, settings.buffer_kb, origin_ns, static_cast<uint32_t>(rank), own.get());
     std::unique_ptr<BlockTimes[]> every(new BlockTimes[rank == 0 ? ranks : 0]);
     MPI_Gather(own.get(), sizeof(BlockTimes), MPI_BYTE, every.get(), sizeof(BlockTimes), MPI_BYTE, 0,
                MPI_COMM_WORLD);

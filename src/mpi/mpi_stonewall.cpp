@@ -40,6 +40,8 @@ void stonewall_poll(Stonewall* wall) {
             if (!done) return;
             writers.wear_out_blocks.store(wall->target);
             withdraw_run_stop(StopReason::deadline);
+            // A signal during the stop at the wall was kept aside: no wear-out then.
+            if (signal_stop_reason_of_run() != StopReason::none) request_run_stop(signal_stop_reason_of_run());
             signal_set(writers.wear_out);
             wall->phase = Stonewall::Phase::wearing_out;
             return;

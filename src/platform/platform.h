@@ -65,10 +65,12 @@ enum class StopReason : int32_t {
 // From now on, Ctrl-C, Ctrl-Break (Windows), SIGINT and SIGTERM (Linux) call
 // on_request with their reason, once: the first restores the default
 // disposition, so a second one ends the process at once; one the process
-// was started with ignored stays ignored. on_request runs in
-// a signal handler or the system's console thread: it may only touch
-// lock-free atomics.
-void watch_stop_requests(void (*on_request)(StopReason reason));
+// was started with ignored stays ignored. With keep_watching every one
+// calls on_request and none ends the process (an MPI rank, whose launcher
+// sends SIGINT, then SIGTERM, then SIGKILL). on_request runs in a signal
+// handler or the system's console thread: it may only touch lock-free
+// atomics.
+void watch_stop_requests(void (*on_request)(StopReason reason), bool keep_watching = false);
 
 // ---- Errors -----------------------------------------------------------------
 
@@ -331,6 +333,38 @@ struct TargetFacts {
     uint64_t free_mb = 0;     // free space the running user may fill
 };
 TargetFacts target_facts(const char* folder);
+
+// What a name given for a file VORLAX writes whole (the run record) is now.
+enum class EntryKind {
+    missing,       // nothing yet, or nothing the system lets us look at
+    file,          // a regular file: replaced whole
+    folder,
+    stream,        // a character device, FIFO or socket: written into as it is
+    block_device,  // a disk or partition
+};
+struct EntryFacts {
+    EntryKind kind = EntryKind::missing;
+    std::string target;    // name with its links followed: where the file is, or goes
+    ForeignEntry foreign;  // a link not followed, or a file the user may not replace (kind file)
+};
+
+// Looks at name without opening it (a FIFO's reader sees nothing). A link
+// is followed, link by link, except one of another user in a sticky folder
+// every user writes to (foreign link, as file_create refuses it); an
+// existing file that the running user may not replace by a rename (a
+// sticky folder, another user's file) is a foreign file.
+EntryFacts entry_facts(const char* name);
+
+// True when names a and b are one file: the same file where both exist,
+// else the same name once links and the folders' paths are resolved.
+bool names_one_file(const char* a, const char* b);
+
+// Opens an existing device or FIFO for writing as it is: never created,
+// cut or replaced. A FIFO that no one reads fails at once, with an error
+// platform_is_unread tells; once open, writes wait for its reader.
+// Returns invalid_file and sets *error on failure.
+FileHandle file_open_stream(const char* name, int* error);
+bool platform_is_unread(int error);
 
 // Puts the file from in place of to (which may exist) in one step, so a
 // reader of to sees the old file or the new, never part of one. Returns

@@ -44,24 +44,29 @@ constexpr int folder_open_flags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // needs no
 constexpr int folder_open_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
-// A user's name, or its number where the system lists none.
-std::string user_name(uid_t id) {
+}  // namespace
+
+ForeignEntry foreign_entry(ForeignKind kind, uint32_t owner_id, const std::string& folder) {
+    ForeignEntry foreign;
+    foreign.kind = kind;
+    // A user's name, or its number where the system lists none.
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> text(size > 0 ? static_cast<size_t>(size) : 4096u);
     struct passwd entry, *found = nullptr;
-    if (getpwuid_r(id, &entry, text.data(), text.size(), &found) == 0 && found) return found->pw_name;
-    return std::to_string(id);
+    foreign.owner = getpwuid_r(owner_id, &entry, text.data(), text.size(), &found) == 0 && found
+                        ? found->pw_name
+                        : std::to_string(owner_id);
+    char full[PATH_MAX];
+    foreign.folder = realpath(folder.c_str(), full) ? full : folder;
+    return foreign;
 }
 
-// Fills *foreign for a refused entry; the folder by its full path where
-// the system can tell it.
+namespace {
+
+// Fills *foreign for a refused entry.
 int refuse(ForeignKind kind, uid_t owner, const std::string& folder, int* error, ForeignEntry* foreign) {
-    char full[PATH_MAX];
     *error = EPERM;
-    if (!foreign) return -1;
-    foreign->kind = kind;
-    foreign->owner = user_name(owner);
-    foreign->folder = realpath(folder.c_str(), full) ? full : folder;
+    if (foreign) *foreign = foreign_entry(kind, owner, folder);
     return -1;
 }
 

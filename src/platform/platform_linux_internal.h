@@ -19,6 +19,17 @@
 // descriptor, or -1 with *error set.
 int open_guarded(const char* name, int flags, bool cut, int* error, ForeignEntry* foreign);
 
+// The ForeignEntry of an entry of kind owned by owner_id in folder: the
+// owner's user name (its number where it has none), the folder's full path.
+ForeignEntry foreign_entry(ForeignKind kind, uint32_t owner_id, const std::string& folder);
+
+// Whether user_id may rename another file onto an existing one of
+// entry_owner_id in a folder of folder_mode owned by folder_owner_id: in a
+// sticky folder (01000) only the entry's owner, the folder's owner and root
+// may. Pure.
+bool sticky_folder_lets_replace(uint32_t folder_mode, uint32_t folder_owner_id, uint32_t entry_owner_id,
+                                uint32_t user_id);
+
 // A mount point or source as /proc/self/mountinfo writes it, with its octal
 // escapes (\040 for a blank, \011 tab, \012 line end, \134 backslash) turned
 // back into the bytes they stand for; any other backslash is kept as it is.

@@ -47,21 +47,23 @@ void (*stop_callback)(StopReason) = nullptr;
 // The signals watched: those the program was not started with ignored.
 const int stop_signals[] = {SIGINT, SIGTERM};
 bool watched[2] = {false, false};
+bool keep_watching_stops = false;
 
 void on_stop_signal(int number) {
     const int saved_errno = errno;
     // The next one ends the process: a writer stuck in a write cannot
     // hold the exit up.
     for (int i = 0; i < 2; ++i)
-        if (watched[i]) signal(stop_signals[i], SIG_DFL);
+        if (watched[i] && !keep_watching_stops) signal(stop_signals[i], SIG_DFL);
     stop_callback(number == SIGTERM ? StopReason::terminate : StopReason::interrupt);
     errno = saved_errno;
 }
 
 }  // namespace
 
-void watch_stop_requests(void (*on_request)(StopReason reason)) {
+void watch_stop_requests(void (*on_request)(StopReason reason), bool keep_watching) {
     stop_callback = on_request;
+    keep_watching_stops = keep_watching;
     struct sigaction action = {};
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);

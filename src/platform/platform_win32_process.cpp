@@ -86,20 +86,22 @@ void platform_write_stdout(const std::string& text) { write_whole(STD_OUTPUT_HAN
 namespace {
 
 void (*stop_callback)(StopReason) = nullptr;
+bool keep_watching_stops = false;
 
 BOOL WINAPI on_console_event(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
     // The next one ends the process: a writer stuck in a write cannot
     // hold the exit up.
-    SetConsoleCtrlHandler(on_console_event, FALSE);
+    if (!keep_watching_stops) SetConsoleCtrlHandler(on_console_event, FALSE);
     stop_callback(StopReason::interrupt);
     return TRUE;
 }
 
 }  // namespace
 
-void watch_stop_requests(void (*on_request)(StopReason reason)) {
+void watch_stop_requests(void (*on_request)(StopReason reason), bool keep_watching) {
     stop_callback = on_request;
+    keep_watching_stops = keep_watching;
     // A process started with Ctrl-C ignored (start /b) keeps ignoring it;
     // Ctrl-Break still reaches the handler.
     SetConsoleCtrlHandler(on_console_event, TRUE);

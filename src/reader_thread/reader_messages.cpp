@@ -177,12 +177,16 @@ std::string describe_reader_problems(const ReaderLayout& layout, const ReaderRep
     return line;
 }
 
-const char* reader_result_name(const ReaderReport& report) {
+const char* reader_result_name(const ReaderLayout& layout, const ReaderReport& report) {
     switch (report.result) {
-        case ReaderResult::completed: return "completed";
+        case ReaderResult::completed: break;
         case ReaderResult::open_failed: return "open_failed";
         case ReaderResult::size_failed: return "size_failed";
         case ReaderResult::buffer_failed: return "buffer_failed";
     }
+    if (report.refused || report.unreadable_blocks) return "read_failed";
+    if (report.bad_blocks || report.hole_count || report.written_kb) return "bad_blocks";
+    // A read stopped early is short by request.
+    if (!report.stopped && !reader_report_clean(layout, report)) return "wrong_length";
     return "completed";
 }

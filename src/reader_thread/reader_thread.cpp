@@ -22,8 +22,8 @@ void find_holes(FileHandle file, const ReaderLayout& layout, int64_t whole_block
     }
 }
 
-// The block loop: one read, one add and one check per block; timed, the
-// read's time too. Notes in *report what it finds.
+// The block loop: one read, one add and one check per block; timed, when
+// each read began (in the slot) and the time of each whole one too. Notes in *report what it finds.
 template <bool timed>
 void read_blocks(FileHandle file, unsigned char* buffer, const ReaderLayout& layout, int64_t whole_blocks,
                  WorkerSlot* slot, ReaderReport* report) {
@@ -35,11 +35,14 @@ void read_blocks(FileHandle file, unsigned char* buffer, const ReaderLayout& lay
         }
         size_t got = 0;
         int error = 0;
-        uint64_t start_ticks = 0;
-        if constexpr (timed) start_ticks = block_clock_now();
+        uint64_t start_ticks = 0, end_ticks = 0;
+        if constexpr (timed) {
+            start_ticks = block_clock_now();
+            note_block_start(slot, start_ticks);
+        }
         const bool read = file_read_at(file, buffer, block_bytes, static_cast<uint64_t>(block) * block_bytes, &got,
                                        &error);
-        if constexpr (timed) note_block_time(slot, start_ticks, block_clock_now(), block, layout.thread_index);
+        if constexpr (timed) end_ticks = block_clock_now();
         if (!read) {
             if (!layout.buffered && platform_is_unbuffered_refusal(error)) {
                 report->refused = true;
@@ -57,6 +60,8 @@ void read_blocks(FileHandle file, unsigned char* buffer, const ReaderLayout& lay
             report->ended_at_block = block;
             break;
         }
+        // Whole blocks only: a failed or short read is no block's time.
+        if constexpr (timed) note_block_time(slot, start_ticks, end_ticks, block, layout.thread_index);
         ++report->blocks_read;
         add_block_kb(slot, layout.buffer_kb);
         if (!check_read_block(file, buffer, layout, block, report)) break;
@@ -77,7 +82,7 @@ ReaderReport read_test_file(const ReaderLayout& layout, RunCounters* counters) {
     const BlockBuffer buffer(report.result == ReaderResult::completed ? block_bytes : 0, &report.error);
     if (report.result == ReaderResult::completed && !buffer.bytes) report.result = ReaderResult::buffer_failed;
     if (report.result != ReaderResult::completed) {
-        worker_stopped_before_start(layout, reader_result_name(report), report.error);
+        worker_stopped_before_start(layout, reader_result_name(layout, report), report.error);
         return report;
     }
 
@@ -112,6 +117,6 @@ void reader_thread(void* raw_job) {
     // A read stopped early is short by request: only damage found before
     // the stop is worth a line.
     const bool damaged = report.bad_blocks != 0 || report.unreadable_blocks != 0 || report.hole_count != 0;
-    worker_finish(job->counters, layout.thread_index, reader_result_name(report), report.blocks_read,
+    worker_finish(job->counters, layout.thread_index, reader_result_name(layout, report), report.blocks_read,
                   report.stopped && !damaged ? std::string() : describe_reader_problems(layout, report));
 }

@@ -69,10 +69,13 @@ bool reader_report_clean(const ReaderLayout& layout, const ReaderReport& report)
 // words a person can act on.
 std::string describe_reader_problems(const ReaderLayout& layout, const ReaderReport& report);
 
-// How a report is named in the run record: "completed" for a reader that
-// read and checked its file, even when it found bad blocks (its reason
-// says so); "open_failed", "size_failed", "buffer_failed" otherwise.
-const char* reader_result_name(const ReaderReport& report);
+// How a report is named in the run record: "open_failed", "size_failed",
+// "buffer_failed" for a file not read; for one read, the first of
+// "read_failed" (a read failed or was refused), "bad_blocks" (blocks that
+// do not hold their pattern, holes, another block size) and
+// "wrong_length" (not the run's length, unless a stop cut the reading
+// short), or "completed". Pure.
+const char* reader_result_name(const ReaderLayout& layout, const ReaderReport& report);
 
 // Thread routine; job is a WorkerJob. Runs read_test_file for the job's
 // test file, reports problems on stderr and counts the thread in

@@ -62,7 +62,8 @@ std::string latency_object(const BlockTimes* times, uint32_t stall_ms, bool per_
     first = true;
     for (const TimedBlock& stall : stalls_longest_first(stalls)) {
         out += std::string(first ? "\n      " : ",\n      ") + "{" + key("at_s") + seconds_of(stall.start_ns) + ", " +
-               key("ms") + json_ms(stall.ns, false) + ", " + who(stall, per_rank) + "}";
+               key("ms") + json_ms(stall.ns, false) + ", " + who(stall, per_rank) + ", " + key("finished") +
+               (stall.unfinished ? "false" : "true") + "}";
         first = false;
     }
     return out + (first ? "]}\n  }" : "\n    ]}\n  }");
@@ -124,7 +125,8 @@ std::string format_record(const RunRecord& record) {
            key("path_prefix") + json_string(settings.path_prefix) + ", " +
            key("block_kb") + json_count(settings.buffer_kb) + ", " + key("threads") +
            json_count(settings.thread_count) + ", " + key("file_gb") + json_count(settings.max_gb) + ", " +
-           key("stall_ms") + json_count(record.stall_ms) + "},\n  " + key("machine") + "{" + key("system") +
+           key("stall_ms") + json_count(record.stall_ms) + ", " + key("seconds") +
+           (settings.seconds ? json_count(settings.seconds) : "null") + "},\n  " + key("machine") + "{" + key("system") +
            json_string_or_null(machine.system) + ", " + key("kernel") + json_string_or_null(machine.kernel) + ", " +
            key("cpu") + json_string_or_null(machine.cpu) + ", " + key("cores") +
            (machine.cores ? json_count(machine.cores) : "null") + ", " + key("memory_mb") +
@@ -145,6 +147,7 @@ std::string format_record(const RunRecord& record) {
 std::string record_failure_advice(int error) {
     if (error && platform_is_folder(error)) return "name a file, not a folder";
     if (error && platform_is_missing_folder(error)) return "check that its folder exists";
+    if (error && platform_is_unread(error)) return "start its reader first";
     if (!error || platform_is_out_of_space(error)) return "free some space or choose another folder";
     return "choose a folder you may write to";
 }
@@ -167,12 +170,32 @@ bool write_part(const std::string& part, const std::string& text, int* error) {
 
 }  // namespace
 
+std::string record_refusal(const std::string& name, const EntryFacts& facts) {
+    const std::string where = " in " + facts.foreign.folder + ", a sticky folder, ";
+    if (facts.foreign.kind == ForeignKind::link)
+        return record_failure(name, "it is a symbolic link of user " + facts.foreign.owner + where +
+                                        "where another user could aim it at any file",
+                              "choose another name");
+    if (facts.foreign.kind == ForeignKind::file)
+        return record_failure(name, "the file belongs to another user (" + facts.foreign.owner + ")" + where +
+                                        "where only its owner may replace it",
+                              "choose another name");
+    if (facts.kind == EntryKind::folder) return record_failure(name, "it is a folder", "name a file, not a folder");
+    if (facts.kind == EntryKind::block_device)
+        return record_failure(name, "it is a block device, which the record would overwrite from its first byte",
+                              "name a file");
+    return std::string();
+}
+
 bool probe_record_file(const std::string& name, std::string* failure) {
-    if (path_is_folder(name.c_str())) {
-        *failure = record_failure(name, "it is a folder", "name a file, not a folder");
-        return false;
-    }
-    const std::string part = name + ".part";
+    const EntryFacts facts = entry_facts(name.c_str());
+    *failure = record_refusal(name, facts);
+    if (!failure->empty()) return false;
+    // A device or FIFO is written into as it is: opening one now would
+    // show a FIFO's reader an end.
+    if (facts.kind == EntryKind::stream) return true;
+    // The part goes beside the file a link leads to, and is renamed onto it.
+    const std::string part = facts.target + ".part";
     int error = 0;
     FileHandle file = file_create(part.c_str(), true, &error, nullptr);
     if (file == invalid_file) {
@@ -185,11 +208,21 @@ bool probe_record_file(const std::string& name, std::string* failure) {
 }
 
 bool write_record_file(const std::string& name, const std::string& text, std::string* failure) {
-    const std::string part = name + ".part";
+    const EntryFacts facts = entry_facts(name.c_str());
     int error = 0;
-    if (write_part(part, text, &error) && file_replace(part.c_str(), name.c_str(), &error)) return true;
-    // Nothing is left behind: the part may have been made before the failure.
-    file_remove(part.c_str());
+    if (facts.kind == EntryKind::stream) {
+        const FileHandle stream = file_open_stream(name.c_str(), &error);
+        size_t written = 0;
+        const bool whole = stream != invalid_file && file_write(stream, text.data(), text.size(), &written, &error) &&
+                           written == text.size();
+        if (stream != invalid_file) file_close(stream);
+        if (whole) return true;
+    } else {
+        const std::string part = facts.target + ".part";
+        if (write_part(part, text, &error) && file_replace(part.c_str(), facts.target.c_str(), &error)) return true;
+        // Nothing is left behind: the part may have been made before the failure.
+        file_remove(part.c_str());
+    }
     *failure = record_failure(name, error ? platform_error_text(error) : std::string("the write came back short"),
                               record_failure_advice(error));
     return false;

@@ -86,14 +86,23 @@ std::string format_record(const RunRecord& record);
 // (0: a short write): "check that its folder exists"... Pure.
 std::string record_failure_advice(int error);
 
-// Checks before a run that a record can be written to name: refuses a
-// folder's name, and creates and removes name + ".part", so that a missing
-// or unwritable folder is found before the first byte. Returns false with
-// a line for stderr in *failure, as write_record_file's.
+// Why no record may go to name as facts (entry_facts) describe it, as a
+// line for stderr ("<name>: cannot write the run record: <why>; <what to
+// try>"): a folder, a block device, another user's link or file in a
+// sticky folder; "" when it may. Pure.
+std::string record_refusal(const std::string& name, const EntryFacts& facts);
+
+// Checks before a run that a record can be written to name: refuses what
+// record_refusal refuses, and, unless name is a device or FIFO, creates
+// and removes a ".part" beside the file it names (a link's target), so
+// that a missing or unwritable folder is found before the first byte.
+// Returns false with a line for stderr in *failure, as write_record_file's.
 bool probe_record_file(const std::string& name, std::string* failure);
 
-// Writes text to name through name + ".part" and a rename, so that name
-// never holds part of a record; on failure the part is removed. Returns
+// Writes text to name through a ".part" beside the file it names (a
+// link's target) and a rename onto that file, so that it never holds part
+// of a record; on failure the part is removed. A device or FIFO is written
+// into as it is, never replaced; a FIFO no one reads is a failure at once. Returns
 // false with a line for stderr in *failure ("<name>: <reason>; <what to
 // try>") when it cannot.
 bool write_record_file(const std::string& name, const std::string& text, std::string* failure);

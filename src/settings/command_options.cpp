@@ -163,6 +163,10 @@ std::string command_line_refusal(const char* program, ParseOutcome outcome, int 
             return head + "unknown option " + quoted(argv[first]) + ": the mode, B or U, comes first; " + program + " " +
                    platform_help_words.help_option + " shows the usage\n";
         case ParseOutcome::too_many_arguments:
+            for (int position = first + 1; position < argc; ++position)
+                if (looks_like_option(argv[position]) && find_command_option(argv[position], writing))
+                    return head + "the option " + quoted(argv[position]) +
+                           " comes after the mode: options go before the mode (B or U)\n";
             return head + std::to_string(argc - first) + " arguments, at most 5: quote a path that has spaces\n";
         case ParseOutcome::prefix_too_long: {
             const char* prefix = argv[first + 1];

@@ -9,7 +9,8 @@
 namespace {
 
 // The block loop from block up to end: one fill, one write and one add
-// per block; timed, the write's time too. Stops at a stop request and at
+// per block; timed, when each write began (in the slot) and the time of
+// each whole one too. Stops at a stop request and at
 // the first failed or short write, which it notes in *report. Returns the
 // block it stopped at (whole blocks written so far).
 template <bool timed>
@@ -21,10 +22,13 @@ int64_t write_blocks(FileHandle file, unsigned char* buffer, const WriterLayout&
         std::memset(buffer, test_file_fill_byte(block), block_bytes);
         size_t written = 0;
         int error = 0;
-        uint64_t start_ticks = 0;
-        if constexpr (timed) start_ticks = block_clock_now();
+        uint64_t start_ticks = 0, end_ticks = 0;
+        if constexpr (timed) {
+            start_ticks = block_clock_now();
+            note_block_start(slot, start_ticks);
+        }
         const bool wrote = file_write(file, buffer, block_bytes, &written, &error);
-        if constexpr (timed) note_block_time(slot, start_ticks, block_clock_now(), block, layout.thread_index);
+        if constexpr (timed) end_ticks = block_clock_now();
         if (!wrote) {
             report->result = WriterResult::write_failed;
             report->error = error;
@@ -35,6 +39,8 @@ int64_t write_blocks(FileHandle file, unsigned char* buffer, const WriterLayout&
             report->last_write_bytes = written;
             break;
         }
+        // Whole blocks only: a failed or short write is no block's time.
+        if constexpr (timed) note_block_time(slot, start_ticks, end_ticks, block, layout.thread_index);
         add_block_kb(slot, layout.buffer_kb);
     }
     return block;

@@ -8,6 +8,7 @@ import os
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import unittest
 
@@ -77,8 +78,8 @@ class Records(unittest.TestCase):
             record = load_valid(self, record_path)
             self.assertEqual([(t["result"], t["blocks"], t["reason"]) for t in record["threads"]],
                              [("completed", 1024, None)] * 2)
-            self.assertEqual((record["total_mb"], record["exit_status"], record["stopped"], record["stonewall"]),
-                             (2048, 0, None, None))
+            self.assertEqual((record["total_mb"], record["exit_status"], record["stopped"], record["stonewall"],
+                              record["settings"]["seconds"]), (2048, 0, None, None, None))
             self.assertEqual(record["latency"]["blocks"], 2048)
             self.assertEqual(sum(count for _, count in record["latency"]["histogram"]), 2048)
             mbs = [sample[1] for sample in record["samples"]]
@@ -146,29 +147,65 @@ class Records(unittest.TestCase):
             self.assertLess(record["total_mb"], 2048)
 
     def test_a_record_it_cannot_write_is_refused_before_the_first_byte(self):
-        """A folder's name, a missing folder: exit 2, advice that fits, no byte written, no .part."""
+        """A folder's name, a missing folder, the run's own test file, and (as nobody) root's file in a sticky
+        folder: exit 2, advice that fits, no byte written, no .part."""
         programs = [support.vorlax_exe(), support.vorlax_read_exe()]
         if os.environ.get("VORLAX_MPI_EXE") and shutil.which("mpiexec"):
             programs.append(os.environ["VORLAX_MPI_EXE"])
         env = dict(os.environ, OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
+        as_nobody = os.geteuid() == 0 and subprocess.run([support.vorlax_exe(), "--version"], capture_output=True,
+                                                         user=65534).returncode == 0
         with support.Scratch() as scratch:
             os.mkdir(scratch.file("folder"))
             with open(scratch.file("run_00.BIN"), "wb") as test_file:  # for vorlax-read: a file it would read
                 test_file.truncate(64 << 10)
+            with open(scratch.file("root.json"), "w") as owned:
+                owned.write("root's\n")
+            os.chmod(scratch.path, 0o1777)  # sticky, as /dev/shm and /tmp
             for program in programs:
-                for name, advice in (("folder", "name a file, not a folder"),
-                                     (os.path.join("missing", "r.json"), "check that its folder exists")):
+                mpi = "mpi" in os.path.basename(program)
+                cases = [("folder", "name a file, not a folder", None),
+                         (os.path.join("missing", "r.json"), "check that its folder exists", None),
+                         ("run_r0000_00.BIN" if mpi else "run_00.BIN", "name another file", None)]
+                if as_nobody and not mpi:
+                    cases.append(("root.json", "choose another name", 65534))
+                for name, advice, user in cases:
                     with self.subTest(program=os.path.basename(program), name=name):
                         command = [program, "--json", scratch.file(name), "B", scratch.file("run"), "64", "1", "1"]
-                        if "mpi" in os.path.basename(program):
+                        if mpi:
                             command = ["mpiexec", "--oversubscribe", "-n", "2"] + command
-                        done = subprocess.run(command, capture_output=True, text=True, timeout=300, env=env)
+                        done = subprocess.run(command, capture_output=True, text=True, timeout=300, env=env,
+                                              user=user)
                         self.assertEqual(done.returncode, 2, done.stderr)
                         self.assertIn(scratch.file(name) + ": cannot write the run record: ", done.stderr)
                         self.assertIn("; " + advice + "\n", done.stderr)
                         self.assertNotIn("DONE!", done.stdout)
-                        self.assertEqual(sorted(os.listdir(scratch.path)), ["folder", "run_00.BIN"])
+                        self.assertEqual(sorted(os.listdir(scratch.path)), ["folder", "root.json", "run_00.BIN"])
                         self.assertEqual(os.path.getsize(scratch.file("run_00.BIN")), 64 << 10)
+
+    def test_a_device_or_fifo_is_written_into_and_a_link_onto_its_target(self):
+        """Never replaced by a file: a character device of the test's own (the null device) stays one, a FIFO's
+        reader gets the record, a link stays a link and its target holds the record."""
+        with support.Scratch() as scratch:
+            device, fifo, link = scratch.file("null"), scratch.file("fifo"), scratch.file("r.json")
+            try:
+                os.mknod(device, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+            except PermissionError:
+                device = None
+            os.mkfifo(fifo)
+            os.symlink("target.json", link)
+            reader = subprocess.Popen(["cat", fifo], stdout=subprocess.PIPE, text=True)
+            for name in [n for n in (device, fifo, link) if n]:
+                with self.subTest(name=os.path.basename(name)):
+                    done = subprocess.run([support.vorlax_exe(), "--json", name, "B", scratch.file("run"), "64",
+                                           "1", "1"], capture_output=True, text=True, timeout=300)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(json.loads(reader.communicate(timeout=60)[0])["exit_status"], 0)
+            if device:
+                self.assertTrue(stat.S_ISCHR(os.stat(device).st_mode))
+            self.assertTrue(os.path.islink(link))
+            self.assertEqual(load_valid(self, scratch.file("target.json"))["total_mb"], 1024)
+            self.assertFalse([name for name in os.listdir(scratch.path) if name.endswith(".part")])
 
     def test_a_record_that_fails_at_the_end_leaves_no_part(self):
         """The name became a folder during the run: exit 1, the advice fits, nothing left beside it."""
@@ -195,15 +232,21 @@ class Records(unittest.TestCase):
                     fifos.set_mode("stall")  # every write waits from now on: the stop's grace runs out
                     running.send_signal(signal.SIGINT)
                     sent.append(True)
-            status, out, err = run_into_fifos(scratch, ["--json", record_path], mode="trickle",
+            status, out, err = run_into_fifos(scratch, ["--latency", "--json", record_path], mode="trickle",
                                               steer=stall_then_interrupt)
             self.assertEqual(status, 130, err)
             self.assertIn("not waited for", err)
             record = load_valid(self, record_path)
-            results = [t["result"] for t in record["threads"]]
-            self.assertIn("running", results)
+            running = [t for t in record["threads"] if t["result"] == "running"]
+            self.assertTrue(running)
             self.assertEqual(record["latency"]["blocks"],
                              sum(t["blocks"] for t in record["threads"] if t["result"] != "running"))
+            # The block in hand is a stall of at least the grace, not finished; the thread says why it runs.
+            unfinished = [(s["thread"], s["block"]) for s in record["latency"]["stalls"]["longest"]
+                          if not s["finished"] and s["ms"] >= 3000]
+            self.assertEqual(sorted(unfinished), [(t["index"], t["blocks"]) for t in running])
+            self.assertEqual({t["reason"] for t in running}, {"still in a block after 3 s, not waited for"})
+            self.assertRegex(out, r"\nstalls of 100 ms or more: .*, not finished\)\nDONE!\n$")
 
     def test_vorlax_read_records_its_reads(self):
         with support.Scratch() as scratch:
@@ -216,6 +259,17 @@ class Records(unittest.TestCase):
             self.assertRegex(done.stdout, "\n" + LATENCY + "\n" + STALLS + "\nDONE!\n$")
             record = load_valid(self, record_path)
             self.assertEqual((record["program"], record["latency"]["blocks"]), ("vorlax-read", 16384))
+            self.assertEqual([t["result"] for t in record["threads"]], ["completed"])
+            # One byte changed: exit 1, and the thread's result says so, not only its reason.
+            with open(prefix + "_00.BIN", "r+b") as test_file:
+                test_file.seek(5 * 65536 + 100)
+                test_file.write(b"\xee")
+            done = subprocess.run([support.vorlax_read_exe(), "--json", record_path, "B", prefix, "64", "1", "1"],
+                                  capture_output=True, text=True, timeout=300)
+            self.assertEqual(done.returncode, 1, done.stderr)
+            thread = load_valid(self, record_path)["threads"][0]
+            self.assertEqual(thread["result"], "bad_blocks")
+            self.assertIn("1 bad block of 16384 read", thread["reason"])
 
     def test_options_it_cannot_take(self):
         for args in (["--json"], ["--json="], ["--stall-ms", "0"], ["--stall-ms=12x"], ["--stall-ms"]):
@@ -247,6 +301,58 @@ class Records(unittest.TestCase):
             wall = record["stonewall"]
             self.assertEqual([wall[key] for key in ("seconds", "reached", "total_mb", "target_blocks")],
                              [600, False, 2048, 4096])
+            self.assertEqual(record["settings"]["seconds"], 600)
+
+    @unittest.skipUnless(os.environ.get("VORLAX_MPI_EXE") and shutil.which("mpiexec"),
+                         "vorlax-mpi: run by stage 40 with $VORLAX_MPI_EXE")
+    def test_vorlax_mpi_stopped_by_a_signal_records_it(self):
+        """mpiexec passes SIGTERM and Ctrl-C on to the ranks as SIGTERM; a signal to one rank alone reaches
+        the others at the next progress line. Each time rank 0 writes the record, every thread stopped."""
+        env = dict(os.environ, OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
+        for target, sent, stopped, status in (("mpiexec", signal.SIGTERM, "terminate", 143),
+                                              ("mpiexec", signal.SIGINT, "terminate", 143),
+                                              ("rank 1", signal.SIGINT, "interrupt", 130)):
+            with self.subTest(target=target, signal=sent.name), support.Scratch() as scratch:
+                prefix, record_path = scratch.file("run"), scratch.file("r.json")
+                fifos = [support.FifoFiles("%s_r%04d" % (prefix, rank), 1) for rank in (0, 1)]
+                try:
+                    with subprocess.Popen(["mpiexec", "--oversubscribe", "-n", "2", os.environ["VORLAX_MPI_EXE"],
+                                           "--json", record_path, "B", prefix, "1024", "1", "1"],
+                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                          env=env) as running:
+                        out = ""
+                        for line in running.stdout:
+                            out += line
+                            if support.progress_line_count(out) == 1 and line.endswith("incremental\n"):
+                                os.kill(running.pid if target == "mpiexec" else rank_pid(1), sent)
+                        err = running.stderr.read()
+                        running.wait(timeout=120)
+                finally:
+                    for sink in fifos:
+                        sink.close()
+                if target != "mpiexec":  # mpiexec itself ends 1 once it was signalled
+                    self.assertEqual(running.returncode, status, err)
+                self.assertRegex(out, "\nDONE!\n$")
+                self.assertIn("vorlax-mpi: run stopped by ", err)
+                record = load_valid(self, record_path)
+                self.assertEqual((record["stopped"], record["exit_status"]), (stopped, status))
+                self.assertEqual([[t["result"] for t in r["threads"]] for r in record["ranks"]], [["stopped"]] * 2)
+
+
+def rank_pid(rank):
+    """The process id of vorlax-mpi's rank (by OMPI_COMM_WORLD_RANK in its environment)."""
+    exe = os.path.realpath(os.environ["VORLAX_MPI_EXE"])
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.path.realpath("/proc/%s/exe" % pid) != exe:
+                continue
+            with open("/proc/%s/environ" % pid, "rb") as environ:
+                if b"OMPI_COMM_WORLD_RANK=%d\0" % rank in environ.read():
+                    return int(pid)
+        except OSError:
+            continue
+    raise AssertionError("no rank %d of %s" % (rank, exe))
+
 
 if __name__ == "__main__":
     unittest.main()

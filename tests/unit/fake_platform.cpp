@@ -46,7 +46,7 @@ void platform_write_stdout(const std::string& text) {
     std::fflush(stdout);
 }
 
-void watch_stop_requests(void (*)(StopReason)) {}
+void watch_stop_requests(void (*)(StopReason), bool) {}
 
 std::string platform_error_text(int error) { return std::strerror(error); }
 

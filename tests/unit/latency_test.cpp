@@ -1,6 +1,7 @@
 #include "latency/latency.h"
 #include "latency/latency_lines.h"
 #include "record/json_text.h"
+#include "record/record.h"
 
 #include <gtest/gtest.h>
 
@@ -130,6 +131,25 @@ TEST(Latency, LinesWordTheFigures) {
               "(thread 1, block 300, at 3.0 s)\n");
     EXPECT_EQ(format_stall_line(*times, true),
               "stalls of 100 ms or more: 1, 1.50 s in all; the longest 1503 ms at 3.0 s (rank 2, thread 1)\n");
+}
+
+// A block still in hand when a stopped run ended: a stall of its time so
+// far, marked, in no other figure; merged as a rank's only stall.
+TEST(Latency, ABlockStillInHandIsAnUnfinishedStallOnly) {
+    auto in_hand = fresh();
+    block_times_add_unfinished(in_hand.get(), 2 * s, 50 * ms, 9, 0);  // under the threshold: nothing
+    block_times_add_unfinished(in_hand.get(), 2 * s, 5100 * ms, 40, 1);
+    auto run = fresh();
+    block_times_merge(run.get(), *in_hand);
+    EXPECT_EQ(run->histogram.blocks, 0u);
+    EXPECT_EQ(format_latency_line(*run, false), "latency per block: no block timed\n");
+    EXPECT_EQ(format_stall_line(*run, false),
+              "stalls of 100 ms or more: 1, 5.10 s in all; the longest 5100 ms at 2.0 s (thread 1, not finished)\n");
+    RunRecord record;
+    record.times = run.get();
+    EXPECT_NE(format_record(record).find("{\"at_s\": 2, \"ms\": 5100, \"thread\": 1, \"block\": 40, "
+                                         "\"finished\": false}"),
+              std::string::npos);
 }
 
 TEST(Record, JsonTextEscapesEveryString) {

@@ -242,6 +242,14 @@ TEST(LinuxStopRequests, FirstSignalIsHeardAndTheNextWouldEndTheProcess) {
             EXPECT_EQ(now.sa_handler, SIG_DFL) << other;
         }
     }
+    // Kept watching (an MPI rank): SIGINT then SIGTERM, both heard, neither ends it.
+    heard_count = 0;
+    watch_stop_requests(hear_stop, true);
+    ASSERT_EQ(raise(SIGINT), 0);
+    ASSERT_EQ(raise(SIGTERM), 0);
+    EXPECT_EQ(heard_count, 2);
+    EXPECT_EQ(heard_reason, StopReason::terminate);
+    watch_stop_requests(hear_stop);  // back to once, for what follows
     // Started with SIGINT ignored (a background job), it stays ignored.
     signal(SIGINT, SIG_IGN);
     watch_stop_requests(hear_stop);

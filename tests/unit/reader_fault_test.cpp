@@ -33,7 +33,8 @@ TEST(ReaderFaults, FailedReadsAreSkippedAndARefusedOneStops) {
                 "multiple of the device's sector size (8192 bytes here); use such a block size, or mode B"},
         {{}, 0, true, "thread 3 done! 300\n", 1200, ""},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases) for (bool timed : {false, true}) {
+        SCOPED_TRACE(c.line + (timed ? ", timed" : ""));
         FakeScript script;
         script.read_file_bytes = 300 * 4096;
         for (uint64_t block : c.failed_blocks) script.failed_reads.push_back(block * 4096);
@@ -41,11 +42,15 @@ TEST(ReaderFaults, FailedReadsAreSkippedAndARefusedOneStops) {
         script.alignment_bytes = 8192;
         fake_reset(script);
         RunCounters counters;
+        BlockTimes times;
+        block_times_reset(&times, 1);
+        if (timed) counters.slots[3].times = &times;
         const ReaderLayout layout{3, "/fake/r_03.BIN", 300, 4, c.buffered, 1, {"vorlax-read: "}};
         testing::internal::CaptureStdout();
         ReaderReport report = read_test_file(layout, &counters);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.done);
         EXPECT_EQ(run_total_kb(counters), c.total_kb);
+        EXPECT_EQ(times.histogram.blocks, timed ? c.total_kb / 4 : 0u) << "whole blocks timed, no failed read";
         EXPECT_EQ(describe_reader_problems(layout, report), c.line);
         EXPECT_EQ(fake_log.files_open, 0) << "file closed";
         EXPECT_EQ(fake_log.buffers_held, 0) << "buffer released";

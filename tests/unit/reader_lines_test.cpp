@@ -111,6 +111,38 @@ TEST(ReaderLines, OpenAndLengthProblemsSayWhatToTry) {
     }
 }
 
+// The record's result: the first fault in the order a reader meets them,
+// "completed" only for a whole, right file (or one a stop cut short).
+TEST(ReaderLines, EachFaultHasItsResultInTheRecord) {
+    ReaderReport unreadable = sized(run_bytes(4, 1), 0, 262143), refused = sized(run_bytes(4, 1), 0, 0),
+                 holes = sized(run_bytes(4, 1), 0, 262144), stopped = sized(run_bytes(4, 1), 0, 10),
+                 stopped_bad = with_bad_block_5({{1000, 0}}), unreadable_bad = with_bad_block_5({{1000, 0}});
+    unreadable.unreadable_blocks = unreadable_bad.unreadable_blocks = 1;
+    refused.refused = true;
+    holes.hole_count = 1;
+    stopped.stopped = stopped_bad.stopped = true;
+    const struct {
+        const char* what;
+        ReaderLayout layout;
+        ReaderReport report;
+        const char* result;
+    } cases[] = {
+        {"missing", layout_of(4, 1), open_failure(ENOENT), "open_failed"},
+        {"whole and right", layout_of(4, 1), sized(run_bytes(4, 1), 0, 262144), "completed"},
+        {"a bad block", layout_of(4, 1), with_bad_block_5({{1000, 0}}), "bad_blocks"},
+        {"a hole", layout_of(4, 1), holes, "bad_blocks"},
+        {"another block size", layout_of(3, 1), sized(run_bytes(64, 1), 64, 0), "bad_blocks"},
+        {"an unreadable block", layout_of(4, 1), unreadable, "read_failed"},
+        {"unreadable and bad", layout_of(4, 1), unreadable_bad, "read_failed"},
+        {"refused", layout_of(4, 1), refused, "read_failed"},
+        {"shorter", layout_of(64, 3), sized(run_bytes(64, 2), 0, 32768), "wrong_length"},
+        {"longer", layout_of(64, 1), sized(run_bytes(64, 2), 0, 16384), "wrong_length"},
+        {"stopped early", layout_of(4, 1), stopped, "completed"},
+        {"stopped after a bad block", layout_of(4, 1), stopped_bad, "bad_blocks"},
+    };
+    for (const auto& c : cases) EXPECT_STREQ(reader_result_name(c.layout, c.report), c.result) << c.what;
+}
+
 // Holes are damage whatever the pattern: block 0's hole reads as its own
 // zeros, blocks 256 and 257 as block 256's zeros and a bad block 257.
 TEST(ReaderLines, HolesAreReportedWithTheirBlocks) {

@@ -146,6 +146,13 @@ TEST(CommandLineRefusal, SaysWhyAndWhatToDo) {
          "vorlax: unknown option \"-x\": the mode, B or U, comes first; vorlax --help shows the usage\n"},
         {{"U", "Z:\\with", "space", "64", "1", "1"}, ParseOutcome::too_many_arguments,
          "vorlax: 6 arguments, at most 5: quote a path that has spaces\n"},
+        // An option after the mode: the order is the fault, not the spaces.
+        {{"U", "D/z", "1024", "1", "1", "--json", "q.json"}, ParseOutcome::too_many_arguments,
+         "vorlax: the option \"--json\" comes after the mode: options go before the mode (B or U)\n"},
+        {{"U", "D/z", "1024", "1", "1", "--latency"}, ParseOutcome::too_many_arguments,
+         "vorlax: the option \"--latency\" comes after the mode: options go before the mode (B or U)\n"},
+        {{"U", "D/z", "1024", "1", "1", "-q"}, ParseOutcome::too_many_arguments,
+         "vorlax: 6 arguments, at most 5: quote a path that has spaces\n"},
         {{"B", too_long.c_str()}, ParseOutcome::prefix_too_long,
          "vorlax: path prefix too long: \"" + std::string(40, 'p') + "...\" has " + std::to_string(too_long.size()) +
              " characters, so its test file names would have " + std::to_string(too_long.size() + 7) +

@@ -50,8 +50,8 @@ std::string expected_line(const char* what, int64_t blocks) {
 TEST(WriterFaults, AccountsForWholeBlocksOnlyAtTheFirstSecondAndLastBlock) {
     static_assert(fake_refusal_error == EINVAL, "the fake refuses with the POSIX code");
     for (const Fault& fault : faults) {
-        for (int64_t at : {int64_t{0}, int64_t{1}, block_count - 1}) {
-            SCOPED_TRACE(std::string(fault.label) + " at block " + std::to_string(at));
+        for (int64_t at : {int64_t{0}, int64_t{1}, block_count - 1}) for (bool timed : {false, true}) {
+            SCOPED_TRACE(std::string(fault.label) + " at block " + std::to_string(at) + (timed ? ", timed" : ""));
             FakeScript script;
             script.fault_at_write = at;
             script.fault = fault.kind;
@@ -60,6 +60,9 @@ TEST(WriterFaults, AccountsForWholeBlocksOnlyAtTheFirstSecondAndLastBlock) {
             script.alignment_bytes = 4096;
             fake_reset(script);
             RunCounters counters;
+            BlockTimes times;
+            block_times_reset(&times, 1);
+            if (timed) counters.slots[3].times = &times;
             WriterLayout layout{3, file_name, block_count, buffer_kb, fault.buffered, 0, {"vorlax: "}};
 
             CaptureStdout();
@@ -68,6 +71,9 @@ TEST(WriterFaults, AccountsForWholeBlocksOnlyAtTheFirstSecondAndLastBlock) {
             EXPECT_EQ(report.result, fault.result);
             EXPECT_EQ(report.blocks_written, at);
             EXPECT_EQ(run_total_kb(counters), static_cast<uint64_t>(at) * buffer_kb);
+            // Timed: the whole blocks, not the faulty write; the slot knows when that one began.
+            EXPECT_EQ(times.histogram.blocks, timed ? static_cast<uint64_t>(at) : 0u);
+            EXPECT_EQ(counters.slots[3].block_start_ticks.load() != 0, timed);
             EXPECT_EQ(describe_writer_failure(layout, report), expected_line(fault.what, at));
 
             // One write per block up to the faulty one, each filled with its own byte.
