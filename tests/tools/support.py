@@ -4,6 +4,7 @@
 import fcntl
 import os
 import re
+import select
 import shutil
 import signal
 import struct
@@ -102,13 +103,17 @@ class FifoFiles:
     test and not the machine decides how long the run lasts. Each FIFO is
     drained as the mode says: "trickle" (a little at a time), "stall"
     (nothing: the writer waits in its write) or "drain" (as fast as it
-    comes). plan(n), when given, picks the mode of the n-th opening of a
-    FIFO (1 upward), for runs one after another; None falls back to mode."""
+    comes). With drain_bytes, each FIFO takes that many bytes and then holds
+    whatever comes after, for runs one after another: the first run (which
+    writes that many) ends, the next waits in its first write. It counts
+    bytes, not openings, as a FIFO's reader sees no end while any writer has
+    it open: the next run may open it before the reader saw the first one
+    close it, and then writes into the same opening."""
 
-    def __init__(self, prefix, threads, mode="trickle", plan=None):
+    def __init__(self, prefix, threads, mode="trickle", drain_bytes=None):
         self.names = ["%s_%02d.BIN" % (prefix, index) for index in range(threads)]
-        self.mode, self.plan = mode, plan
-        self.opens = 0
+        self.mode, self.drain_bytes = mode, drain_bytes
+        self.held = set()
         self.stopping = False
         self.changed = threading.Condition()
         for name in self.names:
@@ -122,10 +127,11 @@ class FifoFiles:
             self.mode = mode
             self.changed.notify_all()
 
-    def wait_opens(self, count, timeout=120):
-        """True once the FIFOs were opened count times in all."""
+    def wait_held(self, timeout=120):
+        """True once every FIFO holds bytes beyond its drain_bytes: the next
+        run has begun and waits in its first write."""
         with self.changed:
-            return self.changed.wait_for(lambda: self.opens >= count, timeout)
+            return self.changed.wait_for(lambda: len(self.held) == len(self.names), timeout)
 
     def close(self):
         """Drains what is left and stops the drainers."""
@@ -140,33 +146,49 @@ class FifoFiles:
                     pass
                 drainer.join(0.05)
 
-    def _mode(self, number):
-        if self.stopping:
-            return "drain"
-        planned = self.plan(number) if self.plan else None
-        return planned or self.mode
+    def _mode(self):
+        return "drain" if self.stopping else self.mode
+
+    def _room(self, taken):
+        """How many bytes the next read may take, taken having been read."""
+        if self.stopping or self.drain_bytes is None:
+            return 1 << 20
+        return min(1 << 20, self.drain_bytes - taken)
+
+    def _hold(self, fd, name):
+        """Reads nothing more from fd until close(), noting when bytes wait
+        in it. The opening stays: a next writer joins it rather than
+        writing into a FIFO whose reader is going away."""
+        waiting = select.poll()
+        waiting.register(fd, select.POLLIN)
+        with self.changed:
+            while not self.stopping:
+                if name not in self.held and any(event & select.POLLIN for _, event in waiting.poll(0)):
+                    self.held.add(name)
+                    self.changed.notify_all()
+                self.changed.wait_for(lambda: self.stopping, 0.05)
 
     def _drain(self, name):
-        number = 0
+        taken = 0  # bytes read from this FIFO over all its openings
         while True:
             fd = os.open(name, os.O_RDONLY)
-            number += 1
-            with self.changed:
-                self.opens += 1
-                self.changed.notify_all()
             try:
                 fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, 1 << 20)  # fewer wake-ups once drained freely
             except OSError:
                 pass
             while True:
+                if self.drain_bytes is not None and taken >= self.drain_bytes:
+                    self._hold(fd, name)
                 with self.changed:
-                    self.changed.wait_for(lambda: self._mode(number) != "stall")
-                    mode = self._mode(number)
-                if not os.read(fd, 1 << 20):
+                    self.changed.wait_for(lambda: self._mode() != "stall")
+                    mode = self._mode()
+                chunk = os.read(fd, self._room(taken))
+                if not chunk:
                     break
+                taken += len(chunk)
                 if mode == "trickle":
                     with self.changed:
-                        self.changed.wait_for(lambda: self._mode(number) != "trickle", 0.05)
+                        self.changed.wait_for(lambda: self._mode() != "trickle", 0.05)
             os.close(fd)
             with self.changed:
                 if self.stopping:

@@ -144,15 +144,15 @@ class Sweeps(unittest.TestCase):
 
     def stop_part_way(self, number, status, said):
         with support.Scratch() as scratch:
-            # A FIFO as the test file: run 1's is drained, run 2's is not, so run 2 waits in its
-            # first write until the interrupt stops it, however fast the machine.
-            fifos = support.FifoFiles(scratch.file("vorlax-sweep"), 1, plan=lambda n: "drain" if n == 1 else "stall")
+            # A FIFO as the test file, drained for run 1's 1 GB and held after: run 2 waits in its
+            # first write until the interrupt stops it, however fast or busy the machine.
+            fifos = support.FifoFiles(scratch.file("vorlax-sweep"), 1, "drain", drain_bytes=1 << 30)
             try:
                 command = [os.path.join(support.TOOLS, "vorlax-sweep"), "--vorlax", support.vorlax_exe(), "--keep",
                            "--no-read", "-o", scratch.file("out"), "-m", "B", "-b", "1024,2048,4096", "-t", "1",
-                           scratch.path]
+                           "-s", "1", scratch.path]
                 sweeping = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-                self.assertTrue(fifos.wait_opens(2), "run 2 never opened its test file")
+                self.assertTrue(fifos.wait_held(), "run 2 never wrote to its test file")
                 sweeping.send_signal(number)
                 out, err = sweeping.communicate(timeout=120)
             finally:
