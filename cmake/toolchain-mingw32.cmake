@@ -3,7 +3,3 @@
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(VORLAX_MINGW_TRIPLE i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
-# Large-address-aware: under a 64-bit Windows the program gets 4 GB of
-# address space instead of 2, and the system's memory figures are not cut
-# to what a 2 GB process could hold.
-string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,--large-address-aware")

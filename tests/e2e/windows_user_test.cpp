@@ -178,7 +178,9 @@ TEST(Run, ManyThreadsPrintWholeLinesOnATerminal) {
         files.push_back(scratch.file((i < 10 ? "run_0" : "run_") + std::to_string(i) + ".BIN"));
     FifoSink sink(files);
     sink.release();
-    std::string command = "exec";
+    // A wide terminal: Wine's console breaks a line at its width, and a note
+    // (the page cache's, where memory holds 16 GB) would come in pieces.
+    std::string command = "stty cols 1000 2>/dev/null; exec";
     for (const std::string& word : vorlax_args({"--seconds", "1", "B", "run", "4", "16", "1"}))
         command += " '" + word + "'";
     ProcessResult result = run_process({"script", "-qec", command, "/dev/null"}, scratch.path());

@@ -37,7 +37,7 @@ for program in vorlax vorlax-read; do
     check_file_type "build/win32/$program.exe" "PE32 executable (console) Intel 80386"
     check_file_type "build/win64/$program.exe" "PE32+ executable (console) x86-64"
     # 4 GB of address space under a 64-bit Windows, and the system's memory figures uncut.
-    i686-w64-mingw32-objdump -p "build/win32/$program.exe" | grep -q "large address aware" ||
+    i686-w64-mingw32-objdump -p "build/win32/$program.exe" | grep -c "large address aware" >/dev/null ||
         { echo "build/win32/$program.exe is not large-address-aware"; exit 1; }
     # Statically linked runtimes: nothing beyond what every Windows has.
     dlls=$(i686-w64-mingw32-objdump -p "build/win32/$program.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' |
