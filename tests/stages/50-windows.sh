@@ -160,10 +160,10 @@ echo "same stdout and exit status for $same command lines"
 ls "$compare_dir"/*.BIN "$compare_dir"/-* 2>/dev/null && { echo "a refused command line wrote a file"; exit 1; }
 
 echo "--- under Wine, refused before the banner with exit 2 and why, nothing written"
-# A relative prefix of 252 characters fits MAX_PATH alone, not with the
-# current folder before it; a name of 249 + _00.BIN passes 255 for one name.
+# A relative prefix of 252 characters (in short names) fits MAX_PATH alone,
+# not with the current folder before it; 249 + _00.BIN passes 255 for one name.
 set -f
-long_prefix=$(printf 'p%.0s' $(seq 252)) long_name="\\\\?\\Z:\\tmp\\$(printf 'n%.0s' $(seq 249))"
+long_prefix="$(printf 'folder_%02d\\' $(seq 25))pp" long_name="\\\\?\\Z:\\tmp\\$(printf 'n%.0s' $(seq 249))"
 while IFS='%' read -r args wanted; do
     status=0
     # shellcheck disable=SC2086 # the words of args are the arguments
