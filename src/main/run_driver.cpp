@@ -52,6 +52,8 @@ bool settle_command_line(const ProgramInfo& program, int argc, const char* const
             return false;
         case ParseOutcome::prefix_too_long:
         case ParseOutcome::quote_in_prefix:
+        case ParseOutcome::forbidden_in_prefix:
+        case ParseOutcome::option_as_prefix:
         case ParseOutcome::bad_option_value:
             if (speak) print_stderr_line(command_line_refusal(program.name, outcome, argc, argv, writing));
             *exit_status = 2;

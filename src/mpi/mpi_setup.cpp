@@ -10,13 +10,13 @@
 #include "notes/note_facts.h"
 #include "output/output.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 #include "test_file/test_file.h"
 
 // The lowest rank whose own prefix makes test file names past the system's
 // limit, or -1 when every rank's fit. Every rank joins.
 int first_rank_with_long_names(const std::string& prefix, int rank) {
-    std::string longest_name;
-    const bool fits = test_file_name(prefix.c_str(), 98, platform_max_path_bytes, &longest_name);
+    const bool fits = prefix_length_detail(prefix.c_str()).empty();
     int mine = fits ? INT_MAX : rank, lowest = INT_MAX;
     MPI_Allreduce(&mine, &lowest, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
     return lowest == INT_MAX ? -1 : lowest;

@@ -12,6 +12,7 @@ RunNoteFacts folder_note_facts(const char* program, const RunSettings& settings)
     facts.prefix = settings.path_prefix;
     const char last = facts.prefix.empty() ? '/' : facts.prefix.back();
     facts.prefix_is_folder = last != '/' && last != '\\' && path_is_folder(settings.path_prefix.c_str());
+    facts.separator = platform_help_words.separator;
     return facts;
 }
 

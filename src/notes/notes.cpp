@@ -59,10 +59,17 @@ std::string memory_refusal_line(const RunNoteFacts& facts) {
 std::vector<std::string> run_notes(const RunNoteFacts& facts) {
     const std::string head = note_head(facts.program);
     std::vector<std::string> notes;
-    if (facts.prefix_is_folder)
+    if (facts.prefix_is_folder) {
+        // In cmd a \ before a closing quote escapes the quote: a path that
+        // needs quotes ends in / there, which Windows takes too.
+        const bool quoted = std::string(facts.separator) == "\\" &&
+                            facts.prefix.find_first_of(" &()[]{}^=;!'+,`~") != std::string::npos;
+        const char* separator = quoted ? "/" : facts.separator;
         notes.push_back(head + facts.prefix + " is a folder, and the path is a prefix: the test files go beside it, " +
-                        facts.prefix + "_00.BIN and on; to " + facts.inside_verb + " inside it, end the path with " + facts.separator +
-                        " (" + facts.prefix + facts.separator + ")\n");
+                        facts.prefix + "_00.BIN and on; to " + facts.inside_verb + " inside it, end the path with " +
+                        separator + " (" + (quoted ? "\"" : "") + facts.prefix + separator + (quoted ? "\"" : "") +
+                        ")\n");
+    }
     if (facts.memory_backed)
         notes.push_back(head + facts.folder + " is memory-backed; these figures are memory speed, not a disk's\n");
     std::string compressed = compression_note(head, facts);

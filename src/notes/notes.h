@@ -33,9 +33,9 @@ struct RunNoteFacts {
     uint64_t reused_bytes = 0;       // what the run's names hold now: cut and given back first
     std::string prefix;              // the path prefix
     bool prefix_is_folder = false;   // the prefix names an existing folder
-    // What ends a prefix to name files inside a folder: / on both systems,
-    // since Windows takes it too and a \ before a closing quote would
-    // escape the quote ("E:\with space\" is refused).
+    // What ends a prefix to name files inside a folder: the system's own;
+    // on Windows / where the path needs quotes, since a \ before a closing
+    // quote escapes the quote ("E:\with space\" is refused).
     const char* separator = "/";
     const char* inside_verb = "write";  // the note's "to write inside it"; vorlax-read: "read"
     // vorlax-read, after it readied the files (mode B from a disk only):
@@ -55,7 +55,8 @@ inline std::string note_head(const std::string& program) { return program + ": n
 //   available_bytes (known, above 0): the figures show the page cache until
 //   it fills.
 // - a prefix that names an existing folder: where the files are
-//   (beside it) and how to name those inside it (end it with separator);
+//   (beside it) and how to name those inside it (end it with separator,
+//   or with / in quotes where separator is \ and the prefix needs quotes);
 // - then vorlax-read's pages_not_dropped_note and pages_stayed_note.
 // Empty when none applies. Pure.
 std::vector<std::string> run_notes(const RunNoteFacts& facts);

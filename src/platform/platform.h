@@ -18,8 +18,22 @@ extern const char* const platform_default_prefix;
 // Longest file name the system accepts, terminator included.
 extern const size_t platform_max_path_bytes;
 
-// True where a file name may not hold a '"' (Windows).
-extern const bool platform_name_refuses_quote;
+// The characters a file name may not hold here beside NUL: on Windows
+// < > : " | ? * (a ':' only as a drive's, "E:"), on Linux none.
+extern const char* const platform_name_forbidden_chars;
+// Why a file name could not be created here for its length: which limit it
+// passes ("a whole path": the path as the system resolves it, "one name": its
+// last part), its length and the limit, in the system's units (Linux bytes,
+// Windows UTF-16 units); what is null when the name fits.
+struct NameLengthLimit {
+    const char* what = nullptr;
+    size_t length = 0;
+    size_t limit = 0;
+};
+NameLengthLimit platform_name_length_limit(const std::string& name);
+// What a write that came back short may mean, after "; ": "the disk may be
+// full" and, where the system has them, file size limits.
+extern const char* const platform_short_write_causes;
 // Where the system logs a device's errors, as a help line names it.
 extern const char* const platform_device_log;
 
@@ -32,6 +46,7 @@ struct PlatformHelpWords {
     const char* bypass;      // how the system bypasses its cache: "O_DIRECT"
     const char* docs;        // where the full documentation is; "%s" the program
     const char* help_option; // the option a user there types for the help: "--help"
+    const char* quoted_end;  // how a quoted folder path ends, after the help's "End it with /": "" or a line
 };
 extern const PlatformHelpWords platform_help_words;
 

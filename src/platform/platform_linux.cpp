@@ -23,9 +23,18 @@
 
 const char* const platform_default_prefix = "./";
 const size_t platform_max_path_bytes = PATH_MAX;
-const bool platform_name_refuses_quote = false;
+const char* const platform_name_forbidden_chars = "";
+const char* const platform_short_write_causes = "the disk may be full or a file size limit reached";
+
+NameLengthLimit platform_name_length_limit(const std::string& name) {
+    const size_t slash = name.rfind('/');
+    const size_t last = slash == std::string::npos ? name.size() : name.size() - slash - 1;
+    if (last > NAME_MAX) return {"one name", last, NAME_MAX};
+    if (name.size() >= PATH_MAX) return {"a whole path", name.size(), PATH_MAX - 1};
+    return {};
+}
 const char* const platform_device_log = "the kernel's log (journalctl -k or dmesg)";
-const PlatformHelpWords platform_help_words = {"/mnt/ssd/run", "/", "rm", "O_DIRECT", "man %s", "--help"};
+const PlatformHelpWords platform_help_words = {"/mnt/ssd/run", "/", "rm", "O_DIRECT", "man %s", "--help", ""};
 
 void platform_init_process() {
     // A file size limit must fail the write (EFBIG) so the thread can report

@@ -12,12 +12,30 @@
 
 const char* const platform_default_prefix = ".\\";
 const size_t platform_max_path_bytes = MAX_PATH;  // 260, terminator included
-const bool platform_name_refuses_quote = true;
+const char* const platform_name_forbidden_chars = "<>:\"|?*";
+const char* const platform_short_write_causes = "the disk may be full";
+
+NameLengthLimit platform_name_length_limit(const std::string& name) {
+    const std::wstring wide = wide_text(name.c_str());
+    const size_t separator = wide.find_last_of(L"\\/");
+    const size_t last = separator == std::wstring::npos ? wide.size() : wide.size() - separator - 1;
+    if (last > 255) return {"one name", last, 255};
+    // CreateFileW takes MAX_PATH - 1 characters of the full path it makes
+    // of a relative one (the current folder before it), unless \\?\ leads.
+    if (wide.compare(0, 4, L"\\\\?\\") == 0) return {};
+    const DWORD full = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    const size_t length = full > 0 ? full - 1 : wide.size();
+    if (length >= MAX_PATH) return {"a whole path", length, MAX_PATH - 1};
+    return {};
+}
 const char* const platform_device_log = "Event Viewer (Windows Logs, System)";
 const PlatformHelpWords platform_help_words = {"E:\\bench\\run", "\\", "del", "no buffering",
-                                               "README.md and docs\\windows.md in the .zip", "/?"};
+                                               "README.md and docs\\windows.md in the .zip", "/?",
+                                               ";\n               in quotes end it with / (\"E:\\my bench/\")"};
 
 void platform_init_process() {
+    // First of all: a Ctrl-C from the first moment gives 130, not 0.
+    platform_console_stops_end_process();
     // A prefix on an empty removable drive must fail the open with an error
     // the thread can report, not stop the run with a dialog box.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
@@ -146,8 +164,9 @@ uint64_t available_memory_bytes() {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
     if (!GlobalMemoryStatusEx(&status)) return 0;
-    // A 32-bit process can hold no more than its own free address space.
-    return status.ullAvailPhys < status.ullAvailVirtual ? status.ullAvailPhys : status.ullAvailVirtual;
+    // The system's file cache and files in memory lie outside this process's
+    // address space, so a 32-bit process's own 2 or 4 GB does not bound them.
+    return status.ullAvailPhys;
 }
 
 namespace {

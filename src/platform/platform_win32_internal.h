@@ -13,3 +13,7 @@ int open_error_code(const char* name);
 std::wstring wide_text(const char* utf8);
 // length UTF-16 units of wide as UTF-8.
 std::string utf8_text(const wchar_t* wide, size_t length);
+
+// Installs the console handler that ends the process with 130 at a Ctrl-C
+// or Ctrl-Break, until watch_stop_requests makes the first one stop the run.
+void platform_console_stops_end_process();

@@ -85,24 +85,30 @@ void platform_write_stdout(const std::string& text) { write_whole(STD_OUTPUT_HAN
 
 namespace {
 
-void (*stop_callback)(StopReason) = nullptr;
-bool keep_watching_stops = false;
+void (*volatile stop_callback)(StopReason) = nullptr;
+volatile bool keep_watching_stops = false;
+volatile LONG console_stops = 0;
 
 BOOL WINAPI on_console_event(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    // The next one ends the process: a writer stuck in a write cannot
-    // hold the exit up.
-    if (!keep_watching_stops) SetConsoleCtrlHandler(on_console_event, FALSE);
+    // Before the run watches, nothing is to be saved; a second Ctrl-C must
+    // not wait for a writer stuck in a write (unless the run keeps
+    // watching). Both end the process at once with the status of a stop:
+    // the default handler would give 0 under Wine.
+    if (!stop_callback || (InterlockedIncrement(&console_stops) > 1 && !keep_watching_stops))
+        TerminateProcess(GetCurrentProcess(), 130);
     stop_callback(StopReason::interrupt);
     return TRUE;
 }
 
 }  // namespace
 
+void platform_console_stops_end_process() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+// The handler stays from platform_init_process on; from now on a Ctrl-C
+// stops the run. A process started with Ctrl-C ignored (start /b) keeps
+// ignoring it; Ctrl-Break still reaches the handler.
 void watch_stop_requests(void (*on_request)(StopReason reason), bool keep_watching) {
-    stop_callback = on_request;
     keep_watching_stops = keep_watching;
-    // A process started with Ctrl-C ignored (start /b) keeps ignoring it;
-    // Ctrl-Break still reaches the handler.
-    SetConsoleCtrlHandler(on_console_event, TRUE);
+    stop_callback = on_request;
 }

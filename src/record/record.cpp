@@ -144,8 +144,10 @@ std::string format_record(const RunRecord& record) {
            latency_object(record.times, record.stall_ms, record.per_rank) + "\n}\n";
 }
 
-std::string record_failure_advice(int error) {
+std::string record_failure_advice(int error, const std::string& name) {
     if (error && platform_is_folder(error)) return "name a file, not a folder";
+    const std::string drive = error && platform_is_missing_file(error) ? platform_missing_drive(name.c_str()) : "";
+    if (!drive.empty()) return "drive " + drive + " does not exist: give a path on a drive that exists";
     if (error && platform_is_missing_folder(error)) return "check that its folder exists";
     if (error && platform_is_unread(error)) return "start its reader first";
     if (!error || platform_is_out_of_space(error)) return "free some space or choose another folder";
@@ -199,7 +201,7 @@ bool probe_record_file(const std::string& name, std::string* failure) {
     int error = 0;
     FileHandle file = file_create(part.c_str(), true, &error, nullptr);
     if (file == invalid_file) {
-        *failure = record_failure(name, platform_error_text(error), record_failure_advice(error));
+        *failure = record_failure(name, platform_error_text(error), record_failure_advice(error, name));
         return false;
     }
     file_close(file);
@@ -224,6 +226,6 @@ bool write_record_file(const std::string& name, const std::string& text, std::st
         file_remove(part.c_str());
     }
     *failure = record_failure(name, error ? platform_error_text(error) : std::string("the write came back short"),
-                              record_failure_advice(error));
+                              record_failure_advice(error, name));
     return false;
 }

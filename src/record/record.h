@@ -82,9 +82,10 @@ std::string utc_text(std::time_t when);
 // them, ending in a line end. Pure.
 std::string format_record(const RunRecord& record);
 
-// What to try when a record cannot be written for the system's error
-// (0: a short write): "check that its folder exists"... Pure.
-std::string record_failure_advice(int error);
+// What to try when the record name cannot be written for the system's
+// error (0: a short write): "check that its folder exists"..., "drive Q:
+// does not exist..." for a name on a drive that is not there.
+std::string record_failure_advice(int error, const std::string& name);
 
 // Why no record may go to name as facts (entry_facts) describe it, as a
 // line for stderr ("<name>: cannot write the run record: <why>; <what to

@@ -49,7 +49,7 @@ std::string with_system_words(std::string text, const PlatformHelpWords& words) 
         const char* marker;
         const char* word;
     } plain[] = {{"<example>", words.example}, {"<sep>", words.separator}, {"<remove>", words.remove},
-                 {"<bypass>", words.bypass}};
+                 {"<bypass>", words.bypass}, {"<quoted-end>", words.quoted_end}};
     for (const auto& item : plain)
         for (size_t at = text.find(item.marker); at != std::string::npos; at = text.find(item.marker, at))
             text.replace(at, std::strlen(item.marker), item.word);

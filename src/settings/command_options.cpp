@@ -138,6 +138,15 @@ std::string prefix_too_long_line(const char* program, const std::string& detail)
     return std::string(program) + ": path prefix too long" + detail + "; use a shorter path\n";
 }
 
+std::string prefix_length_detail(const char* prefix) {
+    std::string name;
+    if (!test_file_name(prefix, 0, SIZE_MAX, &name)) return std::string();
+    const NameLengthLimit past = platform_name_length_limit(name);
+    if (!past.what) return std::string();
+    return ": " + quoted(prefix) + " gives test file names of " + std::to_string(past.length) +
+           " characters, past this system's limit of " + std::to_string(past.limit) + " for " + past.what;
+}
+
 std::string command_line_refusal(const char* program, ParseOutcome outcome, int argc, const char* const* argv,
                                  bool writing) {
     const std::string head = std::string(program) + ": ";
@@ -168,15 +177,18 @@ std::string command_line_refusal(const char* program, ParseOutcome outcome, int 
                     return head + "the option " + quoted(argv[position]) +
                            " comes after the mode: options go before the mode (B or U)\n";
             return head + std::to_string(argc - first) + " arguments, at most 5: quote a path that has spaces\n";
-        case ParseOutcome::prefix_too_long: {
-            const char* prefix = argv[first + 1];
-            const size_t length = std::strlen(prefix);
-            return prefix_too_long_line(program, ": " + quoted(prefix) + " has " + std::to_string(length) +
-                                                     " characters, so its test file names would have " +
-                                                     std::to_string(length + test_file_suffix_chars) +
-                                                     ", past this system's limit of " +
-                                                     std::to_string(platform_max_path_bytes - 1));
+        case ParseOutcome::prefix_too_long:
+            return prefix_too_long_line(program, prefix_length_detail(argv[first + 1]));
+        case ParseOutcome::forbidden_in_prefix: {
+            std::string shown;
+            for (char c : forbidden_prefix_chars(argv[first + 1])) shown += std::string(shown.empty() ? "" : " ") + c;
+            return head + "the path prefix " + quoted(argv[first + 1]) + " holds " + shown +
+                   ", which no file name may hold here (nor any of " + platform_name_forbidden_chars +
+                   "); choose a name without them\n";
         }
+        case ParseOutcome::option_as_prefix:
+            return head + quoted(argv[first + 1]) + " after the mode would be the path prefix: options go before the mode (" +
+                   program + " " + argv[first + 1] + " " + argv[first] + " ...)\n";
         case ParseOutcome::quote_in_prefix:
             return head + "the path prefix " + quoted(argv[first + 1]) +
                    " holds a \", which no file name may hold: the command line read \\\" as a quote mark, "

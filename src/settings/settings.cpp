@@ -8,15 +8,17 @@
 
 const char* const usage_text = "Usage: VORLAX <B|U> [path] [max-buf-KB] [max-threads] [max-GB]\n";
 
-namespace {
-
-// Every thread's test file name is as long as thread 0's.
-bool prefix_fits(const char* prefix) {
-    std::string name;
-    return test_file_name(prefix, 0, platform_max_path_bytes, &name);
+std::string forbidden_prefix_chars(const char* prefix) {
+    std::string found;
+    const char* text = prefix;
+    if (*platform_name_forbidden_chars && std::strncmp(text, "\\\\?\\", 4) == 0) text += 4;
+    const char* drive_colon = text[0] && text[1] == ':' ? text + 1 : nullptr;
+    for (; *text; ++text)
+        if (std::strchr(platform_name_forbidden_chars, *text) && text != drive_colon &&
+            found.find(*text) == std::string::npos)
+            found += *text;
+    return found;
 }
-
-}  // namespace
 
 const NumberArgument number_arguments[3] = {
     {"max-buf-KB", 32768, 64, &RunSettings::buffer_kb},
@@ -96,7 +98,11 @@ ParseOutcome parse_settings(int argc, const char* const* argv, RunSettings* sett
     settings->buffered = mode_letter(argv[1]) == 'B';
     if (argc > 2) settings->path_prefix = argv[2];
     for (int slot = 3; slot < argc; ++slot) read_number_argument(number_arguments[slot - 3], argv[slot], settings);
-    if (!prefix_fits(settings->path_prefix.c_str())) return ParseOutcome::prefix_too_long;
-    if (platform_name_refuses_quote && settings->path_prefix.find('"') != std::string::npos) return ParseOutcome::quote_in_prefix;
+    if (argc > 2 && looks_like_option(argv[2]) && find_command_option(argv[2], writing))
+        return ParseOutcome::option_as_prefix;
+    const std::string forbidden = forbidden_prefix_chars(settings->path_prefix.c_str());
+    if (forbidden.find('"') != std::string::npos) return ParseOutcome::quote_in_prefix;
+    if (!forbidden.empty()) return ParseOutcome::forbidden_in_prefix;
+    if (!prefix_length_detail(settings->path_prefix.c_str()).empty()) return ParseOutcome::prefix_too_long;
     return ParseOutcome::run;
 }

@@ -34,6 +34,8 @@ enum class ParseOutcome {
     too_many_arguments,  // more than the five positional arguments
     quote_in_prefix,     // a " in the prefix, which no file name may hold here
     bad_option_value,    // an option's value is missing or not one it takes
+    forbidden_in_prefix, // a character no file name may hold here (< > | ? * on Windows)
+    option_as_prefix,    // the prefix is one of command_options' spellings: an option after the mode
 };
 
 // One option taken before the positional arguments. The parser reads the
@@ -73,7 +75,7 @@ std::string format_option_rows(bool writing = true);
 
 // The line (ending in '\n') that explains to the user why a command line
 // of outcome cannot be run: unknown_option, too_many_arguments,
-// prefix_too_long, quote_in_prefix and bad_option_value; "" for the others.
+// prefix_too_long, quote_in_prefix, forbidden_in_prefix, option_as_prefix and bad_option_value; "" for the others.
 // Headed by program. Pure.
 std::string command_line_refusal(const char* program, ParseOutcome outcome, int argc, const char* const* argv,
                                  bool writing = true);
@@ -138,6 +140,16 @@ inline uint32_t largest_max_gb() { return number_arguments[2].max_value; }
 // "<program>: path prefix too long<detail>; use a shorter path\n": the line
 // that refuses a prefix whose test file names would pass the system's limit.
 std::string prefix_too_long_line(const char* program, const std::string& detail);
+
+// Why prefix's test file names could not be created for their length, as
+// prefix_too_long_line's detail (": \"<prefix>\" gives ..."); "" when they
+// fit both the limit on one name and the one on a whole path.
+std::string prefix_length_detail(const char* prefix);
+
+// The characters of prefix a file name may not hold here
+// (platform_name_forbidden_chars, each once, in their order in prefix;
+// a drive's ':' and a leading \\?\ excepted); "" when there are none. Pure.
+std::string forbidden_prefix_chars(const char* prefix);
 
 // True when number is one argument takes as it is.
 bool number_in_range(const NumberArgument& argument, uint32_t number);

@@ -66,8 +66,9 @@ std::string describe_writer_failure(const WriterLayout& layout, const WriterRepo
                    device_advice(report.error);
         case WriterResult::write_short:
             return head + ": write cut short after " + blocks_words(report.blocks_written) +
-                   format_text(" (%zu of %u bytes written); the disk may be full or a file size limit reached",
-                               report.last_write_bytes, layout.buffer_kb * 1024u);
+                   format_text(" (%zu of %u bytes written); %s", report.last_write_bytes, layout.buffer_kb * 1024u,
+                               platform_short_write_causes) +
+                   "; free space, or write less: fewer threads or GB";
         case WriterResult::flush_failed:
             return head + format_text(": flush after the last block (%" PRId64 ") failed: ", report.blocks_written) +
                    reason + "; the blocks may not have reached the disk" + device_advice(report.error);

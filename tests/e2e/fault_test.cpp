@@ -101,7 +101,7 @@ TEST(Faults, FileSizeLimitKeepsEveryCountedBlock) {
     } cases[] = {
         {10 * block_bytes + 1000,
          ": write cut short after 10 blocks (1000 of 65536 bytes written); the disk may be full or a file size "
-         "limit reached"},
+         "limit reached; free space, or write less: fewer threads or GB"},
         {10 * block_bytes, ": write failed after 10 blocks: File too large; free space, or write less: fewer threads or GB"},
     };
     for (const auto& c : cases) {

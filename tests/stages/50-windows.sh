@@ -36,6 +36,9 @@ check_file_type() {
 for program in vorlax vorlax-read; do
     check_file_type "build/win32/$program.exe" "PE32 executable (console) Intel 80386"
     check_file_type "build/win64/$program.exe" "PE32+ executable (console) x86-64"
+    # 4 GB of address space under a 64-bit Windows, and the system's memory figures uncut.
+    i686-w64-mingw32-objdump -p "build/win32/$program.exe" | grep -c "large address aware" >/dev/null ||
+        { echo "build/win32/$program.exe is not large-address-aware"; exit 1; }
     # Statically linked runtimes: nothing beyond what every Windows has.
     dlls=$(i686-w64-mingw32-objdump -p "build/win32/$program.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' |
         sort -u | tr '\n' ' ')
@@ -49,15 +52,21 @@ zip=$(ls build/win32/vorlax-*-win32.zip)
 unzip -l "$zip"
 zip_dir=$(mktemp -d)
 unzip -q "$zip" -d "$zip_dir"
-# The README's pages and pictures sit in docs/ beside it, so that its links work.
-readme_pages=$(grep -oE 'docs/[a-z_-]+\.(md|svg)' README.md | sort -u | sed 's|^|./|' | tr '\n' ' ')
-expected_files=$(printf '%s\n' ./LICENSE ./README.md $readme_pages ./vorlax-read.exe ./vorlax.exe | sort | tr '\n' ' ')
-[ "$(cd "$zip_dir" && find . -type f | sort | tr '\n' ' ')" = "$expected_files" ] ||
-    { echo "$zip should hold vorlax.exe, vorlax-read.exe, README.md, LICENSE and $readme_pages and nothing else"
-      rm -rf "$zip_dir"; exit 1; }
-for page in $readme_pages; do
-    cmp -s "$zip_dir/$page" "$page" || { echo "$zip: $page differs from the source"; rm -rf "$zip_dir"; exit 1; }
-done
+# Beside the programs and LICENSE, the README and every file it or a page
+# in the .zip links to, where the link expects it, each as in the source.
+(cd "$zip_dir" && find . -type f ! -name '*.exe' ! -name LICENSE | sort) >"$zip_dir.files"
+missing_links=$(cd "$zip_dir" && for page in $(find . -name '*.md'); do
+    grep -oE '\]\([^)#: ]+' "$page" | cut -c3- | grep -v '/$' | while read -r link; do
+        [ -f "$(dirname "$page")/$link" ] || echo "$page -> $link"
+    done
+done; true)
+[ -z "$missing_links" ] && grep -qx ./README.md "$zip_dir.files" && grep -qx ./docs/report-sample.png "$zip_dir.files" ||
+    { echo "$zip lacks what its pages link to:"; echo "$missing_links"; rm -rf "$zip_dir" "$zip_dir.files"; exit 1; }
+while read -r file; do
+    cmp -s "$zip_dir/$file" "$file" || { echo "$zip: $file differs from the source"; rm -rf "$zip_dir" "$zip_dir.files"; exit 1; }
+done <"$zip_dir.files"
+rm -f "$zip_dir.files"
+readme_pages="$(find "$zip_dir/docs" -type f | wc -l) linked files"
 for program in vorlax vorlax-read; do
     check_file_type "$zip_dir/$program.exe" "PE32 executable (console) Intel 80386" || { rm -rf "$zip_dir"; exit 1; }
 done
@@ -148,6 +157,69 @@ for program in vorlax vorlax-read; do
 done
 set +f
 echo "same stdout and exit status for $same command lines"
+ls "$compare_dir"/*.BIN "$compare_dir"/-* 2>/dev/null && { echo "a refused command line wrote a file"; exit 1; }
+
+echo "--- under Wine, refused before the banner with exit 2 and why, nothing written"
+# A relative prefix of 252 characters (in short names) fits MAX_PATH alone,
+# not with the current folder before it; 249 + _00.BIN passes 255 for one name.
+set -f
+long_prefix="$(printf 'folder_%02d\\' $(seq 25))pp" long_name="\\\\?\\Z:\\tmp\\$(printf 'n%.0s' $(seq 249))"
+while IFS='%' read -r args wanted; do
+    status=0
+    # shellcheck disable=SC2086 # the words of args are the arguments
+    (cd "$compare_dir" && "$wine_bin" "$root/$exe" $args >out 2>err) || status=$?
+    if [ "$status" != 2 ] || ! tr -d '\r' <"$compare_dir/err" | grep -qF -- "$wanted" ||
+        [ -n "$(cd "$compare_dir" && find . -name '*.BIN')" ]; then
+        echo "'$args': exit status $status, wanted 2 and '$wanted'"; cat "$compare_dir/err"; exit 1
+    fi
+done <<EOF
+B a?b 64 1 1%holds ?, which no file name may hold here
+B a|b<c|d 64 1 1%holds | <, which no file name may hold here
+B C:\\x:y* 64 1 1%holds : *, which
+B $long_prefix 64 1 1%characters, past this system's limit of 259 for a whole path; use a shorter path
+B $long_name 64 1 1%gives test file names of 256 characters, past this system's limit of 255 for one name
+--json Q:\\x.json B run 64 1 1%drive Q: does not exist: give a path on a drive that exists
+B --help%"--help" after the mode would be the path prefix: options go before the mode
+B /? 64%"/?" after the mode would be the path prefix: options go before the mode
+EOF
+set +f
+
+echo "--- the folder note's suggestion, typed in cmd as shown, writes inside the folder"
+cp "$exe" "build/win$bits/vorlax-read.exe" "$compare_dir/"
+for folder in bench "my bench"; do
+    mkdir -p "$compare_dir/$folder"
+    # vorlax-read gives the same note and writes nothing; then vorlax runs
+    # the suggestion through cmd, into a FIFO only a file inside the folder
+    # reaches. Each command line is a batch file's, as typed in cmd.
+    printf 'vorlax-read.exe B "%s" 64 1 1\r\n' "$folder" >"$compare_dir/note.bat"
+    (cd "$compare_dir" && "$wine_bin" cmd /c note.bat >/dev/null 2>err) || true
+    suggestion=$(tr -d '\r' <"$compare_dir/err" | sed -n 's/^.*inside it, end the path with .* (\(.*\))$/\1/p')
+    [ -n "$suggestion" ] || { echo "no suggestion for '$folder'"; cat "$compare_dir/err"; exit 1; }
+    mkfifo "$compare_dir/$folder/_00.BIN"
+    cat "$compare_dir/$folder/_00.BIN" >/dev/null &
+    drain=$!
+    status=0
+    printf 'vorlax.exe --seconds 1 B %s 64 1 1\r\n' "$suggestion" >"$compare_dir/inside.bat"
+    (cd "$compare_dir" && timeout 60 "$wine_bin" cmd /c inside.bat >/dev/null 2>err) || status=$?
+    sleep 0.2
+    if kill -0 "$drain" 2>/dev/null; then kill "$drain"; status="$status, the FIFO in the folder never opened"; fi
+    wait "$drain" 2>/dev/null || true
+    [ "$status" = 0 ] && [ -z "$(cd "$compare_dir" && find . -maxdepth 1 -name '*.BIN')" ] ||
+        { echo "cmd /c vorlax.exe ... $suggestion: exit status $status"; cat "$compare_dir/err"; exit 1; }
+    echo "'$folder': $suggestion writes inside it"
+done
+
+echo "--- the 32-bit program sees the machine's memory: the page-cache note"
+if [ "$bits" = 32 ]; then
+    mkfifo "$compare_dir/cache_00.BIN"
+    cat "$compare_dir/cache_00.BIN" >/dev/null &
+    drain=$!
+    (cd "$compare_dir" && "$wine_bin" "$root/$exe" --seconds 1 B cache 64 1 3 >/dev/null 2>err) || true
+    wait "$drain"
+    tr -d '\r' <"$compare_dir/err" | grep -q "page cache" ||
+        { echo "vorlax.exe (32-bit): no page-cache note for 3 GB"; cat "$compare_dir/err"; exit 1; }
+    echo "vorlax.exe (32-bit) gives the page-cache note for 3 GB"
+fi
 
 echo "--- --latency and --json under Wine: the two lines in place and a record the schema takes"
 for program in vorlax vorlax-read; do

@@ -29,9 +29,14 @@ void fake_reset(const FakeScript& script) {
 
 const char* const platform_default_prefix = "./";
 const size_t platform_max_path_bytes = 4096;
-const bool platform_name_refuses_quote = false;
+const char* const platform_name_forbidden_chars = "";
+const char* const platform_short_write_causes = "the disk may be full or a file size limit reached";
+NameLengthLimit platform_name_length_limit(const std::string& name) {
+    if (name.size() >= platform_max_path_bytes) return {"a whole path", name.size(), platform_max_path_bytes - 1};
+    return {};
+}
 const char* const platform_device_log = "the kernel's log (journalctl -k or dmesg)";
-const PlatformHelpWords platform_help_words = {"/mnt/ssd/run", "/", "rm", "O_DIRECT", "man %s", "--help"};
+const PlatformHelpWords platform_help_words = {"/mnt/ssd/run", "/", "rm", "O_DIRECT", "man %s", "--help", ""};
 
 void platform_init_process() {}
 

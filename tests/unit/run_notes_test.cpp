@@ -161,6 +161,9 @@ TEST(RunNotes, PrefixThatNamesAFolder) {
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0], "vorlax: note: E:\\bench is a folder, and the path is a prefix: the test files go beside "
                         "it, E:\\bench_00.BIN and on; to write inside it, end the path with \\ (E:\\bench\\)\n");
+    // A path that needs quotes in cmd ends in / there, inside the quotes.
+    facts.prefix = "E:\\my bench";
+    EXPECT_NE(run_notes(facts)[0].find("end the path with / (\"E:\\my bench/\")\n"), std::string::npos);
     facts.prefix_is_folder = false;
     EXPECT_TRUE(run_notes(facts).empty());
 }

@@ -123,9 +123,13 @@ TEST(ParseSettings, OutcomesOtherThanARun) {
         {{"/mnt/run"}, ParseOutcome::unknown_option},
         {{"-"}, ParseOutcome::unknown_option},
         {{"--"}, ParseOutcome::unknown_option},
-        // After the mode, - and / are a path's, as before.
-        {{"U", "-h"}, ParseOutcome::run},
-        {{"U", "/h"}, ParseOutcome::run},
+        // After the mode, - and / are a path's, as before, unless the
+        // prefix is one of the options: then the option came too late.
+        {{"U", "-data"}, ParseOutcome::run},
+        {{"U", "/mnt/run"}, ParseOutcome::run},
+        {{"U", "-h"}, ParseOutcome::option_as_prefix},
+        {{"B", "/?"}, ParseOutcome::option_as_prefix},
+        {{"B", "--json=r.json", "64"}, ParseOutcome::option_as_prefix},
     };
     for (const auto& c : cases) {
         RunSettings settings;
@@ -136,7 +140,6 @@ TEST(ParseSettings, OutcomesOtherThanARun) {
 }
 
 TEST(CommandLineRefusal, SaysWhyAndWhatToDo) {
-    const std::string too_long(platform_max_path_bytes, 'p');
     const struct {
         std::vector<const char*> args;
         ParseOutcome outcome;
@@ -153,10 +156,9 @@ TEST(CommandLineRefusal, SaysWhyAndWhatToDo) {
          "vorlax: the option \"--latency\" comes after the mode: options go before the mode (B or U)\n"},
         {{"U", "D/z", "1024", "1", "1", "-q"}, ParseOutcome::too_many_arguments,
          "vorlax: 6 arguments, at most 5: quote a path that has spaces\n"},
-        {{"B", too_long.c_str()}, ParseOutcome::prefix_too_long,
-         "vorlax: path prefix too long: \"" + std::string(40, 'p') + "...\" has " + std::to_string(too_long.size()) +
-             " characters, so its test file names would have " + std::to_string(too_long.size() + 7) +
-             ", past this system's limit of " + std::to_string(platform_max_path_bytes - 1) + "; use a shorter path\n"},
+        {{"B", "--help"}, ParseOutcome::option_as_prefix,
+         "vorlax: \"--help\" after the mode would be the path prefix: options go before the mode (vorlax --help B "
+         "...)\n"},
         {{"B", "p"}, ParseOutcome::run, ""},
     };
     for (const auto& c : cases) {
@@ -168,14 +170,25 @@ TEST(CommandLineRefusal, SaysWhyAndWhatToDo) {
         EXPECT_EQ(with_help_as_on_linux(command_line_refusal("vorlax", c.outcome, argc, argv.data())), c.line);
     }
     // cmd reads \" as a quote mark: "Z:\with space\" 1024 2 1 reaches the
-    // program as one prefix with a quote in it; Windows refuses such a name.
-    const char* quoted[] = {"vorlax", "B", "Z:\\with space\" 1024 2 1"};
-    RunSettings settings;
-    const ParseOutcome outcome = parse_settings(3, quoted, &settings);
-    EXPECT_EQ(outcome, platform_name_refuses_quote ? ParseOutcome::quote_in_prefix : ParseOutcome::run);
-    if (platform_name_refuses_quote) {
-        EXPECT_NE(command_line_refusal("vorlax", outcome, 3, quoted).find("drop that \\, or double it"),
-                  std::string::npos);
+    // program as one prefix with a quote in it; Windows refuses such a name,
+    // and those with the other characters it forbids, each named once.
+    const bool windows = *platform_name_forbidden_chars != '\0';
+    const struct {
+        const char* prefix;
+        ParseOutcome outcome;  // on Windows; Linux runs them all
+        const char* named;     // in the refusal
+    } forbidden[] = {{"Z:\\with space\" 1024 2 1", ParseOutcome::quote_in_prefix, "drop that \\, or double it"},
+                     {"a?b|c?", ParseOutcome::forbidden_in_prefix, "holds ? |, which no file name"},
+                     {"C:\\x\\a<b>:*", ParseOutcome::forbidden_in_prefix, "holds < > : *, which"},
+                     {"C:\\x\\run", ParseOutcome::run, ""},
+                     {"\\\\?\\C:\\x\\run", ParseOutcome::run, ""}};
+    for (const auto& c : forbidden) {
+        const char* argv[] = {"vorlax", "B", c.prefix};
+        RunSettings settings;
+        const ParseOutcome outcome = parse_settings(3, argv, &settings);
+        EXPECT_EQ(outcome, windows ? c.outcome : ParseOutcome::run) << c.prefix;
+        if (outcome != ParseOutcome::run)
+            EXPECT_NE(command_line_refusal("vorlax", outcome, 3, argv).find(c.named), std::string::npos) << c.prefix;
     }
     // Help lists every option of the table the parser reads.
     const std::string rows = format_option_rows();
@@ -245,8 +258,8 @@ TEST(ParseSettings, TimingOptionsBeforeTheMode) {
         {{"--json", "r.json", "B", "p"}, ParseOutcome::run, false, "r.json", 100, ""},
         {{"--json=r.json", "U"}, ParseOutcome::run, false, "r.json", 100, ""},
         {{"--stall-ms=1", "--latency", "--stall-ms", "3600000", "U"}, ParseOutcome::run, true, nullptr, 3600000, ""},
-        // After the mode they are a path and numbers, as before.
-        {{"U", "--latency"}, ParseOutcome::run, false, nullptr, 100, ""},
+        // After the mode, an option as the path is one given too late.
+        {{"U", "--latency"}, ParseOutcome::option_as_prefix, false, nullptr, 100, ""},
         {{"--json"}, ParseOutcome::bad_option_value, false, nullptr, 100,
          "vorlax: --json without a value: it takes a file name\n"},
         {{"--json=", "U"}, ParseOutcome::bad_option_value, false, nullptr, 100,
@@ -274,13 +287,33 @@ TEST(ParseSettings, TimingOptionsBeforeTheMode) {
     }
 }
 
+// The names must fit both limits: one name (255 on both systems) and the
+// whole path (Linux PATH_MAX; Windows MAX_PATH of the full path, the
+// current folder before a relative one). Just within each is taken, one
+// more refused with the length and the limit.
 TEST(ParseSettings, PrefixMustLeaveRoomForTheLongestName) {
-    RunSettings settings;
-    // prefix + "_00.BIN" + terminator is exactly the limit: accepted.
-    std::string longest(platform_max_path_bytes - 8, 'a');
-    EXPECT_EQ(parse({"B", longest.c_str()}, &settings), ParseOutcome::run);
-    std::string too_long = longest + "a";
-    EXPECT_EQ(parse({"B", too_long.c_str()}, &settings), ParseOutcome::prefix_too_long);
+    std::string whole;  // folders of 100 characters, then the longest that fits
+    while (prefix_length_detail((whole + std::string(100, 'd') + "/").c_str()).empty())
+        whole += std::string(100, 'd') + "/";
+    while (prefix_length_detail((whole + "a").c_str()).empty()) whole += "a";
+    // On Windows a name of 255 fits only where the whole path may be longer.
+    const std::string lead = *platform_name_forbidden_chars ? "\\\\?\\C:\\" : "";
+    const struct {
+        std::string fits, past;
+        const char* what;
+    } cases[] = {{lead + std::string(248, 'n'), lead + std::string(249, 'n'), "one name"},  // + "_00.BIN": 255, 256
+                 {whole, whole + "a", "a whole path"}};
+    for (const auto& c : cases) {
+        RunSettings settings;
+        EXPECT_EQ(parse({"B", c.fits.c_str()}, &settings), ParseOutcome::run) << c.what;
+        EXPECT_EQ(parse({"B", c.past.c_str()}, &settings), ParseOutcome::prefix_too_long) << c.what;
+        const std::string line = prefix_too_long_line("vorlax", prefix_length_detail(c.past.c_str()));
+        EXPECT_EQ(line.rfind("vorlax: path prefix too long: \"", 0), 0u) << line;
+        EXPECT_NE(line.find(std::string(" characters, past this system's limit of ")), std::string::npos) << line;
+        EXPECT_NE(line.find(std::string(" for ") + c.what + "; use a shorter path\n"),
+                  std::string::npos)
+            << line;
+    }
 }
 
 TEST(Banner, ShowsTheValuesInForce) {

@@ -30,7 +30,7 @@ struct Fault {
 const Fault faults[] = {
     {"short", FakeWrite::short_write, 0, true, WriterResult::write_short,
      ": write cut short after %s (1000 of 3072 bytes written); the disk may be full or a file size "
-     "limit reached"},
+     "limit reached; free space, or write less: fewer threads or GB"},
     {"failed", FakeWrite::failed, EIO, true, WriterResult::write_failed,
      ": write failed after %s: Input/output error; look in the kernel's log (journalctl -k or dmesg) for the device's errors"},
     {"invalid but buffered", FakeWrite::failed, EINVAL, true, WriterResult::write_failed,

@@ -124,10 +124,10 @@ TEST(WriterMessages, EachFailureNamesTheFileTheReasonAndTheFix) {
          "; look in the kernel's log (journalctl -k or dmesg) for the device's errors"},
         {{WriterResult::write_short, 1, 1000, 0, 0},
          "vorlax: /mnt/x_03.BIN: write cut short after 1 block (1000 of 3072 bytes written); the disk may "
-         "be full or a file size limit reached"},
+         "be full or a file size limit reached; free space, or write less: fewer threads or GB"},
         {{WriterResult::write_short, 9, 1000, 0, 0},
          "vorlax: /mnt/x_03.BIN: write cut short after 9 blocks (1000 of 3072 bytes written); the disk may "
-         "be full or a file size limit reached"},
+         "be full or a file size limit reached; free space, or write less: fewer threads or GB"},
     };
     for (const auto& c : cases) EXPECT_EQ(describe_writer_failure(layout, c.report), c.text);
 }
