@@ -51,9 +51,11 @@ void drop_cached_pages(const RunSettings& settings, RunNoteFacts* facts) {
             facts->drop_error = error;
             continue;
         }
-        if (from_cache && facts->stayed_file.empty() &&
-            file_cache_residency(name.c_str()) == CacheResidency::stayed)
-            facts->stayed_file = name;
+        if (!from_cache || !facts->stayed_file.empty()) continue;
+        const CacheResidency residency = file_cache_residency(name.c_str());
+        if (residency != CacheResidency::stayed && residency != CacheResidency::hidden) continue;
+        facts->stayed_file = name;
+        facts->stayed_hidden = residency == CacheResidency::hidden;
     }
 }
 

@@ -83,15 +83,22 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts) {
                         "measures the disk\n");
     }
     for (const std::string& note : {pages_not_dropped_note(facts.program, facts.not_dropped_file, facts.drop_error),
-                                    pages_stayed_note(facts.program, facts.stayed_file)})
+                                    pages_stayed_note(facts.program, facts.stayed_file, facts.stayed_hidden)})
         if (!note.empty()) notes.push_back(note);
     return notes;
 }
 
-std::string pages_stayed_note(const std::string& program, const std::string& stayed_file) {
+std::string pages_stayed_note(const std::string& program, const std::string& stayed_file, bool hidden) {
     if (stayed_file.empty()) return std::string();
+    const std::string drop_caches = "drop the caches as root (echo 1 > /proc/sys/vm/drop_caches)";
+    if (hidden)
+        return note_head(program) + "the pages of " + stayed_file +
+               " may have stayed in memory after a flush and drop: this user neither owns it nor may write it, "
+               "so the system shows all its pages as held; these figures may be memory speed, not the disk's; "
+               "read as the file's owner or root, read with U, or " + drop_caches + "\n";
     return note_head(program) + "the pages of " + stayed_file +
-           " stayed in memory after a flush and drop; these figures may be memory speed, not the disk's\n";
+           " stayed in memory after a flush and drop (mapped or busy elsewhere); these figures may be memory speed, "
+           "not the disk's; read with U, or " + drop_caches + "\n";
 }
 
 std::string pages_not_dropped_note(const std::string& program, const std::string& file, int error) {

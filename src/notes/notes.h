@@ -42,6 +42,7 @@ struct RunNoteFacts {
     std::string not_dropped_file;    // the first file whose cached pages could not be dropped
     int drop_error = 0;              // the error file_drop_cached_pages gave for it
     std::string stayed_file;         // the first file whose pages stayed cached after a flush and drop
+    bool stayed_hidden = false;      // ...or may have: the system hides them from this user (CacheResidency::hidden)
 };
 
 // "<program>: note: ", which heads every note.
@@ -63,8 +64,10 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts);
 
 // The note line (ending in '\n'), headed by program's name, for a mode B
 // read whose file's pages stayed cached after a flush and drop
-// (stayed_file names it); empty when stayed_file is. Pure.
-std::string pages_stayed_note(const std::string& program, const std::string& stayed_file);
+// (stayed_file names it), or may have where hidden (this user neither owns
+// the file nor may write it, so the system shows them all as held): why,
+// and what to try. Empty when stayed_file is. Pure.
+std::string pages_stayed_note(const std::string& program, const std::string& stayed_file, bool hidden = false);
 
 // The note line (ending in '\n'), headed by program's name, for a mode B
 // read of a file whose cached pages could not be dropped, with the error

@@ -52,6 +52,9 @@ std::string open_failure_line(const WorkerLayout& layout, WorkerRole role, int e
         return head + ": cannot open: " + reason +
                "; vorlax-read takes the arguments that wrote the files: the same path prefix (here " +
                prefix_of(layout.name) + "), block size and max-GB";
+    if (writer && platform_is_read_only_volume(error))
+        return head + ": cannot create: " + reason +
+               "; the file system is mounted read-only: remount it read-write or choose another folder";
     if (writer)
         return head + ": cannot create: " + reason + "; check that this user may write in " +
                prefix_folder(layout.name.c_str());

@@ -182,6 +182,27 @@ TEST(RunNotes, ReadNotesOnThePageDropComeLast) {
     ASSERT_EQ(notes.size(), 3u);
     EXPECT_EQ(notes[1], pages_not_dropped_note("vorlax-read", "/d/r_00.BIN", EIO));
     EXPECT_EQ(notes[2], pages_stayed_note("vorlax-read", "/d/r_01.BIN"));
+    facts.stayed_hidden = true;
+    EXPECT_EQ(run_notes(facts)[2], pages_stayed_note("vorlax-read", "/d/r_01.BIN", true));
+}
+
+// The note on pages that stayed says why, when known, and what to try.
+TEST(RunNotes, PagesStayedSaysWhyAndWhatToTry) {
+    const struct {
+        bool hidden;
+        const char* why;
+    } cases[] = {
+        {false, "stayed in memory after a flush and drop (mapped or busy elsewhere); "},
+        {true, "may have stayed in memory after a flush and drop: this user neither owns it nor may write it"},
+    };
+    for (const auto& c : cases) {
+        const std::string note = pages_stayed_note("vorlax-read", "/d/r_01.BIN", c.hidden);
+        EXPECT_EQ(note.find("vorlax-read: note: the pages of /d/r_01.BIN " + std::string(c.why)), 0u) << note;
+        EXPECT_NE(note.find("read with U, or drop the caches as root (echo 1 > /proc/sys/vm/drop_caches)\n"),
+                  std::string::npos) << note;
+        EXPECT_EQ(note.find("read as the file's owner or root") != std::string::npos, c.hidden) << note;
+    }
+    EXPECT_EQ(pages_stayed_note("vorlax-read", "", true), "");
 }
 
 }  // namespace

@@ -35,6 +35,9 @@ TEST(WorkerMessages, EveryOpenFailureIsHeadedByTheJobAndSaysWhatToTry) {
          ": cannot open: No such file or directory; vorlax-read takes the arguments"},
         {"permission", "/d/r_07.BIN", true, EACCES, {}, ": cannot create: Permission denied; check that this user "
          "may write in /d", ": cannot open: Permission denied; check that this user may read it"},
+        {"read-only", "/d/r_07.BIN", true, EROFS, {}, ": cannot create: Read-only file system; the file system is "
+         "mounted read-only: remount it read-write or choose another folder",
+         ": cannot open: Read-only file system; check that this user may read it"},
         {"another user's link", "/tmp/r_07.BIN", true, EPERM, foreign_link, ": not followed: a symbolic link",
          ": not followed: a symbolic link"},
     };
