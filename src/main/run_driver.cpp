@@ -142,8 +142,9 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     RunRecord record = begin_record(program.name, argc, argv, run_settings);
     std::unique_ptr<BlockTimes[]> times = give_block_times(run_settings, &run_counters);
     print_banner(run_settings, program.activity);
+    RunNoteFacts facts;
     if (program.note_facts) {
-        RunNoteFacts facts = program.note_facts(program.name, run_settings);
+        facts = program.note_facts(program.name, run_settings);
         if (program.prepare_files) program.prepare_files(run_settings, &facts);
         print_stderr_lines(run_notes(facts));
     }
@@ -157,6 +158,7 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     WorkerJob model{};
     model.options.message_head = message_head.c_str();
     model.options.gate = &gate;
+    model.options.files_found = facts.files_found;
     std::vector<WorkerJob> jobs;
     std::vector<ThreadHandle> started = start_workers(program, run_settings, &run_counters, &jobs, model);
 

@@ -42,6 +42,7 @@ struct RunNoteFacts {
     std::string not_dropped_file;    // the first file whose cached pages could not be dropped
     int drop_error = 0;              // the error file_drop_cached_pages gave for it
     std::string stayed_file;         // the first file whose pages stayed cached after a flush and drop
+    uint32_t files_found = 0;        // the test files from _00 on that exist (counted as they are readied)
     bool stayed_hidden = false;      // ...or may have: the system hides them from this user (CacheResidency::hidden)
 };
 
