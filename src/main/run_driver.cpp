@@ -177,6 +177,11 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     const int32_t stuck = run_counters.active_threads.load();
     if (stop != StopReason::none && (stop != StopReason::deadline || stuck > 0))
         print_stderr_line(stop_line(program.name, stop, last.total_kb, program.progress_verb, run_settings, stuck));
+    // A write run cut short may have written no more than the page cache took.
+    const std::string cache_note = stop != StopReason::none && std::string(program.progress_verb) == "written"
+                                       ? early_end_cache_note(facts, last.total_kb * 1024u)
+                                       : std::string();
+    if (!cache_note.empty()) print_stderr_line(cache_note);
     // The workers that counted themselves out have final times; one still
     // in its block after a stop (stuck) is taken as far as it got.
     std::unique_ptr<BlockTimes> merged(times ? new BlockTimes : nullptr);

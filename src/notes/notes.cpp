@@ -74,8 +74,7 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts) {
         notes.push_back(head + facts.folder + " is memory-backed; these figures are memory speed, not a disk's\n");
     std::string compressed = compression_note(head, facts);
     if (!compressed.empty()) notes.push_back(compressed);
-    if (facts.buffered && !facts.memory_backed && facts.available_bytes > 0 &&
-        facts.total_bytes <= facts.available_bytes) {
+    if (fits_in_page_cache(facts, facts.total_bytes)) {
         constexpr uint64_t mb = 1u << 20;
         notes.push_back(head + "the test files (" + std::to_string(facts.total_bytes / mb) +
                         " MB in all) fit in the memory available (" + std::to_string(facts.available_bytes / mb) +
@@ -86,6 +85,19 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts) {
                                     pages_stayed_note(facts.program, facts.stayed_file, facts.stayed_hidden)})
         if (!note.empty()) notes.push_back(note);
     return notes;
+}
+
+bool fits_in_page_cache(const RunNoteFacts& facts, uint64_t bytes) {
+    return facts.buffered && !facts.memory_backed && facts.available_bytes > 0 && bytes <= facts.available_bytes;
+}
+
+std::string early_end_cache_note(const RunNoteFacts& facts, uint64_t written_bytes) {
+    if (fits_in_page_cache(facts, facts.total_bytes) || !fits_in_page_cache(facts, written_bytes))
+        return std::string();
+    constexpr uint64_t mb = 1u << 20;
+    return note_head(facts.program) + "the run ended having written " + std::to_string(written_bytes / mb) +
+           " MB, less than the memory available (" + std::to_string(facts.available_bytes / mb) +
+           " MB); these figures may be memory speed, not the disk's; give more seconds or use mode U\n";
 }
 
 std::string pages_stayed_note(const std::string& program, const std::string& stayed_file, bool hidden) {

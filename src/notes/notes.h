@@ -63,6 +63,18 @@ inline std::string note_head(const std::string& program) { return program + ": n
 // Empty when none applies. Pure.
 std::vector<std::string> run_notes(const RunNoteFacts& facts);
 
+// True when a mode B run of bytes into facts' folder (one with a disk behind
+// it) fits in the memory available (known, above 0): its figures then show
+// the page cache. Pure.
+bool fits_in_page_cache(const RunNoteFacts& facts, uint64_t bytes);
+
+// The note line (ending in '\n') after a mode B write run that ended early
+// (its time limit or a stop) having written written_bytes, when those fit
+// in the memory available though the whole run would not have (that one
+// run_notes already notes): the figures may be memory speed. Empty
+// otherwise. Pure.
+std::string early_end_cache_note(const RunNoteFacts& facts, uint64_t written_bytes);
+
 // The note line (ending in '\n'), headed by program's name, for a mode B
 // read whose file's pages stayed cached after a flush and drop
 // (stayed_file names it), or may have where hidden (this user neither owns

@@ -205,4 +205,39 @@ TEST(RunNotes, PagesStayedSaysWhyAndWhatToTry) {
     EXPECT_EQ(pages_stayed_note("vorlax-read", "", true), "");
 }
 
+// After a mode B write run cut short: a note when what it wrote fits in
+// memory and the whole run would not have (that one is noted before).
+TEST(RunNotes, EarlyEndNotesWhatTheCacheMayHaveTaken) {
+    constexpr uint64_t mb = 1u << 20;
+    const struct {
+        bool buffered, memory_backed;
+        uint64_t available_mb, total_mb, written_mb;
+        bool noted;
+    } cases[] = {
+        {true, false, 18944, 20480, 1434, true},
+        {true, false, 18944, 20480, 18944, true},
+        {true, false, 18944, 20480, 18945, false},  // more than the cache can take
+        {true, false, 18944, 2048, 1434, false},    // noted before the run
+        {true, false, 0, 20480, 1434, false},       // memory unknown
+        {false, false, 18944, 20480, 1434, false},  // mode U
+        {true, true, 18944, 20480, 1434, false},    // memory-backed: noted before the run
+    };
+    for (const auto& c : cases) {
+        RunNoteFacts facts;
+        facts.buffered = c.buffered;
+        facts.memory_backed = c.memory_backed;
+        facts.available_bytes = c.available_mb * mb;
+        facts.total_bytes = c.total_mb * mb;
+        const std::string note = early_end_cache_note(facts, c.written_mb * mb);
+        EXPECT_EQ(!note.empty(), c.noted) << c.total_mb << " " << c.written_mb << " " << note;
+    }
+    RunNoteFacts facts;
+    facts.buffered = true;
+    facts.available_bytes = 18944 * mb;
+    facts.total_bytes = 20480 * mb;
+    EXPECT_EQ(early_end_cache_note(facts, 1434 * mb + 5),
+              "vorlax: note: the run ended having written 1434 MB, less than the memory available (18944 MB); these "
+              "figures may be memory speed, not the disk's; give more seconds or use mode U\n");
+}
+
 }  // namespace
