@@ -66,7 +66,8 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts) {
                             facts.prefix.find_first_of(" &()[]{}^=;!'+,`~") != std::string::npos;
         const char* separator = quoted ? "/" : facts.separator;
         notes.push_back(head + facts.prefix + " is a folder, and the path is a prefix: the test files go beside it, " +
-                        facts.prefix + "_00.BIN and on; to " + facts.inside_verb + " inside it, end the path with " +
+                        (facts.first_file.empty() ? facts.prefix + "_00.BIN" : facts.first_file) + " and on; to " +
+                        facts.inside_verb + " inside it, end the path with " +
                         separator + " (" + (quoted ? "\"" : "") + facts.prefix + separator + (quoted ? "\"" : "") +
                         ")\n");
     }

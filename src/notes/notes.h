@@ -33,6 +33,7 @@ struct RunNoteFacts {
     uint64_t reused_bytes = 0;       // what the run's names hold now: cut and given back first
     std::string prefix;              // the path prefix
     bool prefix_is_folder = false;   // the prefix names an existing folder
+    std::string first_file;          // the first test file where not prefix + "_00.BIN" (vorlax-mpi: rank 0's)
     // What ends a prefix to name files inside a folder: the system's own;
     // on Windows / where the path needs quotes, since a \ before a closing
     // quote escapes the quote ("E:\with space\" is refused).
