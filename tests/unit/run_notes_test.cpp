@@ -208,7 +208,6 @@ TEST(RunNotes, PagesStayedSaysWhyAndWhatToTry) {
 // After a mode B write run cut short: a note when what it wrote fits in
 // memory and the whole run would not have (that one is noted before).
 TEST(RunNotes, EarlyEndNotesWhatTheCacheMayHaveTaken) {
-    constexpr uint64_t mb = 1u << 20;
     const struct {
         bool buffered, memory_backed;
         uint64_t available_mb, total_mb, written_mb;
