@@ -142,8 +142,9 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     RunRecord record = begin_record(program.name, argc, argv, run_settings);
     std::unique_ptr<BlockTimes[]> times = give_block_times(run_settings, &run_counters);
     print_banner(run_settings, program.activity);
+    RunNoteFacts facts;
     if (program.note_facts) {
-        RunNoteFacts facts = program.note_facts(program.name, run_settings);
+        facts = program.note_facts(program.name, run_settings);
         if (program.prepare_files) program.prepare_files(run_settings, &facts);
         print_stderr_lines(run_notes(facts));
     }
@@ -157,6 +158,7 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     WorkerJob model{};
     model.options.message_head = message_head.c_str();
     model.options.gate = &gate;
+    model.options.files_found = facts.files_found;
     std::vector<WorkerJob> jobs;
     std::vector<ThreadHandle> started = start_workers(program, run_settings, &run_counters, &jobs, model);
 
@@ -175,6 +177,11 @@ int run_program(const ProgramInfo& program, int argc, const char* const* raw_arg
     const int32_t stuck = run_counters.active_threads.load();
     if (stop != StopReason::none && (stop != StopReason::deadline || stuck > 0))
         print_stderr_line(stop_line(program.name, stop, last.total_kb, program.progress_verb, run_settings, stuck));
+    // A write run cut short may have written no more than the page cache took.
+    const std::string cache_note = stop != StopReason::none && std::string(program.progress_verb) == "written"
+                                       ? early_end_cache_note(facts, last.total_kb * 1024u)
+                                       : std::string();
+    if (!cache_note.empty()) print_stderr_line(cache_note);
     // The workers that counted themselves out have final times; one still
     // in its block after a stop (stuck) is taken as far as it got.
     std::unique_ptr<BlockTimes> merged(times ? new BlockTimes : nullptr);

@@ -39,7 +39,9 @@ void drop_cached_pages(const RunSettings& settings, RunNoteFacts* facts) {
         std::string name;
         int error = 0;
         if (!test_file_name(settings.path_prefix.c_str(), index, platform_max_path_bytes, &name)) continue;
-        if (!file_drop_cached_pages(name.c_str(), &error)) {
+        const bool dropped = file_drop_cached_pages(name.c_str(), &error);
+        if (index == facts->files_found && (dropped || !platform_is_missing_file(error))) ++facts->files_found;
+        if (!dropped) {
             // Noted only for a file its reader will read (through a link, for
             // one); of the others the reader says why it cannot read them.
             int open_error = 0;
@@ -51,9 +53,11 @@ void drop_cached_pages(const RunSettings& settings, RunNoteFacts* facts) {
             facts->drop_error = error;
             continue;
         }
-        if (from_cache && facts->stayed_file.empty() &&
-            file_cache_residency(name.c_str()) == CacheResidency::stayed)
-            facts->stayed_file = name;
+        if (!from_cache || !facts->stayed_file.empty()) continue;
+        const CacheResidency residency = file_cache_residency(name.c_str());
+        if (residency != CacheResidency::stayed && residency != CacheResidency::hidden) continue;
+        facts->stayed_file = name;
+        facts->stayed_hidden = residency == CacheResidency::hidden;
     }
 }
 

@@ -84,7 +84,9 @@ bool report_run(MpiRun* run, const RunSettings& settings, const RankRow& row,
             if (!lines.empty()) record->stonewall = stonewall_record(figures, settings.seconds);
         }
         // vorlax-read takes files of max-GB: those of a run for a fixed time are shorter.
-        if (!run->stonewall) text += read_back_line(settings, settings.path_prefix);
+        // Nor is there anything to check where no rank wrote a block.
+        const bool any_block = std::any_of(rows.begin(), rows.end(), [](const RankRow& r) { return r.total_kb > 0; });
+        if (!run->stonewall && any_block) text += read_back_line(settings, settings.path_prefix);
         print_stdout_line(text + before_done + "DONE!\n");
     }
     return any_fell_short != 0;
@@ -139,7 +141,8 @@ int run_rank(const ProgramInfo& program, int argc, const char* const* argv, MpiR
     }
     if (refuse_record_path_on_every_rank(settings, program.name, run->rank)) return 2;
     const std::vector<std::string> hosts = all_host_names(host, run->ranks);
-    const RunNoteFacts facts = host_write_facts(program, settings, hosts, run->rank);
+    RunNoteFacts facts = host_write_facts(program, settings, hosts, run->rank);
+    if (argc > path_index) note_folder_base(rank_path_base(argv[path_index], host), host, &facts);
     if (refuse_on_memory(facts, host, run->rank)) return 2;
     RunRecord record = begin_record(program.name, argc, argv, settings);
     record.per_rank = true;

@@ -13,6 +13,11 @@ std::string replace_all(std::string text, const std::string& key, const std::str
 
 }  // namespace
 
+std::string rank_path_base(const std::string& prefix, const std::string& host) {
+    if (prefix.find("{rank}") != std::string::npos) return std::string();
+    return replace_all(prefix, "{host}", host);
+}
+
 std::string rank_prefix(const std::string& prefix, const std::string& host, uint32_t rank) {
     const bool names_rank = prefix.find("{rank}") != std::string::npos;
     std::string expanded = replace_all(replace_all(prefix, "{rank}", std::to_string(rank)), "{host}", host);

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "mpi/mpi_names.h"
 #include "mpi/mpi_notes.h"
 #include "notes/note_facts.h"
 #include "output/output.h"
@@ -42,6 +43,15 @@ RunNoteFacts host_write_facts(const ProgramInfo& program, const RunSettings& set
     facts.total_bytes *= facts.processes;
     facts.reused_bytes *= facts.processes;
     return facts;
+}
+
+void note_folder_base(const std::string& base, const std::string& host, RunNoteFacts* facts) {
+    RunSettings typed;
+    typed.path_prefix = base;
+    if (base.empty() || !folder_note_facts(facts->program.c_str(), typed).prefix_is_folder) return;
+    facts->prefix = base;
+    facts->prefix_is_folder = true;
+    facts->first_file = rank_prefix(base, host, 0) + "_00.BIN";
 }
 
 // Refuses the run on every rank when any rank's host would get more on a

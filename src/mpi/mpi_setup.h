@@ -24,6 +24,11 @@ std::vector<std::string> all_host_names(const char* host, int ranks);
 RunNoteFacts host_write_facts(const ProgramInfo& program, const RunSettings& settings,
                               const std::vector<std::string>& hosts, int rank);
 
+// Where base (rank_path_base of the path) names an existing folder, not
+// ended by a separator: vorlax's folder note in facts, with rank 0's first
+// test file, so that every rank's note is the same line.
+void note_folder_base(const std::string& base, const std::string& host, RunNoteFacts* facts);
+
 // Refuses the run on every rank when any rank's host would get more on a
 // memory-backed folder than its memory can hold: the lowest such rank says
 // why. Returns whether it did. Every rank joins.

@@ -33,8 +33,13 @@ std::string number_note(const std::string& head, const NumberArgument& argument,
     const std::string used = std::to_string(in_force.*argument.field);
     const std::string lead = head + argument.name + " " + quoted(text);
     if (!scan.found) return lead + " is not a number: using the default " + used + "\n";
-    if (scan.negative || scan.wrapped || !number_in_range(argument, scan.exact))
-        return lead + " is out of range (1 to " + std::to_string(argument.max_value) + "): using " + used + "\n";
+    const std::string range = "out of range (1 to " + std::to_string(argument.max_value) + ")";
+    // Digits past 32 bits wrap (a minus then negates what they came to): say
+    // what the number came to, and whether that is in range.
+    if (scan.wrapped)
+        return lead + " wraps to " + std::to_string(scan.value) + " in 32 bits" +
+               (number_in_range(argument, scan.value) ? "" : ", " + range) + ": using " + used + "\n";
+    if (scan.negative || !number_in_range(argument, scan.exact)) return lead + " is " + range + ": using " + used + "\n";
     const char* rest = scan.rest;
     while (is_blank(*rest)) ++rest;
     if (*rest == '\0') return std::string();

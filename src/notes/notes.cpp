@@ -66,7 +66,8 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts) {
                             facts.prefix.find_first_of(" &()[]{}^=;!'+,`~") != std::string::npos;
         const char* separator = quoted ? "/" : facts.separator;
         notes.push_back(head + facts.prefix + " is a folder, and the path is a prefix: the test files go beside it, " +
-                        facts.prefix + "_00.BIN and on; to " + facts.inside_verb + " inside it, end the path with " +
+                        (facts.first_file.empty() ? facts.prefix + "_00.BIN" : facts.first_file) + " and on; to " +
+                        facts.inside_verb + " inside it, end the path with " +
                         separator + " (" + (quoted ? "\"" : "") + facts.prefix + separator + (quoted ? "\"" : "") +
                         ")\n");
     }
@@ -74,8 +75,7 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts) {
         notes.push_back(head + facts.folder + " is memory-backed; these figures are memory speed, not a disk's\n");
     std::string compressed = compression_note(head, facts);
     if (!compressed.empty()) notes.push_back(compressed);
-    if (facts.buffered && !facts.memory_backed && facts.available_bytes > 0 &&
-        facts.total_bytes <= facts.available_bytes) {
+    if (fits_in_page_cache(facts, facts.total_bytes)) {
         constexpr uint64_t mb = 1u << 20;
         notes.push_back(head + "the test files (" + std::to_string(facts.total_bytes / mb) +
                         " MB in all) fit in the memory available (" + std::to_string(facts.available_bytes / mb) +
@@ -83,15 +83,35 @@ std::vector<std::string> run_notes(const RunNoteFacts& facts) {
                         "measures the disk\n");
     }
     for (const std::string& note : {pages_not_dropped_note(facts.program, facts.not_dropped_file, facts.drop_error),
-                                    pages_stayed_note(facts.program, facts.stayed_file)})
+                                    pages_stayed_note(facts.program, facts.stayed_file, facts.stayed_hidden)})
         if (!note.empty()) notes.push_back(note);
     return notes;
 }
 
-std::string pages_stayed_note(const std::string& program, const std::string& stayed_file) {
+bool fits_in_page_cache(const RunNoteFacts& facts, uint64_t bytes) {
+    return facts.buffered && !facts.memory_backed && facts.available_bytes > 0 && bytes <= facts.available_bytes;
+}
+
+std::string early_end_cache_note(const RunNoteFacts& facts, uint64_t written_bytes) {
+    if (fits_in_page_cache(facts, facts.total_bytes) || !fits_in_page_cache(facts, written_bytes))
+        return std::string();
+    constexpr uint64_t mb = 1u << 20;
+    return note_head(facts.program) + "the run ended having written " + std::to_string(written_bytes / mb) +
+           " MB, less than the memory available (" + std::to_string(facts.available_bytes / mb) +
+           " MB); these figures may be memory speed, not the disk's; give more seconds or use mode U\n";
+}
+
+std::string pages_stayed_note(const std::string& program, const std::string& stayed_file, bool hidden) {
     if (stayed_file.empty()) return std::string();
+    const std::string drop_caches = "drop the caches as root (echo 1 > /proc/sys/vm/drop_caches)";
+    if (hidden)
+        return note_head(program) + "the pages of " + stayed_file +
+               " may have stayed in memory after a flush and drop: this user neither owns it nor may write it, "
+               "so the system shows all its pages as held; these figures may be memory speed, not the disk's; "
+               "read as the file's owner or root, read with U, or " + drop_caches + "\n";
     return note_head(program) + "the pages of " + stayed_file +
-           " stayed in memory after a flush and drop; these figures may be memory speed, not the disk's\n";
+           " stayed in memory after a flush and drop (mapped or busy elsewhere); these figures may be memory speed, "
+           "not the disk's; read with U, or " + drop_caches + "\n";
 }
 
 std::string pages_not_dropped_note(const std::string& program, const std::string& file, int error) {

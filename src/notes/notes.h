@@ -33,6 +33,7 @@ struct RunNoteFacts {
     uint64_t reused_bytes = 0;       // what the run's names hold now: cut and given back first
     std::string prefix;              // the path prefix
     bool prefix_is_folder = false;   // the prefix names an existing folder
+    std::string first_file;          // the first test file where not prefix + "_00.BIN" (vorlax-mpi: rank 0's)
     // What ends a prefix to name files inside a folder: the system's own;
     // on Windows / where the path needs quotes, since a \ before a closing
     // quote escapes the quote ("E:\with space\" is refused).
@@ -42,6 +43,8 @@ struct RunNoteFacts {
     std::string not_dropped_file;    // the first file whose cached pages could not be dropped
     int drop_error = 0;              // the error file_drop_cached_pages gave for it
     std::string stayed_file;         // the first file whose pages stayed cached after a flush and drop
+    uint32_t files_found = 0;        // the test files from _00 on that exist (counted as they are readied)
+    bool stayed_hidden = false;      // ...or may have: the system hides them from this user (CacheResidency::hidden)
 };
 
 // "<program>: note: ", which heads every note.
@@ -61,10 +64,24 @@ inline std::string note_head(const std::string& program) { return program + ": n
 // Empty when none applies. Pure.
 std::vector<std::string> run_notes(const RunNoteFacts& facts);
 
+// True when a mode B run of bytes into facts' folder (one with a disk behind
+// it) fits in the memory available (known, above 0): its figures then show
+// the page cache. Pure.
+bool fits_in_page_cache(const RunNoteFacts& facts, uint64_t bytes);
+
+// The note line (ending in '\n') after a mode B write run that ended early
+// (its time limit or a stop) having written written_bytes, when those fit
+// in the memory available though the whole run would not have (that one
+// run_notes already notes): the figures may be memory speed. Empty
+// otherwise. Pure.
+std::string early_end_cache_note(const RunNoteFacts& facts, uint64_t written_bytes);
+
 // The note line (ending in '\n'), headed by program's name, for a mode B
 // read whose file's pages stayed cached after a flush and drop
-// (stayed_file names it); empty when stayed_file is. Pure.
-std::string pages_stayed_note(const std::string& program, const std::string& stayed_file);
+// (stayed_file names it), or may have where hidden (this user neither owns
+// the file nor may write it, so the system shows them all as held): why,
+// and what to try. Empty when stayed_file is. Pure.
+std::string pages_stayed_note(const std::string& program, const std::string& stayed_file, bool hidden = false);
 
 // The note line (ending in '\n'), headed by program's name, for a mode B
 // read of a file whose cached pages could not be dropped, with the error

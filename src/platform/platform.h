@@ -97,6 +97,9 @@ bool platform_is_unbuffered_refusal(int error);
 // True when error is how the system refuses to create a file in a folder
 // that does not exist.
 bool platform_is_missing_folder(int error);
+// True when error is how the system refuses to create a file on a file
+// system (or medium) that takes no writes.
+bool platform_is_read_only_volume(int error);
 // True when error is how the system says a file to open does not exist
 // (nor, it may be, its folder).
 bool platform_is_missing_file(int error);
@@ -234,11 +237,13 @@ bool file_next_hole(FileHandle file, uint64_t from_bytes, uint64_t end_bytes, By
 // folder is refused with an error platform_not_a_file_kind names.
 bool file_drop_cached_pages(const char* name, int* error);
 
-enum class CacheResidency { dropped, stayed, unknown };
+// hidden: the system shows this user every page of the file as held (Linux
+// does so for a file the user neither owns nor may write), so it cannot tell.
+enum class CacheResidency { dropped, stayed, hidden, unknown };
 
 // Whether most of the first pages of name are still held in memory (right
-// after file_drop_cached_pages: whether the drop took hold); unknown where
-// the system cannot tell.
+// after file_drop_cached_pages: whether the drop took hold); hidden or
+// unknown where the system does not tell.
 CacheResidency file_cache_residency(const char* name);
 
 // ---- Memory -----------------------------------------------------------------

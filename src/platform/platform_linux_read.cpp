@@ -138,6 +138,14 @@ CacheResidency file_cache_residency(const char* name) {
     int fd = open_for_probe(name, &error);
     struct stat st;
     if (fd < 0) return CacheResidency::unknown;
+    // mincore reports a page-cache side channel only to the file's owner,
+    // root or who may write the file; to anyone else every page is held.
+    const bool shown = fstat(fd, &st) == 0 && (st.st_uid == geteuid() || geteuid() == 0 ||
+                                               faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) == 0);
+    if (!shown) {
+        close(fd);
+        return CacheResidency::hidden;
+    }
     const size_t bytes = fstat(fd, &st) == 0 ? static_cast<size_t>(std::min(st.st_size, window_bytes)) : 0;
     void* map = bytes ? mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
     close(fd);

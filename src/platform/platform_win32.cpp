@@ -68,6 +68,8 @@ bool platform_is_unbuffered_refusal(int error) { return error == ERROR_INVALID_P
 
 bool platform_is_missing_folder(int error) { return error == ERROR_PATH_NOT_FOUND; }
 
+bool platform_is_read_only_volume(int error) { return error == ERROR_WRITE_PROTECT; }
+
 bool platform_is_missing_file(int error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // CreateFile refuses a folder with "access denied"; the files' own

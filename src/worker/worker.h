@@ -64,6 +64,7 @@ struct WorkerOptions {
     bool print_completion = true;           // "thread N done! K" on stdout
     const WorkerHook* hook = nullptr;       // steps around the block loop; none: no steps
     StartGate* gate = nullptr;              // held there before the first block; none: no wait
+    uint32_t files_found = 0;               // vorlax-read: test files from _00 on that exist; 0 not counted
 };
 
 // The start argument of one worker thread (a writer or a reader).

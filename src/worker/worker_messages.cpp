@@ -48,10 +48,19 @@ std::string open_failure_line(const WorkerLayout& layout, WorkerRole role, int e
                " that bypass the cache, use mode B";
     if (writer && platform_is_missing_folder(error))
         return head + ": cannot create: " + reason + missing_folder_advice(layout.name);
+    const uint32_t found = layout.options.files_found;
+    if (!writer && platform_is_missing_file(error) && found > 0 && layout.thread_index >= found)
+        return head + ": cannot open: " + reason +
+               format_text("; only %u %s of this prefix %s: read %s with max-threads %u", found,
+                           found == 1 ? "file" : "files", found == 1 ? "exists" : "exist", found == 1 ? "it" : "them",
+                           found);
     if (!writer && platform_is_missing_file(error))
         return head + ": cannot open: " + reason +
                "; vorlax-read takes the arguments that wrote the files: the same path prefix (here " +
                prefix_of(layout.name) + "), block size and max-GB";
+    if (writer && platform_is_read_only_volume(error))
+        return head + ": cannot create: " + reason +
+               "; the file system is mounted read-only: remount it read-write or choose another folder";
     if (writer)
         return head + ": cannot create: " + reason + "; check that this user may write in " +
                prefix_folder(layout.name.c_str());

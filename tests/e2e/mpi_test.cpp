@@ -158,6 +158,32 @@ TEST(MpiRun, ARankWithoutItsFolderIsNamedAndLeftOutOfTheFigures) {
     expect_whole_file(scratch.file("d2/run_00.BIN"), 32768);
 }
 
+// A path naming a folder gets vorlax's note once (the files go beside it);
+// a missing one, where no rank wrote a block, no line to check the files.
+TEST(MpiRun, AFolderPathIsNotedAndNoCheckLineWhereNothingWasWritten) {
+    ScratchDir scratch;
+    const std::string folder = scratch.file("dir");
+    fs::create_directory(folder);
+    for (int rank = 0; rank < 2; ++rank) fs::create_symlink("/dev/null", rank_file(folder, rank, 0));
+    const struct {
+        std::string path;
+        int exit_status, folder_notes, check_lines;
+    } cases[] = {
+        {folder, 0, 1, 1},
+        {scratch.file("missing/run"), 1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        ProcessResult result = run_mpi(2, {"B", c.path, "1024", "1", "1"});
+        EXPECT_EQ(result.exit_status, c.exit_status) << result.out << result.err;
+        EXPECT_EQ(count_matching(result.err, "vorlax-mpi: note: " + folder + " is a folder, and the path is a "
+                                             "prefix: the test files go beside it, " + rank_file(folder, 0, 0) +
+                                             " and on; .* end the path with / \\(" + folder + R"(/\) \(ranks 0-1 on .+\))"),
+                  c.folder_notes)
+            << result.err;
+        EXPECT_EQ(count_matching(result.out, "check the files with vorlax-read .*"), c.check_lines) << result.out;
+    }
+}
+
 TEST(MpiRun, RankZeroPrintsEveryRanksNotesOnceWithTheRanksTheyHoldFor) {
     // Both ranks write into /dev/null from the scratch folder, and mpiexec
     // keeps its session folder there too: on the file system under test,

@@ -62,8 +62,14 @@ TEST(ArgumentNotes, OneNotePerReplacedOrPartlyReadArgumentAndTheSameBanner) {
          {"vorlax: note: max-buf-KB \"100000\" is out of range (1 to 32768): using 64\n",
           "vorlax: note: max-threads \"-1\" is out of range (1 to 99): using 1\n",
           "vorlax: note: max-GB \"-0\" is out of range (1 to 63): using 4\n"}},
-        {{"U", "d/r", "4294967297"}, "U 1 1 1",
-         {"vorlax: note: max-buf-KB \"4294967297\" is out of range (1 to 32768): using 1\n"}},
+        {{"U", "d/r", "4294967297", "4294967297", "4294967297"}, "U 1 1 1",
+         {"vorlax: note: max-buf-KB \"4294967297\" wraps to 1 in 32 bits: using 1\n",
+          "vorlax: note: max-threads \"4294967297\" wraps to 1 in 32 bits: using 1\n",
+          "vorlax: note: max-GB \"4294967297\" wraps to 1 in 32 bits: using 1\n"}},
+        {{"U", "d/r", "4294967360", "4294967396", "-4294967297"}, "U 64 1 4",
+         {"vorlax: note: max-buf-KB \"4294967360\" wraps to 64 in 32 bits: using 64\n",
+          "vorlax: note: max-threads \"4294967396\" wraps to 100 in 32 bits, out of range (1 to 99): using 1\n",
+          "vorlax: note: max-GB \"-4294967297\" wraps to 4294967295 in 32 bits, out of range (1 to 63): using 4\n"}},
         // No digits: the default stays.
         {{"U", "d/r", "abc", "", "k1"}, "U 64 1 1",
          {"vorlax: note: max-buf-KB \"abc\" is not a number: using the default 64\n",
@@ -73,8 +79,8 @@ TEST(ArgumentNotes, OneNotePerReplacedOrPartlyReadArgumentAndTheSameBanner) {
         {{"\t\n", "d/r", "7\x01", "99999999999999999999999999999999999999999999"}, "U 7 1 1",
          {"vorlax: note: mode \"\\t\\n\" is neither B nor U: writing unbuffered; vorlax --help shows the usage\n",
           "vorlax: note: max-buf-KB \"7\\x01\" read as 7 (KB); sizes are whole KB, no suffixes\n",
-          "vorlax: note: max-threads \"9999999999999999999999999999999999999999...\" is out of range (1 to 99): "
-          "using 1\n"}},
+          "vorlax: note: max-threads \"9999999999999999999999999999999999999999...\" wraps to 4294967295 in 32 "
+          "bits, out of range (1 to 99): using 1\n"}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(notes_for(c.args), c.notes) << c.args[0];

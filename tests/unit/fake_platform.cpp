@@ -59,6 +59,8 @@ bool platform_is_unbuffered_refusal(int error) { return error == fake_refusal_er
 
 bool platform_is_missing_folder(int error) { return error == ENOENT; }
 
+bool platform_is_read_only_volume(int error) { return error == EROFS; }
+
 bool platform_is_missing_file(int error) { return error == ENOENT; }
 
 bool platform_is_folder(int error) { return error == EISDIR; }

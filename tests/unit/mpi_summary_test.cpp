@@ -18,14 +18,18 @@ TEST(MpiNames, RankPrefix) {
         const char* prefix;
         uint32_t rank;
         const char* expected;
+        const char* base;  // what the _r part is added to
     } cases[] = {
-        {"/mnt/run", 3, "/mnt/run_r0003"},
-        {"/local/{host}/run", 7, "/local/node-a/run_r0007"},
-        {"/scratch/{rank}/run", 1, "/scratch/1/run"},                  // {rank}: no _r part
-        {"/x/{host}-{rank}/{rank}", 10, "/x/node-a-10/10"},            // every occurrence
-        {"/x/{Host}/run", 2, "/x/{Host}/run_r0002"},                   // only the exact words
+        {"/mnt/run", 3, "/mnt/run_r0003", "/mnt/run"},
+        {"/local/{host}/run", 7, "/local/node-a/run_r0007", "/local/node-a/run"},
+        {"/scratch/{rank}/run", 1, "/scratch/1/run", ""},              // {rank}: no _r part
+        {"/x/{host}-{rank}/{rank}", 10, "/x/node-a-10/10", ""},        // every occurrence
+        {"/x/{Host}/run", 2, "/x/{Host}/run_r0002", "/x/{Host}/run"},  // only the exact words
     };
-    for (const auto& c : cases) EXPECT_EQ(rank_prefix(c.prefix, "node-a", c.rank), c.expected) << c.prefix;
+    for (const auto& c : cases) {
+        EXPECT_EQ(rank_prefix(c.prefix, "node-a", c.rank), c.expected) << c.prefix;
+        EXPECT_EQ(rank_path_base(c.prefix, "node-a"), c.base) << c.prefix;
+    }
 }
 
 RankRow row(uint32_t rank, const char* host, uint64_t mb, uint64_t span_ms, uint64_t mb_at_first_end,

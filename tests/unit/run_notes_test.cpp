@@ -182,6 +182,61 @@ TEST(RunNotes, ReadNotesOnThePageDropComeLast) {
     ASSERT_EQ(notes.size(), 3u);
     EXPECT_EQ(notes[1], pages_not_dropped_note("vorlax-read", "/d/r_00.BIN", EIO));
     EXPECT_EQ(notes[2], pages_stayed_note("vorlax-read", "/d/r_01.BIN"));
+    facts.stayed_hidden = true;
+    EXPECT_EQ(run_notes(facts)[2], pages_stayed_note("vorlax-read", "/d/r_01.BIN", true));
+}
+
+// The note on pages that stayed says why, when known, and what to try.
+TEST(RunNotes, PagesStayedSaysWhyAndWhatToTry) {
+    const struct {
+        bool hidden;
+        const char* why;
+    } cases[] = {
+        {false, "stayed in memory after a flush and drop (mapped or busy elsewhere); "},
+        {true, "may have stayed in memory after a flush and drop: this user neither owns it nor may write it"},
+    };
+    for (const auto& c : cases) {
+        const std::string note = pages_stayed_note("vorlax-read", "/d/r_01.BIN", c.hidden);
+        EXPECT_EQ(note.find("vorlax-read: note: the pages of /d/r_01.BIN " + std::string(c.why)), 0u) << note;
+        EXPECT_NE(note.find("read with U, or drop the caches as root (echo 1 > /proc/sys/vm/drop_caches)\n"),
+                  std::string::npos) << note;
+        EXPECT_EQ(note.find("read as the file's owner or root") != std::string::npos, c.hidden) << note;
+    }
+    EXPECT_EQ(pages_stayed_note("vorlax-read", "", true), "");
+}
+
+// After a mode B write run cut short: a note when what it wrote fits in
+// memory and the whole run would not have (that one is noted before).
+TEST(RunNotes, EarlyEndNotesWhatTheCacheMayHaveTaken) {
+    const struct {
+        bool buffered, memory_backed;
+        uint64_t available_mb, total_mb, written_mb;
+        bool noted;
+    } cases[] = {
+        {true, false, 18944, 20480, 1434, true},
+        {true, false, 18944, 20480, 18944, true},
+        {true, false, 18944, 20480, 18945, false},  // more than the cache can take
+        {true, false, 18944, 2048, 1434, false},    // noted before the run
+        {true, false, 0, 20480, 1434, false},       // memory unknown
+        {false, false, 18944, 20480, 1434, false},  // mode U
+        {true, true, 18944, 20480, 1434, false},    // memory-backed: noted before the run
+    };
+    for (const auto& c : cases) {
+        RunNoteFacts facts;
+        facts.buffered = c.buffered;
+        facts.memory_backed = c.memory_backed;
+        facts.available_bytes = c.available_mb * mb;
+        facts.total_bytes = c.total_mb * mb;
+        const std::string note = early_end_cache_note(facts, c.written_mb * mb);
+        EXPECT_EQ(!note.empty(), c.noted) << c.total_mb << " " << c.written_mb << " " << note;
+    }
+    RunNoteFacts facts;
+    facts.buffered = true;
+    facts.available_bytes = 18944 * mb;
+    facts.total_bytes = 20480 * mb;
+    EXPECT_EQ(early_end_cache_note(facts, 1434 * mb + 5),
+              "vorlax: note: the run ended having written 1434 MB, less than the memory available (18944 MB); these "
+              "figures may be memory speed, not the disk's; give more seconds or use mode U\n");
 }
 
 }  // namespace

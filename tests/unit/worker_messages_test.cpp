@@ -35,6 +35,9 @@ TEST(WorkerMessages, EveryOpenFailureIsHeadedByTheJobAndSaysWhatToTry) {
          ": cannot open: No such file or directory; vorlax-read takes the arguments"},
         {"permission", "/d/r_07.BIN", true, EACCES, {}, ": cannot create: Permission denied; check that this user "
          "may write in /d", ": cannot open: Permission denied; check that this user may read it"},
+        {"read-only", "/d/r_07.BIN", true, EROFS, {}, ": cannot create: Read-only file system; the file system is "
+         "mounted read-only: remount it read-write or choose another folder",
+         ": cannot open: Read-only file system; check that this user may read it"},
         {"another user's link", "/tmp/r_07.BIN", true, EPERM, foreign_link, ": not followed: a symbolic link",
          ": not followed: a symbolic link"},
     };
@@ -57,6 +60,29 @@ TEST(WorkerMessages, EveryOpenFailureIsHeadedByTheJobAndSaysWhatToTry) {
             EXPECT_EQ(writer.find(head + c.name + c.writer_middle), 0u) << writer;
             EXPECT_EQ(reader.find(head + c.name + c.reader_middle), 0u) << reader;
         }
+    }
+}
+
+// A reader's missing file past those that exist from _00 on names the
+// thread count they show; otherwise (none found, or not counted) the
+// arguments that wrote them.
+TEST(WorkerMessages, AMissingFileBeyondThoseFoundNamesTheirCount) {
+    const std::string generic = "; vorlax-read takes the arguments that wrote the files: the same path prefix";
+    const struct {
+        uint32_t found;
+        const char* advice;
+    } cases[] = {
+        {0, generic.c_str()},
+        {1, "; only 1 file of this prefix exists: read it with max-threads 1"},
+        {3, "; only 3 files of this prefix exist: read them with max-threads 3"},
+        {8, generic.c_str()},  // thread 7 is among them: its file went missing since
+    };
+    for (const auto& c : cases) {
+        WorkerLayout layout = layout_of("vorlax-read: ", "nb/o_07.BIN", true);
+        layout.options.files_found = c.found;
+        const std::string line = open_failure_line(layout, WorkerRole::reader, ENOENT, {});
+        EXPECT_EQ(line.find(std::string("vorlax-read: nb/o_07.BIN: cannot open: No such file or directory") +
+                            c.advice), 0u) << line;
     }
 }
 
