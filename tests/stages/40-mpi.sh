@@ -22,7 +22,7 @@ ctest --test-dir build/test --output-on-failure -L mpi
 # The run record of 2 ranks, validated against its schema.
 cmake --build build/test -j "$(jobs)" --target vorlax
 VORLAX_EXE="$PWD/build/test/vorlax" VORLAX_MPI_EXE="$PWD/build/test/vorlax-mpi" \
-    /usr/bin/python3 -B -m unittest discover -s tests/tools -p test_record.py -k mpi
+    /usr/bin/python3 -B -m unittest discover -s tests/tools -p "test_record*.py" -k mpi
 # The stonewall with wear-out on two throttled loop devices; skips with the
 # reason where root, loop devices or the throttle are missing.
 VORLAX_MPI_EXE="$PWD/build/test/vorlax-mpi" \
