@@ -41,6 +41,11 @@ COMPLETION = re.compile(r"(?:rank (\d+) )?thread (\d+) done! (\d+)")
 MESSAGE = re.compile(r"vorlax(?:-read|-mpi)?: .*")
 USAGE = re.compile(r"Usage: (?:VORLAX|vorlax)\S* .*")
 DONE = "DONE!"
+# The closing lines of --latency and --stall-ms, read into Run.latency with a record's keys (docs/record.md).
+LATENCY = re.compile(r"latency per block: (?:no block timed|median ([\d.]+) ms, 99 % ([\d.]+) ms, "
+                     r"99\.9 % ([\d.]+) ms, max ([\d.]+) ms \(.+\))")
+STALLS = re.compile(r"no stalls of ([\d.]+) ms or more|stalls of ([\d.]+) ms or more: (\d+), [\d.]+ s in all; "
+                    r"the longest ([\d.]+) ms at ([\d.]+) s \(.+\)")
 
 
 class ToolError(Exception):
@@ -112,7 +117,7 @@ class Run:
     summary: List[str] = field(default_factory=list)    # vorlax-mpi's closing lines, as they are
     done: bool = False          # DONE! was seen
     max_ms: List[Optional[float]] = field(default_factory=list)  # a record's: each line's slowest block
-    latency: Optional[dict] = None  # a record's "latency" (docs/record.md); None for a log
+    latency: Optional[dict] = None  # a record's "latency" (docs/record.md); a log's from its --latency lines
     stopped: Optional[str] = None   # a record's "stopped": "interrupt", "terminate", "deadline" or None
     results: List[Tuple[str, Optional[str]]] = field(default_factory=list)  # a record's workers: result, reason
 
@@ -240,11 +245,25 @@ class LogParser:
             run.completions.append(self._pending[-1])
         elif line == DONE:
             run.done = True
+        elif LATENCY.fullmatch(line) or STALLS.fullmatch(line):
+            _take_latency(run, LATENCY.fullmatch(line), STALLS.fullmatch(line))
         elif run.ranks is not None and MPI_SUMMARY.fullmatch(line):
             run.summary.append(line)
         else:
             raise LogError("%s:%d: not a VORLAX line: %r" % (self.source, self._number, _shorten(line)))
         return None
+
+
+def _take_latency(run: Run, latency, stalls) -> None:
+    """Run.latency from a log's latency line (its percentiles) or stall line
+    (its threshold, count and longest stall), as a record gives them."""
+    figures = run.latency = run.latency or {}
+    if latency and latency.group(1):
+        figures.update(zip(("median_ms", "p99_ms", "p99_9_ms", "max_ms"), (float(g) for g in latency.groups())))
+    elif stalls:
+        none_threshold, threshold, count, longest_ms, at_s = stalls.groups()
+        figures["stalls"] = {"threshold_ms": float(none_threshold or threshold), "count": int(count or 0),
+                             "longest": [{"ms": float(longest_ms), "at_s": float(at_s)}] if count else []}
 
 
 def parse_text(text: str, source: str = "<stdin>") -> List[Run]:
