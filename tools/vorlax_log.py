@@ -3,7 +3,9 @@
 A log is what `vorlax`, `vorlax-read` or `vorlax-mpi` printed on stdout,
 perhaps with its stderr mixed in (`2>&1`): a banner line, progress lines once
 a second, a completion line per thread and DONE!; a `vorlax-mpi` log has a
-rank in its completion lines and a summary before DONE!. One text may hold
+rank in its completion lines and a summary before DONE!; with --latency
+(--stall-ms) a latency and a stall line come before DONE!, read into
+Run.latency. One text may hold
 several runs one after another; each starts at its banner. Pure Python:
 nothing here draws.
 
@@ -27,6 +29,7 @@ import sys
 from dataclasses import dataclass, field
 from typing import List, Optional, Tuple
 
+from vorlax_errors import os_reason
 from vorlax_failures import (BLOCK_SIZE, FULL_DISK, MISSING_FILE, MISSING_FOLDER, NO_DIRECT,  # noqa: F401
                              NO_MEMORY, NO_PERMISSION, NOTE, OTHER, READ_ONLY, STOPS, Failure, failure_of, kind_of,
                              message_kind, notes, shortfall_text, worker_kind)
@@ -290,7 +293,7 @@ def parse_file(path: str) -> List[Run]:
                 raise LogError("%s: binary data, not a VORLAX log (saved program output is text)" % path)
             text = data.decode("utf-8", "replace")
     except OSError as error:
-        raise LogError("%s: cannot read: %s" % (path, error.strerror or error)) from None
+        raise LogError("%s: cannot read: %s" % (path, os_reason(error))) from None
     from vorlax_record import looks_like_record, run_of_text  # a record is read as a run, too
     return [run_of_text(text, path)] if looks_like_record(text) else parse_text(text, path)
 
