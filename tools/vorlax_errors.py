@@ -3,7 +3,8 @@ system's reason and what to try, in the same words in every tool."""
 
 import errno
 
-HINTS = {errno.ENOENT: "check the path", errno.ENOTDIR: "check the path", errno.EISDIR: "give a file name, not a folder",
+HINTS = {errno.ENOENT: "check the path", errno.ENOTDIR: "check the path",
+         errno.EISDIR: "give a file name, not a folder",
          errno.EACCES: "check its permissions", errno.EPERM: "check its permissions",
          errno.ENOSPC: "free some space on its disk", errno.EDQUOT: "free some space (over the quota)",
          errno.EROFS: "write it to a disk that is not read-only"}

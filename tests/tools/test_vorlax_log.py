@@ -194,7 +194,7 @@ class HandMadeLogs(unittest.TestCase):
             parse_text(plain.replace("rank 1 thread", "thread"))
 
     def test_closing_lines_of_options(self):
-        stop = "vorlax: run stopped by SIGTERM: 8192 MB written; the test files stay as written: /x_00.BIN to /x_01.BIN\n"
+        stop = "vorlax: run stopped by SIGTERM: 8192 MB written; the test files stay as written: /x_00.BIN\n"
         stalled = dict(TIMED, stalls={"threshold_ms": 1.0, "count": 184, "longest": [{"ms": 12.5, "at_s": 0.0}]})
         cases = [  # name, text, the run's latency, its last summary lines, its shortfall
             ("--latency --stall-ms", GOOD.replace("DONE!", LATENCY + "DONE!"), stalled, [], None),

@@ -179,12 +179,9 @@ class FileErrors(unittest.TestCase):
         from vorlax_errors import error_text
         from vorlax_log import ToolError
         cases = [  # what vorlax-sweep and vorlax-fill meet, as they say it
-            (PermissionError(errno.EACCES, "Permission denied", "out/logs"), "out/logs: Permission denied; check its "
-                                                                              "permissions"),
-            (OSError(errno.ENOSPC, "No space left on device"), "No space left on device; free some space on its disk"),
-            (OSError(errno.EIO, "Input/output error", "r.csv"), "r.csv: Input/output error"),
-            (ToolError("x: not a folder"), "x: not a folder"),
-        ]
+            (OSError(errno.EACCES, "Permission denied", "out/logs"), "out/logs: Permission denied; check its "
+                                                                     "permissions"),
+            (OSError(errno.EIO, "Input/output error"), "Input/output error"), (ToolError("x: no"), "x: no")]
         for error, text in cases:
             with self.subTest(text):
                 self.assertEqual(error_text(error), text)
