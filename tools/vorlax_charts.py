@@ -7,6 +7,7 @@ import math
 import os
 from typing import List, Optional, Tuple
 
+from vorlax_errors import os_reason
 from vorlax_log import ToolError
 
 DPI = 100
@@ -116,7 +117,7 @@ def save_figure(pyplot, figure, path: str) -> None:
     try:
         figure.savefig(path, format=kind, dpi=figure.dpi)
     except OSError as error:
-        raise ChartError("%s: cannot write: %s" % (path, error.strerror or error)) from None
+        raise ChartError("%s: cannot write: %s" % (path, os_reason(error))) from None
     finally:
         pyplot.close(figure)
 

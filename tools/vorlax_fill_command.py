@@ -8,6 +8,7 @@ import sys
 import time
 
 from vorlax_cli import find_vorlax, find_vorlax_read, mode, whole_number
+from vorlax_errors import error_text
 from vorlax_log import ToolError, message_kind, notes
 from vorlax_signals import ignore_stops, exit_help, out_dir_problem, RUNS_FELL_SHORT, stopped_status, stopped_text
 import vorlax_fill as fills
@@ -121,7 +122,7 @@ def run(arguments, tool_folder):
         print("vorlax-fill: %s" % refusal, file=sys.stderr)
         return 2
     except (ToolError, OSError) as error:
-        print("vorlax-fill: %s" % error, file=sys.stderr)
+        print("vorlax-fill: %s" % error_text(error), file=sys.stderr)
         return 1
     settings = Settings(arguments.mode, arguments.block_kb, arguments.threads, 0)
     print("vorlax-fill: %s" % fills.plan_text(plan, folder, settings), flush=True)
@@ -174,7 +175,6 @@ def main(argv, tool_folder):
     try:
         return run(arguments, tool_folder)
     except OSError as error:  # the results' folder or the log went away, or filled up
-        print("vorlax-fill: %s: %s" % (getattr(error, "filename", None) or "", error.strerror or error),
-              file=sys.stderr)
+        print("vorlax-fill: %s" % error_text(error), file=sys.stderr)
         return 1
 

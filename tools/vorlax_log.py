@@ -3,7 +3,9 @@
 A log is what `vorlax`, `vorlax-read` or `vorlax-mpi` printed on stdout,
 perhaps with its stderr mixed in (`2>&1`): a banner line, progress lines once
 a second, a completion line per thread and DONE!; a `vorlax-mpi` log has a
-rank in its completion lines and a summary before DONE!. One text may hold
+rank in its completion lines and a summary before DONE!; with --latency
+(--stall-ms) a latency and a stall line come before DONE!, read into
+Run.latency. One text may hold
 several runs one after another; each starts at its banner. Pure Python:
 nothing here draws.
 
@@ -27,6 +29,7 @@ import sys
 from dataclasses import dataclass, field
 from typing import List, Optional, Tuple
 
+from vorlax_errors import os_reason
 from vorlax_failures import (BLOCK_SIZE, FULL_DISK, MISSING_FILE, MISSING_FOLDER, NO_DIRECT,  # noqa: F401
                              NO_MEMORY, NO_PERMISSION, NOTE, OTHER, READ_ONLY, STOPS, Failure, failure_of, kind_of,
                              message_kind, notes, shortfall_text, worker_kind)
@@ -41,6 +44,11 @@ COMPLETION = re.compile(r"(?:rank (\d+) )?thread (\d+) done! (\d+)")
 MESSAGE = re.compile(r"vorlax(?:-read|-mpi)?: .*")
 USAGE = re.compile(r"Usage: (?:VORLAX|vorlax)\S* .*")
 DONE = "DONE!"
+# The closing lines of --latency and --stall-ms, read into Run.latency with a record's keys (docs/record.md).
+LATENCY = re.compile(r"latency per block: (?:no block timed|median ([\d.]+) ms, 99 % ([\d.]+) ms, "
+                     r"99\.9 % ([\d.]+) ms, max ([\d.]+) ms \(.+\))")
+STALLS = re.compile(r"no stalls of ([\d.]+) ms or more|stalls of ([\d.]+) ms or more: (\d+), [\d.]+ s in all; "
+                    r"the longest ([\d.]+) ms at ([\d.]+) s \(.+\)")
 
 
 class ToolError(Exception):
@@ -112,7 +120,7 @@ class Run:
     summary: List[str] = field(default_factory=list)    # vorlax-mpi's closing lines, as they are
     done: bool = False          # DONE! was seen
     max_ms: List[Optional[float]] = field(default_factory=list)  # a record's: each line's slowest block
-    latency: Optional[dict] = None  # a record's "latency" (docs/record.md); None for a log
+    latency: Optional[dict] = None  # a record's "latency" (docs/record.md); a log's from its --latency lines
     stopped: Optional[str] = None   # a record's "stopped": "interrupt", "terminate", "deadline" or None
     results: List[Tuple[str, Optional[str]]] = field(default_factory=list)  # a record's workers: result, reason
 
@@ -240,11 +248,25 @@ class LogParser:
             run.completions.append(self._pending[-1])
         elif line == DONE:
             run.done = True
+        elif LATENCY.fullmatch(line) or STALLS.fullmatch(line):
+            _take_latency(run, LATENCY.fullmatch(line), STALLS.fullmatch(line))
         elif run.ranks is not None and MPI_SUMMARY.fullmatch(line):
             run.summary.append(line)
         else:
             raise LogError("%s:%d: not a VORLAX line: %r" % (self.source, self._number, _shorten(line)))
         return None
+
+
+def _take_latency(run: Run, latency, stalls) -> None:
+    """Run.latency from a log's latency line (its percentiles) or stall line
+    (its threshold, count and longest stall), as a record gives them."""
+    figures = run.latency = run.latency or {}
+    if latency and latency.group(1):
+        figures.update(zip(("median_ms", "p99_ms", "p99_9_ms", "max_ms"), (float(g) for g in latency.groups())))
+    elif stalls:
+        none_threshold, threshold, count, longest_ms, at_s = stalls.groups()
+        figures["stalls"] = {"threshold_ms": float(none_threshold or threshold), "count": int(count or 0),
+                             "longest": [{"ms": float(longest_ms), "at_s": float(at_s)}] if count else []}
 
 
 def parse_text(text: str, source: str = "<stdin>") -> List[Run]:
@@ -271,7 +293,7 @@ def parse_file(path: str) -> List[Run]:
                 raise LogError("%s: binary data, not a VORLAX log (saved program output is text)" % path)
             text = data.decode("utf-8", "replace")
     except OSError as error:
-        raise LogError("%s: cannot read: %s" % (path, error.strerror or error)) from None
+        raise LogError("%s: cannot read: %s" % (path, os_reason(error))) from None
     from vorlax_record import looks_like_record, run_of_text  # a record is read as a run, too
     return [run_of_text(text, path)] if looks_like_record(text) else parse_text(text, path)
 

@@ -10,7 +10,7 @@ if TYPE_CHECKING:
     from vorlax_log import Run
 
 # The lines of vorlax-mpi's summary, between the last completion line and DONE!.
-MPI_SUMMARY = re.compile(r"(?:failed: )?rank \d+ on .*|(?:slowest|fastest|start|tail|durable): .*|MB/s (?:while|to) .*"
+MPI_SUMMARY = re.compile(r"(?:failed: )?rank \d+ on .*|(?:slowest|fastest|start|tail|durable|stonewall|wear-out): .*|MB/s (?:while|to) .*"
                          r"|no figures: .*|check the files with vorlax-read .*")
 RANK_ROW = re.compile(r"rank (\d+) on (.+): \d+ MB written in (\d+)\.(\d{3}) s, (\d+) MB/s(?:, fell short)?")
 FAILED_RANK = re.compile(r"failed: rank (\d+) on (.+?): .*")

@@ -6,6 +6,7 @@ tabulates from a log, it takes from a record alike."""
 import json
 from typing import Dict, List, Optional, Tuple
 
+from vorlax_errors import json_reason
 from vorlax_log import Completion, LogError, Run, Sample
 
 RECORD_VERSIONS = (1,)
@@ -64,7 +65,7 @@ def run_of_text(text: str, source: str) -> Run:
     try:
         record = json.loads(text)
     except ValueError as error:
-        raise LogError("%s: not a VORLAX run record: %s" % (source, error)) from None
+        raise LogError("%s: %s" % (source, json_reason(error))) from None
     return run_of_record(record, source)
 
 

@@ -3,13 +3,13 @@ record of vorlax, vorlax-read or vorlax-mpi, a fill's fill.json, a sweep's
 results.json) and the rates over time. Pure Python: nothing here draws
 or writes."""
 
-import errno
 import json
 import math
 import os
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional, Sequence
 
+from vorlax_errors import os_reason
 from vorlax_log import ToolError
 
 RUN_PROGRAMS = ("vorlax", "vorlax-read", "vorlax-mpi")
@@ -76,19 +76,6 @@ def parse_text(text: str, path: str) -> Record:
     except RecordError as error:
         raise RecordError("%s: %s" % (path, error))
     return Record(kind, path, data, rates, read_rates)
-
-
-HINTS = {errno.ENOENT: "check the path", errno.ENOTDIR: "check the path", errno.EISDIR: "give a file name, not a folder",
-         errno.EACCES: "check its permissions", errno.EPERM: "check its permissions",
-         errno.ENOSPC: "free some space on its disk", errno.EDQUOT: "free some space (over the quota)",
-         errno.EROFS: "write it to a disk that is not read-only"}
-
-
-def os_reason(error: OSError) -> str:
-    """The system's reason for error and, where there is one, what to try:
-    "No such file or directory; check the path"."""
-    reason = error.strerror or str(error)
-    return "%s; %s" % (reason, HINTS[error.errno]) if error.errno in HINTS else reason
 
 
 def load(path: str) -> Record:

@@ -7,6 +7,7 @@ import subprocess
 from dataclasses import dataclass, field
 from typing import Callable, List, Optional
 
+from vorlax_errors import os_reason
 from vorlax_log import OTHER, Failure, LogError, LogParser, Run, Sample, failure_of, run_label
 from vorlax_record import latency_of_file
 
@@ -128,7 +129,7 @@ def remove_files(names: List[str]) -> List[str]:
             if os.path.lexists(name):
                 os.remove(name)
         except OSError as error:
-            left.append("%s: %s" % (name, error.strerror or error))
+            left.append("%s: %s" % (name, os_reason(error)))
     return left
 
 

@@ -8,6 +8,7 @@ import sys
 import time
 
 from vorlax_cli import find_vorlax, find_vorlax_read, mode_list, number_list, program_origin
+from vorlax_errors import error_text
 from vorlax_log import ToolError
 from vorlax_signals import ignore_stops, exit_help, out_dir_problem, RUNS_FELL_SHORT, stopped_status, stopped_text
 import vorlax_sweep as sweep
@@ -134,7 +135,7 @@ def main(argv, tool_folder):
         out_dir = arguments.out or time.strftime("vorlax-sweep-%Y%m%d-%H%M%S")
         prepare_out_dir(out_dir, arguments.force)
     except (ToolError, OSError) as error:  # bad input: nothing run
-        print("vorlax-sweep: %s" % error, file=sys.stderr)
+        print("vorlax-sweep: %s" % error_text(error), file=sys.stderr)
         return 2
     measured = gather(arguments.folder, vorlax, reads)
     available = available_mb()
@@ -186,7 +187,7 @@ def main(argv, tool_folder):
         written = write_outputs(results, measured, repeats, out_dir, None if arguments.no_chart else arguments.chart,
                                 plan)
     except (ToolError, OSError) as error:
-        print("vorlax-sweep: %s" % error, file=sys.stderr)
+        print("vorlax-sweep: %s" % error_text(error), file=sys.stderr)
         return 1
     with open(written[0]) as table:
         sys.stdout.write(table.read())

@@ -38,6 +38,15 @@ DONE!
 """
 
 
+# Closing lines of real logs: --latency, --stall-ms, a stop, vorlax-mpi's --seconds.
+LATENCY = ("latency per block: median 0.310 ms, 99 % 8.49 ms, 99.9 % 12.4 ms, max 12.5 ms (thread 0, block 35, "
+           "at 0.0 s)\nstalls of 1.00 ms or more: 184, 1.25 s in all; the longest 12.5 ms at 0.0 s (thread 0)\n")
+TIMED = {"median_ms": 0.31, "p99_ms": 8.49, "p99_9_ms": 12.4, "max_ms": 12.5}
+STONEWALL = ("stonewall: 1093 MB in 2.014 s, 542 MB/s (all ranks until they stopped at 2 s); the slowest, rank 1 on "
+             "vm, was 13 MB behind rank 0 on vm\nwear-out: 1106 MB in 2.074 s, 533 MB/s (to the last rank's end, "
+             "every file written on to 553 blocks)\n")
+
+
 def words_of_progress_lines(out, verb):
     """The progress lines' figures read a second, simpler way: by words."""
     expected = []
@@ -104,8 +113,10 @@ class RealLogs(unittest.TestCase):
 
     def test_a_note_is_no_failure(self):
         with support.Scratch() as scratch:
-            out, status = support.program_output(support.vorlax_exe(), ["B", scratch.file("run"), "1024", "1", "1"])
+            out, status = support.program_output(support.vorlax_exe(), ["--latency", "B", scratch.file("run"), "1024",
+                                                                        "1", "1"])
         messages = parse_text(out)[0].messages
+        self.assertGreater(parse_text(out)[0].latency["max_ms"], 0, out)
         self.assertEqual((status, failure_of(messages), notes(messages)), (0, None, messages))
         self.assertTrue(messages, "vorlax says the test files fit in memory: %s" % out)
 
@@ -114,7 +125,8 @@ class RealLogs(unittest.TestCase):
         if command is None:
             self.skipTest(why)
         with support.Scratch() as scratch:
-            out, status = support.program_output(command[0], command[1:] + ["B", scratch.file("run"), "64", "2", "1"])
+            out, status = support.program_output(command[0], command[1:] + ["--latency", "--seconds", "600", "B",
+                                                                              scratch.file("run"), "64", "2", "1"])
         self.assertEqual(status, 0, out)
         run = parse_text(out)[0]
         self.assertEqual((run.label(), run.ranks, run.done), ("B 64K x2 on 2 ranks", 2, True))
@@ -122,19 +134,22 @@ class RealLogs(unittest.TestCase):
                          [(r, t, 16384) for r in (0, 1) for t in (0, 1)])
         self.assertEqual(run.final().total_mb, 4096)
         self.assertTrue(any(line.startswith("MB/s to completion: ") for line in run.summary), out)
+        self.assertIn("stonewall: not reached: every rank finished before 600 s", run.summary)
+        self.assertEqual(sorted(run.latency), ["max_ms", "median_ms", "p99_9_ms", "p99_ms", "stalls"])
 
     def test_a_read_log_is_labelled_as_a_read(self):
         with support.Scratch() as scratch:
             prefix = scratch.file("run")
             subprocess.run([support.vorlax_exe(), "B", prefix, "1024", "1", "1"], capture_output=True, check=True)
-            done = subprocess.run([support.vorlax_read_exe(), "B", prefix, "1024", "1", "1"], capture_output=True,
-                                  text=True)
+            done = subprocess.run([support.vorlax_read_exe(), "--latency", "--stall-ms", "1", "B", prefix, "1024",
+                                   "1", "1"], capture_output=True, text=True)
             self.assertEqual(done.returncode, 0, done.stderr)
             run = parse_text(done.stdout, "read.log")[0]
         self.assertEqual((run.label(), run.reading, run.done), ("B 1024K x1 read", True, True))
         self.assertEqual([(s.elapsed_ms, s.total_mb, s.sustained_mbps, s.incremental_mbps) for s in run.samples],
                          words_of_progress_lines(done.stdout, "read"))
         self.assertEqual((run.final().total_mb, [(c.thread, c.blocks) for c in run.completions]), (1024, [(0, 1024)]))
+        self.assertEqual(run.latency["stalls"]["threshold_ms"], 1.0, done.stdout)
 
 
 class HandMadeLogs(unittest.TestCase):
@@ -178,6 +193,28 @@ class HandMadeLogs(unittest.TestCase):
         with self.assertRaises(LogError):
             parse_text(plain.replace("rank 1 thread", "thread"))
 
+    def test_closing_lines_of_options(self):
+        stop = "vorlax: run stopped by SIGTERM: 8192 MB written; the test files stay as written: /x_00.BIN\n"
+        stalled = dict(TIMED, stalls={"threshold_ms": 1.0, "count": 184, "longest": [{"ms": 12.5, "at_s": 0.0}]})
+        cases = [  # name, text, the run's latency, its last summary lines, its shortfall
+            ("--latency --stall-ms", GOOD.replace("DONE!", LATENCY + "DONE!"), stalled, [], None),
+            ("none timed, no stalls", READ.replace("DONE!", "latency per block: no block timed\nno stalls of 100 ms "
+                                                   "or more\nDONE!"),
+             {"stalls": {"threshold_ms": 100.0, "count": 0, "longest": []}}, [], None),
+            ("a stop", GOOD.replace("DONE!", stop + LATENCY.split("\n")[0] + "\nDONE!"), TIMED, [],
+             "stopped by SIGTERM"),
+            ("vorlax-mpi --seconds", MPI.replace("DONE!", STONEWALL + LATENCY.replace("(thread 0", "(rank 0, thread 0")
+                                                 + "DONE!"), stalled, STONEWALL.split("\n")[:2],
+             "failed: full disk"),
+            ("not reached", MPI.replace("DONE!", "stonewall: not reached: every rank finished before 5 s\nDONE!"), None,
+             ["stonewall: not reached: every rank finished before 5 s"], "failed: full disk"),
+        ]
+        for name, text, latency, summary, shortfall in cases:
+            with self.subTest(name):
+                run = parse_text(text)[0]
+                self.assertEqual((run.latency, run.summary[len(run.summary) - len(summary):], run.shortfall()),
+                                 (latency, summary, shortfall))
+
     def test_legends_never_repeat(self):
         one, other = parse_text(GOOD, "a/one.log"), parse_text(GOOD, "b/other.log")
         same_name = parse_text(GOOD, "c/one.log")
@@ -207,6 +244,8 @@ class HandMadeLogs(unittest.TestCase):
             (GOOD[:-60], "line cut short"),
             (GOOD.replace("MB/S incremental", "MB/s incremental", 1), "not a VORLAX line"),
             (GOOD.replace("DONE!", "DONE! (really)"), "<test>:7: not a VORLAX line"),
+            (GOOD.replace("DONE!", "latency per block: soon"), "<test>:7: not a VORLAX line"),
+            (GOOD.replace("DONE!", STONEWALL), "<test>:7: not a VORLAX line"),  # an MPI log's only
             (GOOD.replace("thread 1 done! 4096\n   2.001:", "   2.001: thread 1 done! 4096\n"), "not a VORLAX line"),
         ]
         for text, reason in cases:

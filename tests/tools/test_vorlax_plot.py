@@ -1,6 +1,7 @@
 """vorlax-plot as a user runs it: pictures of the asked size and format,
 one-line messages and a non-zero status for bad input."""
 
+import errno
 import os
 import re
 import unittest
@@ -139,14 +140,23 @@ class Pictures(unittest.TestCase):
         cut = self.scratch.file("cut.log")
         with open(cut, "w") as text:
             text.write(GOOD[:-60])
+        cut_record = self.scratch.file("cut.json")
+        with open(os.path.join(support.ROOT, "tests", "tools", "data", "record-vorlax.json")) as whole, \
+                open(cut_record, "w") as text:
+            text.write(whole.read()[:200])
+        os.mkdir(self.scratch.file("folder.svg"))
         cases = [  # bad input, 2; a picture it could not write, 1
             ([junk], "vorlax-plot: %s:1: not VORLAX output" % junk),
             ([empty_run], "vorlax-plot: %s: the run 'B 64K x1' has no progress line" % empty_run),
             ([cut], "vorlax-plot: %s:6: line cut short" % cut),
             ([binary], "vorlax-plot: %s: binary data, not a VORLAX log" % binary),
-            ([self.scratch.file("absent.log")], "cannot read: No such file or directory"),
+            ([self.scratch.file("absent.log")], "cannot read: No such file or directory; check the path"),
+            ([cut_record], "cut.json: the record is cut short or not JSON: "),
             ([self.edge_log, "-o", self.scratch.file("x.gif")], "must end in .svg or .png"),
-            ([self.edge_log, "-o", self.scratch.file("no/such/x.png")], "cannot write: No such file", 1),
+            ([self.edge_log, "-o", self.scratch.file("no/such/x.png")], "cannot write: No such file or directory; "
+             "check the path", 1),
+            ([self.edge_log, "-o", self.scratch.file("folder.svg")], "cannot write: Is a directory; give a file "
+             "name, not a folder", 1),
             ([self.edge_log, "-l", "a", "-l", "b", "-l", "c"], "3 labels for 2 runs"),
             ([self.real_log, "-l", "a", "-l", "b"], "2 labels for 1 run\n"),
             ([self.edge_log, "--width", "10"], "too small for its text"),
@@ -162,6 +172,19 @@ class Pictures(unittest.TestCase):
                 self.assertIn(message, done.stderr)
                 self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
                 self.assertEqual(done.stdout, "")
+
+
+class FileErrors(unittest.TestCase):
+    def test_every_tool_says_a_file_error_with_what_to_try(self):
+        from vorlax_errors import error_text
+        from vorlax_log import ToolError
+        cases = [  # what vorlax-sweep and vorlax-fill meet, as they say it
+            (OSError(errno.EACCES, "Permission denied", "out/logs"), "out/logs: Permission denied; check its "
+                                                                     "permissions"),
+            (OSError(errno.EIO, "Input/output error"), "Input/output error"), (ToolError("x: no"), "x: no")]
+        for error, text in cases:
+            with self.subTest(text):
+                self.assertEqual(error_text(error), text)
 
 
 class FellShort(unittest.TestCase):

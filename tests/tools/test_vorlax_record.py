@@ -53,7 +53,7 @@ class RecordAsRun(unittest.TestCase):
     def test_what_is_not_a_record_it_reads(self):
         with open(EXAMPLE) as text:
             good = json.load(text)
-        cases = [("{not json", "not a VORLAX run record: "),
+        cases = [("{not json", "r.json: the record is cut short or not JSON: Expecting property name"),
                  (json.dumps(dict(good, record_version=2)), "of version 1 (record_version 2)"),
                  (json.dumps({k: v for k, v in good.items() if k != "samples"}), "not a whole VORLAX run record"),
                  (json.dumps(dict(good, samples=[[1.0]])), "not a whole VORLAX run record")]
