@@ -19,8 +19,10 @@ std::wstring full_name(const char* name) {
     wchar_t full[MAX_PATH + 8];
     const DWORD length = GetFullPathNameW(wide_text(name).c_str(), MAX_PATH + 8, full, nullptr);
     if (length == 0 || length >= MAX_PATH + 8) return std::wstring();
-    CharUpperBuffW(full, length);
-    return std::wstring(full, length);
+    // LCMapStringW (kernel32), not CharUpperBuffW (user32): the programs import kernel32 and msvcrt only.
+    wchar_t upper[MAX_PATH + 8];
+    const int mapped = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, full, static_cast<int>(length), upper, MAX_PATH + 8);
+    return mapped > 0 ? std::wstring(upper, static_cast<size_t>(mapped)) : std::wstring(full, length);
 }
 
 }  // namespace

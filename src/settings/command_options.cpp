@@ -187,8 +187,9 @@ std::string command_line_refusal(const char* program, ParseOutcome outcome, int 
                    "); choose a name without them\n";
         }
         case ParseOutcome::option_as_prefix:
+            // The mode shown by its letter: the argument itself may hold anything, a line break too.
             return head + quoted(argv[first + 1]) + " after the mode would be the path prefix: options go before the mode (" +
-                   program + " " + argv[first + 1] + " " + argv[first] + " ...)\n";
+                   program + " " + argv[first + 1] + " " + (mode_letter(argv[first]) == 'B' ? "B" : "U") + " ...)\n";
         case ParseOutcome::quote_in_prefix:
             return head + "the path prefix " + quoted(argv[first + 1]) +
                    " holds a \", which no file name may hold: the command line read \\\" as a quote mark, "
