@@ -186,10 +186,14 @@ std::string command_line_refusal(const char* program, ParseOutcome outcome, int 
                    ", which no file name may hold here (nor any of " + platform_name_forbidden_chars +
                    "); choose a name without them\n";
         }
-        case ParseOutcome::option_as_prefix:
-            // The mode shown by its letter: the argument itself may hold anything, a line break too.
+        case ParseOutcome::option_as_prefix: {
+            // The mode by its letter and an option's value as "...": the arguments may hold anything, line breaks too.
+            const std::string option = argv[first + 1];
+            const size_t equals = option.find('=');
+            const std::string shown = equals == std::string::npos ? option : option.substr(0, equals) + "=...";
             return head + quoted(argv[first + 1]) + " after the mode would be the path prefix: options go before the mode (" +
-                   program + " " + argv[first + 1] + " " + (mode_letter(argv[first]) == 'B' ? "B" : "U") + " ...)\n";
+                   program + " " + shown + " " + (mode_letter(argv[first]) == 'B' ? "B" : "U") + " ...)\n";
+        }
         case ParseOutcome::quote_in_prefix:
             return head + "the path prefix " + quoted(argv[first + 1]) +
                    " holds a \", which no file name may hold: the command line read \\\" as a quote mark, "

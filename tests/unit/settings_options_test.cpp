@@ -34,9 +34,10 @@ TEST(CommandLineRefusal, SaysWhyAndWhatToDo) {
         {{"B", "--help"}, ParseOutcome::option_as_prefix,
          "vorlax: \"--help\" after the mode would be the path prefix: options go before the mode (vorlax --help B "
          "...)\n"},
-        // The mode by its letter, so a mode argument holding a line break cannot split the line.
-        {{"u\nx", "-h"}, ParseOutcome::option_as_prefix,
-         "vorlax: \"-h\" after the mode would be the path prefix: options go before the mode (vorlax -h U ...)\n"},
+        // The mode by its letter and a value as "...": a line break in either cannot split the line.
+        {{"u\nx", "--seconds=1\n2"}, ParseOutcome::option_as_prefix,
+         "vorlax: \"--seconds=1\\n2\" after the mode would be the path prefix: options go before the mode "
+         "(vorlax --seconds=... U ...)\n"},
         {{"B", "p"}, ParseOutcome::run, ""},
     };
     for (const auto& c : cases) {
